@@ -1,0 +1,182 @@
+#include "form_fixture.h"
+#include "layout/element_table.h"
+#include "layout/status_picture.h"
+#include "layout/window_builder.h"
+
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QSet>
+#include <QTest>
+
+namespace {
+
+using layout::Element;
+using layout::Kind;
+
+QString nameOf(const Element& e) {
+    return QString::fromLatin1(e.name.data(), e.name.size());
+}
+
+class Layout : public FormTest {
+protected:
+    int px(int twips) const { return layout::twipsToPixels(twips, form->logicalDpiX()); }
+    QWidget* widget(const Element& e) const { return form->findChild<QWidget*>(nameOf(e)); }
+};
+
+TEST(Twips, FifteenToAPixelAt96Dpi) {
+    EXPECT_EQ(layout::twipsToPixels(6165, 96), 411);
+    EXPECT_EQ(layout::twipsToPixels(5475, 96), 365);
+    EXPECT_EQ(layout::twipsToPixels(1440, 144), 144);
+}
+
+TEST_F(Layout, EveryElementSitsInItsContainerAtItsRectangle) {
+    ASSERT_EQ(form->logicalDpiX(), 96);
+    for (const Element& e : layout::elements()) {
+        QWidget* w = widget(e);
+        ASSERT_NE(w, nullptr) << e.name;
+        const QString container =
+            e.container.empty() ? QString() : QString::fromLatin1(e.container.data());
+        if (container.isEmpty())
+            EXPECT_EQ(w->parentWidget(), form.get()) << e.name;
+        else
+            EXPECT_EQ(w->parentWidget()->objectName(), container.left(int(e.container.size())))
+                << e.name;
+        EXPECT_EQ(w->geometry(), QRect(e.left / 15, e.top / 15, e.width / 15, e.height / 15))
+            << e.name;
+    }
+    EXPECT_EQ(form->size(), QSize(411, 365));
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+}
+
+TEST_F(Layout, TableHoldsThirtyEightElementsWithTabPositionsWithoutGaps) {
+    QSet<int> tabs;
+    for (const Element& e : layout::elements()) {
+        tabs.insert(e.tab);
+        EXPECT_EQ(widget(e)->property("tabIndex").toInt(), e.tab) << e.name;
+    }
+    EXPECT_EQ(layout::elements().size(), 38u);
+    EXPECT_EQ(tabs.size(), 38);
+    EXPECT_EQ(*std::min_element(tabs.begin(), tabs.end()), 0);
+    EXPECT_EQ(*std::max_element(tabs.begin(), tabs.end()), 37);
+    EXPECT_EQ(layout::findElement("RefreshCommand")->tab, 0);
+}
+
+TEST_F(Layout, StackingFollowsTheTableWithEarlierElementsOnTop) {
+    const QStringList frame2Top{"DisconnectedPicture", "ConnectedPicture", "IPAddrLabel"};
+    const QStringList frame4Top{"BatteryLifeBar",   "ACLineStatusLabel",
+                                "Label10",          "BatteryFullTimeLabel",
+                                "BatteryLifeLabel", "BatteryStatusLabel",
+                                "Label9",           "Label7",
+                                "Label6",           "Label5"};
+    auto topFirst = [this](const char* frame) {
+        QStringList names;
+        // children() runs from the bottom of the stack to the top.
+        for (QObject* child : form->findChild<QWidget*>(frame)->children()) {
+            if (child->isWidgetType() && !child->objectName().isEmpty())
+                names.prepend(child->objectName());
+        }
+        return names;
+    };
+    EXPECT_EQ(topFirst("Frame2"), frame2Top);
+    EXPECT_EQ(topFirst("Frame4"), frame4Top);
+    EXPECT_EQ(topFirst("Frame6"), (QStringList{"StorageUsageBar", "StorageFreeLabel",
+                                               "StorageLabel", "Label14", "Label13", "Label4"}));
+    EXPECT_EQ(topFirst("Frame5"),
+              (QStringList{"ScreenWidthLabel", "ScreenHeightLabel", "Label12", "Label11"}));
+}
+
+TEST_F(Layout, FontsAreTheStandardFaceAtDialogSizeWithBoldFrameCaptions) {
+    const QString family = layout::standardFont().family();
+    EXPECT_TRUE(layout::fontPreferences().contains(family)) << family.toStdString();
+    for (const Element& e : layout::elements()) {
+        const QFont font = widget(e)->font();
+        EXPECT_EQ(font.family(), family) << e.name;
+        EXPECT_DOUBLE_EQ(font.pointSizeF(), 8.25) << e.name;
+        EXPECT_EQ(font.weight(), e.kind == Kind::Frame ? QFont::Bold : QFont::Normal) << e.name;
+        EXPECT_FALSE(font.italic() || font.underline() || font.strikeOut()) << e.name;
+    }
+}
+
+TEST_F(Layout, EveryFixedCaptionFitsItsBox) {
+    for (const Element& e : layout::elements()) {
+        if (e.kind != Kind::Caption && e.kind != Kind::Frame && e.kind != Kind::PushButton)
+            continue;
+        QWidget* w = widget(e);
+        const QFontMetrics metrics(w->font());
+        const QString caption = QString::fromLatin1(e.caption.data(), e.caption.size());
+        EXPECT_LE(metrics.horizontalAdvance(caption), w->width()) << e.name;
+        EXPECT_LE(metrics.height(), w->height()) << e.name;
+    }
+}
+
+TEST_F(Layout, ChooseFontFamilyTakesTheFirstPreferenceAvailable) {
+    EXPECT_EQ(layout::chooseFontFamily({"Liberation Sans Narrow", "Carlito"}), "Carlito");
+    EXPECT_EQ(layout::chooseFontFamily({"liberation sans narrow"}), "Liberation Sans Narrow");
+    EXPECT_EQ(layout::chooseFontFamily({"Comic Neue"}), "Sans Serif");
+}
+
+TEST_F(Layout, ValueFieldsAreDarkBlueExceptStorage) {
+    const QColor standard = form->palette().color(QPalette::WindowText);
+    for (const char* name : kValueFields) {
+        const bool storage = QByteArray(name).startsWith("Storage");
+        EXPECT_EQ(label(name)->palette().color(QPalette::WindowText),
+                  storage ? standard : QColor(0, 0, 192))
+            << name;
+        EXPECT_TRUE(label(name)->autoFillBackground()) << name;
+        EXPECT_EQ(label(name)->textFormat(), Qt::PlainText) << name;
+    }
+    EXPECT_EQ(label("Label5")->palette().color(QPalette::WindowText), standard);
+    EXPECT_EQ(label("IPAddrLabel")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    EXPECT_EQ(label("MemoryLabel")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+}
+
+TEST_F(Layout, WindowHasCloseButtonButNoMinimizeOrMaximize) {
+    const Qt::WindowFlags flags = form->windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowTitleHint);
+    EXPECT_TRUE(flags & Qt::WindowSystemMenuHint);
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(form->windowIcon().isNull());
+}
+
+TEST_F(Layout, PicturesShareOneRectangleCentredAboveTheAddress) {
+    QWidget* off = form->findChild<QWidget*>("DisconnectedPicture");
+    QWidget* on = form->findChild<QWidget*>("ConnectedPicture");
+    EXPECT_EQ(off->geometry(), on->geometry());
+    EXPECT_EQ(off->geometry().center().x(), label("IPAddrLabel")->geometry().center().x());
+    auto* picture = qobject_cast<StatusPicture*>(off);
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->contentsRect().size(), QSize(77, 37));
+    EXPECT_EQ(picture->bitmap().size(), QSize(78, 39));
+}
+
+TEST_F(Layout, FirstDisplayShowsOnlyTheRedDiscAndFocusesRefresh) {
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    EXPECT_TRUE(form->findChild<QWidget*>("DisconnectedPicture")->isVisible());
+    EXPECT_FALSE(form->findChild<QWidget*>("ConnectedPicture")->isVisible());
+    EXPECT_EQ(form->focusWidget(), refresh());
+    EXPECT_TRUE(refresh()->isEnabled());
+    EXPECT_EQ(form->windowTitle(), "Device Info");
+
+    // Both shown: the red-disc picture lies above and is what is seen.
+    form->findChild<QWidget*>("ConnectedPicture")->show();
+    const QImage grab = form->grab().toImage();
+    QWidget* off = form->findChild<QWidget*>("DisconnectedPicture");
+    const QPoint redDisc = off->mapTo(form.get(), off->contentsRect().topLeft() + QPoint(19, 19));
+    EXPECT_EQ(QColor(grab.pixel(redDisc)), QColor(255, 0, 0));
+}
+
+TEST_F(Layout, LongValuesNeverMoveOrGrowAField) {
+    QLabel* field = label("BatteryStatusLabel");
+    const QRect before = field->geometry();
+    form->show();
+    field->setText(QString(100000, QChar('W')));
+    field->setText("<b>bold?</b>\nsecond line");
+    QCoreApplication::processEvents(); // let any layout request run, were there one
+    EXPECT_EQ(field->geometry(), before);
+    EXPECT_EQ(form->size(), QSize(411, 365));
+}
+
+} // namespace
