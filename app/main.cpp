@@ -1,0 +1,29 @@
+// Device Info: shows the state of an attached battery-powered device.
+#include "device_link/no_device_link.h"
+#include "display/form1.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("device-info"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Device Info"));
+    QApplication::setDesktopFileName(QStringLiteral("device-info"));
+
+    Form1 window(std::make_unique<NoDeviceLink>());
+    QObject::connect(&window, &Form1::failureReported, &window, [&window](const QString& message) {
+        std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(message));
+        // Non-modal, so no second event loop runs while the window goes on working.
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Device Info"), message,
+                                    QMessageBox::Ok, &window);
+        box->setTextFormat(Qt::PlainText);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
+    });
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,17 @@
+// Number formats the window's procedures share.
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace display {
+
+// The number-to-text conversion: digits preceded by a sign position, a blank for zero and
+// positive numbers and "-" for negative ones (240 gives " 240").
+QString numberToText(qint64 value);
+
+// A whole number of bytes with its digits grouped by the locale's thousands separator, no
+// leading zeros and no decimals; zero gives no digits at all.
+QString groupedWholeNumber(double value);
+
+} // namespace display
