@@ -1,0 +1,51 @@
+// Opens the real window and writes PNGs of its not-connected and connected looks, the connected
+// one filled from a scripted link with sample values: window-shots FOLDER
+#include "display/form1.h"
+#include "scripted_link.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QScreen>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+bool shoot(Form1& form, const QString& path) {
+    // Let the window system map and paint the window before it is grabbed.
+    if (!QTest::qWaitForWindowExposed(&form))
+        return false;
+    QTest::qWait(300);
+    const QPixmap shot = form.screen()->grabWindow(form.winId());
+    return !shot.isNull() && shot.save(path);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+        return 2;
+    }
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    auto owned = std::make_unique<ScriptedLink>();
+    ScriptedLink* link = owned.get();
+    Form1 form(std::move(owned));
+    form.show();
+    if (!shoot(form, out.filePath("not-connected.png")))
+        return 1;
+
+    link->set("ReadRegistryValue", QStringLiteral("Pixel 7a"));
+    link->set("GetMemoryStatus", 1.0, {7965753344.0, 3310448640.0});
+    link->set("GetStorageStatus", 1.0, {118111600640.0, 70866960384.0});
+    link->set("ProcessorType", 0.0);
+    link->set("GetPowerStatus", 1.0, {1.0, 76.0, 31500.0, 4294967295.0});
+    link->set("ACLineStatus", 0.0);
+    link->set("GetSystemMetric(0)", 1080.0);
+    link->set("GetSystemMetric(1)", 2400.0);
+    link->raise(Pelorin::EventConnected);
+    link->raise(Pelorin::EventAddress, QStringLiteral("192.168.1.23"));
+    return shoot(form, out.filePath("connected-sample.png")) ? 0 : 1;
+}
