@@ -1,0 +1,296 @@
+#include "device_link/adb_parsers.h"
+
+#include <QHostAddress>
+#include <QRegularExpression>
+
+#include <cmath>
+
+namespace adb {
+namespace {
+
+// A whole non-negative number as devices print them; nothing for anything else.
+std::optional<double> wholeNumber(QStringView text) {
+    text = text.trimmed();
+    if (text.isEmpty() || text.size() > 20)
+        return std::nullopt;
+    for (const QChar c : text) {
+        if (!c.isDigit() || c.unicode() > 127)
+            return std::nullopt;
+    }
+    return text.toDouble();
+}
+
+// The value of "Key: value" lines, first occurrence, keys compared without case.
+std::optional<QString> keyValue(const QStringList& lines, QStringView key) {
+    for (const QString& line : lines) {
+        const qsizetype colon = line.indexOf(u':');
+        if (colon < 0)
+            continue;
+        if (QStringView(line).left(colon).trimmed().compare(key, Qt::CaseInsensitive) == 0)
+            return line.mid(colon + 1).trimmed();
+    }
+    return std::nullopt;
+}
+
+bool isIpv4(const QString& text) {
+    static const QRegularExpression dotted(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}$"));
+    if (!dotted.match(text).hasMatch())
+        return false;
+    QHostAddress address;
+    return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv4Protocol;
+}
+
+bool usableIpv4(const QString& text) {
+    return isIpv4(text) && !QHostAddress(text).isLoopback();
+}
+
+} // namespace
+
+QStringList outputLines(QStringView text) {
+    QStringList lines;
+    for (QStringView line : text.split(u'\n')) {
+        while (line.endsWith(u'\r'))
+            line.chop(1);
+        lines << line.toString();
+    }
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QStringList splitSections(QStringView text, int expected) {
+    QStringList sections(expected);
+    int index = 0;
+    for (const QString& line : outputLines(text)) {
+        if (line.trimmed() == QLatin1String("::")) {
+            if (++index >= expected)
+                break;
+            continue;
+        }
+        sections[index] += line + u'\n';
+    }
+    return sections;
+}
+
+std::vector<Device> parseDeviceList(QStringView text) {
+    std::vector<Device> devices;
+    for (const QString& line : outputLines(text)) {
+        // "SERIAL\tSTATE", or with -l "SERIAL   STATE product:... model:... transport_id:N".
+        const QStringList fields =
+            line.split(QRegularExpression(QStringLiteral("[\\t ]+")), Qt::SkipEmptyParts);
+        if (fields.size() < 2 || fields[0].startsWith(u'*') || fields[0] == QLatin1String("List"))
+            continue;
+        QString state = fields[1];
+        // "no permissions (...)" and "no device" are states of more than one word.
+        if (state == QLatin1String("no") && fields.size() > 2)
+            state += u' ' + fields[2];
+        devices.push_back({fields[0], state});
+    }
+    return devices;
+}
+
+std::optional<ByteCounts> parseMeminfo(QStringView text) {
+    const QStringList lines = outputLines(text);
+    auto kib = [&](QStringView key) -> std::optional<double> {
+        const auto value = keyValue(lines, key);
+        if (!value)
+            return std::nullopt;
+        QString number = *value;
+        if (number.endsWith(QLatin1String("kB"), Qt::CaseInsensitive))
+            number.chop(2);
+        const auto n = wholeNumber(number);
+        return n ? std::optional(*n * 1024.0) : std::nullopt;
+    };
+    const auto total = kib(u"MemTotal");
+    if (!total)
+        return std::nullopt;
+    if (const auto available = kib(u"MemAvailable"))
+        return ByteCounts{*total, *available};
+    const auto memFree = kib(u"MemFree");
+    if (!memFree)
+        return std::nullopt;
+    return ByteCounts{*total, *memFree + kib(u"Buffers").value_or(0) + kib(u"Cached").value_or(0)};
+}
+
+std::optional<ByteCounts> parseStatFs(QStringView text) {
+    for (const QString& line : outputLines(text)) {
+        const QStringList fields = line.split(u' ', Qt::SkipEmptyParts);
+        if (fields.size() != 3)
+            continue;
+        const auto blockSize = wholeNumber(fields[0]);
+        const auto blocks = wholeNumber(fields[1]);
+        const auto available = wholeNumber(fields[2]);
+        if (blockSize && blocks && available && *blockSize > 0 && *blocks > 0)
+            return ByteCounts{*blockSize * *blocks, *blockSize * *available};
+    }
+    return std::nullopt;
+}
+
+std::optional<ByteCounts> parseDfK(QStringView text) {
+    std::optional<ByteCounts> root;
+    for (const QString& line : outputLines(text)) {
+        const QStringList fields = line.split(u' ', Qt::SkipEmptyParts);
+        // Filesystem 1K-blocks Used Available Use% Mounted-on
+        if (fields.size() < 6)
+            continue;
+        const auto blocks = wholeNumber(fields[1]);
+        const auto available = wholeNumber(fields[3]);
+        if (!blocks || !available)
+            continue;
+        const ByteCounts counts{*blocks * 1024.0, *available * 1024.0};
+        if (fields.last() == QLatin1String("/data"))
+            return counts;
+        if (fields.last() == QLatin1String("/") && !root)
+            root = counts;
+    }
+    return root;
+}
+
+qint32 processorCode(QStringView abi, QStringView machine) {
+    // Codes for processors the window has no name for; they stay outside its table.
+    struct Family {
+        const char* prefix;
+        qint32 code;
+    };
+    static const Family families[] = {
+        {"x86", 586},       {"i686", 586},      {"i586", 586},    {"i386", 586},
+        {"arm64", 43620},   {"aarch64", 43620}, {"armeabi", 452}, {"armv", 452},
+        {"riscv64", 20580}, {"mips64", 1028},   {"mips", 1026},
+    };
+    for (QStringView name : {abi.trimmed(), machine.trimmed()}) {
+        if (name.isEmpty())
+            continue;
+        for (const Family& family : families) {
+            if (name.startsWith(QLatin1String(family.prefix), Qt::CaseInsensitive))
+                return family.code;
+        }
+    }
+    return 0;
+}
+
+std::optional<PowerStatus> parseBattery(QStringView dumpsys, QStringView timeToEmpty,
+                                        QStringView timeToFull) {
+    const QStringList lines = outputLines(dumpsys);
+    const auto present = keyValue(lines, u"present");
+    const auto status = keyValue(lines, u"status");
+    const auto level = keyValue(lines, u"level");
+    if (!present && !status && !level)
+        return std::nullopt;
+
+    PowerStatus power;
+    std::optional<double> percent;
+    if (level) {
+        if (const auto raw = wholeNumber(*level)) {
+            const auto scale = keyValue(lines, u"scale");
+            const auto scaleValue = scale ? wholeNumber(*scale) : std::nullopt;
+            const double divisor = scaleValue && *scaleValue > 0 ? *scaleValue : 100.0;
+            percent = *raw * 100.0 / divisor;
+        }
+    }
+    if (percent)
+        power.percent = *percent;
+
+    if (present && present->compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
+        power.flag = 128;
+    else if (status && wholeNumber(*status) == 2.0) // BatteryManager.BATTERY_STATUS_CHARGING
+        power.flag = 8;
+    else if (!percent)
+        power.flag = 255;
+    else if (*percent <= 5)
+        power.flag = 4;
+    else if (*percent <= 15)
+        power.flag = 2;
+    else
+        power.flag = 1;
+
+    // Several supplies may answer; the first positive value is the battery's.
+    auto firstTime = [](QStringView text) -> std::optional<double> {
+        for (const QString& line : outputLines(text)) {
+            if (const auto seconds = wholeNumber(line); seconds && *seconds > 0)
+                return seconds;
+        }
+        return std::nullopt;
+    };
+    power.lifeTime = firstTime(timeToEmpty).value_or(4294967295.0);
+    power.fullLifeTime = firstTime(timeToFull).value_or(4294967295.0);
+    return power;
+}
+
+qint32 parseMainsStatus(QStringView dumpsys) {
+    bool any = false;
+    for (const QString& line : outputLines(dumpsys)) {
+        const qsizetype colon = line.indexOf(u':');
+        if (colon < 0)
+            continue;
+        const QString key = line.left(colon).trimmed();
+        static const QRegularExpression powered(QStringLiteral("^(AC|USB|Wireless|Dock) powered$"),
+                                                QRegularExpression::CaseInsensitiveOption);
+        if (!powered.match(key).hasMatch())
+            continue;
+        const QString value = line.mid(colon + 1).trimmed();
+        if (value.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+            return 1;
+        if (value.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
+            any = true;
+    }
+    return any ? 0 : 255;
+}
+
+QSize parseWmSize(QStringView text) {
+    static const QRegularExpression size(
+        QStringLiteral("^\\s*(Physical|Override) size:\\s*(\\d{1,6})x(\\d{1,6})\\s*$"));
+    QSize physical;
+    QSize override;
+    for (const QString& line : outputLines(text)) {
+        const QRegularExpressionMatch m = size.match(line);
+        if (!m.hasMatch())
+            continue;
+        const QSize found(m.captured(2).toInt(), m.captured(3).toInt());
+        (m.captured(1) == QLatin1String("Override") ? override : physical) = found;
+    }
+    return override.isValid() && !override.isEmpty() ? override : physical;
+}
+
+QString parseDeviceName(QStringView settingsOutput, QStringView modelOutput) {
+    for (QStringView output : {settingsOutput, modelOutput}) {
+        const QStringList lines = outputLines(output);
+        if (lines.isEmpty())
+            continue;
+        // The name is kept exactly as the device holds it, blanks included.
+        const QString name = lines.first();
+        if (name.trimmed().isEmpty() || name.trimmed() == QLatin1String("null"))
+            continue;
+        return name;
+    }
+    return QString();
+}
+
+QString parseIpv4Address(QStringView ipAddr, QStringView ipRoute) {
+    static const QRegularExpression inet(QStringLiteral("^\\s*inet\\s+([0-9.]+)(/\\d+)?\\s"));
+    for (const QString& line : outputLines(ipAddr)) {
+        const QRegularExpressionMatch m = inet.match(line + u' ');
+        if (m.hasMatch() && usableIpv4(m.captured(1)))
+            return m.captured(1);
+    }
+    static const QRegularExpression src(QStringLiteral("\\bsrc\\s+([0-9.]+)"));
+    for (const QString& line : outputLines(ipRoute)) {
+        const QRegularExpressionMatch m = src.match(line);
+        if (m.hasMatch() && usableIpv4(m.captured(1)))
+            return m.captured(1);
+    }
+    return QString();
+}
+
+QString networkSerialHost(QStringView serial) {
+    const qsizetype colon = serial.lastIndexOf(u':');
+    if (colon <= 0)
+        return QString();
+    bool ok = false;
+    const uint port = serial.mid(colon + 1).toUInt(&ok);
+    if (!ok || port == 0 || port > 65535)
+        return QString();
+    const QString host = serial.left(colon).toString();
+    return isIpv4(host) ? host : QString();
+}
+
+} // namespace adb

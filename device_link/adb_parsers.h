@@ -1,0 +1,79 @@
+// Parsers for what the adb server and Android devices print. Pure functions with no I/O: each
+// takes text as a device wrote it (CRLF from a terminal, junk lines, a missing last newline)
+// and returns what it could read, or nothing.
+#pragma once
+
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <optional>
+#include <vector>
+
+namespace adb {
+
+struct Device {
+    QString serial;
+    QString state; // "device", "offline", "unauthorized", ...
+    bool operator==(const Device&) const = default;
+};
+
+// "host:devices" and "host:devices-l" lists, one device a line.
+std::vector<Device> parseDeviceList(QStringView text);
+
+// The lines of a device's output with line ends removed (LF or CRLF).
+QStringList outputLines(QStringView text);
+
+// A command's output cut at lines reading "::", the marker our combined commands print.
+QStringList splitSections(QStringView text, int expected);
+
+struct ByteCounts {
+    double total = 0;
+    double remaining = 0;
+};
+
+// /proc/meminfo: MemTotal and MemAvailable in bytes; where MemAvailable is missing (kernels
+// before 3.14), MemFree + Buffers + Cached.
+std::optional<ByteCounts> parseMeminfo(QStringView text);
+
+// "stat -f -c '%S %b %a' /data /" lines (block size, blocks, available blocks); the first that
+// reads wins.
+std::optional<ByteCounts> parseStatFs(QStringView text);
+
+// "df -k" output: the /data row, else the / row.
+std::optional<ByteCounts> parseDfK(QStringView text);
+
+// The processor type code for an ABI ("arm64-v8a") or, failing that, a machine name
+// ("aarch64"). The x86 family gives 586; other processors give codes that name no processor
+// the window knows; nothing known gives 0.
+qint32 processorCode(QStringView abi, QStringView machine);
+
+struct PowerStatus {
+    double flag = 255;
+    double percent = 255;
+    double lifeTime = 4294967295.0;
+    double fullLifeTime = 4294967295.0;
+};
+
+// "dumpsys battery" plus the power-supply time_to_empty_now and time_to_full_now values.
+std::optional<PowerStatus> parseBattery(QStringView dumpsys, QStringView timeToEmpty,
+                                        QStringView timeToFull);
+
+// 1 when any "... powered: true" line, 0 when all such lines are false, 255 with none.
+qint32 parseMainsStatus(QStringView dumpsys);
+
+// "wm size": the override size over the physical one; an invalid size when neither reads.
+QSize parseWmSize(QStringView text);
+
+// "settings get global device_name" then "getprop ro.product.model"; empty when neither names
+// the device.
+QString parseDeviceName(QStringView settingsOutput, QStringView modelOutput);
+
+// The first non-loopback IPv4 address in "ip -f inet addr show", else a "src" in "ip route".
+QString parseIpv4Address(QStringView ipAddr, QStringView ipRoute);
+
+// The host part of a "HOST:PORT" serial (a device attached over the network), else empty.
+QString networkSerialHost(QStringView serial);
+
+} // namespace adb

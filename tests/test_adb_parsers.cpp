@@ -1,0 +1,182 @@
+#include "device_link/adb_parsers.h"
+#include "fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace adb;
+
+TEST(DeviceList, ReadsShortAndLongFormsAndSkipsJunk) {
+    const std::vector<Device> devices = parseDeviceList(fixture("devices_l.txt"));
+    const std::vector<Device> expected{{"0123456789ABCDEF", "device"},
+                                       {"192.168.1.23:5555", "offline"},
+                                       {"emulator-5554", "unauthorized"},
+                                       {"R58M12ABCDE", "no permissions"}};
+    EXPECT_EQ(devices, expected);
+    EXPECT_EQ(parseDeviceList(u"* daemon not running; starting now at tcp:5037\r\n"
+                              u"emulator-5554\tdevice\r\nweird-line\n\nserial2\tbootloader"),
+              (std::vector<Device>{{"emulator-5554", "device"}, {"serial2", "bootloader"}}));
+    EXPECT_TRUE(parseDeviceList(u"").empty());
+}
+
+TEST(Sections, SplitAtMarkerLines) {
+    const QStringList parts = splitSections(u"a\r\n::\r\nb\nc\n::\n", 3);
+    EXPECT_EQ(parts, (QStringList{"a\n", "b\nc\n", ""}));
+    EXPECT_EQ(splitSections(u"only", 2), (QStringList{"only\n", ""}));
+    EXPECT_EQ(splitSections(u"a\n::\nb\n::\nc\n::\nd", 2), (QStringList{"a\n", "b\n"}));
+}
+
+TEST(Meminfo, CurrentKernelsReportMemAvailable) {
+    const auto counts = parseMeminfo(fixture("meminfo_android14.txt"));
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->total, 7965752.0 * 1024);
+    EXPECT_EQ(counts->remaining, 3232860.0 * 1024);
+}
+
+TEST(Meminfo, OlderKernelsAddFreeBuffersAndCached) {
+    const auto counts = parseMeminfo(fixture("meminfo_android4_crlf.txt"));
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->total, 828408.0 * 1024);
+    EXPECT_EQ(counts->remaining, (24560.0 + 10172.0 + 287048.0) * 1024);
+}
+
+TEST(Meminfo, WithoutATotalThereIsNothing) {
+    EXPECT_FALSE(parseMeminfo(u"MemFree: 100 kB\n"));
+    EXPECT_FALSE(parseMeminfo(u"MemTotal: lots kB\nMemAvailable: 1 kB\n"));
+    EXPECT_FALSE(parseMeminfo(u"/system/bin/sh: cat: /proc/meminfo: Permission denied\n"));
+}
+
+TEST(Storage, StatFsGivesTheDataFileSystemFirst) {
+    const auto counts = parseStatFs(fixture("stat_f_data.txt"));
+    ASSERT_TRUE(counts);
+    EXPECT_EQ(counts->total, 4096.0 * 28672000);
+    EXPECT_EQ(counts->remaining, 4096.0 * 17301504);
+    EXPECT_FALSE(parseStatFs(u"stat: bad -f\n"));
+    EXPECT_FALSE(parseStatFs(u"4096 0 0\n"));
+}
+
+TEST(Storage, DfPrefersDataOverRoot) {
+    const auto data = parseDfK(fixture("df_k_android14.txt"));
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->total, 114687104.0 * 1024);
+    EXPECT_EQ(data->remaining, 71343160.0 * 1024);
+    const auto root = parseDfK(fixture("df_k_root_only_no_newline.txt"));
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->total, 2031440.0 * 1024);
+    EXPECT_FALSE(parseDfK(u"Filesystem Size Used Free Blksize\n/data 12.9G 3.2G 9.7G 4096\n"));
+}
+
+struct AbiCase {
+    const char* abi;
+    const char* machine;
+    qint32 code;
+};
+
+class Processors : public ::testing::TestWithParam<AbiCase> {};
+
+TEST_P(Processors, MapToCodes) {
+    EXPECT_EQ(
+        processorCode(QString::fromLatin1(GetParam().abi), QString::fromLatin1(GetParam().machine)),
+        GetParam().code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Processors,
+    ::testing::Values(AbiCase{"x86_64\n", "", 586}, AbiCase{"x86", "", 586},
+                      AbiCase{"", "i686\r\n", 586}, AbiCase{"arm64-v8a", "aarch64", 43620},
+                      AbiCase{"armeabi-v7a\r\n", "", 452}, AbiCase{"", "armv7l", 452},
+                      AbiCase{"riscv64", "", 20580}, AbiCase{"", "", 0}, AbiCase{"sparc", "", 0}));
+
+TEST(Battery, ChargingPhone) {
+    const auto power = parseBattery(fixture("dumpsys_battery_android14.txt"), u"", u"5400\n");
+    ASSERT_TRUE(power);
+    EXPECT_EQ(power->flag, 8);
+    EXPECT_EQ(power->percent, 76);
+    EXPECT_EQ(power->lifeTime, 4294967295.0);
+    EXPECT_EQ(power->fullLifeTime, 5400);
+}
+
+TEST(Battery, OldPhoneWithUpdatesStoppedAndLowLevel) {
+    const auto power =
+        parseBattery(fixture("dumpsys_battery_android4_crlf.txt"), u"0\n7200\n", u"");
+    ASSERT_TRUE(power);
+    EXPECT_EQ(power->flag, 2);
+    EXPECT_EQ(power->percent, 12);
+    EXPECT_EQ(power->lifeTime, 7200);
+}
+
+TEST(Battery, TabletWithoutBattery) {
+    const auto power = parseBattery(fixture("dumpsys_battery_tablet_no_battery.txt"), u"", u"");
+    ASSERT_TRUE(power);
+    EXPECT_EQ(power->flag, 128);
+}
+
+struct LevelCase {
+    const char* text;
+    double flag, percent;
+};
+
+class BatteryLevels : public ::testing::TestWithParam<LevelCase> {};
+
+TEST_P(BatteryLevels, FlagFollowsTheLevel) {
+    const auto power = parseBattery(QString::fromLatin1(GetParam().text), u"", u"");
+    ASSERT_TRUE(power);
+    EXPECT_EQ(power->flag, GetParam().flag);
+    EXPECT_EQ(power->percent, GetParam().percent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BatteryLevels,
+    ::testing::Values(LevelCase{"level: 5\n", 4, 5}, LevelCase{"level: 6\n", 2, 6},
+                      LevelCase{"level: 15\n", 2, 15}, LevelCase{"level: 16\n", 1, 16},
+                      LevelCase{"level: 50\nscale: 200\n", 1, 25},
+                      LevelCase{"level: 3\nscale: 0\n", 4, 3}, LevelCase{"status: 3\n", 255, 255},
+                      LevelCase{"present: true\nlevel: full\n", 255, 255}));
+
+TEST(Battery, NoFieldsIsNoAnswer) {
+    EXPECT_FALSE(parseBattery(u"Can't find service: battery\n", u"", u""));
+    EXPECT_FALSE(parseBattery(u"", u"100", u"100"));
+}
+
+TEST(Mains, AnyPoweredLineCounts) {
+    EXPECT_EQ(parseMainsStatus(fixture("dumpsys_battery_android14.txt")), 1);
+    EXPECT_EQ(parseMainsStatus(fixture("dumpsys_battery_android4_crlf.txt")), 0);
+    EXPECT_EQ(parseMainsStatus(fixture("dumpsys_battery_tablet_no_battery.txt")), 1);
+    EXPECT_EQ(parseMainsStatus(u"Can't find service: battery\n"), 255);
+    EXPECT_EQ(parseMainsStatus(u"  AC powered: maybe\n"), 255);
+}
+
+TEST(WmSize, OverrideOverPhysical) {
+    EXPECT_EQ(parseWmSize(fixture("wm_size_override.txt")), QSize(720, 1600));
+    EXPECT_EQ(parseWmSize(fixture("wm_size_android4_crlf.txt")), QSize(480, 800));
+    EXPECT_FALSE(parseWmSize(u"/system/bin/sh: wm: not found\n").isValid());
+    EXPECT_FALSE(parseWmSize(u"Physical size: 99999999x1\n").isValid());
+}
+
+TEST(DeviceName, SettingThenModel) {
+    EXPECT_EQ(parseDeviceName(u"Lab-07\n", u"Pixel 7a\n"), "Lab-07");
+    EXPECT_EQ(parseDeviceName(u"null\n", u"Pixel 7a\r\n"), "Pixel 7a");
+    EXPECT_EQ(parseDeviceName(u"", u"SM-T510"), "SM-T510");
+    EXPECT_EQ(parseDeviceName(u"  Kid's tablet \n", u"x"), "  Kid's tablet ");
+    EXPECT_EQ(parseDeviceName(u"\n", u"\n"), QString());
+}
+
+TEST(Address, FirstNonLoopbackIpv4) {
+    EXPECT_EQ(parseIpv4Address(fixture("ip_addr_phone.txt"), u""), "10.161.5.77");
+    EXPECT_EQ(parseIpv4Address(fixture("ip_addr_loopback_only.txt"), fixture("ip_route_crlf.txt")),
+              "192.168.1.23");
+    EXPECT_EQ(parseIpv4Address(fixture("ip_addr_loopback_only.txt"), u""), QString());
+    EXPECT_EQ(parseIpv4Address(u"    inet 999.1.1.1/8 scope global x\n", u""), QString());
+    EXPECT_EQ(parseIpv4Address(u"    inet <b>1.2.3.4</b>\n", u""), QString());
+}
+
+TEST(Address, NetworkSerials) {
+    EXPECT_EQ(networkSerialHost(u"192.168.1.23:5555"), "192.168.1.23");
+    EXPECT_EQ(networkSerialHost(u"127.0.0.1:40001"), "127.0.0.1");
+    EXPECT_EQ(networkSerialHost(u"emulator-5554"), QString());
+    EXPECT_EQ(networkSerialHost(u"adb-R58M-x._adb-tls-connect._tcp"), QString());
+    EXPECT_EQ(networkSerialHost(u"host:notaport"), QString());
+}
+
+} // namespace
