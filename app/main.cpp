@@ -1,5 +1,5 @@
 // Device Info: shows the state of an attached battery-powered device.
-#include "device_link/no_device_link.h"
+#include "device_link/adb_link.h"
 #include "display/form1.h"
 
 #include <QApplication>
@@ -13,7 +13,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationDisplayName(QStringLiteral("Device Info"));
     QApplication::setDesktopFileName(QStringLiteral("device-info"));
 
-    Form1 window(std::make_unique<NoDeviceLink>());
+    Form1 window(std::make_unique<AdbLink>());
     QObject::connect(&window, &Form1::failureReported, &window, [&window](const QString& message) {
         std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(message));
         // Non-modal, so no second event loop runs while the window goes on working.

@@ -1,0 +1,275 @@
+#include "device_link/adb_link.h"
+
+#include "device_link/adb_parsers.h"
+#include "device_link/server_stream.h"
+
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// Fixed command strings: nothing a device sends ever becomes part of a command. Combined
+// commands print "::" between their parts so one round trip answers one query.
+const QByteArray kNameCommand =
+    "settings get global device_name 2>/dev/null; echo ::; getprop ro.product.model";
+const QByteArray kMemoryCommand = "cat /proc/meminfo";
+const QByteArray kStorageCommand =
+    "stat -f -c '%S %b %a' /data / 2>/dev/null; echo ::; df -k /data / 2>/dev/null";
+const QByteArray kProcessorCommand = "getprop ro.product.cpu.abi; echo ::; uname -m";
+const QByteArray kPowerCommand =
+    "dumpsys battery; echo ::; cat /sys/class/power_supply/*/time_to_empty_now 2>/dev/null; "
+    "echo ::; cat /sys/class/power_supply/*/time_to_full_now 2>/dev/null";
+const QByteArray kMainsCommand = "dumpsys battery";
+const QByteArray kScreenCommand = "wm size";
+const QByteArray kAddressCommand =
+    "ip -f inet addr show 2>/dev/null; echo ::; ip route 2>/dev/null";
+
+bool isNotReadyYet(const QString& state) {
+    return state == QLatin1String("unauthorized") || state == QLatin1String("authorizing") ||
+           state == QLatin1String("connecting");
+}
+
+void note(const QString& text) {
+    std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(text));
+}
+
+} // namespace
+
+AdbLink::AdbLink()
+    : m_server(adb::serverAddressFromEnvironment(QProcessEnvironment::systemEnvironment())) {
+    init();
+}
+
+AdbLink::AdbLink(const QString& socketSpec, QObject* parent)
+    : Pelorin(parent),
+      m_server(adb::parseSocketSpec(socketSpec)
+                   .value_or(adb::ServerAddress{QStringLiteral("localhost"), 5037})) {
+    init();
+}
+
+AdbLink::~AdbLink() {
+    // Closing quietly: the window is going, nothing should reach it any more.
+    m_tracker->blockSignals(true);
+    m_poller->blockSignals(true);
+    if (m_serverStart)
+        m_serverStart->disconnect(this);
+}
+
+void AdbLink::init() {
+    m_tracker = std::make_unique<adb::ServerStream>();
+    m_poller = std::make_unique<adb::ServerStream>();
+    connect(m_tracker.get(), &adb::ServerStream::accepted, this, [this] {
+        m_serverUp = true;
+        m_backoffMs = 0;
+        m_pollTimer.start(m_timing.pollMs);
+    });
+    connect(m_tracker.get(), &adb::ServerStream::frame, this, [this](const QByteArray& payload) {
+        applyDeviceList(adb::parseDeviceList(QString::fromUtf8(payload)));
+    });
+    connect(m_tracker.get(), &adb::ServerStream::ended, this,
+            [this](adb::ServerStream::End why, const QString& message,
+                   QAbstractSocket::SocketError error) {
+                onTrackerEnded(int(why), message, int(error));
+            });
+    connect(m_poller.get(), &adb::ServerStream::frame, this, [this](const QByteArray& payload) {
+        m_poller->close();
+        applyDeviceList(adb::parseDeviceList(QString::fromUtf8(payload)));
+    });
+
+    m_pollTimer.setTimerType(Qt::CoarseTimer);
+    connect(&m_pollTimer, &QTimer::timeout, this, &AdbLink::poll);
+    m_reconnectTimer.setSingleShot(true);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &AdbLink::connectTracker);
+    // Watching begins once the window's event loop runs, never inside its constructor.
+    QTimer::singleShot(0, this, &AdbLink::connectTracker);
+}
+
+void AdbLink::connectTracker() {
+    m_tracker->open(m_server, "host:track-devices-l", m_timing.answerMs);
+}
+
+void AdbLink::onTrackerEnded(int why, const QString& message, int socketError) {
+    m_pollTimer.stop();
+    m_poller->close();
+    if (m_serverUp) {
+        m_serverUp = false;
+        m_followed.clear();
+        m_notedNotReady.clear();
+        note(QStringLiteral("lost the adb server (%1); reconnecting").arg(message));
+        emit ConnectionEvent(EventServerLost, QString());
+    } else if (why == int(adb::ServerStream::End::Refused)) {
+        note(QStringLiteral("the adb server refused to track devices: %1").arg(message));
+    }
+    if (socketError == QAbstractSocket::ConnectionRefusedError && adb::isLocalHost(m_server.host))
+        startServer();
+    scheduleReconnect();
+}
+
+void AdbLink::scheduleReconnect() {
+    m_backoffMs =
+        m_backoffMs == 0 ? m_timing.backoffMinMs : qMin(m_backoffMs * 2, m_timing.backoffMaxMs);
+    m_reconnectTimer.start(m_backoffMs);
+}
+
+void AdbLink::startServer() {
+    if (!m_mayStartServer || m_triedStartingServer)
+        return;
+    const QString adbPath = QStandardPaths::findExecutable(QStringLiteral("adb"));
+    if (adbPath.isEmpty()) {
+        if (!m_saidNoAdb)
+            note(QStringLiteral("no adb server is running and adb is not installed; install it "
+                                "with 'sudo apt install adb' and plug in a device"));
+        m_saidNoAdb = true;
+        return;
+    }
+    m_triedStartingServer = true;
+    note(QStringLiteral("starting the adb server"));
+    m_serverStart = std::make_unique<QProcess>();
+    m_serverStart->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_serverStart->setStandardOutputFile(QProcess::nullDevice());
+    connect(m_serverStart.get(), &QProcess::finished, this, [this] {
+        m_reconnectTimer.stop();
+        m_backoffMs = 0;
+        connectTracker();
+    });
+    m_serverStart->start(adbPath, {QStringLiteral("-P"), QString::number(m_server.port),
+                                   QStringLiteral("start-server")});
+}
+
+void AdbLink::poll() {
+    // adb servers up to protocol 41 push additions and removals but not state changes.
+    if (!m_poller->isOpen())
+        m_poller->open(m_server, "host:devices-l", m_timing.answerMs);
+}
+
+void AdbLink::applyDeviceList(const std::vector<adb::Device>& devices) {
+    if (!m_followed.isEmpty()) {
+        const auto it = std::find_if(devices.begin(), devices.end(), [this](const adb::Device& d) {
+            return d.serial == m_followed;
+        });
+        if (it != devices.end() && it->state == QLatin1String("device"))
+            return;
+        m_followed.clear();
+        emit ConnectionEvent(it == devices.end() ? EventRemoved : EventOffline, QString());
+    }
+
+    QSet<QString> notReady;
+    for (const adb::Device& device : devices) {
+        if (!isNotReadyYet(device.state))
+            continue;
+        const QString key = device.serial + u' ' + device.state;
+        notReady.insert(key);
+        if (!m_notedNotReady.contains(key)) {
+            note(QStringLiteral("%1 is %2: allow USB debugging on the device")
+                     .arg(device.serial, device.state));
+            emit ConnectionEvent(EventNotReady, QString());
+        }
+    }
+    m_notedNotReady = notReady;
+
+    for (const adb::Device& device : devices) {
+        if (device.state == QLatin1String("device")) {
+            follow(device.serial);
+            return;
+        }
+    }
+}
+
+void AdbLink::follow(const QString& serial) {
+    m_followed = serial;
+    QString address = adb::networkSerialHost(serial);
+    if (address.isEmpty()) {
+        try {
+            const QStringList parts =
+                adb::splitSections(QString::fromUtf8(run("address", kAddressCommand)), 2);
+            address = adb::parseIpv4Address(parts[0], parts[1]);
+        } catch (const DeviceLinkError& e) {
+            note(QString::fromUtf8(e.what()));
+        }
+    }
+    emit ConnectionEvent(EventConnected, QString());
+    if (!address.isEmpty())
+        emit ConnectionEvent(EventAddress, address);
+}
+
+QByteArray AdbLink::run(const char* query, const QByteArray& command) {
+    if (m_followed.isEmpty())
+        throw DeviceLinkError("No device is connected.");
+    try {
+        return adb::runDeviceCommand(m_server, m_followed, command, m_limits);
+    } catch (const adb::TransportError& e) {
+        throw DeviceLinkError(
+            QStringLiteral("%1 on %2: %3")
+                .arg(QLatin1String(query), m_followed, QString::fromUtf8(e.what()))
+                .toStdString());
+    }
+}
+
+DeviceValue AdbLink::GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) {
+    const auto counts =
+        adb::parseMeminfo(QString::fromUtf8(run("GetMemoryStatus", kMemoryCommand)));
+    if (!counts)
+        return DeviceValue(0.0);
+    Total = counts->total;
+    Available = counts->remaining;
+    return DeviceValue(1.0);
+}
+
+DeviceValue AdbLink::GetStorageStatus(DeviceValue& Total, DeviceValue& Free) {
+    const QStringList parts =
+        adb::splitSections(QString::fromUtf8(run("GetStorageStatus", kStorageCommand)), 2);
+    auto counts = adb::parseStatFs(parts[0]);
+    if (!counts)
+        counts = adb::parseDfK(parts[1]);
+    if (!counts)
+        return DeviceValue(0.0);
+    Total = counts->total;
+    Free = counts->remaining;
+    return DeviceValue(1.0);
+}
+
+DeviceValue AdbLink::ProcessorType() {
+    const QStringList parts =
+        adb::splitSections(QString::fromUtf8(run("ProcessorType", kProcessorCommand)), 2);
+    return DeviceValue(double(adb::processorCode(parts[0], parts[1])));
+}
+
+DeviceValue AdbLink::GetPowerStatus(DeviceValue& BatteryFlag, DeviceValue& BatteryLifePercent,
+                                    DeviceValue& BatteryLifeTime,
+                                    DeviceValue& BatteryFullLifeTime) {
+    const QStringList parts =
+        adb::splitSections(QString::fromUtf8(run("GetPowerStatus", kPowerCommand)), 3);
+    const auto power = adb::parseBattery(parts[0], parts[1], parts[2]);
+    if (!power)
+        return DeviceValue(0.0);
+    BatteryFlag = power->flag;
+    BatteryLifePercent = power->percent;
+    BatteryLifeTime = power->lifeTime;
+    BatteryFullLifeTime = power->fullLifeTime;
+    return DeviceValue(1.0);
+}
+
+DeviceValue AdbLink::ACLineStatus() {
+    return DeviceValue(
+        double(adb::parseMainsStatus(QString::fromUtf8(run("ACLineStatus", kMainsCommand)))));
+}
+
+DeviceValue AdbLink::GetSystemMetric(qint32 Index) {
+    if (Index != 0 && Index != 1)
+        return DeviceValue(0.0);
+    const QSize size = adb::parseWmSize(QString::fromUtf8(run("GetSystemMetric", kScreenCommand)));
+    if (!size.isValid())
+        return DeviceValue(0.0);
+    return DeviceValue(double(Index == 0 ? size.width() : size.height()));
+}
+
+DeviceValue AdbLink::ReadRegistryValue(qint32 Root, const QString& Key, const QString& ValueName) {
+    if (Root != 2 || Key != QLatin1String("IDENT") || ValueName != QLatin1String("name"))
+        return DeviceValue();
+    const QStringList parts =
+        adb::splitSections(QString::fromUtf8(run("ReadRegistryValue", kNameCommand)), 2);
+    const QString name = adb::parseDeviceName(parts[0], parts[1]);
+    return name.isEmpty() ? DeviceValue() : DeviceValue(name);
+}

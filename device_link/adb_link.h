@@ -1,0 +1,82 @@
+// The device link for Android devices: speaks the ADB host protocol to the local adb server,
+// follows the first ready device, and answers the window's queries from what it prints.
+#pragma once
+
+#include "device_link/adb_protocol.h"
+#include "device_link/adb_transport.h"
+#include "device_link/pelorin.h"
+
+#include <QProcess>
+#include <QSet>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
+
+namespace adb {
+class ServerStream;
+struct Device;
+} // namespace adb
+
+class AdbLink final : public Pelorin {
+    Q_OBJECT
+public:
+    // Finds the server as adb clients do, from the environment.
+    AdbLink();
+    // Talks to the server at a socket spec such as "tcp:localhost:5037".
+    explicit AdbLink(const QString& socketSpec, QObject* parent = nullptr);
+    ~AdbLink() override;
+
+    struct Timing {
+        int pollMs = 2000;      // the slow state check
+        int backoffMinMs = 500; // reconnecting to a lost server
+        int backoffMaxMs = 5000;
+        int answerMs = 3000; // a server must answer a request within this
+    };
+    void setTiming(const Timing& timing) { m_timing = timing; }
+    void setLimits(const adb::Limits& limits) { m_limits = limits; }
+    // Whether the link may start an adb server when none answers (tests turn it off).
+    void setMayStartServer(bool may) { m_mayStartServer = may; }
+
+    const adb::ServerAddress& server() const { return m_server; }
+    // The serial of the device being followed, empty when none is ready.
+    QString followedSerial() const { return m_followed; }
+
+    DeviceValue GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) override;
+    DeviceValue GetStorageStatus(DeviceValue& Total, DeviceValue& Free) override;
+    DeviceValue ProcessorType() override;
+    DeviceValue GetPowerStatus(DeviceValue& BatteryFlag, DeviceValue& BatteryLifePercent,
+                               DeviceValue& BatteryLifeTime,
+                               DeviceValue& BatteryFullLifeTime) override;
+    DeviceValue ACLineStatus() override;
+    DeviceValue GetSystemMetric(qint32 Index) override;
+    DeviceValue ReadRegistryValue(qint32 Root, const QString& Key,
+                                  const QString& ValueName) override;
+
+private:
+    void init();
+    void connectTracker();
+    void onTrackerEnded(int why, const QString& message, int socketError);
+    void scheduleReconnect();
+    void startServer();
+    void poll();
+    void applyDeviceList(const std::vector<adb::Device>& devices);
+    void follow(const QString& serial);
+    QByteArray run(const char* query, const QByteArray& command);
+
+    adb::ServerAddress m_server;
+    Timing m_timing;
+    adb::Limits m_limits;
+    std::unique_ptr<adb::ServerStream> m_tracker;
+    std::unique_ptr<adb::ServerStream> m_poller;
+    QTimer m_pollTimer;
+    QTimer m_reconnectTimer;
+    int m_backoffMs = 0;
+    bool m_serverUp = false;
+    bool m_mayStartServer = true;
+    bool m_triedStartingServer = false;
+    bool m_saidNoAdb = false;
+    std::unique_ptr<QProcess> m_serverStart;
+    QString m_followed;
+    QSet<QString> m_notedNotReady; // "serial state" pairs already raised as code 1
+};

@@ -1,0 +1,170 @@
+#include "device_link/adb_transport.h"
+
+#include <QDeadlineTimer>
+#include <QTcpSocket>
+
+namespace adb {
+namespace {
+
+using Kind = TransportError::Kind;
+
+class Connection {
+public:
+    Connection(const ServerAddress& server, QDeadlineTimer deadline, const Limits& limits)
+        : m_deadline(deadline), m_limits(limits) {
+        m_socket.connectToHost(server.host, server.port);
+        if (!m_socket.waitForConnected(remaining()))
+            throw TransportError(m_deadline.hasExpired() ? Kind::TimedOut : Kind::Unreachable,
+                                 QStringLiteral("the adb server at %1:%2 is not reachable (%3)")
+                                     .arg(server.host)
+                                     .arg(server.port)
+                                     .arg(m_socket.errorString()));
+        m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    }
+
+    void send(const QByteArray& service) {
+        const QByteArray request = encodeRequest(service);
+        if (request.isEmpty())
+            throw TransportError(Kind::Malformed, QStringLiteral("the request is too long"));
+        m_socket.write(request);
+        while (m_socket.bytesToWrite() > 0) {
+            if (!m_socket.waitForBytesWritten(remaining()))
+                fail();
+        }
+    }
+
+    // OKAY, or the server's FAIL message as a Refused error.
+    void expectOkay() {
+        for (;;) {
+            const Status status = decodeStatus(m_buffer);
+            if (status.status == Decode::Malformed)
+                throw TransportError(Kind::Malformed,
+                                     QStringLiteral("the adb server sent a reply it should not"));
+            if (status.status == Decode::Complete) {
+                m_buffer.remove(0, status.consumed);
+                if (!status.okay)
+                    throw TransportError(Kind::Refused, status.failure);
+                return;
+            }
+            readMore();
+        }
+    }
+
+    QByteArray readExactly(qsizetype count) {
+        while (m_buffer.size() < count)
+            readMore();
+        const QByteArray head = m_buffer.left(count);
+        m_buffer.remove(0, count);
+        return head;
+    }
+
+    QByteArray readLengthPrefixed() {
+        for (;;) {
+            const Payload payload = decodeLengthPrefixed(m_buffer);
+            if (payload.status == Decode::Malformed)
+                throw TransportError(Kind::Malformed,
+                                     QStringLiteral("the adb server sent a bad length"));
+            if (payload.status == Decode::Complete)
+                return payload.data;
+            readMore();
+        }
+    }
+
+    QByteArray readToEnd() {
+        for (;;) {
+            if (m_socket.state() != QAbstractSocket::ConnectedState &&
+                m_socket.bytesAvailable() == 0)
+                return m_buffer;
+            if (!waitForData())
+                return m_buffer;
+        }
+    }
+
+private:
+    int remaining() const { return int(qMax<qint64>(0, m_deadline.remainingTime())); }
+
+    [[noreturn]] void fail() {
+        if (m_deadline.hasExpired() || m_socket.error() == QAbstractSocket::SocketTimeoutError)
+            throw TransportError(
+                Kind::TimedOut,
+                QStringLiteral("no answer within %1 s").arg(m_limits.deadlineMs / 1000.0));
+        throw TransportError(Kind::Closed, QStringLiteral("the connection was closed early"));
+    }
+
+    // Reads what has arrived; false once the peer has closed and nothing is left.
+    bool waitForData() {
+        if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(remaining())) {
+            if (m_socket.state() == QAbstractSocket::ConnectedState || m_deadline.hasExpired())
+                fail();
+            if (m_socket.bytesAvailable() == 0)
+                return false;
+        }
+        const qsizetype room = m_limits.maxBytes - m_buffer.size();
+        if (m_socket.bytesAvailable() > room)
+            throw TransportError(
+                Kind::TooLarge,
+                QStringLiteral("the device sent more than %1 KiB").arg(m_limits.maxBytes / 1024));
+        m_buffer += m_socket.read(room);
+        return true;
+    }
+
+    void readMore() {
+        if (!waitForData())
+            fail();
+    }
+
+    QTcpSocket m_socket;
+    QDeadlineTimer m_deadline;
+    Limits m_limits;
+    QByteArray m_buffer;
+};
+
+// Switches a new connection over to the device, by "tport" where the server knows it.
+std::unique_ptr<Connection> openDevice(const ServerAddress& server, const QString& serial,
+                                       QDeadlineTimer deadline, const Limits& limits) {
+    auto connection = std::make_unique<Connection>(server, deadline, limits);
+    connection->send("host:tport:serial:" + serial.toUtf8());
+    try {
+        connection->expectOkay();
+        connection->readExactly(8); // the transport id
+        return connection;
+    } catch (const TransportError& e) {
+        // Servers before tport (protocol 41) do not know the service.
+        if (e.kind() != Kind::Refused || !QString::fromUtf8(e.what()).contains(u"unknown host"))
+            throw;
+    }
+    connection = std::make_unique<Connection>(server, deadline, limits);
+    connection->send("host:transport:" + serial.toUtf8());
+    connection->expectOkay();
+    return connection;
+}
+
+} // namespace
+
+QByteArray runDeviceCommand(const ServerAddress& server, const QString& serial,
+                            const QByteArray& command, const Limits& limits) {
+    const QDeadlineTimer deadline(limits.deadlineMs);
+    for (const char* service : {"exec:", "shell:"}) {
+        std::unique_ptr<Connection> connection = openDevice(server, serial, deadline, limits);
+        connection->send(service + command);
+        try {
+            connection->expectOkay();
+        } catch (const TransportError& e) {
+            // Devices before Android 5 have no exec service and close the stream at once.
+            if (e.kind() == Kind::Refused && qstrcmp(service, "exec:") == 0)
+                continue;
+            throw;
+        }
+        return connection->readToEnd();
+    }
+    throw TransportError(Kind::Refused, QStringLiteral("the device refused the command"));
+}
+
+QByteArray hostQuery(const ServerAddress& server, const QByteArray& service, const Limits& limits) {
+    Connection connection(server, QDeadlineTimer(limits.deadlineMs), limits);
+    connection.send(service);
+    connection.expectOkay();
+    return connection.readLengthPrefixed();
+}
+
+} // namespace adb
