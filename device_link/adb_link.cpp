@@ -1,5 +1,6 @@
 #include "device_link/adb_link.h"
 
+#include "device_link/adb_commands.h"
 #include "device_link/adb_parsers.h"
 #include "device_link/server_stream.h"
 
@@ -9,22 +10,6 @@
 #include <cstdio>
 
 namespace {
-
-// Fixed command strings: nothing a device sends ever becomes part of a command. Combined
-// commands print "::" between their parts so one round trip answers one query.
-const QByteArray kNameCommand =
-    "settings get global device_name 2>/dev/null; echo ::; getprop ro.product.model";
-const QByteArray kMemoryCommand = "cat /proc/meminfo";
-const QByteArray kStorageCommand =
-    "stat -f -c '%S %b %a' /data / 2>/dev/null; echo ::; df -k /data / 2>/dev/null";
-const QByteArray kProcessorCommand = "getprop ro.product.cpu.abi; echo ::; uname -m";
-const QByteArray kPowerCommand =
-    "dumpsys battery; echo ::; cat /sys/class/power_supply/*/time_to_empty_now 2>/dev/null; "
-    "echo ::; cat /sys/class/power_supply/*/time_to_full_now 2>/dev/null";
-const QByteArray kMainsCommand = "dumpsys battery";
-const QByteArray kScreenCommand = "wm size";
-const QByteArray kAddressCommand =
-    "ip -f inet addr show 2>/dev/null; echo ::; ip route 2>/dev/null";
 
 bool isNotReadyYet(const QString& state) {
     return state == QLatin1String("unauthorized") || state == QLatin1String("authorizing") ||
@@ -183,7 +168,7 @@ void AdbLink::follow(const QString& serial) {
     if (address.isEmpty()) {
         try {
             const QStringList parts =
-                adb::splitSections(QString::fromUtf8(run("address", kAddressCommand)), 2);
+                adb::splitSections(QString::fromUtf8(run("address", adb::command::Address)), 2);
             address = adb::parseIpv4Address(parts[0], parts[1]);
         } catch (const DeviceLinkError& e) {
             note(QString::fromUtf8(e.what()));
@@ -209,7 +194,7 @@ QByteArray AdbLink::run(const char* query, const QByteArray& command) {
 
 DeviceValue AdbLink::GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) {
     const auto counts =
-        adb::parseMeminfo(QString::fromUtf8(run("GetMemoryStatus", kMemoryCommand)));
+        adb::parseMeminfo(QString::fromUtf8(run("GetMemoryStatus", adb::command::Memory)));
     if (!counts)
         return DeviceValue(0.0);
     Total = counts->total;
@@ -219,7 +204,7 @@ DeviceValue AdbLink::GetMemoryStatus(DeviceValue& Total, DeviceValue& Available)
 
 DeviceValue AdbLink::GetStorageStatus(DeviceValue& Total, DeviceValue& Free) {
     const QStringList parts =
-        adb::splitSections(QString::fromUtf8(run("GetStorageStatus", kStorageCommand)), 2);
+        adb::splitSections(QString::fromUtf8(run("GetStorageStatus", adb::command::Storage)), 2);
     auto counts = adb::parseStatFs(parts[0]);
     if (!counts)
         counts = adb::parseDfK(parts[1]);
@@ -232,7 +217,7 @@ DeviceValue AdbLink::GetStorageStatus(DeviceValue& Total, DeviceValue& Free) {
 
 DeviceValue AdbLink::ProcessorType() {
     const QStringList parts =
-        adb::splitSections(QString::fromUtf8(run("ProcessorType", kProcessorCommand)), 2);
+        adb::splitSections(QString::fromUtf8(run("ProcessorType", adb::command::Processor)), 2);
     return DeviceValue(double(adb::processorCode(parts[0], parts[1])));
 }
 
@@ -240,7 +225,7 @@ DeviceValue AdbLink::GetPowerStatus(DeviceValue& BatteryFlag, DeviceValue& Batte
                                     DeviceValue& BatteryLifeTime,
                                     DeviceValue& BatteryFullLifeTime) {
     const QStringList parts =
-        adb::splitSections(QString::fromUtf8(run("GetPowerStatus", kPowerCommand)), 3);
+        adb::splitSections(QString::fromUtf8(run("GetPowerStatus", adb::command::Power)), 3);
     const auto power = adb::parseBattery(parts[0], parts[1], parts[2]);
     if (!power)
         return DeviceValue(0.0);
@@ -253,13 +238,14 @@ DeviceValue AdbLink::GetPowerStatus(DeviceValue& BatteryFlag, DeviceValue& Batte
 
 DeviceValue AdbLink::ACLineStatus() {
     return DeviceValue(
-        double(adb::parseMainsStatus(QString::fromUtf8(run("ACLineStatus", kMainsCommand)))));
+        double(adb::parseMainsStatus(QString::fromUtf8(run("ACLineStatus", adb::command::Mains)))));
 }
 
 DeviceValue AdbLink::GetSystemMetric(qint32 Index) {
     if (Index != 0 && Index != 1)
         return DeviceValue(0.0);
-    const QSize size = adb::parseWmSize(QString::fromUtf8(run("GetSystemMetric", kScreenCommand)));
+    const QSize size =
+        adb::parseWmSize(QString::fromUtf8(run("GetSystemMetric", adb::command::Screen)));
     if (!size.isValid())
         return DeviceValue(0.0);
     return DeviceValue(double(Index == 0 ? size.width() : size.height()));
@@ -269,7 +255,7 @@ DeviceValue AdbLink::ReadRegistryValue(qint32 Root, const QString& Key, const QS
     if (Root != 2 || Key != QLatin1String("IDENT") || ValueName != QLatin1String("name"))
         return DeviceValue();
     const QStringList parts =
-        adb::splitSections(QString::fromUtf8(run("ReadRegistryValue", kNameCommand)), 2);
+        adb::splitSections(QString::fromUtf8(run("ReadRegistryValue", adb::command::Name)), 2);
     const QString name = adb::parseDeviceName(parts[0], parts[1]);
     return name.isEmpty() ? DeviceValue() : DeviceValue(name);
 }

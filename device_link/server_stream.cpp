@@ -24,6 +24,12 @@ ServerStream::ServerStream(QObject* parent) : QObject(parent) {
     });
 }
 
+ServerStream::~ServerStream() {
+    // The socket would report its own closing to members already gone.
+    m_socket.disconnect(this);
+    m_socket.abort();
+}
+
 void ServerStream::open(const ServerAddress& server, const QByteArray& service,
                         int answerTimeoutMs) {
     close();

@@ -16,6 +16,7 @@ public:
     enum class End { Unreachable, Refused, Closed, Malformed, TimedOut };
 
     explicit ServerStream(QObject* parent = nullptr);
+    ~ServerStream() override;
     Q_DISABLE_COPY_MOVE(ServerStream)
 
     // Connects and sends the service; the server must say OKAY within answerTimeoutMs.

@@ -1,0 +1,317 @@
+#include "device_link/adb_commands.h"
+#include "device_link/adb_link.h"
+#include "display/form1.h"
+#include "fake_adb_server.h"
+#include "fixture.h"
+#include "layout/progress_bar.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Event = std::pair<int, QString>;
+using Reply = FakeAdbServer::Reply;
+
+const QByteArray kPhone = "0123456789ABCDEF       device usb:1-1 product:lynx model:Pixel_7a "
+                          "device:lynx transport_id:3\n";
+
+class AdbLinkTest : public ::testing::Test {
+protected:
+    AdbLinkTest() {
+        server.start();
+        server.setCommand(adb::command::Address, {Reply::Output, "::\n"});
+    }
+
+    // A link with short timings, its events recorded.
+    void startLink(std::unique_ptr<AdbLink> owned = nullptr) {
+        if (!owned)
+            owned = makeLink();
+        link = owned.get();
+        QObject::connect(link, &Pelorin::ConnectionEvent, [this](qint32 code, const QString& text) {
+            events.emplace_back(code, text);
+        });
+        holder = std::move(owned);
+    }
+
+    std::unique_ptr<AdbLink> makeLink() {
+        auto made = std::make_unique<AdbLink>(server.socketSpec());
+        made->setMayStartServer(false);
+        made->setTiming({.pollMs = 100, .backoffMinMs = 20, .backoffMaxMs = 100, .answerMs = 500});
+        made->setLimits({.deadlineMs = 700, .maxBytes = 256 * 1024});
+        return made;
+    }
+
+    // Lets the event loop run until n events have arrived, or the time is up.
+    bool waitForEvents(std::size_t n, int ms = 4000) {
+        const QDeadlineTimer deadline(ms);
+        while (events.size() < n && !deadline.hasExpired())
+            QTest::qWait(10);
+        return events.size() >= n;
+    }
+
+    // Runs the event loop for a while, for checking that nothing more happens.
+    static void settle(int ms = 400) { QTest::qWait(ms); }
+
+    FakeAdbServer server;
+    std::unique_ptr<Pelorin> holder;
+    AdbLink* link = nullptr;
+    std::vector<Event> events;
+};
+
+TEST_F(AdbLinkTest, ReadyDeviceRaisesConnectedThenItsAddress) {
+    server.setCommand(adb::command::Address,
+                      {Reply::Output, fixture("ip_addr_phone.txt").toUtf8() + "::\n"});
+    server.setDevices(kPhone);
+    startLink();
+    ASSERT_TRUE(waitForEvents(2));
+    EXPECT_EQ(events, (std::vector<Event>{{0, ""}, {5, "10.161.5.77"}}));
+    EXPECT_EQ(link->followedSerial(), "0123456789ABCDEF");
+    settle();
+    EXPECT_EQ(events.size(), 2u) << "the slow state check raises nothing new";
+}
+
+TEST_F(AdbLinkTest, NetworkDeviceAddressComesFromItsSerial) {
+    server.setDevices("192.168.1.23:5555      device product:x model:y transport_id:9\n");
+    startLink();
+    ASSERT_TRUE(waitForEvents(2));
+    EXPECT_EQ(events, (std::vector<Event>{{0, ""}, {5, "192.168.1.23"}}));
+    EXPECT_EQ(server.commandsRun(adb::command::Address), 0);
+}
+
+TEST_F(AdbLinkTest, DeviceWithoutAddressRaisesNoCodeFive) {
+    server.setCommand(adb::command::Address,
+                      {Reply::Output, fixture("ip_addr_loopback_only.txt").toUtf8() + "::\n"});
+    server.setDevices(kPhone);
+    startLink();
+    ASSERT_TRUE(waitForEvents(1));
+    settle();
+    EXPECT_EQ(events, (std::vector<Event>{{0, ""}}));
+}
+
+TEST_F(AdbLinkTest, RemovalRaisesTwoAndTheNextReadyDeviceIsFollowed) {
+    server.setDevices("first\tdevice\nsecond\tdevice\n");
+    startLink();
+    ASSERT_TRUE(waitForEvents(1));
+    EXPECT_EQ(link->followedSerial(), "first");
+    server.setDevices("second\tdevice\n");
+    ASSERT_TRUE(waitForEvents(3));
+    EXPECT_EQ(events, (std::vector<Event>{{0, ""}, {2, ""}, {0, ""}}));
+    EXPECT_EQ(link->followedSerial(), "second");
+    server.setDevices("");
+    ASSERT_TRUE(waitForEvents(4));
+    EXPECT_EQ(events.back(), Event(2, ""));
+    EXPECT_TRUE(link->followedSerial().isEmpty());
+}
+
+TEST_F(AdbLinkTest, StateChangesTheServerDoesNotPushAreSeenByTheSlowCheck) {
+    server.setDevices("phone\tdevice\n");
+    startLink();
+    ASSERT_TRUE(waitForEvents(1));
+    server.setDevices("phone\toffline\n", /*pushToTrackers=*/false);
+    ASSERT_TRUE(waitForEvents(2));
+    EXPECT_EQ(events[1], Event(4, ""));
+    server.setDevices("phone\tdevice\n", false);
+    ASSERT_TRUE(waitForEvents(3));
+    EXPECT_EQ(events[2], Event(0, ""));
+}
+
+TEST_F(AdbLinkTest, UnauthorizedDeviceIsNotedOnceAndFollowedWhenAllowed) {
+    server.setDevices("phone\tunauthorized\n");
+    startLink();
+    ASSERT_TRUE(waitForEvents(1));
+    settle(); // several slow checks pass
+    EXPECT_EQ(events, (std::vector<Event>{{1, ""}}));
+    server.setDevices("phone\tdevice\n");
+    ASSERT_TRUE(waitForEvents(2));
+    EXPECT_EQ(events[1], Event(0, ""));
+}
+
+TEST_F(AdbLinkTest, LostServerRaisesSevenAndAReadyDeviceAgainAfterItReturns) {
+    server.setDevices(kPhone);
+    startLink();
+    ASSERT_TRUE(waitForEvents(1));
+    server.stop();
+    ASSERT_TRUE(waitForEvents(2));
+    EXPECT_EQ(events[1], Event(7, ""));
+    settle(); // failed reconnections raise nothing more
+    EXPECT_EQ(events.size(), 2u);
+    server.start();
+    ASSERT_TRUE(waitForEvents(3));
+    EXPECT_EQ(events[2], Event(0, ""));
+}
+
+TEST_F(AdbLinkTest, BadTrackingDataDropsTheConnectionAndReconnects) {
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        bool close;
+    };
+    const Case cases[] = {{"length that is not hex", "zzzzjunk", false},
+                          {"message cut by a close", "0040emulator-55", true}};
+    server.setDevices(kPhone);
+    startLink();
+    ASSERT_TRUE(waitForEvents(1));
+    std::size_t seen = 1;
+    for (const Case& c : cases) {
+        server.sendToTrackers(c.bytes, c.close);
+        ASSERT_TRUE(waitForEvents(seen + 2)) << c.name;
+        EXPECT_EQ(events[seen], Event(7, "")) << c.name;
+        EXPECT_EQ(events[seen + 1], Event(0, "")) << c.name;
+        seen += 2;
+    }
+}
+
+TEST_F(AdbLinkTest, RefusedTrackingKeepsTrying) {
+    server.setRefuseTracking(true);
+    server.setDevices(kPhone);
+    startLink();
+    settle();
+    EXPECT_TRUE(events.empty());
+    server.setRefuseTracking(false);
+    ASSERT_TRUE(waitForEvents(1));
+    EXPECT_EQ(events[0], Event(0, ""));
+}
+
+TEST_F(AdbLinkTest, ServerThatNeverAnswersRaisesNothingAndQueriesSayNoDevice) {
+    server.setSilent(true);
+    server.setDevices(kPhone);
+    startLink();
+    settle(800);
+    EXPECT_TRUE(events.empty());
+    DeviceValue total, available;
+    try {
+        link->GetMemoryStatus(total, available);
+        FAIL() << "no exception";
+    } catch (const DeviceLinkError& e) {
+        EXPECT_STREQ(e.what(), "No device is connected.");
+    }
+}
+
+class AdbQueries : public AdbLinkTest {
+protected:
+    void SetUp() override {
+        server.setDevices(kPhone);
+        startLink();
+        ASSERT_TRUE(waitForEvents(1));
+    }
+
+    // The query's failure message, or "" when it answered.
+    template <typename Query> std::string failureOf(Query&& query) {
+        try {
+            query();
+        } catch (const DeviceLinkError& e) {
+            return e.what();
+        }
+        return {};
+    }
+};
+
+TEST_F(AdbQueries, HungDeviceFailsWithinTheDeadlineNamingQueryAndDevice) {
+    server.setCommand(adb::command::Memory, {Reply::Hang, {}});
+    QElapsedTimer clock;
+    clock.start();
+    const std::string message = failureOf([this] {
+        DeviceValue a, b;
+        link->GetMemoryStatus(a, b);
+    });
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_NE(message.find("GetMemoryStatus"), std::string::npos) << message;
+    EXPECT_NE(message.find("0123456789ABCDEF"), std::string::npos) << message;
+    EXPECT_NE(message.find("no answer"), std::string::npos) << message;
+}
+
+TEST_F(AdbQueries, FloodingDeviceIsCutAtTheCap) {
+    server.setCommand(adb::command::Processor, {Reply::Flood, {}});
+    const std::string message = failureOf([this] { link->ProcessorType(); });
+    EXPECT_NE(message.find("more than 256 KiB"), std::string::npos) << message;
+}
+
+TEST_F(AdbQueries, RefusedCommandFails) {
+    server.setCommand(adb::command::Screen, {Reply::Fail, "device offline"});
+    server.setRefuseExec(false);
+    const std::string message = failureOf([this] { link->GetSystemMetric(0); });
+    EXPECT_NE(message.find("device offline"), std::string::npos) << message;
+}
+
+TEST_F(AdbQueries, OlderDevicesAndServersFallBackToShellAndTransport) {
+    server.setRefuseExec(true);
+    server.setUnknownTport(true);
+    server.setCommand(adb::command::Memory,
+                      {Reply::Output, fixture("meminfo_android4_crlf.txt").toUtf8()});
+    DeviceValue total, available;
+    EXPECT_TRUE(link->GetMemoryStatus(total, available).toBool());
+    EXPECT_EQ(total.toDouble(), 828408.0 * 1024);
+    const QList<QByteArray> requests = server.requests();
+    EXPECT_TRUE(requests.contains("host:transport:0123456789ABCDEF"));
+    EXPECT_TRUE(requests.contains("shell:" + adb::command::Memory));
+}
+
+TEST_F(AdbQueries, AnswersThatSayNothingAreFalseOrZero) {
+    server.setDefaultOutput("/system/bin/sh: x: not found\n");
+    DeviceValue a, b, c, d;
+    EXPECT_FALSE(link->GetMemoryStatus(a, b).toBool());
+    EXPECT_FALSE(link->GetStorageStatus(a, b).toBool());
+    EXPECT_FALSE(link->GetPowerStatus(a, b, c, d).toBool());
+    EXPECT_EQ(link->ProcessorType().toInt32(), 0);
+    EXPECT_EQ(link->ACLineStatus().toInt32(), 255);
+    EXPECT_EQ(link->GetSystemMetric(1).toInt32(), 0);
+    EXPECT_EQ(link->GetSystemMetric(7).toInt32(), 0);
+    EXPECT_TRUE(link->ReadRegistryValue(2, "IDENT", "name").isString());
+    EXPECT_TRUE(link->ReadRegistryValue(1, "IDENT", "name").isNothing());
+}
+
+TEST_F(AdbLinkTest, WindowShowsEveryPanelFromTheDevicesOutputs) {
+    server.setCommand(adb::command::Name, {Reply::Output, "null\n::\nPixel 7a\n"});
+    server.setCommand(adb::command::Memory,
+                      {Reply::Output, fixture("meminfo_android14.txt").toUtf8()});
+    server.setCommand(adb::command::Storage,
+                      {Reply::Output, "::\n" + fixture("df_k_android14.txt").toUtf8()});
+    server.setCommand(adb::command::Processor, {Reply::Output, "arm64-v8a\n::\naarch64\n"});
+    server.setCommand(
+        adb::command::Power,
+        {Reply::Output, fixture("dumpsys_battery_android14.txt").toUtf8() + "::\n::\n5400\n"});
+    server.setCommand(adb::command::Mains,
+                      {Reply::Output, fixture("dumpsys_battery_android14.txt").toUtf8()});
+    server.setCommand(adb::command::Screen,
+                      {Reply::Output, fixture("wm_size_override.txt").toUtf8()});
+    server.setCommand(adb::command::Address,
+                      {Reply::Output, "::\n" + fixture("ip_route_crlf.txt").toUtf8()});
+    server.setDevices(kPhone);
+    auto owned = makeLink();
+    link = owned.get();
+    Form1 form(std::move(owned));
+    auto text = [&form](const char* name) {
+        return form.findChild<QLabel*>(QString::fromLatin1(name))->text();
+    };
+    const QDeadlineTimer deadline(4000);
+    while (text("IPAddrLabel").isEmpty() && !deadline.hasExpired())
+        QTest::qWait(10);
+    EXPECT_EQ(text("IPAddrLabel"), "192.168.1.23");
+    EXPECT_EQ(form.windowTitle(), "Device Info (Pixel 7a)");
+    EXPECT_EQ(text("MemoryLabel"), "8,156,930,048 bytes");
+    EXPECT_EQ(text("AvailableLabel"), "3,310,448,640 bytes");
+    EXPECT_EQ(text("StorageLabel"), "117,439,594,496 bytes");
+    EXPECT_EQ(text("StorageFreeLabel"), "73,055,395,840 bytes");
+    EXPECT_EQ(text("ProcessorLabel"), "Unknown");
+    EXPECT_EQ(text("BatteryStatusLabel"), "Charging");
+    EXPECT_EQ(text("BatteryLifeLabel"), "Unknown");
+    EXPECT_EQ(text("BatteryFullTimeLabel"), "1 hour  30 min");
+    EXPECT_EQ(form.findChild<ProgressBar*>("BatteryLifeBar")->value(), 76.0f);
+    EXPECT_EQ(text("ACLineStatusLabel"), "Connected");
+    EXPECT_EQ(text("ScreenWidthLabel"), " 720 pixels");
+    EXPECT_EQ(text("ScreenHeightLabel"), " 1600 pixels");
+
+    server.setDevices("");
+    const QDeadlineTimer gone(4000);
+    while (!text("MemoryLabel").isEmpty() && !gone.hasExpired())
+        QTest::qWait(10);
+    EXPECT_EQ(text("MemoryLabel"), QString());
+    EXPECT_EQ(form.windowTitle(), "Device Info");
+}
+
+} // namespace
