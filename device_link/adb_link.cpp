@@ -165,6 +165,9 @@ void AdbLink::applyDeviceList(const std::vector<adb::Device>& devices) {
 void AdbLink::follow(const QString& serial) {
     m_followed = serial;
     QString address = adb::networkSerialHost(serial);
+    // A loopback host is a forwarded port (an emulator, a tunnel), not the device's address.
+    if (adb::isLocalHost(address))
+        address.clear();
     if (address.isEmpty()) {
         try {
             const QStringList parts =

@@ -2,6 +2,7 @@
 // wrote them.
 #pragma once
 
+#include "qt_printers.h"
 #include <QFile>
 #include <QString>
 

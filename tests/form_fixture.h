@@ -3,6 +3,7 @@
 
 #include "display/form1.h"
 #include "layout/progress_bar.h"
+#include "qt_printers.h"
 #include "scripted_link.h"
 
 #include <QLabel>

@@ -1,4 +1,5 @@
 #include "device_link/adb_protocol.h"
+#include "qt_printers.h"
 
 #include <gtest/gtest.h>
 

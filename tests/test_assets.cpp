@@ -1,4 +1,5 @@
 #include "layout/asset_drawing.h"
+#include "qt_printers.h"
 
 #include <QFile>
 #include <QImage>

@@ -1,4 +1,5 @@
 #include "device_link/device_value.h"
+#include "qt_printers.h"
 
 #include <gtest/gtest.h>
 

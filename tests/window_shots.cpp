@@ -1,10 +1,16 @@
-// Opens the real window and writes PNGs of its not-connected and connected looks, the connected
-// one filled from a scripted link with sample values: window-shots FOLDER
+// Opens the real window and writes PNGs of its looks.
+//   window-shots FOLDER              not connected, and connected with sample values from a
+//                                    scripted link
+//   window-shots --adb SPEC FOLDER   connected through the adb server at SPEC, once the
+//                                    device's address is shown
+#include "device_link/adb_link.h"
 #include "display/form1.h"
 #include "scripted_link.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QLabel>
 #include <QScreen>
 #include <QTest>
 
@@ -23,10 +29,27 @@ bool shoot(Form1& form, const QString& path) {
 
 } // namespace
 
+int shootThroughAdb(const QString& spec, const QDir& out) {
+    Form1 form(std::make_unique<AdbLink>(spec));
+    form.show();
+    auto* address = form.findChild<QLabel*>(QStringLiteral("IPAddrLabel"));
+    const QDeadlineTimer deadline(20000);
+    while (address->text().isEmpty() && !deadline.hasExpired())
+        QTest::qWait(50);
+    if (address->text().isEmpty()) {
+        std::fprintf(stderr, "window-shots: no device connected through %s\n", qPrintable(spec));
+        return 1;
+    }
+    return shoot(form, out.filePath("connected.png")) ? 0 : 1;
+}
+
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    if (argc == 4 && QByteArray(argv[1]) == "--adb")
+        return shootThroughAdb(QString::fromLocal8Bit(argv[2]),
+                               QDir(QString::fromLocal8Bit(argv[3])));
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--adb SOCKET_SPEC] FOLDER\n", argv[0]);
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));

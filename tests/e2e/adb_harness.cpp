@@ -1,0 +1,154 @@
+#include "adb_harness.h"
+
+#include "device_link/adb_transport.h"
+
+#include <QDeadlineTimer>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QThread>
+
+namespace {
+
+// A free loopback port outside 5555 to 5585, where adb servers look for emulators.
+quint16 freePort() {
+    for (;;) {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost, 0))
+            return 0;
+        const quint16 port = probe.serverPort();
+        if (port < 5555 || port > 5585)
+            return port;
+    }
+}
+
+bool waitForLine(QProcess& process, QByteArray& line, int ms) {
+    const QDeadlineTimer deadline(ms);
+    while (!process.canReadLine()) {
+        if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
+            return false;
+        process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+    }
+    line = process.readLine().trimmed();
+    return true;
+}
+
+} // namespace
+
+SimulatorProcess::SimulatorProcess(const QString& program, const QString& profile) {
+    m_process.setProgram(program);
+    m_process.setArguments({profile});
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start();
+    QByteArray line;
+    if (m_process.waitForStarted(5000) && waitForLine(m_process, line, 5000) &&
+        line.startsWith("listening on "))
+        m_port = quint16(line.mid(13).toUShort());
+}
+
+SimulatorProcess::~SimulatorProcess() {
+    kill();
+}
+
+bool SimulatorProcess::isRunning() const {
+    return m_port != 0 && m_process.state() == QProcess::Running;
+}
+
+QString SimulatorProcess::control(const QString& line) {
+    m_process.write(line.toUtf8() + '\n');
+    m_process.waitForBytesWritten(2000);
+    QByteArray reply;
+    return waitForLine(m_process, reply, 5000) ? QString::fromUtf8(reply) : QString();
+}
+
+void SimulatorProcess::kill() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+AdbHarness::AdbHarness() {
+    if (QStandardPaths::findExecutable(QStringLiteral("adb")).isEmpty()) {
+        m_error = QStringLiteral("adb is not installed");
+        return;
+    }
+    m_port = freePort();
+    startServer();
+}
+
+AdbHarness::~AdbHarness() {
+    m_simulators.clear();
+    killServer();
+}
+
+bool AdbHarness::startServer() {
+    m_server = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), m_home.path());
+    env.remove(QStringLiteral("ADB_SERVER_SOCKET"));
+    env.remove(QStringLiteral("ANDROID_ADB_SERVER_PORT"));
+    m_server->setProcessEnvironment(env);
+    m_server->setProcessChannelMode(QProcess::MergedChannels);
+    m_server->setStandardOutputFile(m_home.filePath(QStringLiteral("adb-server.log")),
+                                    QIODevice::Append);
+    m_server->start(QStringLiteral("adb"), {QStringLiteral("-P"), QString::number(m_port),
+                                            QStringLiteral("nodaemon"), QStringLiteral("server")});
+    const QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired()) {
+        if (m_server->state() == QProcess::NotRunning)
+            break;
+        try {
+            adb::hostQuery(server(), "host:version", {1000, 4096});
+            m_error.clear();
+            return true;
+        } catch (const adb::TransportError&) {
+            QThread::msleep(100);
+        }
+    }
+    m_error = QStringLiteral("the adb server did not start on port %1").arg(m_port);
+    return false;
+}
+
+void AdbHarness::killServer() {
+    if (m_server && m_server->state() != QProcess::NotRunning) {
+        m_server->kill();
+        m_server->waitForFinished(5000);
+    }
+}
+
+SimulatorProcess* AdbHarness::startSimulator(const QString& profileName) {
+    auto simulator = std::make_unique<SimulatorProcess>(
+        QStringLiteral(DEVICE_SIM_EXE),
+        QStringLiteral(DEVICE_INFO_SOURCE_DIR "/tools/device_sim/profiles/") + profileName +
+            QStringLiteral(".json"));
+    if (!simulator->isRunning()) {
+        m_error = QStringLiteral("the simulator did not start");
+        return nullptr;
+    }
+    m_simulators.push_back(std::move(simulator));
+    SimulatorProcess* started = m_simulators.back().get();
+    return connect(*started) ? started : nullptr;
+}
+
+bool AdbHarness::connect(const SimulatorProcess& simulator) {
+    try {
+        const QByteArray reply =
+            adb::hostQuery(server(), "host:connect:" + simulator.serial().toUtf8(), {5000, 4096});
+        if (!reply.startsWith("connected to") && !reply.startsWith("already connected")) {
+            m_error = QString::fromUtf8(reply);
+            return false;
+        }
+    } catch (const adb::TransportError& e) {
+        m_error = QString::fromUtf8(e.what());
+        return false;
+    }
+    return true;
+}
+
+QString AdbHarness::devices() {
+    try {
+        return QString::fromUtf8(adb::hostQuery(server(), "host:devices", {2000, 65536}));
+    } catch (const adb::TransportError& e) {
+        return QString::fromUtf8(e.what());
+    }
+}

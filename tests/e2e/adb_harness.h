@@ -1,0 +1,60 @@
+// Starts a private adb server (Debian's adb, its own port and HOME) and device simulators for
+// end-to-end tests, demos and benchmarks, and stops every process it started when it goes.
+#pragma once
+
+#include "device_link/adb_protocol.h"
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+class SimulatorProcess {
+public:
+    SimulatorProcess(const QString& program, const QString& profile);
+    ~SimulatorProcess();
+
+    bool isRunning() const;
+    quint16 port() const { return m_port; }
+    QString serial() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    // Sends one control line and returns the simulator's reply.
+    QString control(const QString& line);
+    void kill();
+
+private:
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+class AdbHarness {
+public:
+    AdbHarness();
+    ~AdbHarness();
+
+    // Empty when the server is up; otherwise why it is not.
+    const QString& error() const { return m_error; }
+    quint16 port() const { return m_port; }
+    QString socketSpec() const { return QStringLiteral("tcp:127.0.0.1:%1").arg(m_port); }
+    adb::ServerAddress server() const { return {QStringLiteral("127.0.0.1"), m_port}; }
+
+    // Starts a simulator with a profile from tools/device_sim/profiles and has the server
+    // connect to it; nullptr (and error()) when that fails.
+    SimulatorProcess* startSimulator(const QString& profileName);
+    // Has the server connect to a running simulator again (after a server restart).
+    bool connect(const SimulatorProcess& simulator);
+
+    void killServer();
+    bool startServer();
+
+    // Lists the server's devices ("SERIAL\tSTATE" lines).
+    QString devices();
+
+private:
+    QTemporaryDir m_home;
+    std::unique_ptr<QProcess> m_server;
+    std::vector<std::unique_ptr<SimulatorProcess>> m_simulators;
+    quint16 m_port = 0;
+    QString m_error;
+};

@@ -1,0 +1,177 @@
+// The whole path: a real Form1, AdbLink, Debian's adb server and simulated devices.
+#include "../qt_printers.h"
+#include "adb_harness.h"
+#include "device_link/adb_link.h"
+#include "display/form1.h"
+#include "layout/progress_bar.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!harness.error().isEmpty())
+            FAIL() << harness.error().toStdString();
+    }
+
+    // The window on a link to the private server, its link's events recorded.
+    void openWindow(int queryDeadlineMs = 3000) {
+        auto link = std::make_unique<AdbLink>(harness.socketSpec());
+        link->setMayStartServer(false);
+        link->setLimits({.deadlineMs = queryDeadlineMs, .maxBytes = 1 << 20});
+        QObject::connect(link.get(), &Pelorin::ConnectionEvent,
+                         [this](qint32 code, const QString&) { codes.push_back(code); });
+        adbLink = link.get();
+        form = std::make_unique<Form1>(std::move(link));
+        failures = std::make_unique<QSignalSpy>(form.get(), &Form1::failureReported);
+        form->show();
+    }
+
+    template <typename Done> bool waitUntil(Done&& done, int ms = 10000) {
+        const QDeadlineTimer deadline(ms);
+        while (!done() && !deadline.hasExpired())
+            QTest::qWait(20);
+        return done();
+    }
+
+    QString text(const char* name) const {
+        return form->findChild<QLabel*>(QString::fromLatin1(name))->text();
+    }
+    float bar(const char* name) const {
+        return form->findChild<ProgressBar*>(QString::fromLatin1(name))->value();
+    }
+    bool connectedLook() const {
+        return !form->findChild<QWidget*>("ConnectedPicture")->isHidden() &&
+               form->findChild<QWidget*>("DisconnectedPicture")->isHidden();
+    }
+    QPushButton* refresh() const { return form->findChild<QPushButton*>("RefreshCommand"); }
+
+    AdbHarness harness;
+    std::unique_ptr<Form1> form;
+    AdbLink* adbLink = nullptr;
+    std::unique_ptr<QSignalSpy> failures;
+    std::vector<int> codes;
+};
+
+TEST_F(EndToEnd, ConnectedPhoneFillsEveryPanel) {
+    ASSERT_NE(harness.startSimulator("current_phone"), nullptr) << harness.error().toStdString();
+    openWindow();
+    ASSERT_TRUE(waitUntil([&] { return !text("IPAddrLabel").isEmpty(); }))
+        << harness.devices().toStdString();
+    EXPECT_EQ(codes, (std::vector<int>{0, 5}));
+    EXPECT_TRUE(connectedLook());
+    EXPECT_TRUE(refresh()->isEnabled());
+    EXPECT_EQ(form->windowTitle(), "Device Info (Lab-07)");
+    EXPECT_EQ(text("IPAddrLabel"), "192.168.1.23");
+    EXPECT_EQ(text("MemoryLabel"), "8,156,930,048 bytes");
+    EXPECT_EQ(text("AvailableLabel"), "3,310,448,640 bytes");
+    EXPECT_EQ(text("StorageLabel"), "117,439,594,496 bytes");
+    EXPECT_EQ(text("StorageFreeLabel"), "73,055,395,840 bytes");
+    EXPECT_EQ(text("ProcessorLabel"), "Unknown");
+    EXPECT_EQ(text("BatteryStatusLabel"), "High");
+    EXPECT_EQ(text("BatteryLifeLabel"), "8 hours  45 min");
+    EXPECT_EQ(text("BatteryFullTimeLabel"), "Unknown");
+    EXPECT_EQ(bar("BatteryLifeBar"), 76.0f);
+    EXPECT_EQ(text("ACLineStatusLabel"), "Disconnected");
+    EXPECT_EQ(text("ScreenWidthLabel"), " 1080 pixels");
+    EXPECT_EQ(text("ScreenHeightLabel"), " 2400 pixels");
+    EXPECT_EQ(failures->count(), 0);
+}
+
+TEST_F(EndToEnd, OlderPhoneAnswersThroughItsTerminal) {
+    ASSERT_NE(harness.startSimulator("older_phone"), nullptr) << harness.error().toStdString();
+    openWindow();
+    ASSERT_TRUE(waitUntil([&] { return !text("IPAddrLabel").isEmpty(); }));
+    EXPECT_EQ(form->windowTitle(), "Device Info (Nexus 4)");
+    EXPECT_EQ(text("AvailableLabel"), "754,106,368 bytes");  // MemFree + Buffers + Cached
+    EXPECT_EQ(text("StorageLabel"), "14,267,953,152 bytes"); // from df -k
+    EXPECT_EQ(text("BatteryStatusLabel"), "Low");
+    EXPECT_EQ(text("ScreenHeightLabel"), " 1280 pixels");
+    EXPECT_EQ(text("IPAddrLabel"), "10.0.0.42");
+}
+
+TEST_F(EndToEnd, SecondRefreshSeesAChangedBatteryLevel) {
+    SimulatorProcess* phone = harness.startSimulator("current_phone");
+    ASSERT_NE(phone, nullptr) << harness.error().toStdString();
+    openWindow();
+    ASSERT_TRUE(waitUntil([&] { return bar("BatteryLifeBar") == 76.0f; }));
+    ASSERT_EQ(phone->control("set battery.level 12"), "ok");
+    ASSERT_EQ(phone->control("set battery.charging 1"), "ok");
+    refresh()->click();
+    EXPECT_EQ(bar("BatteryLifeBar"), 12.0f);
+    EXPECT_EQ(text("BatteryStatusLabel"), "Charging");
+}
+
+TEST_F(EndToEnd, VanishedDeviceReturnsTheWindowToNotConnected) {
+    SimulatorProcess* phone = harness.startSimulator("current_phone");
+    ASSERT_NE(phone, nullptr) << harness.error().toStdString();
+    openWindow();
+    ASSERT_TRUE(waitUntil([&] { return connectedLook() && !text("MemoryLabel").isEmpty(); }));
+    ASSERT_EQ(phone->control("vanish"), "ok");
+    EXPECT_TRUE(waitUntil([&] { return !connectedLook(); }, 8000));
+    EXPECT_EQ(text("MemoryLabel"), QString());
+    EXPECT_EQ(form->windowTitle(), "Device Info");
+    EXPECT_FALSE(refresh()->isEnabled());
+}
+
+TEST_F(EndToEnd, KilledServerIsReportedAndARestartedOneFollowedAgain) {
+    SimulatorProcess* phone = harness.startSimulator("current_phone");
+    ASSERT_NE(phone, nullptr) << harness.error().toStdString();
+    openWindow();
+    ASSERT_TRUE(waitUntil([&] { return connectedLook(); }));
+    harness.killServer();
+    ASSERT_TRUE(waitUntil([&] { return !connectedLook(); }));
+    EXPECT_EQ(codes.back(), 7);
+    ASSERT_TRUE(harness.startServer()) << harness.error().toStdString();
+    ASSERT_TRUE(harness.connect(*phone)) << harness.error().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return connectedLook() && !text("MemoryLabel").isEmpty(); }));
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 0), 2);
+}
+
+TEST_F(EndToEnd, HungDeviceFailsTheRefreshWithinTheDeadlineAndTheWindowLives) {
+    SimulatorProcess* phone = harness.startSimulator("current_phone");
+    ASSERT_NE(phone, nullptr) << harness.error().toStdString();
+    openWindow(/*queryDeadlineMs=*/1500);
+    ASSERT_TRUE(waitUntil([&] { return !text("IPAddrLabel").isEmpty(); }));
+    ASSERT_EQ(phone->control("hang"), "ok");
+    QElapsedTimer clock;
+    clock.start();
+    refresh()->click();
+    EXPECT_LT(clock.elapsed(), 5000);
+    ASSERT_EQ(failures->count(), 1);
+    const QString message = failures->at(0).at(0).toString();
+    EXPECT_TRUE(message.contains("ReadRegistryValue")) << message.toStdString();
+    EXPECT_TRUE(message.contains(phone->serial())) << message.toStdString();
+    ASSERT_EQ(phone->control("resume"), "ok");
+    refresh()->click();
+    EXPECT_EQ(failures->count(), 1);
+}
+
+TEST_F(EndToEnd, WhenTheFirstOfTwoDevicesGoesTheWindowFollowsTheSecond) {
+    SimulatorProcess* phone = harness.startSimulator("current_phone");
+    ASSERT_NE(phone, nullptr) << harness.error().toStdString();
+    SimulatorProcess* tablet = harness.startSimulator("tablet_on_mains");
+    ASSERT_NE(tablet, nullptr) << harness.error().toStdString();
+    openWindow();
+    ASSERT_TRUE(waitUntil([&] { return !text("MemoryLabel").isEmpty(); }));
+    SimulatorProcess* first = adbLink->followedSerial() == phone->serial() ? phone : tablet;
+    SimulatorProcess* second = first == phone ? tablet : phone;
+    const QString secondTitle =
+        second == phone ? "Device Info (Lab-07)" : "Device Info (Kitchen tablet)";
+    ASSERT_EQ(first->control("vanish"), "ok");
+    EXPECT_TRUE(waitUntil([&] { return form->windowTitle() == secondTitle; }));
+    EXPECT_EQ(adbLink->followedSerial(), second->serial());
+    EXPECT_TRUE(connectedLook());
+    EXPECT_TRUE(refresh()->isEnabled());
+}
+
+} // namespace

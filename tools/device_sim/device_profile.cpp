@@ -1,0 +1,254 @@
+#include "device_profile.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStringList>
+
+namespace sim {
+namespace {
+
+QByteArray textOf(const QJsonValue& value) {
+    if (value.isArray()) {
+        QByteArray text;
+        for (const QJsonValue& line : value.toArray())
+            text += line.toString().toUtf8() + '\n';
+        return text;
+    }
+    return value.toString().toUtf8();
+}
+
+QByteArray dumpsysBattery(const Battery& b) {
+    auto flag = [](bool on) { return on ? "true" : "false"; };
+    QByteArray out = "Current Battery Service state:\n";
+    out += QByteArray("  AC powered: ") + flag(b.ac) + "\n";
+    out += QByteArray("  USB powered: ") + flag(b.usb) + "\n";
+    out += QByteArray("  Wireless powered: ") + flag(b.wireless) + "\n";
+    out += "  Max charging current: " + QByteArray(b.usb || b.ac ? "500000" : "0") + "\n";
+    out += "  status: " + QByteArray::number(b.status) + "\n";
+    out += "  health: 2\n";
+    out += QByteArray("  present: ") + flag(b.present) + "\n";
+    out += "  level: " + QByteArray::number(b.level) + "\n";
+    out += "  scale: " + QByteArray::number(b.scale) + "\n";
+    out += "  voltage: " + QByteArray(b.present ? "4123" : "0") + "\n";
+    out += "  temperature: " + QByteArray(b.present ? "286" : "0") + "\n";
+    out += "  technology: " + QByteArray(b.present ? "Li-ion" : "") + "\n";
+    return out;
+}
+
+QByteArray dfLine(const char* device, qint64 blocks, qint64 available, qint64 blockSize,
+                  const char* mount) {
+    const qint64 kib = blocks * blockSize / 1024;
+    const qint64 free = available * blockSize / 1024;
+    const qint64 used = kib - free;
+    const qint64 percent = kib > 0 ? (used * 100 + kib - 1) / kib : 0;
+    return QStringLiteral("%1 %2 %3 %4 %5% %6\n")
+        .arg(QLatin1String(device), -15)
+        .arg(kib, 10)
+        .arg(used, 9)
+        .arg(free, 9)
+        .arg(percent, 3)
+        .arg(QLatin1String(mount))
+        .toUtf8();
+}
+
+struct Result {
+    QByteArray out;
+    QByteArray err;
+};
+
+Result runOne(const DeviceProfile& p, const QStringList& argv) {
+    const QString command = argv.join(u' ');
+    if (argv.isEmpty())
+        return {};
+    if (argv[0] == QLatin1String("echo"))
+        return {argv.mid(1).join(u' ').toUtf8() + '\n', {}};
+    if (command == QLatin1String("true"))
+        return {};
+    if (argv[0] == QLatin1String("getprop") && argv.size() == 2)
+        return {p.properties.value(argv[1]).toUtf8() + '\n', {}};
+    if (command == QLatin1String("settings get global device_name"))
+        return {p.deviceName.value_or(QStringLiteral("null")).toUtf8() + '\n', {}};
+    if (command == QLatin1String("uname -m"))
+        return {p.uname.toUtf8() + '\n', {}};
+    if (command == QLatin1String("cat /proc/meminfo"))
+        return {p.meminfo, {}};
+    if (argv.size() >= 4 && argv[0] == QLatin1String("stat") && argv[1] == QLatin1String("-f")) {
+        if (!p.storage.statFs)
+            return {{}, "stat: Unknown option f\n"};
+        QByteArray out;
+        for (const QString& path : argv.mid(4)) {
+            const bool data = path == QLatin1String("/data");
+            out += QByteArray::number(p.storage.blockSize) + ' ' +
+                   QByteArray::number(data ? p.storage.dataBlocks : p.storage.rootBlocks) + ' ' +
+                   QByteArray::number(data ? p.storage.dataAvailable : p.storage.rootAvailable) +
+                   '\n';
+        }
+        return {out, {}};
+    }
+    if (argv.size() >= 2 && argv[0] == QLatin1String("df") && argv[1] == QLatin1String("-k")) {
+        const Storage& s = p.storage;
+        return {"Filesystem      1K-blocks     Used Available Use% Mounted on\n" +
+                    dfLine("/dev/root", s.rootBlocks, s.rootAvailable, s.blockSize, "/") +
+                    dfLine("/dev/block/dm-5", s.dataBlocks, s.dataAvailable, s.blockSize, "/data"),
+                {}};
+    }
+    if (command == QLatin1String("dumpsys battery"))
+        return {dumpsysBattery(p.battery), {}};
+    if (argv[0] == QLatin1String("cat") && argv.size() == 2 &&
+        argv[1].startsWith(QLatin1String("/sys/class/power_supply/"))) {
+        const bool empty = argv[1].endsWith(QLatin1String("time_to_empty_now"));
+        const auto& value = empty ? p.battery.timeToEmpty : p.battery.timeToFull;
+        if (!value)
+            return {{}, "cat: " + argv[1].toUtf8() + ": No such file or directory\n"};
+        return {QByteArray::number(*value) + '\n', {}};
+    }
+    if (command == QLatin1String("wm size")) {
+        QByteArray out = "Physical size: " + p.physicalSize.toUtf8() + '\n';
+        if (!p.overrideSize.isEmpty())
+            out += "Override size: " + p.overrideSize.toUtf8() + '\n';
+        return {out, {}};
+    }
+    if (command == QLatin1String("ip -f inet addr show")) {
+        QByteArray out = "1: lo: <LOOPBACK,UP,LOWER_UP> mtu 65536 qdisc noqueue state UNKNOWN "
+                         "group default qlen 1000\n"
+                         "    inet 127.0.0.1/8 scope host lo\n"
+                         "       valid_lft forever preferred_lft forever\n";
+        if (!p.address.isEmpty())
+            out += "30: wlan0: <BROADCAST,MULTICAST,UP,LOWER_UP> mtu 1500 qdisc mq state UP "
+                   "group default qlen 3000\n    inet " +
+                   p.address.toUtf8() + "/24 scope global wlan0\n" +
+                   "       valid_lft forever preferred_lft forever\n";
+        return {out, {}};
+    }
+    if (command == QLatin1String("ip route")) {
+        if (p.address.isEmpty())
+            return {};
+        const QString net = p.address.section(u'.', 0, 2) + QStringLiteral(".0/24");
+        return {net.toUtf8() + " dev wlan0 proto kernel scope link src " + p.address.toUtf8() +
+                    '\n',
+                {}};
+    }
+    return {{}, "/system/bin/sh: " + argv[0].toUtf8() + ": not found\n"};
+}
+
+// Splits a command into words, honouring single quotes as a shell does.
+QStringList words(const QString& command) {
+    QStringList out;
+    QString current;
+    bool quoted = false, any = false;
+    for (const QChar c : command) {
+        if (c == u'\'') {
+            quoted = !quoted;
+            any = true;
+        } else if (c.isSpace() && !quoted) {
+            if (any)
+                out << current;
+            current.clear();
+            any = false;
+        } else {
+            current += c;
+            any = true;
+        }
+    }
+    if (any)
+        out << current;
+    return out;
+}
+
+// Expands the one glob a desktop uses, over the supplies this device has.
+QStringList expandSupplies(const QStringList& argv) {
+    if (argv.size() == 2 && argv[1].contains(u'*'))
+        return {argv[0], QString(argv[1]).replace(u'*', QStringLiteral("battery"))};
+    return argv;
+}
+
+} // namespace
+
+QByteArray DeviceProfile::banner() const {
+    return "device::ro.product.name=" + product.toUtf8() + ";ro.product.model=" + model.toUtf8() +
+           ";ro.product.device=" + device.toUtf8() + ";features=cmd";
+}
+
+std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* error) {
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
+    if (!doc.isObject()) {
+        if (error)
+            *error = parseError.errorString();
+        return std::nullopt;
+    }
+    const QJsonObject o = doc.object();
+    DeviceProfile p;
+    p.product = o.value("product").toString();
+    p.model = o.value("model").toString();
+    p.device = o.value("device").toString();
+    p.terminal = o.value("terminal").toBool();
+    const QJsonObject props = o.value("properties").toObject();
+    for (auto it = props.begin(); it != props.end(); ++it)
+        p.properties.insert(it.key(), it.value().toString());
+    if (o.value("deviceName").isString())
+        p.deviceName = o.value("deviceName").toString();
+    p.uname = o.value("uname").toString();
+    p.meminfo = textOf(o.value("meminfo"));
+    const QJsonObject s = o.value("storage").toObject();
+    p.storage.blockSize = s.value("blockSize").toInteger(4096);
+    p.storage.dataBlocks = s.value("dataBlocks").toInteger();
+    p.storage.dataAvailable = s.value("dataAvailable").toInteger();
+    p.storage.rootBlocks = s.value("rootBlocks").toInteger();
+    p.storage.rootAvailable = s.value("rootAvailable").toInteger();
+    p.storage.statFs = s.value("statFs").toBool(true);
+    const QJsonObject b = o.value("battery").toObject();
+    p.battery.present = b.value("present").toBool(true);
+    p.battery.level = b.value("level").toInt(100);
+    p.battery.scale = b.value("scale").toInt(100);
+    p.battery.status = b.value("status").toInt(3);
+    p.battery.ac = b.value("ac").toBool();
+    p.battery.usb = b.value("usb").toBool();
+    p.battery.wireless = b.value("wireless").toBool();
+    if (b.contains("timeToEmpty"))
+        p.battery.timeToEmpty = b.value("timeToEmpty").toInteger();
+    if (b.contains("timeToFull"))
+        p.battery.timeToFull = b.value("timeToFull").toInteger();
+    const QJsonObject screen = o.value("screen").toObject();
+    p.physicalSize = screen.value("physical").toString();
+    p.overrideSize = screen.value("override").toString();
+    p.address = o.value("address").toString();
+    return p;
+}
+
+QByteArray runShell(const DeviceProfile& profile, const QByteArray& commandLine) {
+    QByteArray output;
+    for (QString command : QString::fromUtf8(commandLine).split(u';')) {
+        bool quiet = false;
+        if (command.contains(QLatin1String("2>/dev/null"))) {
+            command.remove(QLatin1String("2>/dev/null"));
+            quiet = true;
+        }
+        const Result result = runOne(profile, expandSupplies(words(command)));
+        output += result.out;
+        if (!quiet)
+            output += result.err; // without a shell protocol stderr shares the stream
+    }
+    if (profile.terminal)
+        output.replace("\n", "\r\n");
+    return output;
+}
+
+bool applySetting(DeviceProfile& p, const QString& key, const QString& value) {
+    bool ok = true;
+    if (key == QLatin1String("battery.level"))
+        p.battery.level = value.toInt(&ok);
+    else if (key == QLatin1String("battery.charging")) {
+        const bool on = value == QLatin1String("1") || value == QLatin1String("true");
+        p.battery.status = on ? 2 : 3;
+        p.battery.usb = on;
+    } else if (key == QLatin1String("name"))
+        p.deviceName = value;
+    else if (key == QLatin1String("address"))
+        p.address = value == QLatin1String("none") ? QString() : value;
+    else
+        return false;
+    return ok;
+}
+
+} // namespace sim

@@ -1,0 +1,60 @@
+// A simulated Android device: what it reports, read from a JSON profile, and a small shell that
+// answers the commands a desktop sends the way a device's shell does.
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+
+#include <optional>
+
+namespace sim {
+
+struct Battery {
+    bool present = true;
+    int level = 100;
+    int scale = 100;
+    int status = 3; // 2 charging, 3 discharging, 5 full
+    bool ac = false;
+    bool usb = false;
+    bool wireless = false;
+    std::optional<qint64> timeToEmpty; // seconds, where the power supply reports it
+    std::optional<qint64> timeToFull;
+};
+
+struct Storage {
+    qint64 blockSize = 4096;
+    qint64 dataBlocks = 0, dataAvailable = 0;
+    qint64 rootBlocks = 0, rootAvailable = 0;
+    bool statFs = true; // toybox stat -f; older devices have only df
+};
+
+struct DeviceProfile {
+    QString product, model, device;
+    bool terminal = false; // answers through a terminal: CRLF and no exec service
+    QMap<QString, QString> properties;
+    std::optional<QString> deviceName; // settings global device_name; unset prints "null"
+    QString uname;
+    QByteArray meminfo;
+    Storage storage;
+    Battery battery;
+    QString physicalSize, overrideSize; // "1080x2400"
+    QString address;                    // wlan0's IPv4 address; empty: none
+
+    // The CNXN banner: "device::ro.product.name=...;ro.product.model=...;...".
+    QByteArray banner() const;
+};
+
+// Reads a profile; nullopt with a reason in error when it is not one.
+std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* error = nullptr);
+
+// Runs a command line as the device's shell would: ';'-separated commands, "2>/dev/null",
+// echo, and the commands a desktop asks about. Output ends lines with CRLF on a terminal.
+QByteArray runShell(const DeviceProfile& profile, const QByteArray& commandLine);
+
+// A control line ("set battery.level 40", "set name Lab-07", ...) applied to the profile;
+// false when it is not understood.
+bool applySetting(DeviceProfile& profile, const QString& key, const QString& value);
+
+} // namespace sim

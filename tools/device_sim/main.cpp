@@ -1,0 +1,60 @@
+// device-sim: plays an Android device for "adb connect 127.0.0.1:PORT".
+//   device-sim PROFILE.json [PORT]
+// Prints "listening on PORT", then takes control lines on standard input: "set battery.level
+// 40", "set battery.charging 1", "set name NAME", "set address 10.0.0.5|none", "vanish",
+// "hang", "malformed", "resume". Each is answered with "ok" or "error: ...".
+#include "simulator.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "usage: %s PROFILE.json [PORT]\n", argv[0]);
+        return 2;
+    }
+    QFile file(QString::fromLocal8Bit(argv[1]));
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "device-sim: cannot read %s\n", argv[1]);
+        return 2;
+    }
+    QString error;
+    auto profile = sim::profileFromJson(file.readAll(), &error);
+    if (!profile) {
+        std::fprintf(stderr, "device-sim: %s: %s\n", argv[1], qPrintable(error));
+        return 2;
+    }
+    sim::Simulator simulator(std::move(*profile));
+    const quint16 port = argc == 3 ? quint16(QByteArray(argv[2]).toUShort()) : 0;
+    if (!simulator.listen(port)) {
+        std::fprintf(stderr, "device-sim: cannot listen on port %u\n", unsigned(port));
+        return 1;
+    }
+    std::printf("listening on %u\n", unsigned(simulator.port()));
+    std::fflush(stdout);
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QByteArray pending;
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char chunk[4096];
+        const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n <= 0) { // no controller (or it went away): the device just goes on
+            input.setEnabled(false);
+            return;
+        }
+        pending.append(chunk, n);
+        qsizetype newline;
+        while ((newline = pending.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(pending.left(newline));
+            pending.remove(0, newline + 1);
+            std::printf("%s\n", qPrintable(simulator.control(line)));
+            std::fflush(stdout);
+        }
+    });
+    return QCoreApplication::exec();
+}

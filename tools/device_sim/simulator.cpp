@@ -1,0 +1,171 @@
+#include "simulator.h"
+
+#include <QTcpSocket>
+
+namespace sim {
+
+Simulator::Simulator(DeviceProfile profile, QObject* parent)
+    : QObject(parent), m_profile(std::move(profile)) {
+    connect(&m_server, &QTcpServer::newConnection, this, &Simulator::onNewConnection);
+}
+
+Simulator::~Simulator() {
+    m_server.disconnect(this);
+    dropAll();
+}
+
+bool Simulator::listen(quint16 port) {
+    return m_server.listen(QHostAddress::LocalHost, port);
+}
+
+void Simulator::onNewConnection() {
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        if (m_mode == Mode::Vanished) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        auto connection = std::make_shared<Connection>();
+        connection->socket = socket;
+        m_connections.insert(socket, connection);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_connections.remove(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+void Simulator::onReadyRead(QTcpSocket* socket) {
+    const std::shared_ptr<Connection> connection = m_connections.value(socket);
+    if (!connection)
+        return;
+    connection->buffer += socket->readAll();
+    if (m_mode == Mode::Hung) {
+        connection->buffer.clear();
+        return;
+    }
+    for (;;) {
+        const Decoded decoded = decodeMessage(connection->buffer);
+        if (decoded.status == Decode::NeedMore)
+            return;
+        if (decoded.status == Decode::Malformed) {
+            socket->abort();
+            return;
+        }
+        connection->buffer.remove(0, decoded.consumed);
+        handle(*connection, decoded.message);
+        if (!connection->socket || connection->socket->state() != QAbstractSocket::ConnectedState)
+            return;
+    }
+}
+
+void Simulator::handle(Connection& connection, const Message& message) {
+    switch (message.command) {
+    case A_CNXN:
+        connection.maxPayload = qBound<quint32>(1024, message.arg1, kMaxPayload);
+        connection.streams.clear();
+        send(connection, {A_CNXN, kVersion, kMaxPayload, m_profile.banner()});
+        break;
+    case A_OPEN: {
+        QByteArray service = message.data;
+        if (service.endsWith('\0'))
+            service.chop(1);
+        const bool exec = service.startsWith("exec:");
+        const bool shell = service.startsWith("shell:");
+        // A device that answers through a terminal predates the exec service.
+        if (!(exec || shell) || (exec && m_profile.terminal)) {
+            send(connection, {A_CLSE, 0, message.arg0, {}});
+            break;
+        }
+        Stream stream;
+        stream.localId = m_nextId++;
+        stream.remoteId = message.arg0;
+        stream.pending = runShell(m_profile, service.mid(service.indexOf(':') + 1));
+        send(connection, {A_OKAY, stream.localId, stream.remoteId, {}});
+        Stream& stored = connection.streams.insert(stream.localId, stream).value();
+        sendNext(connection, stored);
+        break;
+    }
+    case A_OKAY: {
+        const auto it = connection.streams.find(message.arg1);
+        if (it == connection.streams.end())
+            break;
+        it->awaitingOkay = false;
+        sendNext(connection, *it);
+        break;
+    }
+    case A_WRTE: // input for a shell: acknowledged and ignored
+        send(connection, {A_OKAY, message.arg1, message.arg0, {}});
+        break;
+    case A_CLSE:
+        connection.streams.remove(message.arg1);
+        break;
+    default: // AUTH and STLS are never asked for by this device; anything else is ignored
+        break;
+    }
+}
+
+void Simulator::sendNext(Connection& connection, Stream& stream) {
+    if (stream.awaitingOkay)
+        return;
+    if (stream.pending.isEmpty()) {
+        send(connection, {A_CLSE, stream.localId, stream.remoteId, {}});
+        connection.streams.remove(stream.localId);
+        return;
+    }
+    const QByteArray chunk = stream.pending.left(connection.maxPayload);
+    stream.pending.remove(0, chunk.size());
+    stream.awaitingOkay = true;
+    send(connection, {A_WRTE, stream.localId, stream.remoteId, chunk});
+}
+
+void Simulator::send(Connection& connection, const Message& message) {
+    if (connection.socket)
+        connection.socket->write(encodeMessage(message));
+}
+
+void Simulator::dropAll() {
+    const auto connections = m_connections;
+    m_connections.clear();
+    for (const auto& connection : connections) {
+        if (connection->socket) {
+            connection->socket->disconnect(this);
+            connection->socket->abort();
+            connection->socket->deleteLater();
+        }
+    }
+}
+
+QString Simulator::control(const QString& line) {
+    const QString trimmed = line.trimmed();
+    if (trimmed == QLatin1String("vanish")) {
+        m_mode = Mode::Vanished;
+        dropAll();
+    } else if (trimmed == QLatin1String("hang")) {
+        m_mode = Mode::Hung;
+    } else if (trimmed == QLatin1String("resume")) {
+        m_mode = Mode::Normal;
+    } else if (trimmed == QLatin1String("malformed")) {
+        // A header whose magic does not match its command.
+        QByteArray bad = encodeMessage({A_WRTE, 1, 1, "junk"});
+        bad[20] = char(bad[20] ^ 0x55);
+        for (const auto& connection : std::as_const(m_connections)) {
+            if (connection->socket)
+                connection->socket->write(bad);
+        }
+    } else if (trimmed.startsWith(QLatin1String("set "))) {
+        const QString rest = trimmed.mid(4);
+        const qsizetype space = rest.indexOf(u' ');
+        const QString key = space < 0 ? rest : rest.left(space);
+        const QString value = space < 0 ? QString() : rest.mid(space + 1);
+        if (!applySetting(m_profile, key, value))
+            return QStringLiteral("error: cannot set %1").arg(key);
+    } else if (!trimmed.isEmpty()) {
+        return QStringLiteral("error: unknown command");
+    }
+    return QStringLiteral("ok");
+}
+
+} // namespace sim

@@ -1,0 +1,62 @@
+// Plays an Android device on a loopback TCP port for "adb connect": answers the host's CNXN,
+// opens streams for exec: and shell: commands and writes their output as the device would.
+#pragma once
+
+#include "adb_message.h"
+#include "device_profile.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+
+#include <memory>
+
+class QTcpSocket;
+
+namespace sim {
+
+class Simulator : public QObject {
+    Q_OBJECT
+public:
+    enum class Mode { Normal, Hung, Vanished };
+
+    explicit Simulator(DeviceProfile profile, QObject* parent = nullptr);
+    ~Simulator() override;
+
+    bool listen(quint16 port = 0);
+    quint16 port() const { return m_server.serverPort(); }
+
+    // One control line: "set KEY VALUE", "vanish", "hang", "malformed", "resume".
+    // Returns a reply line ("ok" or "error: ...").
+    QString control(const QString& line);
+
+private:
+    struct Stream {
+        quint32 localId = 0;
+        quint32 remoteId = 0;
+        QByteArray pending; // output not yet written
+        bool awaitingOkay = false;
+    };
+    struct Connection {
+        QPointer<QTcpSocket> socket;
+        QByteArray buffer;
+        quint32 maxPayload = kMaxPayload;
+        QHash<quint32, Stream> streams; // by our local id
+    };
+
+    void onNewConnection();
+    void onReadyRead(QTcpSocket* socket);
+    void handle(Connection& connection, const Message& message);
+    void sendNext(Connection& connection, Stream& stream);
+    void send(Connection& connection, const Message& message);
+    void dropAll();
+
+    DeviceProfile m_profile;
+    QTcpServer m_server;
+    Mode m_mode = Mode::Normal;
+    quint32 m_nextId = 1;
+    QHash<QTcpSocket*, std::shared_ptr<Connection>> m_connections;
+};
+
+} // namespace sim
