@@ -236,9 +236,11 @@ QByteArray runShell(const DeviceProfile& profile, const QByteArray& commandLine)
 
 bool applySetting(DeviceProfile& p, const QString& key, const QString& value) {
     bool ok = true;
-    if (key == QLatin1String("battery.level"))
-        p.battery.level = value.toInt(&ok);
-    else if (key == QLatin1String("battery.charging")) {
+    if (key == QLatin1String("battery.level")) {
+        const int level = value.toInt(&ok);
+        if (ok)
+            p.battery.level = level;
+    } else if (key == QLatin1String("battery.charging")) {
         const bool on = value == QLatin1String("1") || value == QLatin1String("true");
         p.battery.status = on ? 2 : 3;
         p.battery.usb = on;
