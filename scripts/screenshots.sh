@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Writes screenshots of the real window under Xvfb into docs/.
+# Writes screenshots of the real window under Xvfb into docs/: the not-connected look, a
+# connected look from a scripted link, and the connected look through a private adb server
+# and a simulated phone (the demo's path).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh >/dev/null
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24 -dpi 96" build/tests/window-shots docs
-echo "wrote docs/not-connected.png docs/connected-sample.png"
+shoot() { QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24 -dpi 96" build/tests/window-shots "$@"; }
+shoot docs
+. scripts/private-adb.sh
+private_adb_start current_phone
+shoot --adb "$ADB_SERVER_SOCKET" docs
+echo "wrote docs/not-connected.png docs/connected-sample.png docs/connected.png"
