@@ -177,6 +177,8 @@ TEST(Simulator, ConnectsAndStreamsOutputInAgreedChunksEachAcknowledged) {
         ASSERT_EQ(m->command, A_WRTE);
         EXPECT_LE(m->data.size(), 4096);
         received += m->data;
+        if (received.size() == p.meminfo.size())
+            continue; // the last write is followed by the close at once
         EXPECT_FALSE(host.next(50)) << "no second write before the host's OKAY";
         host.send({A_OKAY, 42, m->arg0, {}});
     }

@@ -119,6 +119,12 @@ void Simulator::sendNext(Connection& connection, Stream& stream) {
     stream.pending.remove(0, chunk.size());
     stream.awaitingOkay = true;
     send(connection, {A_WRTE, stream.localId, stream.remoteId, chunk});
+    // As adbd does, the end of the output closes the stream at once: the host's OKAY only
+    // paces further writes.
+    if (stream.pending.isEmpty()) {
+        send(connection, {A_CLSE, stream.localId, stream.remoteId, {}});
+        connection.streams.remove(stream.localId);
+    }
 }
 
 void Simulator::send(Connection& connection, const Message& message) {
