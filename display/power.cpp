@@ -49,7 +49,8 @@ QString Form1::FormatTimeString(const DeviceValue& seconds) {
     const double wholeHours = std::floor(total / 3600.0);
     // Devices report an unknown time as -1 or as all bits set (4294967295); neither is a
     // duration, and the second would not fit the hour arithmetic.
-    if (total < 0.0 || wholeHours * 3600.0 > std::numeric_limits<qint32>::max())
+    if (!std::isfinite(total) || total < 0.0 ||
+        wholeHours * 3600.0 > std::numeric_limits<qint32>::max())
         return QStringLiteral("Unknown");
     const auto hours = static_cast<qint32>(wholeHours);
     const auto minutes =

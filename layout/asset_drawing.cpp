@@ -73,7 +73,8 @@ QByteArray drawStatusBitmap(StatusLook look) {
 
     std::vector<Rgb> pixels(W * H, kBackground);
     for (std::size_t d = 0; d < discs.size(); ++d) {
-        const auto [x0, x1] = discs[d];
+        const int x0 = discs[d].first;
+        const int x1 = discs[d].second;
         auto inside = [&](int x, int y) { return insideDisc(x, y, x0, x1, Top, Bottom); };
         for (int y = Top; y <= Bottom; ++y) {
             for (int x = x0; x <= x1; ++x) {

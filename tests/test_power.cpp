@@ -1,5 +1,7 @@
 #include "form_fixture.h"
 
+#include <cmath>
+
 namespace {
 
 struct DurationCase {
@@ -26,6 +28,13 @@ INSTANTIATE_TEST_SUITE_P(
                       DurationCase{2147486400, "Unknown"}, DurationCase{4294967295, "Unknown"},
                       DurationCase{-1, "Unknown"}, DurationCase{-1800, "Unknown"},
                       DurationCase{1e300, "Unknown"}));
+
+TEST(Durations, NotANumberFromALinkIsUnknownNotUndefined) {
+    EXPECT_EQ(Form1::FormatTimeString(DeviceValue(std::nan(""))), "Unknown");
+    EXPECT_EQ(Form1::FormatTimeString(DeviceValue(-std::nan(""))), "Unknown");
+    EXPECT_EQ(Form1::FormatTimeString(DeviceValue(HUGE_VAL)), "Unknown");
+    EXPECT_EQ(Form1::FormatTimeString(DeviceValue(-HUGE_VAL)), "Unknown");
+}
 
 TEST(Durations, NothingIsZeroAndTextFails) {
     EXPECT_EQ(Form1::FormatTimeString(DeviceValue()), QString());
