@@ -166,6 +166,21 @@ TEST_F(AdbLinkTest, BadTrackingDataDropsTheConnectionAndReconnects) {
     }
 }
 
+TEST_F(AdbLinkTest, TrackUpdateListingTenThousandDevicesIsReadWhole) {
+    // Three-character serials in an unusable state keep the list inside one 64 KiB frame.
+    QByteArray list;
+    for (int i = 0; i < 9999; ++i)
+        list += QByteArray::number(i + 46656, 36).right(3) + " x\n";
+    list += "ready\tdevice\n";
+    ASSERT_LE(list.size(), 0xffff);
+    startLink();
+    settle(100);
+    server.setDevices(list);
+    ASSERT_TRUE(waitForEvents(1));
+    EXPECT_EQ(events[0], Event(0, ""));
+    EXPECT_EQ(link->followedSerial(), "ready");
+}
+
 TEST_F(AdbLinkTest, RefusedTrackingKeepsTrying) {
     server.setRefuseTracking(true);
     server.setDevices(kPhone);

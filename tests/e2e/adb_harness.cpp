@@ -145,6 +145,16 @@ bool AdbHarness::connect(const SimulatorProcess& simulator) {
     return true;
 }
 
+bool AdbHarness::disconnect(const SimulatorProcess& simulator) {
+    try {
+        adb::hostQuery(server(), "host:disconnect:" + simulator.serial().toUtf8(), {5000, 4096});
+        return true;
+    } catch (const adb::TransportError& e) {
+        m_error = QString::fromUtf8(e.what());
+        return false;
+    }
+}
+
 QString AdbHarness::devices() {
     try {
         return QString::fromUtf8(adb::hostQuery(server(), "host:devices", {2000, 65536}));

@@ -42,8 +42,10 @@ public:
     // Starts a simulator with a profile from tools/device_sim/profiles and has the server
     // connect to it; nullptr (and error()) when that fails.
     SimulatorProcess* startSimulator(const QString& profileName);
-    // Has the server connect to a running simulator again (after a server restart).
+    // Has the server connect to a running simulator again (after a server restart), or let
+    // it go.
     bool connect(const SimulatorProcess& simulator);
+    bool disconnect(const SimulatorProcess& simulator);
 
     void killServer();
     bool startServer();

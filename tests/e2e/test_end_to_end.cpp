@@ -1,66 +1,9 @@
 // The whole path: a real Form1, AdbLink, Debian's adb server and simulated devices.
-#include "../qt_printers.h"
-#include "adb_harness.h"
-#include "device_link/adb_link.h"
-#include "display/form1.h"
-#include "layout/progress_bar.h"
+#include "e2e_fixture.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QLabel>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 namespace {
-
-class EndToEnd : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!harness.error().isEmpty())
-            FAIL() << harness.error().toStdString();
-    }
-
-    // The window on a link to the private server, its link's events recorded.
-    void openWindow(int queryDeadlineMs = 3000) {
-        auto link = std::make_unique<AdbLink>(harness.socketSpec());
-        link->setMayStartServer(false);
-        link->setLimits({.deadlineMs = queryDeadlineMs, .maxBytes = 1 << 20});
-        QObject::connect(link.get(), &Pelorin::ConnectionEvent,
-                         [this](qint32 code, const QString&) { codes.push_back(code); });
-        adbLink = link.get();
-        form = std::make_unique<Form1>(std::move(link));
-        failures = std::make_unique<QSignalSpy>(form.get(), &Form1::failureReported);
-        form->show();
-    }
-
-    template <typename Done> bool waitUntil(Done&& done, int ms = 10000) {
-        const QDeadlineTimer deadline(ms);
-        while (!done() && !deadline.hasExpired())
-            QTest::qWait(20);
-        return done();
-    }
-
-    QString text(const char* name) const {
-        return form->findChild<QLabel*>(QString::fromLatin1(name))->text();
-    }
-    float bar(const char* name) const {
-        return form->findChild<ProgressBar*>(QString::fromLatin1(name))->value();
-    }
-    bool connectedLook() const {
-        return !form->findChild<QWidget*>("ConnectedPicture")->isHidden() &&
-               form->findChild<QWidget*>("DisconnectedPicture")->isHidden();
-    }
-    QPushButton* refresh() const { return form->findChild<QPushButton*>("RefreshCommand"); }
-
-    AdbHarness harness;
-    std::unique_ptr<Form1> form;
-    AdbLink* adbLink = nullptr;
-    std::unique_ptr<QSignalSpy> failures;
-    std::vector<int> codes;
-};
 
 TEST_F(EndToEnd, ConnectedPhoneFillsEveryPanel) {
     ASSERT_NE(harness.startSimulator("current_phone"), nullptr) << harness.error().toStdString();

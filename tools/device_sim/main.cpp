@@ -2,7 +2,7 @@
 //   device-sim PROFILE.json [PORT]
 // Prints "listening on PORT", then takes control lines on standard input: "set battery.level
 // 40", "set battery.charging 1", "set name NAME", "set address 10.0.0.5|none", "vanish",
-// "hang", "malformed", "resume". Each is answered with "ok" or "error: ...".
+// "hang", "flood", "malformed", "resume". Each is answered with "ok" or "error: ...".
 #include "simulator.h"
 
 #include <QCoreApplication>

@@ -83,6 +83,7 @@ void Simulator::handle(Connection& connection, const Message& message) {
         stream.localId = m_nextId++;
         stream.remoteId = message.arg0;
         stream.pending = runShell(m_profile, service.mid(service.indexOf(':') + 1));
+        stream.endless = m_mode == Mode::Flooding;
         send(connection, {A_OKAY, stream.localId, stream.remoteId, {}});
         Stream& stored = connection.streams.insert(stream.localId, stream).value();
         sendNext(connection, stored);
@@ -110,6 +111,8 @@ void Simulator::handle(Connection& connection, const Message& message) {
 void Simulator::sendNext(Connection& connection, Stream& stream) {
     if (stream.awaitingOkay)
         return;
+    if (stream.endless && stream.pending.isEmpty())
+        stream.pending = QByteArray(qsizetype(connection.maxPayload), 'x');
     if (stream.pending.isEmpty()) {
         send(connection, {A_CLSE, stream.localId, stream.remoteId, {}});
         connection.streams.remove(stream.localId);
@@ -121,7 +124,7 @@ void Simulator::sendNext(Connection& connection, Stream& stream) {
     send(connection, {A_WRTE, stream.localId, stream.remoteId, chunk});
     // As adbd does, the end of the output closes the stream at once: the host's OKAY only
     // paces further writes.
-    if (stream.pending.isEmpty()) {
+    if (stream.pending.isEmpty() && !stream.endless) {
         send(connection, {A_CLSE, stream.localId, stream.remoteId, {}});
         connection.streams.remove(stream.localId);
     }
@@ -151,6 +154,8 @@ QString Simulator::control(const QString& line) {
         dropAll();
     } else if (trimmed == QLatin1String("hang")) {
         m_mode = Mode::Hung;
+    } else if (trimmed == QLatin1String("flood")) {
+        m_mode = Mode::Flooding;
     } else if (trimmed == QLatin1String("resume")) {
         m_mode = Mode::Normal;
     } else if (trimmed == QLatin1String("malformed")) {

@@ -19,7 +19,7 @@ namespace sim {
 class Simulator : public QObject {
     Q_OBJECT
 public:
-    enum class Mode { Normal, Hung, Vanished };
+    enum class Mode { Normal, Hung, Vanished, Flooding };
 
     explicit Simulator(DeviceProfile profile, QObject* parent = nullptr);
     ~Simulator() override;
@@ -27,7 +27,7 @@ public:
     bool listen(quint16 port = 0);
     quint16 port() const { return m_server.serverPort(); }
 
-    // One control line: "set KEY VALUE", "vanish", "hang", "malformed", "resume".
+    // One control line: "set KEY VALUE", "vanish", "hang", "flood", "malformed", "resume".
     // Returns a reply line ("ok" or "error: ...").
     QString control(const QString& line);
 
@@ -37,6 +37,7 @@ private:
         quint32 remoteId = 0;
         QByteArray pending; // output not yet written
         bool awaitingOkay = false;
+        bool endless = false; // writes until the host closes the stream
     };
     struct Connection {
         QPointer<QTcpSocket> socket;
