@@ -19,17 +19,6 @@
 
 namespace {
 
-long residentKiB(const QString& statusFile) {
-    QFile file(statusFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    }
-    return -1;
-}
-
 // Prints "shown RSS" once the window's first frame has been painted, then quits.
 class FirstFrame : public QObject {
 public:
@@ -39,7 +28,7 @@ public:
             QMetaObject::invokeMethod(
                 qApp,
                 [] {
-                    std::printf("shown %ld\n", residentKiB(QStringLiteral("/proc/self/status")));
+                    std::printf("shown %ld\n", residentKiB());
                     std::fflush(stdout);
                     QCoreApplication::quit();
                 },

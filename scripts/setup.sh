@@ -6,7 +6,7 @@ packages=(
     cmake make g++ git
     qt6-base-dev qt6-base-dev-tools libgl-dev
     googletest libgtest-dev
-    clang-format
+    clang-format clang libclang-rt-14-dev
     fonts-crosextra-carlito fonts-liberation
     adb
     xvfb xauth

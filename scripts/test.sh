@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with warnings as errors, checks formatting and runs every test.
+# Installs what is missing, then: checks formatting, builds with warnings as errors and runs
+# every test (unit, end-to-end through a private adb server, soak); runs the same suite again
+# built with AddressSanitizer and UndefinedBehaviorSanitizer; and runs each fuzzer for 20 s.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/check-format.sh
 scripts/build.sh -DDEVICE_INFO_WERROR=ON
-cd build
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" --timeout 300
+(cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" --timeout 1800)
+scripts/sanitize.sh
+scripts/fuzz.sh "${FUZZ_SECONDS:-20}"

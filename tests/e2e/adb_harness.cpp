@@ -3,6 +3,7 @@
 #include "device_link/adb_transport.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QThread>
@@ -33,6 +34,17 @@ bool waitForLine(QProcess& process, QByteArray& line, int ms) {
 }
 
 } // namespace
+
+long residentKiB(const QString& statusFile) {
+    QFile file(statusFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
 
 SimulatorProcess::SimulatorProcess(const QString& program, const QString& profile) {
     m_process.setProgram(program);

@@ -11,6 +11,9 @@
 #include <memory>
 #include <vector>
 
+// Resident memory from a /proc status file, in KiB; -1 when it cannot be read.
+long residentKiB(const QString& statusFile = QStringLiteral("/proc/self/status"));
+
 class SimulatorProcess {
 public:
     SimulatorProcess(const QString& program, const QString& profile);
