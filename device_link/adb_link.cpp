@@ -51,6 +51,8 @@ void AdbLink::init() {
         m_pollTimer.start(m_timing.pollMs);
     });
     connect(m_tracker.get(), &adb::ServerStream::frame, this, [this](const QByteArray& payload) {
+        // A slow check still under way may answer with a list older than this one.
+        m_poller->close();
         applyDeviceList(adb::parseDeviceList(QString::fromUtf8(payload)));
     });
     connect(m_tracker.get(), &adb::ServerStream::ended, this,

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 class FakeAdbServerWorker : public QObject {
 public:
@@ -19,6 +20,7 @@ public:
     bool unknownTport = false;
     bool silent = false;
     bool refuseTracking = false;
+    int pollDelayMs = 0;
     mutable QMutex logLock;
     QList<QByteArray> log;
 
@@ -69,8 +71,11 @@ public:
             socket->write("OKAY" + frame(devices));
             trackers << socket;
         } else if (service == "host:devices-l") {
-            socket->write("OKAY" + frame(devices));
-            socket->disconnectFromHost();
+            const QByteArray answer = "OKAY" + frame(devices);
+            QTimer::singleShot(pollDelayMs, socket, [socket, answer] {
+                socket->write(answer);
+                socket->disconnectFromHost();
+            });
         } else if (service.startsWith("host:tport:serial:") ||
                    service.startsWith("host:transport:")) {
             const bool tport = service.startsWith("host:tport:");
@@ -205,6 +210,10 @@ void FakeAdbServer::sendToTrackers(const QByteArray& bytes, bool thenClose) {
                 socket->disconnectFromHost();
         }
     });
+}
+
+void FakeAdbServer::setPollDelay(int ms) {
+    onWorker([this, ms] { m_worker->pollDelayMs = ms; });
 }
 
 QList<QByteArray> FakeAdbServer::requests() const {

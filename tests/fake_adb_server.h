@@ -47,6 +47,8 @@ public:
     void sendToTrackers(const QByteArray& bytes, bool thenClose = false);
     // Answer track requests with FAIL.
     void setRefuseTracking(bool refuse);
+    // Answer host:devices-l this late, with the list as it was when asked.
+    void setPollDelay(int ms);
 
     // Services received, in order ("host:track-devices-l", "exec:cat /proc/meminfo", ...).
     QList<QByteArray> requests() const;

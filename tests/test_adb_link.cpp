@@ -120,6 +120,18 @@ TEST_F(AdbLinkTest, StateChangesTheServerDoesNotPushAreSeenByTheSlowCheck) {
     EXPECT_EQ(events[2], Event(0, ""));
 }
 
+TEST_F(AdbLinkTest, SlowCheckAnsweringWithAnOlderListDoesNotBringAGoneDeviceBack) {
+    server.setDevices("phone\tdevice\n");
+    startLink();
+    ASSERT_TRUE(waitForEvents(1));
+    server.setPollDelay(150); // each slow check now answers with the list from when it asked
+    settle(120);              // one is under way
+    server.setDevices("");
+    ASSERT_TRUE(waitForEvents(2));
+    settle(500);
+    EXPECT_EQ(events, (std::vector<Event>{{0, ""}, {2, ""}}));
+}
+
 TEST_F(AdbLinkTest, UnauthorizedDeviceIsNotedOnceAndFollowedWhenAllowed) {
     server.setDevices("phone\tunauthorized\n");
     startLink();
