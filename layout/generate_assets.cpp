@@ -1,12 +1,16 @@
 // Redraws the window's bitmaps into a folder: generate-assets layout/assets
 #include "layout/asset_drawing.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
+#include <QImageReader>
 
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
+    QGuiApplication app(argc, argv); // image plugins need it
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
         return 2;
@@ -21,6 +25,19 @@ int main(int argc, char* argv[]) {
         QFile file(dir.filePath(QString::fromLatin1(name)));
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(file.fileName()));
+            return 1;
+        }
+    }
+    // The desktop's icon themes take PNG: one per size held in the .ico.
+    QBuffer ico;
+    ico.setData(layout::drawWindowIcon());
+    QImageReader reader(&ico, "ico");
+    for (int i = 0; i < reader.imageCount(); ++i) {
+        reader.jumpToImage(i);
+        const QImage image = reader.read();
+        const QString name = QStringLiteral("device-info-%1.png").arg(image.width());
+        if (!image.save(dir.filePath(name))) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(name));
             return 1;
         }
     }

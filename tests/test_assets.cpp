@@ -101,6 +101,13 @@ TEST(Assets, IconHoldsTwoOpaqueSixteenColourImages) {
             for (int x = 0; x < image->width(); ++x)
                 ASSERT_EQ(qAlpha(image->pixel(x, y)), 255) << x << "," << y;
     }
+    // The desktop's PNG renditions hold the same pixels.
+    for (const QImage* image : {&large, &small}) {
+        const QImage png(kSource + QStringLiteral("device-info-%1.png").arg(image->width()));
+        ASSERT_EQ(png.size(), image->size());
+        EXPECT_EQ(png.convertToFormat(QImage::Format_ARGB32),
+                  image->convertToFormat(QImage::Format_ARGB32));
+    }
     // Turned half a circle the design keeps its shapes.
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 32; ++x)
