@@ -62,27 +62,27 @@ TEST_F(Layout, TableHoldsThirtyEightElementsWithTabPositionsWithoutGaps) {
 }
 
 TEST_F(Layout, StackingFollowsTheTableWithEarlierElementsOnTop) {
-    const QStringList frame2Top{"DisconnectedPicture", "ConnectedPicture", "IPAddrLabel"};
-    const QStringList frame4Top{"BatteryLifeBar",   "ACLineStatusLabel",
-                                "Label10",          "BatteryFullTimeLabel",
-                                "BatteryLifeLabel", "BatteryStatusLabel",
-                                "Label9",           "Label7",
-                                "Label6",           "Label5"};
-    auto topFirst = [this](const char* frame) {
-        QStringList names;
+    const std::pair<const char*, QStringList> frames[] = {
+        {"Frame2", {"DisconnectedPicture", "ConnectedPicture", "IPAddrLabel"}},
+        {"Frame1",
+         {"MemoryUsageBar", "Label8", "AvailableLabel", "MemoryLabel", "Label2", "Label1"}},
+        {"Frame6",
+         {"StorageUsageBar", "StorageFreeLabel", "StorageLabel", "Label14", "Label13", "Label4"}},
+        {"Frame4",
+         {"BatteryLifeBar", "ACLineStatusLabel", "Label10", "BatteryFullTimeLabel",
+          "BatteryLifeLabel", "BatteryStatusLabel", "Label9", "Label7", "Label6", "Label5"}},
+        {"Frame5", {"ScreenWidthLabel", "ScreenHeightLabel", "Label12", "Label11"}},
+        {"Frame3", {"ProcessorLabel", "Label3"}},
+    };
+    for (const auto& [frame, expected] : frames) {
+        QStringList topFirst;
         // children() runs from the bottom of the stack to the top.
         for (QObject* child : form->findChild<QWidget*>(frame)->children()) {
             if (child->isWidgetType() && !child->objectName().isEmpty())
-                names.prepend(child->objectName());
+                topFirst.prepend(child->objectName());
         }
-        return names;
-    };
-    EXPECT_EQ(topFirst("Frame2"), frame2Top);
-    EXPECT_EQ(topFirst("Frame4"), frame4Top);
-    EXPECT_EQ(topFirst("Frame6"), (QStringList{"StorageUsageBar", "StorageFreeLabel",
-                                               "StorageLabel", "Label14", "Label13", "Label4"}));
-    EXPECT_EQ(topFirst("Frame5"),
-              (QStringList{"ScreenWidthLabel", "ScreenHeightLabel", "Label12", "Label11"}));
+        EXPECT_EQ(topFirst, expected) << frame;
+    }
 }
 
 TEST_F(Layout, FontsAreTheStandardFaceAtDialogSizeWithBoldFrameCaptions) {
