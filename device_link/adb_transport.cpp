@@ -3,6 +3,8 @@
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 
+#include <type_traits>
+
 namespace adb {
 namespace {
 
@@ -35,19 +37,10 @@ public:
 
     // OKAY, or the server's FAIL message as a Refused error.
     void expectOkay() {
-        for (;;) {
-            const Status status = decodeStatus(m_buffer);
-            if (status.status == Decode::Malformed)
-                throw TransportError(Kind::Malformed,
-                                     QStringLiteral("the adb server sent a reply it should not"));
-            if (status.status == Decode::Complete) {
-                m_buffer.remove(0, status.consumed);
-                if (!status.okay)
-                    throw TransportError(Kind::Refused, status.failure);
-                return;
-            }
-            readMore();
-        }
+        const Status status =
+            next(decodeStatus, QStringLiteral("the adb server sent a reply it should not"));
+        if (!status.okay)
+            throw TransportError(Kind::Refused, status.failure);
     }
 
     QByteArray readExactly(qsizetype count) {
@@ -59,15 +52,7 @@ public:
     }
 
     QByteArray readLengthPrefixed() {
-        for (;;) {
-            const Payload payload = decodeLengthPrefixed(m_buffer);
-            if (payload.status == Decode::Malformed)
-                throw TransportError(Kind::Malformed,
-                                     QStringLiteral("the adb server sent a bad length"));
-            if (payload.status == Decode::Complete)
-                return payload.data;
-            readMore();
-        }
+        return next(decodeLengthPrefixed, QStringLiteral("the adb server sent a bad length")).data;
     }
 
     QByteArray readToEnd() {
@@ -81,6 +66,21 @@ public:
     }
 
 private:
+    // Reads until the decoder has a whole reply, and takes it from the buffer.
+    template <typename Decoder>
+    std::invoke_result_t<Decoder, QByteArrayView> next(Decoder decode, const QString& malformed) {
+        for (;;) {
+            auto reply = decode(m_buffer);
+            if (reply.status == Decode::Malformed)
+                throw TransportError(Kind::Malformed, malformed);
+            if (reply.status == Decode::Complete) {
+                m_buffer.remove(0, reply.consumed);
+                return reply;
+            }
+            readMore();
+        }
+    }
+
     int remaining() const { return int(qMax<qint64>(0, m_deadline.remainingTime())); }
 
     [[noreturn]] void fail() {

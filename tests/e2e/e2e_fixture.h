@@ -9,6 +9,7 @@
 #include "layout/progress_bar.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -53,6 +54,24 @@ protected:
         return !form->findChild<QWidget*>("ConnectedPicture")->isHidden() &&
                form->findChild<QWidget*>("DisconnectedPicture")->isHidden();
     }
+    // Puts the device in a misbehaving mode ("hang", "flood"), presses Refresh and returns what
+    // was reported; then lets the device behave and checks that the next refresh works.
+    QString failedRefreshWhile(SimulatorProcess& device, const QString& mode) {
+        EXPECT_EQ(device.control(mode), "ok");
+        const qsizetype before = failures->count();
+        QElapsedTimer clock;
+        clock.start();
+        refresh()->click();
+        EXPECT_LT(clock.elapsed(), 5000) << "the refresh ends within its deadlines";
+        EXPECT_EQ(failures->count(), before + 1);
+        const QString message =
+            failures->count() > before ? failures->last().at(0).toString() : QString();
+        EXPECT_EQ(device.control("resume"), "ok");
+        refresh()->click();
+        EXPECT_EQ(failures->count(), before + 1) << "the refresh after resuming works";
+        return message;
+    }
+
     QPushButton* refresh() const { return form->findChild<QPushButton*>("RefreshCommand"); }
 
     AdbHarness harness;
