@@ -2,7 +2,6 @@
 
 #include "device_link/adb_commands.h"
 #include "device_link/adb_parsers.h"
-#include "device_link/server_stream.h"
 
 #include <QStandardPaths>
 
@@ -50,20 +49,9 @@ void AdbLink::init() {
         m_backoffMs = 0;
         m_pollTimer.start(m_timing.pollMs);
     });
-    connect(m_tracker.get(), &adb::ServerStream::frame, this, [this](const QByteArray& payload) {
-        // A slow check still under way may answer with a list older than this one.
-        m_poller->close();
-        applyDeviceList(adb::parseDeviceList(QString::fromUtf8(payload)));
-    });
-    connect(m_tracker.get(), &adb::ServerStream::ended, this,
-            [this](adb::ServerStream::End why, const QString& message,
-                   QAbstractSocket::SocketError error) {
-                onTrackerEnded(int(why), message, int(error));
-            });
-    connect(m_poller.get(), &adb::ServerStream::frame, this, [this](const QByteArray& payload) {
-        m_poller->close();
-        applyDeviceList(adb::parseDeviceList(QString::fromUtf8(payload)));
-    });
+    connect(m_tracker.get(), &adb::ServerStream::frame, this, &AdbLink::onDeviceList);
+    connect(m_tracker.get(), &adb::ServerStream::ended, this, &AdbLink::onTrackerEnded);
+    connect(m_poller.get(), &adb::ServerStream::frame, this, &AdbLink::onDeviceList);
 
     m_pollTimer.setTimerType(Qt::CoarseTimer);
     connect(&m_pollTimer, &QTimer::timeout, this, &AdbLink::poll);
@@ -77,7 +65,14 @@ void AdbLink::connectTracker() {
     m_tracker->open(m_server, "host:track-devices-l", m_timing.answerMs);
 }
 
-void AdbLink::onTrackerEnded(int why, const QString& message, int socketError) {
+void AdbLink::onDeviceList(const QByteArray& payload) {
+    // A slow check still under way may answer with a list older than this one.
+    m_poller->close();
+    applyDeviceList(adb::parseDeviceList(QString::fromUtf8(payload)));
+}
+
+void AdbLink::onTrackerEnded(adb::ServerStream::End why, const QString& message,
+                             QAbstractSocket::SocketError socketError) {
     m_pollTimer.stop();
     m_poller->close();
     if (m_serverUp) {
@@ -86,7 +81,7 @@ void AdbLink::onTrackerEnded(int why, const QString& message, int socketError) {
         m_notedNotReady.clear();
         note(QStringLiteral("lost the adb server (%1); reconnecting").arg(message));
         emit ConnectionEvent(EventServerLost, QString());
-    } else if (why == int(adb::ServerStream::End::Refused)) {
+    } else if (why == adb::ServerStream::End::Refused) {
         note(QStringLiteral("the adb server refused to track devices: %1").arg(message));
     }
     if (socketError == QAbstractSocket::ConnectionRefusedError && adb::isLocalHost(m_server.host))

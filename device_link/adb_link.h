@@ -5,6 +5,7 @@
 #include "device_link/adb_protocol.h"
 #include "device_link/adb_transport.h"
 #include "device_link/pelorin.h"
+#include "device_link/server_stream.h"
 
 #include <QProcess>
 #include <QSet>
@@ -14,7 +15,6 @@
 #include <vector>
 
 namespace adb {
-class ServerStream;
 struct Device;
 } // namespace adb
 
@@ -56,7 +56,9 @@ public:
 private:
     void init();
     void connectTracker();
-    void onTrackerEnded(int why, const QString& message, int socketError);
+    void onDeviceList(const QByteArray& payload);
+    void onTrackerEnded(adb::ServerStream::End why, const QString& message,
+                        QAbstractSocket::SocketError socketError);
     void scheduleReconnect();
     void startServer();
     void poll();
