@@ -1,4 +1,5 @@
 // Device Info: shows the state of an attached battery-powered device.
+#include "app/desktop_integration.h"
 #include "device_link/adb_link.h"
 #include "display/form1.h"
 
@@ -9,11 +10,14 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("device-info"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Device Info"));
-    QApplication::setDesktopFileName(QStringLiteral("device-info"));
+    app::nameApplication();
 
-    Form1 window(std::make_unique<AdbLink>());
+    auto link = std::make_unique<AdbLink>();
+    const AdbLink& adb = *link;
+    Form1 window(std::move(link));
+    app::showLinkStatus(window, adb.statusText());
+    QObject::connect(&adb, &AdbLink::statusChanged, &window,
+                     [&window](const QString& text) { app::showLinkStatus(window, text); });
     QObject::connect(&window, &Form1::failureReported, &window, [&window](const QString& message) {
         std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(message));
         // Non-modal, so no second event loop runs while the window goes on working.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -23,6 +24,7 @@ void note(const QString& text) {
 
 AdbLink::AdbLink()
     : m_server(adb::serverAddressFromEnvironment(QProcessEnvironment::systemEnvironment())) {
+    m_state.wanted = qEnvironmentVariable("ANDROID_SERIAL").trimmed();
     init();
 }
 
@@ -42,12 +44,17 @@ AdbLink::~AdbLink() {
 }
 
 void AdbLink::init() {
+    m_state.server = m_server;
+    updateStatus();
     m_tracker = std::make_unique<adb::ServerStream>();
     m_poller = std::make_unique<adb::ServerStream>();
     connect(m_tracker.get(), &adb::ServerStream::accepted, this, [this] {
         m_serverUp = true;
         m_backoffMs = 0;
         m_pollTimer.start(m_timing.pollMs);
+        // Said with the first device list, which the server sends at once.
+        m_state.phase = adb::ServerPhase::Up;
+        m_state.serverMessage.clear();
     });
     connect(m_tracker.get(), &adb::ServerStream::frame, this, &AdbLink::onDeviceList);
     connect(m_tracker.get(), &adb::ServerStream::ended, this, &AdbLink::onTrackerEnded);
@@ -75,17 +82,24 @@ void AdbLink::onTrackerEnded(adb::ServerStream::End why, const QString& message,
                              QAbstractSocket::SocketError socketError) {
     m_pollTimer.stop();
     m_poller->close();
-    if (m_serverUp) {
+    const bool lost = m_serverUp;
+    // Still "reconnecting" after a loss, until the server is back.
+    adb::ServerPhase phase = lost || m_state.phase == adb::ServerPhase::Lost
+                                 ? adb::ServerPhase::Lost
+                                 : adb::ServerPhase::Unreachable;
+    if (lost) {
         m_serverUp = false;
         m_followed.clear();
         m_notedNotReady.clear();
-        note(QStringLiteral("lost the adb server (%1); reconnecting").arg(message));
-        emit ConnectionEvent(EventServerLost, QString());
     } else if (why == adb::ServerStream::End::Refused) {
-        note(QStringLiteral("the adb server refused to track devices: %1").arg(message));
+        phase = adb::ServerPhase::Refused;
     }
+    // Only a server on this computer can be started here; a remote one is never replaced.
     if (socketError == QAbstractSocket::ConnectionRefusedError && adb::isLocalHost(m_server.host))
-        startServer();
+        phase = startServer().value_or(phase);
+    setPhase(phase, phase == adb::ServerPhase::Refused ? message : QString());
+    if (lost)
+        emit ConnectionEvent(EventServerLost, QString());
     scheduleReconnect();
 }
 
@@ -95,19 +109,13 @@ void AdbLink::scheduleReconnect() {
     m_reconnectTimer.start(m_backoffMs);
 }
 
-void AdbLink::startServer() {
+std::optional<adb::ServerPhase> AdbLink::startServer() {
     if (!m_mayStartServer || m_triedStartingServer)
-        return;
+        return std::nullopt;
     const QString adbPath = QStandardPaths::findExecutable(QStringLiteral("adb"));
-    if (adbPath.isEmpty()) {
-        if (!m_saidNoAdb)
-            note(QStringLiteral("no adb server is running and adb is not installed; install it "
-                                "with 'sudo apt install adb' and plug in a device"));
-        m_saidNoAdb = true;
-        return;
-    }
+    if (adbPath.isEmpty())
+        return adb::ServerPhase::NoAdb;
     m_triedStartingServer = true;
-    note(QStringLiteral("starting the adb server"));
     m_serverStart = std::make_unique<QProcess>();
     m_serverStart->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_serverStart->setStandardOutputFile(QProcess::nullDevice());
@@ -118,6 +126,7 @@ void AdbLink::startServer() {
     });
     m_serverStart->start(adbPath, {QStringLiteral("-P"), QString::number(m_server.port),
                                    QStringLiteral("start-server")});
+    return adb::ServerPhase::Starting;
 }
 
 void AdbLink::poll() {
@@ -127,40 +136,69 @@ void AdbLink::poll() {
 }
 
 void AdbLink::applyDeviceList(const std::vector<adb::Device>& devices) {
+    m_state.devices = devices;
     if (!m_followed.isEmpty()) {
         const auto it = std::find_if(devices.begin(), devices.end(), [this](const adb::Device& d) {
             return d.serial == m_followed;
         });
         if (it != devices.end() && it->state == QLatin1String("device"))
-            return;
+            return updateStatus();
         m_followed.clear();
+        m_state.followed.clear();
+        updateStatus();
         emit ConnectionEvent(it == devices.end() ? EventRemoved : EventOffline, QString());
     }
 
+    const auto candidate = [this](const adb::Device& d) {
+        return m_state.wanted.isEmpty() || d.serial == m_state.wanted;
+    };
     QSet<QString> notReady;
+    bool newlyNotReady = false;
     for (const adb::Device& device : devices) {
-        if (!isNotReadyYet(device.state))
+        if (!candidate(device) || !isNotReadyYet(device.state))
             continue;
         const QString key = device.serial + u' ' + device.state;
         notReady.insert(key);
-        if (!m_notedNotReady.contains(key)) {
-            note(QStringLiteral("%1 is %2: allow USB debugging on the device")
-                     .arg(device.serial, device.state));
-            emit ConnectionEvent(EventNotReady, QString());
-        }
+        newlyNotReady = newlyNotReady || !m_notedNotReady.contains(key);
     }
     m_notedNotReady = notReady;
 
-    for (const adb::Device& device : devices) {
-        if (device.state == QLatin1String("device")) {
-            follow(device.serial);
-            return;
-        }
-    }
+    const auto ready = std::find_if(devices.begin(), devices.end(), [&](const adb::Device& d) {
+        return candidate(d) && d.state == QLatin1String("device");
+    });
+    if (newlyNotReady)
+        emit ConnectionEvent(EventNotReady, QString());
+    if (ready != devices.end())
+        return follow(ready->serial);
+    updateStatus();
+}
+
+void AdbLink::setWantedSerial(const QString& serial) {
+    m_state.wanted = serial.trimmed();
+    updateStatus();
+}
+
+void AdbLink::setPhase(adb::ServerPhase phase, const QString& message) {
+    m_state.phase = phase;
+    m_state.serverMessage = message;
+    if (phase != adb::ServerPhase::Up)
+        m_state.devices.clear();
+    updateStatus();
+}
+
+void AdbLink::updateStatus() {
+    m_state.followed = m_followed;
+    const QString text = adb::statusText(m_state);
+    if (text == m_statusText)
+        return;
+    m_statusText = text;
+    note(text);
+    emit statusChanged(text);
 }
 
 void AdbLink::follow(const QString& serial) {
     m_followed = serial;
+    updateStatus();
     QString address = adb::networkSerialHost(serial);
     // A loopback host is a forwarded port (an emulator, a tunnel), not the device's address.
     if (adb::isLocalHost(address))

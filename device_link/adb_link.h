@@ -1,9 +1,11 @@
-// The device link for Android devices: speaks the ADB host protocol to the local adb server,
-// follows the first ready device, and answers the window's queries from what it prints.
+// The device link for Android devices: speaks the ADB host protocol to the adb server, follows
+// the first ready device (or only ANDROID_SERIAL's), and answers the window's queries from what
+// it prints. It says where it stands in words, for the window's tooltips and standard error.
 #pragma once
 
 #include "device_link/adb_protocol.h"
 #include "device_link/adb_transport.h"
+#include "device_link/link_status.h"
 #include "device_link/pelorin.h"
 #include "device_link/server_stream.h"
 
@@ -12,6 +14,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace adb {
@@ -21,7 +24,7 @@ struct Device;
 class AdbLink final : public Pelorin {
     Q_OBJECT
 public:
-    // Finds the server as adb clients do, from the environment.
+    // Finds the server, and the one device to follow (ANDROID_SERIAL), as adb clients do.
     AdbLink();
     // Talks to the server at a socket spec such as "tcp:localhost:5037".
     explicit AdbLink(const QString& socketSpec, QObject* parent = nullptr);
@@ -41,6 +44,10 @@ public:
     const adb::ServerAddress& server() const { return m_server; }
     // The serial of the device being followed, empty when none is ready.
     QString followedSerial() const { return m_followed; }
+    // Follow only this device; empty: the first ready one.
+    void setWantedSerial(const QString& serial);
+    // One or two sentences on where the link stands; statusChanged follows every change.
+    QString statusText() const { return m_statusText; }
 
     DeviceValue GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) override;
     DeviceValue GetStorageStatus(DeviceValue& Total, DeviceValue& Free) override;
@@ -60,12 +67,19 @@ private:
     void onTrackerEnded(adb::ServerStream::End why, const QString& message,
                         QAbstractSocket::SocketError socketError);
     void scheduleReconnect();
-    void startServer();
+    // What the server is doing now, where trying to start it changes that.
+    std::optional<adb::ServerPhase> startServer();
     void poll();
     void applyDeviceList(const std::vector<adb::Device>& devices);
     void follow(const QString& serial);
     QByteArray run(const char* query, const QByteArray& command);
+    void setPhase(adb::ServerPhase phase, const QString& message = QString());
+    void updateStatus();
 
+signals:
+    void statusChanged(const QString& text);
+
+private:
     adb::ServerAddress m_server;
     Timing m_timing;
     adb::Limits m_limits;
@@ -77,8 +91,9 @@ private:
     bool m_serverUp = false;
     bool m_mayStartServer = true;
     bool m_triedStartingServer = false;
-    bool m_saidNoAdb = false;
     std::unique_ptr<QProcess> m_serverStart;
     QString m_followed;
     QSet<QString> m_notedNotReady; // "serial state" pairs already raised as code 1
+    adb::LinkState m_state;
+    QString m_statusText;
 };

@@ -80,11 +80,19 @@ std::vector<Device> parseDeviceList(QStringView text) {
             line.split(QRegularExpression(QStringLiteral("[\\t ]+")), Qt::SkipEmptyParts);
         if (fields.size() < 2 || fields[0].startsWith(u'*') || fields[0] == QLatin1String("List"))
             continue;
-        QString state = fields[1];
-        // "no permissions (...)" and "no device" are states of more than one word.
-        if (state == QLatin1String("no") && fields.size() > 2)
-            state += u' ' + fields[2];
-        devices.push_back({fields[0], state});
+        Device device;
+        device.serial = fields[0];
+        device.state = fields[1];
+        // "no permissions (...); see [...]" and "no device" are states of more than one word.
+        if (device.state == QLatin1String("no") && fields.size() > 2)
+            device.state += u' ' + fields[2];
+        for (const QString& field : fields.mid(2)) {
+            if (field.startsWith(QLatin1String("model:")))
+                device.model = field.mid(6).replace(u'_', u' ');
+            else if (field.startsWith(QLatin1String("usb:")))
+                device.usb = true;
+        }
+        devices.push_back(device);
     }
     return devices;
 }

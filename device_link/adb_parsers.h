@@ -15,7 +15,9 @@ namespace adb {
 
 struct Device {
     QString serial;
-    QString state; // "device", "offline", "unauthorized", ...
+    QString state;    // "device", "offline", "unauthorized", "no permissions", ...
+    QString model;    // from "model:", underscores back to blanks; empty in the short form
+    bool usb = false; // the long form names a USB port ("usb:1-1")
     bool operator==(const Device&) const = default;
 };
 

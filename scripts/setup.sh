@@ -8,8 +8,8 @@ packages=(
     googletest libgtest-dev
     clang-format clang libclang-rt-14-dev
     fonts-crosextra-carlito fonts-liberation
-    adb
-    xvfb xauth
+    adb android-sdk-platform-tools-common
+    xvfb xauth xdotool
 )
 
 missing=()
@@ -26,3 +26,17 @@ echo "Installing: ${missing[*]}"
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
     "${missing[@]}"
+
+# A phone already plugged in keeps the permissions it got before the udev rules came; where
+# udev runs (not in a container), apply them now.
+if [ -S /run/udev/control ] && command -v udevadm >/dev/null; then
+    "${sudo[@]}" udevadm control --reload-rules || true
+    "${sudo[@]}" udevadm trigger --subsystem-match=usb --action=change || true
+fi
+# Outside a desktop seat the rules grant USB access through the plugdev group.
+user="${SUDO_USER:-$(id -un)}"
+if [ "$user" != root ] && getent group plugdev >/dev/null && ! id -nG "$user" | grep -qw plugdev
+then
+    "${sudo[@]}" usermod -aG plugdev "$user"
+    echo "Added $user to the plugdev group for USB access to phones; log out and in again."
+fi

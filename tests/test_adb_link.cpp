@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -141,6 +142,36 @@ TEST_F(AdbLinkTest, UnauthorizedDeviceIsNotedOnceAndFollowedWhenAllowed) {
     server.setDevices("phone\tdevice\n");
     ASSERT_TRUE(waitForEvents(2));
     EXPECT_EQ(events[1], Event(0, ""));
+}
+
+TEST_F(AdbLinkTest, StatusNamesEachUnusableStateAsTheServerListsItOncePerChange) {
+    startLink();
+    QSignalSpy changes(link, &AdbLink::statusChanged);
+    const struct {
+        QByteArray line;
+        const char* says;
+    } cases[] = {
+        {"R58M12ABCDE            no permissions (user in plugdev group; are your udev rules "
+         "wrong?); see [http://developer.android.com/tools/device.html] usb:1-2 transport_id:7\n",
+         "R58M12ABCDE is \"no permissions\""},
+        {"R58M12ABCDE\tno device\n", "R58M12ABCDE is \"no device\""},
+        {"R58M12ABCDE            unauthorized usb:1-2 transport_id:7\n", "\"unauthorized\""},
+        {"R58M12ABCDE            sleepy usb:1-2 transport_id:7\n", "\"sleepy\""},
+        {kPhone, "Connected to Pixel 7a (0123456789ABCDEF) by USB"},
+    };
+    for (const auto& c : cases) {
+        server.setDevices(c.line);
+        const QDeadlineTimer deadline(3000);
+        while (!link->statusText().contains(QLatin1String(c.says)) && !deadline.hasExpired())
+            QTest::qWait(10);
+        EXPECT_TRUE(link->statusText().contains(QLatin1String(c.says)))
+            << link->statusText().toStdString();
+        EXPECT_TRUE(link->statusText().contains(server.socketSpec().mid(4)));
+        const qsizetype said = changes.count();
+        settle(300); // several slow checks pass
+        EXPECT_EQ(changes.count(), said) << "said again without a change: " << c.says;
+    }
+    EXPECT_EQ(changes.last().at(0).toString(), link->statusText());
 }
 
 TEST_F(AdbLinkTest, LostServerRaisesSevenAndAReadyDeviceAgainAfterItReturns) {

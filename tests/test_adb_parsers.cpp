@@ -9,14 +9,15 @@ using namespace adb;
 
 TEST(DeviceList, ReadsShortAndLongFormsAndSkipsJunk) {
     const std::vector<Device> devices = parseDeviceList(fixture("devices_l.txt"));
-    const std::vector<Device> expected{{"0123456789ABCDEF", "device"},
-                                       {"192.168.1.23:5555", "offline"},
-                                       {"emulator-5554", "unauthorized"},
-                                       {"R58M12ABCDE", "no permissions"}};
+    const std::vector<Device> expected{{"0123456789ABCDEF", "device", "Pixel 7a", true},
+                                       {"192.168.1.23:5555", "offline", "", false},
+                                       {"emulator-5554", "unauthorized", "", true},
+                                       {"R58M12ABCDE", "no permissions", "", true}};
     EXPECT_EQ(devices, expected);
     EXPECT_EQ(parseDeviceList(u"* daemon not running; starting now at tcp:5037\r\n"
                               u"emulator-5554\tdevice\r\nweird-line\n\nserial2\tbootloader"),
-              (std::vector<Device>{{"emulator-5554", "device"}, {"serial2", "bootloader"}}));
+              (std::vector<Device>{{"emulator-5554", "device", "", false},
+                                   {"serial2", "bootloader", "", false}}));
     EXPECT_TRUE(parseDeviceList(u"").empty());
 }
 

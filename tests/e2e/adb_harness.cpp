@@ -146,7 +146,9 @@ bool AdbHarness::connect(const SimulatorProcess& simulator) {
     try {
         const QByteArray reply =
             adb::hostQuery(server(), "host:connect:" + simulator.serial().toUtf8(), {5000, 4096});
-        if (!reply.startsWith("connected to") && !reply.startsWith("already connected")) {
+        // A device that never authorizes is still attached, as "unauthorized".
+        if (!reply.startsWith("connected to") && !reply.startsWith("already connected") &&
+            !reply.startsWith("failed to authenticate")) {
             m_error = QString::fromUtf8(reply);
             return false;
         }

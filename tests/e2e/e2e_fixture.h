@@ -4,6 +4,7 @@
 #include "../qt_printers.h"
 
 #include "adb_harness.h"
+#include "app/desktop_integration.h"
 #include "device_link/adb_link.h"
 #include "display/form1.h"
 #include "layout/progress_bar.h"
@@ -24,15 +25,21 @@ protected:
             FAIL() << harness.error().toStdString();
     }
 
-    // The window on a link to the private server, its link's events recorded.
+    // The window on a link to the private server, its link's events recorded and its status
+    // shown as the app shows it.
     void openWindow(int queryDeadlineMs = 3000) {
-        auto link = std::make_unique<AdbLink>(harness.socketSpec());
+        openWindowOn(std::make_unique<AdbLink>(harness.socketSpec()), queryDeadlineMs);
+    }
+    void openWindowOn(std::unique_ptr<AdbLink> link, int queryDeadlineMs = 3000) {
         link->setMayStartServer(false);
         link->setLimits({.deadlineMs = queryDeadlineMs, .maxBytes = 1 << 20});
         QObject::connect(link.get(), &Pelorin::ConnectionEvent,
                          [this](qint32 code, const QString&) { codes.push_back(code); });
         adbLink = link.get();
         form = std::make_unique<Form1>(std::move(link));
+        app::showLinkStatus(*form, adbLink->statusText());
+        QObject::connect(adbLink, &AdbLink::statusChanged, form.get(),
+                         [this](const QString& text) { app::showLinkStatus(*form, text); });
         failures = std::make_unique<QSignalSpy>(form.get(), &Form1::failureReported);
         form->show();
     }

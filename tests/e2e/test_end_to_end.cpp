@@ -106,4 +106,44 @@ TEST_F(EndToEnd, WhenTheFirstOfTwoDevicesGoesTheWindowFollowsTheSecond) {
     EXPECT_TRUE(refresh()->isEnabled());
 }
 
+TEST_F(EndToEnd, PhoneThatNeverAuthorizesIsExplainedAndNeverConnects) {
+    ASSERT_NE(harness.startSimulator("unauthorized_phone"), nullptr)
+        << harness.error().toStdString();
+    openWindow();
+    EXPECT_TRUE(waitUntil([&] { return adbLink->statusText().contains("\"unauthorized\""); }))
+        << adbLink->statusText().toStdString();
+    EXPECT_TRUE(adbLink->statusText().contains("allow USB debugging"));
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 0), 0);
+    EXPECT_FALSE(connectedLook());
+    for (const char* name : {"Frame2", "ConnectedPicture", "DisconnectedPicture"}) {
+        const QWidget* widget = form->findChild<QWidget*>(name);
+        EXPECT_TRUE(widget->toolTip().contains("unauthorized")) << name;
+        EXPECT_EQ(widget->accessibleDescription(), adbLink->statusText()) << name;
+    }
+}
+
+TEST_F(EndToEnd, AndroidSerialChoosesTheDeviceAndItsGoingIsNotFollowedByAnother) {
+    SimulatorProcess* phone = harness.startSimulator("current_phone");
+    ASSERT_NE(phone, nullptr) << harness.error().toStdString();
+    SimulatorProcess* tablet = harness.startSimulator("tablet_on_mains");
+    ASSERT_NE(tablet, nullptr) << harness.error().toStdString();
+    // The link reads both variables, as every adb client does.
+    qputenv("ADB_SERVER_SOCKET", harness.socketSpec().toUtf8());
+    qputenv("ANDROID_SERIAL", tablet->serial().toUtf8());
+    auto link = std::make_unique<AdbLink>();
+    qunsetenv("ADB_SERVER_SOCKET");
+    qunsetenv("ANDROID_SERIAL");
+    openWindowOn(std::move(link));
+    ASSERT_TRUE(waitUntil([&] { return form->windowTitle() == "Device Info (Kitchen tablet)"; }));
+    ASSERT_EQ(tablet->control("vanish"), "ok");
+    EXPECT_TRUE(waitUntil([&] { return !connectedLook(); }, 8000));
+    QTest::qWait(500); // the phone stays attached and ready all along
+    EXPECT_FALSE(connectedLook());
+    EXPECT_EQ(form->windowTitle(), "Device Info");
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 0), 1);
+    // The server keeps a network device that went listed as offline.
+    EXPECT_TRUE(adbLink->statusText().contains("(" + tablet->serial() + ") is \"offline\""))
+        << adbLink->statusText().toStdString();
+}
+
 } // namespace

@@ -17,6 +17,11 @@ enum Command : quint32 {
     A_STLS = 0x534c5453,
 };
 
+// AUTH message types (arg0).
+inline constexpr quint32 kAuthToken = 1;
+inline constexpr quint32 kAuthSignature = 2;
+inline constexpr quint32 kAuthPublicKey = 3;
+
 // Version 0x01000001 hosts no longer check data sums, older ones do; we always send them.
 inline constexpr quint32 kVersion = 0x01000001;
 inline constexpr quint32 kMaxPayload = 256 * 1024;

@@ -183,6 +183,7 @@ std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* er
     p.model = o.value("model").toString();
     p.device = o.value("device").toString();
     p.terminal = o.value("terminal").toBool();
+    p.neverAuthorizes = o.value("authorization").toString() == QLatin1String("never");
     const QJsonObject props = o.value("properties").toObject();
     for (auto it = props.begin(); it != props.end(); ++it)
         p.properties.insert(it.key(), it.value().toString());

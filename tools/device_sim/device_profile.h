@@ -33,6 +33,9 @@ struct Storage {
 struct DeviceProfile {
     QString product, model, device;
     bool terminal = false; // answers through a terminal: CRLF and no exec service
+    // Asks the host to authenticate and never accepts, as a phone whose user has not allowed
+    // USB debugging: the adb server then lists it as unauthorized.
+    bool neverAuthorizes = false;
     QMap<QString, QString> properties;
     std::optional<QString> deviceName; // settings global device_name; unset prints "null"
     QString uname;

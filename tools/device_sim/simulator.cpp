@@ -1,5 +1,6 @@
 #include "simulator.h"
 
+#include <QRandomGenerator>
 #include <QTcpSocket>
 
 namespace sim {
@@ -66,7 +67,16 @@ void Simulator::handle(Connection& connection, const Message& message) {
     case A_CNXN:
         connection.maxPayload = qBound<quint32>(1024, message.arg1, kMaxPayload);
         connection.streams.clear();
-        send(connection, {A_CNXN, kVersion, kMaxPayload, m_profile.banner()});
+        if (m_profile.neverAuthorizes)
+            sendAuthToken(connection);
+        else
+            send(connection, {A_CNXN, kVersion, kMaxPayload, m_profile.banner()});
+        break;
+    case A_AUTH:
+        // Every signature is refused; the public key that follows waits for a prompt that
+        // nobody answers.
+        if (m_profile.neverAuthorizes && message.arg0 == kAuthSignature)
+            sendAuthToken(connection);
         break;
     case A_OPEN: {
         QByteArray service = message.data;
@@ -103,7 +113,7 @@ void Simulator::handle(Connection& connection, const Message& message) {
     case A_CLSE:
         connection.streams.remove(message.arg1);
         break;
-    default: // AUTH and STLS are never asked for by this device; anything else is ignored
+    default: // STLS is never asked for by this device; anything else is ignored
         break;
     }
 }
@@ -128,6 +138,13 @@ void Simulator::sendNext(Connection& connection, Stream& stream) {
         send(connection, {A_CLSE, stream.localId, stream.remoteId, {}});
         connection.streams.remove(stream.localId);
     }
+}
+
+void Simulator::sendAuthToken(Connection& connection) {
+    QByteArray token(20, '\0');
+    for (char& c : token)
+        c = char(QRandomGenerator::global()->bounded(256));
+    send(connection, {A_AUTH, kAuthToken, 0, token});
 }
 
 void Simulator::send(Connection& connection, const Message& message) {

@@ -51,6 +51,7 @@ private:
     void handle(Connection& connection, const Message& message);
     void sendNext(Connection& connection, Stream& stream);
     void send(Connection& connection, const Message& message);
+    void sendAuthToken(Connection& connection);
     void dropAll();
 
     DeviceProfile m_profile;

@@ -1,0 +1,143 @@
+#include "device_link/link_status.h"
+
+#include <algorithm>
+
+namespace adb {
+namespace {
+
+QString where(const ServerAddress& server) {
+    const QString host = server.host.contains(u':') ? u'[' + server.host + u']' : server.host;
+    return QStringLiteral("%1:%2").arg(printable(host), QString::number(server.port));
+}
+
+QString serverText(const LinkState& s) {
+    const QString at = where(s.server);
+    switch (s.phase) {
+    case ServerPhase::Looking:
+        return QStringLiteral("Looking for the adb server at %1.").arg(at);
+    case ServerPhase::Starting:
+        return QStringLiteral("Starting the adb server at %1.").arg(at);
+    case ServerPhase::NoAdb:
+        return QStringLiteral("No adb server answers at %1 and adb is not installed. Install it "
+                              "with \"sudo apt install adb\".")
+            .arg(at);
+    case ServerPhase::Unreachable:
+        return isLocalHost(s.server.host)
+                   ? QStringLiteral("No adb server answers at %1; trying again. Start one with "
+                                    "\"adb start-server\".")
+                         .arg(at)
+                   : QStringLiteral("The adb server at %1 does not answer; trying again. Start "
+                                    "it on that computer.")
+                         .arg(at);
+    case ServerPhase::Refused:
+        return QStringLiteral("The adb server at %1 refused to list devices (%2); trying again.")
+            .arg(at, printable(s.serverMessage, 200));
+    case ServerPhase::Lost:
+        return QStringLiteral("Lost the adb server at %1; reconnecting.").arg(at);
+    case ServerPhase::Up:
+        break;
+    }
+    return QString();
+}
+
+QString remedy(const QString& state) {
+    if (state == QLatin1String("unauthorized"))
+        return QStringLiteral("Unlock the device and allow USB debugging in its prompt; if no "
+                              "prompt shows, re-plug it.");
+    if (state == QLatin1String("authorizing"))
+        return QStringLiteral("Unlock the device and allow USB debugging in its prompt.");
+    if (state == QLatin1String("connecting"))
+        return QStringLiteral("Wait a moment; if it stays so, re-plug it.");
+    if (state == QLatin1String("no permissions"))
+        return QStringLiteral("This computer may not open it: install the udev rules (\"sudo apt "
+                              "install android-sdk-platform-tools-common\"), then re-plug it.");
+    if (state == QLatin1String("recovery") || state == QLatin1String("sideload") ||
+        state == QLatin1String("rescue") || state == QLatin1String("bootloader"))
+        return QStringLiteral("It is in %1 mode, not running Android: restart it normally.")
+            .arg(state);
+    if (state == QLatin1String("host"))
+        return QStringLiteral("It is another computer, not a device to read.");
+    if (state == QLatin1String("detached"))
+        return QStringLiteral("adb has let it go: run \"adb attach\" or re-plug it.");
+    // "offline", and states this program does not know.
+    return QStringLiteral("Re-plug it; if it stays so, restart adb with \"adb kill-server\".");
+}
+
+QString attachment(const Device& d) {
+    if (!networkSerialHost(d.serial).isEmpty() || d.serial.contains(QLatin1String("._adb-tls-")))
+        return QStringLiteral(" over the network");
+    if (d.serial.startsWith(QLatin1String("emulator-")))
+        return QStringLiteral(" as an emulator");
+    return d.usb ? QStringLiteral(" by USB") : QString();
+}
+
+QString named(const Device& d) {
+    const QString serial = printable(d.serial);
+    return d.model.isEmpty() ? serial : QStringLiteral("%1 (%2)").arg(printable(d.model), serial);
+}
+
+} // namespace
+
+QString printable(QStringView text, qsizetype maxLength) {
+    QString out;
+    for (const QChar c : text.left(maxLength))
+        out += c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+                       c.isSurrogate()
+                   ? u' '
+                   : c;
+    if (text.size() > maxLength)
+        out += u'…';
+    return out;
+}
+
+QString statusText(const LinkState& s) {
+    if (s.phase != ServerPhase::Up)
+        return serverText(s);
+    const QString at = where(s.server);
+    const auto find = [&s](const QString& serial) {
+        return std::find_if(s.devices.begin(), s.devices.end(),
+                            [&serial](const Device& d) { return d.serial == serial; });
+    };
+
+    if (!s.followed.isEmpty()) {
+        const auto it = find(s.followed);
+        Device d;
+        d.serial = s.followed;
+        if (it != s.devices.end())
+            d = *it;
+        QString text =
+            QStringLiteral("%1 %2%3, through the adb server at %4")
+                .arg(s.reading ? QStringLiteral("Reading") : QStringLiteral("Connected to"),
+                     named(d), attachment(d), at);
+        const auto others = qsizetype(s.devices.size()) - 1;
+        if (others > 0 && s.wanted.isEmpty())
+            text += others == 1 ? QStringLiteral("; another device is attached (set "
+                                                 "ANDROID_SERIAL to choose).")
+                                : QStringLiteral("; %1 other devices are attached (set "
+                                                 "ANDROID_SERIAL to choose).")
+                                      .arg(others);
+        else
+            text += u'.';
+        return text;
+    }
+
+    auto unusable = s.devices.end();
+    if (!s.wanted.isEmpty()) {
+        unusable = find(s.wanted);
+        if (unusable == s.devices.end())
+            return QStringLiteral("Waiting for %1 (ANDROID_SERIAL) on the adb server at %2; "
+                                  "other devices are ignored.")
+                .arg(printable(s.wanted), at);
+    } else {
+        unusable = std::find_if(s.devices.begin(), s.devices.end(),
+                                [](const Device& d) { return d.state != QLatin1String("device"); });
+    }
+    if (unusable == s.devices.end())
+        return QStringLiteral("No device is attached to the adb server at %1. Plug one in with "
+                              "USB debugging on, or run \"adb connect HOST:PORT\".")
+            .arg(at);
+    return QStringLiteral("%1 is \"%2\" on the adb server at %3. %4")
+        .arg(named(*unusable), printable(unusable->state), at, remedy(unusable->state));
+}
+
+} // namespace adb

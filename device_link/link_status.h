@@ -1,0 +1,41 @@
+// Where the device link stands, in words for a person: which adb server it watches, which
+// device it follows, or why none is usable and what to do about it. Pure: the link gathers the
+// state, this turns it into one or two short sentences.
+#pragma once
+
+#include "device_link/adb_parsers.h"
+#include "device_link/adb_protocol.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace adb {
+
+enum class ServerPhase {
+    Looking,     // the first connection is under way
+    Starting,    // "adb start-server" is running
+    NoAdb,       // nothing answers and adb is not installed
+    Unreachable, // nothing answers; retrying
+    Refused,     // the server answers but will not track devices
+    Lost,        // it was up and went; reconnecting
+    Up,
+};
+
+struct LinkState {
+    ServerAddress server;
+    ServerPhase phase = ServerPhase::Looking;
+    QString serverMessage; // the server's own words when it refused
+    std::vector<Device> devices;
+    QString followed;     // the device the window shows, or the one being read
+    bool reading = false; // the followed device's first answers are not in yet
+    QString wanted;       // ANDROID_SERIAL: follow this device only
+};
+
+QString statusText(const LinkState& state);
+
+// A device-supplied text made safe to show and print: control characters become blanks and
+// anything past a sensible length is cut.
+QString printable(QStringView text, qsizetype maxLength = 64);
+
+} // namespace adb
