@@ -69,9 +69,7 @@ int main(int argc, char* argv[]) {
     });
 
     // (b) the same eight commands as adb shell processes
-    const QList<QByteArray> commands{
-        adb::command::Name,  adb::command::Memory, adb::command::Storage, adb::command::Processor,
-        adb::command::Power, adb::command::Mains,  adb::command::Screen,  adb::command::Screen};
+    const std::vector<QByteArray>& commands = adb::command::RefreshSet;
     const QString port = QString::number(harness.port());
     const double b = medianMs(std::max(3, repetitions / 4), [&] {
         for (const QByteArray& command : commands) {

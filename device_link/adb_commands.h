@@ -1,9 +1,12 @@
 // The fixed commands the link runs on a device. Nothing a device sends ever becomes part of a
 // command. Combined commands print "::" between their parts so that one round trip answers one
-// query.
+// query; the mains status comes from the battery command's first part, so that a refresh runs
+// each command once.
 #pragma once
 
 #include <QByteArray>
+
+#include <vector>
 
 namespace adb::command {
 
@@ -16,8 +19,11 @@ inline const QByteArray Processor = "getprop ro.product.cpu.abi; echo ::; uname 
 inline const QByteArray Power =
     "dumpsys battery; echo ::; cat /sys/class/power_supply/*/time_to_empty_now 2>/dev/null; "
     "echo ::; cat /sys/class/power_supply/*/time_to_full_now 2>/dev/null";
-inline const QByteArray Mains = "dumpsys battery";
 inline const QByteArray Screen = "wm size";
 inline const QByteArray Address = "ip -f inet addr show 2>/dev/null; echo ::; ip route 2>/dev/null";
+
+// What one refresh runs, side by side, in this order.
+enum Refresh { NameAt, MemoryAt, StorageAt, ProcessorAt, PowerAt, ScreenAt, RefreshCount };
+inline const std::vector<QByteArray> RefreshSet{Name, Memory, Storage, Processor, Power, Screen};
 
 } // namespace adb::command

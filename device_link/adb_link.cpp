@@ -4,6 +4,7 @@
 #include "device_link/adb_parsers.h"
 
 #include <QStandardPaths>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cstdio>
@@ -89,7 +90,7 @@ void AdbLink::onTrackerEnded(adb::ServerStream::End why, const QString& message,
                                  : adb::ServerPhase::Unreachable;
     if (lost) {
         m_serverUp = false;
-        m_followed.clear();
+        unfollow();
         m_notedNotReady.clear();
     } else if (why == adb::ServerStream::End::Refused) {
         phase = adb::ServerPhase::Refused;
@@ -143,10 +144,12 @@ void AdbLink::applyDeviceList(const std::vector<adb::Device>& devices) {
         });
         if (it != devices.end() && it->state == QLatin1String("device"))
             return updateStatus();
-        m_followed.clear();
-        m_state.followed.clear();
+        const bool announced = m_announced;
+        unfollow();
         updateStatus();
-        emit ConnectionEvent(it == devices.end() ? EventRemoved : EventOffline, QString());
+        // A device that went while it was being read was never shown.
+        if (announced)
+            emit ConnectionEvent(it == devices.end() ? EventRemoved : EventOffline, QString());
     }
 
     const auto candidate = [this](const adb::Device& d) {
@@ -188,6 +191,7 @@ void AdbLink::setPhase(adb::ServerPhase phase, const QString& message) {
 
 void AdbLink::updateStatus() {
     m_state.followed = m_followed;
+    m_state.reading = !m_followed.isEmpty() && !m_announced;
     const QString text = adb::statusText(m_state);
     if (text == m_statusText)
         return;
@@ -198,41 +202,90 @@ void AdbLink::updateStatus() {
 
 void AdbLink::follow(const QString& serial) {
     m_followed = serial;
-    updateStatus();
+    m_announced = false;
+    m_answers.reset();
     QString address = adb::networkSerialHost(serial);
     // A loopback host is a forwarded port (an emulator, a tunnel), not the device's address.
     if (adb::isLocalHost(address))
         address.clear();
-    if (address.isEmpty()) {
-        try {
-            const QStringList parts =
-                adb::splitSections(QString::fromUtf8(run("address", adb::command::Address)), 2);
+    std::vector<QByteArray> commands = adb::command::RefreshSet;
+    const bool askAddress = address.isEmpty();
+    if (askAddress)
+        commands.push_back(adb::command::Address);
+    // A phone takes tens of milliseconds a command: the answers are fetched off the window's
+    // thread, and code 0 waits for them so that its refresh does not.
+    m_connecting = std::make_unique<AnswersWatcher>();
+    connect(m_connecting.get(), &AnswersWatcher::finished, this,
+            [this, serial, address, askAddress] { onFirstAnswers(serial, address, askAddress); });
+    m_connecting->setFuture(QtConcurrent::run(
+        [server = m_server, serial, commands = std::move(commands), limits = m_limits] {
+            return adb::runDeviceCommands(server, serial, commands, limits);
+        }));
+    updateStatus();
+}
+
+void AdbLink::unfollow() {
+    m_followed.clear();
+    m_connecting.reset();
+    m_answers.reset();
+}
+
+void AdbLink::onFirstAnswers(const QString& serial, QString address, bool askAddress) {
+    std::vector<adb::CommandResult> results = m_connecting->result();
+    m_connecting.release()->deleteLater(); // it is the sender
+    if (serial != m_followed)
+        return;
+    if (askAddress) {
+        const adb::CommandResult found = std::move(results.back());
+        results.pop_back();
+        if (found.error) {
+            note(QStringLiteral("the address of %1: %2")
+                     .arg(adb::printable(serial), QString::fromUtf8(found.error->what())));
+        } else {
+            const QStringList parts = adb::splitSections(QString::fromUtf8(found.output), 2);
             address = adb::parseIpv4Address(parts[0], parts[1]);
-        } catch (const DeviceLinkError& e) {
-            note(QString::fromUtf8(e.what()));
         }
     }
+    keepAnswers(std::move(results));
+    m_announced = true;
+    updateStatus();
     emit ConnectionEvent(EventConnected, QString());
     if (!address.isEmpty())
         emit ConnectionEvent(EventAddress, address);
 }
 
-QByteArray AdbLink::run(const char* query, const QByteArray& command) {
+void AdbLink::keepAnswers(std::vector<adb::CommandResult> results) {
+    m_answers = Answers{m_followed, std::move(results), 0};
+    // They serve the run of queries under way; the next turn of the event loop drops them.
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation = ++m_answersGeneration] {
+            if (generation == m_answersGeneration)
+                m_answers.reset();
+        },
+        Qt::QueuedConnection);
+}
+
+QByteArray AdbLink::answer(const char* query, Asked asked, adb::command::Refresh command) {
     if (m_followed.isEmpty())
         throw DeviceLinkError("No device is connected.");
-    try {
-        return adb::runDeviceCommand(m_server, m_followed, command, m_limits);
-    } catch (const adb::TransportError& e) {
+    // A query these answers already served begins the next refresh: fetch anew.
+    if (!m_answers || m_answers->serial != m_followed || (m_answers->asked & asked))
+        keepAnswers(
+            adb::runDeviceCommands(m_server, m_followed, adb::command::RefreshSet, m_limits));
+    m_answers->asked |= asked;
+    const adb::CommandResult& result = m_answers->results[command];
+    if (result.error)
         throw DeviceLinkError(
             QStringLiteral("%1 on %2: %3")
-                .arg(QLatin1String(query), m_followed, QString::fromUtf8(e.what()))
+                .arg(QLatin1String(query), m_followed, QString::fromUtf8(result.error->what()))
                 .toStdString());
-    }
+    return result.output;
 }
 
 DeviceValue AdbLink::GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) {
-    const auto counts =
-        adb::parseMeminfo(QString::fromUtf8(run("GetMemoryStatus", adb::command::Memory)));
+    const auto counts = adb::parseMeminfo(
+        QString::fromUtf8(answer("GetMemoryStatus", AskedMemory, adb::command::MemoryAt)));
     if (!counts)
         return DeviceValue(0.0);
     Total = counts->total;
@@ -241,8 +294,8 @@ DeviceValue AdbLink::GetMemoryStatus(DeviceValue& Total, DeviceValue& Available)
 }
 
 DeviceValue AdbLink::GetStorageStatus(DeviceValue& Total, DeviceValue& Free) {
-    const QStringList parts =
-        adb::splitSections(QString::fromUtf8(run("GetStorageStatus", adb::command::Storage)), 2);
+    const QStringList parts = adb::splitSections(
+        QString::fromUtf8(answer("GetStorageStatus", AskedStorage, adb::command::StorageAt)), 2);
     auto counts = adb::parseStatFs(parts[0]);
     if (!counts)
         counts = adb::parseDfK(parts[1]);
@@ -254,16 +307,16 @@ DeviceValue AdbLink::GetStorageStatus(DeviceValue& Total, DeviceValue& Free) {
 }
 
 DeviceValue AdbLink::ProcessorType() {
-    const QStringList parts =
-        adb::splitSections(QString::fromUtf8(run("ProcessorType", adb::command::Processor)), 2);
+    const QStringList parts = adb::splitSections(
+        QString::fromUtf8(answer("ProcessorType", AskedProcessor, adb::command::ProcessorAt)), 2);
     return DeviceValue(double(adb::processorCode(parts[0], parts[1])));
 }
 
 DeviceValue AdbLink::GetPowerStatus(DeviceValue& BatteryFlag, DeviceValue& BatteryLifePercent,
                                     DeviceValue& BatteryLifeTime,
                                     DeviceValue& BatteryFullLifeTime) {
-    const QStringList parts =
-        adb::splitSections(QString::fromUtf8(run("GetPowerStatus", adb::command::Power)), 3);
+    const QStringList parts = adb::splitSections(
+        QString::fromUtf8(answer("GetPowerStatus", AskedPower, adb::command::PowerAt)), 3);
     const auto power = adb::parseBattery(parts[0], parts[1], parts[2]);
     if (!power)
         return DeviceValue(0.0);
@@ -275,15 +328,16 @@ DeviceValue AdbLink::GetPowerStatus(DeviceValue& BatteryFlag, DeviceValue& Batte
 }
 
 DeviceValue AdbLink::ACLineStatus() {
-    return DeviceValue(
-        double(adb::parseMainsStatus(QString::fromUtf8(run("ACLineStatus", adb::command::Mains)))));
+    const QStringList parts = adb::splitSections(
+        QString::fromUtf8(answer("ACLineStatus", AskedMains, adb::command::PowerAt)), 3);
+    return DeviceValue(double(adb::parseMainsStatus(parts[0])));
 }
 
 DeviceValue AdbLink::GetSystemMetric(qint32 Index) {
     if (Index != 0 && Index != 1)
         return DeviceValue(0.0);
-    const QSize size =
-        adb::parseWmSize(QString::fromUtf8(run("GetSystemMetric", adb::command::Screen)));
+    const QSize size = adb::parseWmSize(QString::fromUtf8(
+        answer("GetSystemMetric", Index == 0 ? AskedWidth : AskedHeight, adb::command::ScreenAt)));
     if (!size.isValid())
         return DeviceValue(0.0);
     return DeviceValue(double(Index == 0 ? size.width() : size.height()));
@@ -292,8 +346,8 @@ DeviceValue AdbLink::GetSystemMetric(qint32 Index) {
 DeviceValue AdbLink::ReadRegistryValue(qint32 Root, const QString& Key, const QString& ValueName) {
     if (Root != 2 || Key != QLatin1String("IDENT") || ValueName != QLatin1String("name"))
         return DeviceValue();
-    const QStringList parts =
-        adb::splitSections(QString::fromUtf8(run("ReadRegistryValue", adb::command::Name)), 2);
+    const QStringList parts = adb::splitSections(
+        QString::fromUtf8(answer("ReadRegistryValue", AskedName, adb::command::NameAt)), 2);
     const QString name = adb::parseDeviceName(parts[0], parts[1]);
     return name.isEmpty() ? DeviceValue() : DeviceValue(name);
 }

@@ -3,12 +3,14 @@
 // it prints. It says where it stands in words, for the window's tooltips and standard error.
 #pragma once
 
+#include "device_link/adb_commands.h"
 #include "device_link/adb_protocol.h"
 #include "device_link/adb_transport.h"
 #include "device_link/link_status.h"
 #include "device_link/pelorin.h"
 #include "device_link/server_stream.h"
 
+#include <QFutureWatcher>
 #include <QProcess>
 #include <QSet>
 #include <QTimer>
@@ -72,7 +74,28 @@ private:
     void poll();
     void applyDeviceList(const std::vector<adb::Device>& devices);
     void follow(const QString& serial);
-    QByteArray run(const char* query, const QByteArray& command);
+    // Each query once per set of answers; asking one again begins a new refresh.
+    enum Asked : quint32 {
+        AskedName = 1,
+        AskedMemory = 2,
+        AskedStorage = 4,
+        AskedProcessor = 8,
+        AskedPower = 16,
+        AskedMains = 32,
+        AskedWidth = 64,
+        AskedHeight = 128,
+    };
+    struct Answers {
+        QString serial;
+        std::vector<adb::CommandResult> results; // by adb::command::Refresh
+        quint32 asked = 0;
+    };
+    using AnswersWatcher = QFutureWatcher<std::vector<adb::CommandResult>>;
+
+    QByteArray answer(const char* query, Asked asked, adb::command::Refresh command);
+    void keepAnswers(std::vector<adb::CommandResult> results);
+    void onFirstAnswers(const QString& serial, QString address, bool askAddress);
+    void unfollow();
     void setPhase(adb::ServerPhase phase, const QString& message = QString());
     void updateStatus();
 
@@ -93,6 +116,10 @@ private:
     bool m_triedStartingServer = false;
     std::unique_ptr<QProcess> m_serverStart;
     QString m_followed;
+    bool m_announced = false; // code 0 raised for the followed device
+    std::unique_ptr<AnswersWatcher> m_connecting;
+    std::optional<Answers> m_answers;
+    quint64 m_answersGeneration = 0;
     QSet<QString> m_notedNotReady; // "serial state" pairs already raised as code 1
     adb::LinkState m_state;
     QString m_statusText;

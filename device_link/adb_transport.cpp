@@ -3,6 +3,8 @@
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 
+#include <system_error>
+#include <thread>
 #include <type_traits>
 
 namespace adb {
@@ -139,11 +141,9 @@ std::unique_ptr<Connection> openDevice(const ServerAddress& server, const QStrin
     return connection;
 }
 
-} // namespace
-
 QByteArray runDeviceCommand(const ServerAddress& server, const QString& serial,
-                            const QByteArray& command, const Limits& limits) {
-    const QDeadlineTimer deadline(limits.deadlineMs);
+                            const QByteArray& command, const Limits& limits,
+                            QDeadlineTimer deadline) {
     for (const char* service : {"exec:", "shell:"}) {
         std::unique_ptr<Connection> connection = openDevice(server, serial, deadline, limits);
         connection->send(service + command);
@@ -158,6 +158,47 @@ QByteArray runDeviceCommand(const ServerAddress& server, const QString& serial,
         return connection->readToEnd();
     }
     throw TransportError(Kind::Refused, QStringLiteral("the device refused the command"));
+}
+
+} // namespace
+
+QByteArray runDeviceCommand(const ServerAddress& server, const QString& serial,
+                            const QByteArray& command, const Limits& limits) {
+    return runDeviceCommand(server, serial, command, limits, QDeadlineTimer(limits.deadlineMs));
+}
+
+std::vector<CommandResult> runDeviceCommands(const ServerAddress& server, const QString& serial,
+                                             const std::vector<QByteArray>& commands,
+                                             const Limits& limits) {
+    const QDeadlineTimer deadline(limits.deadlineMs);
+    std::vector<CommandResult> results(commands.size());
+    const auto runOne = [&](std::size_t i) {
+        try {
+            results[i].output = runDeviceCommand(server, serial, commands[i], limits, deadline);
+        } catch (const TransportError& e) {
+            results[i].error = e;
+        } catch (const std::exception& e) { // out of memory or threads: no answer either
+            results[i].error = TransportError(Kind::Closed, QString::fromUtf8(e.what()));
+        }
+    };
+    std::vector<std::thread> others;
+    others.reserve(commands.size());
+    for (std::size_t i = 1; i < commands.size(); ++i) {
+        try {
+            others.emplace_back(runOne, i);
+        } catch (const std::system_error&) { // no thread to be had: run it here, later
+            others.emplace_back();
+        }
+    }
+    if (!commands.empty())
+        runOne(0);
+    for (std::size_t i = 1; i < commands.size(); ++i) {
+        if (others[i - 1].joinable())
+            others[i - 1].join();
+        else
+            runOne(i);
+    }
+    return results;
 }
 
 QByteArray hostQuery(const ServerAddress& server, const QByteArray& service, const Limits& limits) {

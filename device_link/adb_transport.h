@@ -8,7 +8,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace adb {
 
@@ -33,6 +35,18 @@ private:
 // it) and returns everything it printed. Throws TransportError.
 QByteArray runDeviceCommand(const ServerAddress& server, const QString& serial,
                             const QByteArray& command, const Limits& limits);
+
+struct CommandResult {
+    QByteArray output;
+    std::optional<TransportError> error; // set when the command gave no answer
+};
+
+// Runs every command on SERIAL side by side, each on its own connection to the server (which
+// multiplexes them over the one device transport), all within one deadline; each keeps its own
+// cap. Returns when the last one has ended; never throws.
+std::vector<CommandResult> runDeviceCommands(const ServerAddress& server, const QString& serial,
+                                             const std::vector<QByteArray>& commands,
+                                             const Limits& limits);
 
 // Sends a host service ("host:devices-l") and returns its length-prefixed answer.
 QByteArray hostQuery(const ServerAddress& server, const QByteArray& service, const Limits& limits);

@@ -96,7 +96,10 @@ TEST_F(AdbLinkTest, DeviceWithoutAddressRaisesNoCodeFive) {
 
 TEST_F(AdbLinkTest, RemovalRaisesTwoAndTheNextReadyDeviceIsFollowed) {
     server.setDevices("first\tdevice\nsecond\tdevice\n");
-    startLink();
+    // No slow check comes to help: the next device is followed from the same list.
+    auto owned = makeLink();
+    owned->setTiming({.pollMs = 60000, .backoffMinMs = 20, .backoffMaxMs = 100, .answerMs = 500});
+    startLink(std::move(owned));
     ASSERT_TRUE(waitForEvents(1));
     EXPECT_EQ(link->followedSerial(), "first");
     server.setDevices("second\tdevice\n");
@@ -333,8 +336,6 @@ TEST_F(AdbLinkTest, WindowShowsEveryPanelFromTheDevicesOutputs) {
     server.setCommand(
         adb::command::Power,
         {Reply::Output, fixture("dumpsys_battery_android14.txt").toUtf8() + "::\n::\n5400\n"});
-    server.setCommand(adb::command::Mains,
-                      {Reply::Output, fixture("dumpsys_battery_android14.txt").toUtf8()});
     server.setCommand(adb::command::Screen,
                       {Reply::Output, fixture("wm_size_override.txt").toUtf8()});
     server.setCommand(adb::command::Address,
@@ -370,6 +371,30 @@ TEST_F(AdbLinkTest, WindowShowsEveryPanelFromTheDevicesOutputs) {
         QTest::qWait(10);
     EXPECT_EQ(text("MemoryLabel"), QString());
     EXPECT_EQ(form.windowTitle(), "Device Info");
+}
+
+TEST_F(AdbLinkTest, FailedCommandFailsOnlyItsOwnQueryOfTheRefresh) {
+    server.setCommand(adb::command::Memory,
+                      {Reply::Output, fixture("meminfo_android14.txt").toUtf8()});
+    server.setCommand(adb::command::Power, {Reply::Output, "::\n::\n"});
+    server.setCommand(adb::command::Screen, {Reply::Fail, "device offline"});
+    server.setDevices(kPhone);
+    auto owned = makeLink();
+    link = owned.get();
+    Form1 form(std::move(owned));
+    QSignalSpy failures(&form, &Form1::failureReported);
+    ASSERT_TRUE(failures.wait(4000));
+    const QString message = failures.last().at(0).toString();
+    EXPECT_TRUE(message.contains("GetSystemMetric") && message.contains("device offline"))
+        << message.toStdString();
+    // Everything the refresh reached before the screen is shown, as it would be without it.
+    EXPECT_EQ(form.findChild<QLabel*>("MemoryLabel")->text(), "8,156,930,048 bytes");
+    EXPECT_EQ(form.findChild<QLabel*>("ACLineStatusLabel")->text(), "Unknown");
+    EXPECT_EQ(form.findChild<QLabel*>("ScreenWidthLabel")->text(), "");
+    // Each command once ("wm size" twice: a refused exec: is tried again as shell:).
+    for (const QByteArray& command : adb::command::RefreshSet)
+        EXPECT_EQ(server.commandsRun(command), command == adb::command::Screen ? 2 : 1)
+            << command.constData();
 }
 
 } // namespace

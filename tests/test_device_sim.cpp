@@ -101,7 +101,7 @@ TEST(SimShell, ProfilesReadBackThroughTheLinksParsers) {
         const auto battery = adb::parseBattery(power[0], power[1], power[2]);
         ASSERT_TRUE(battery);
         EXPECT_EQ(battery->flag, c.batteryFlag);
-        EXPECT_EQ(adb::parseMainsStatus(run(adb::command::Mains)), c.mains);
+        EXPECT_EQ(adb::parseMainsStatus(power[0]), c.mains);
         EXPECT_EQ(adb::parseWmSize(run(adb::command::Screen)), c.screen);
         const QStringList name = adb::splitSections(run(adb::command::Name), 2);
         EXPECT_EQ(adb::parseDeviceName(name[0], name[1]), c.name);

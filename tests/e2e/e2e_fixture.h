@@ -5,12 +5,15 @@
 
 #include "adb_harness.h"
 #include "app/desktop_integration.h"
+#include "device_link/adb_commands.h"
 #include "device_link/adb_link.h"
 #include "display/form1.h"
 #include "layout/progress_bar.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>

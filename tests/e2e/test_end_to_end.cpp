@@ -88,6 +88,44 @@ TEST_F(EndToEnd, HungDeviceFailsTheRefreshWithinTheDeadlineAndTheWindowLives) {
     EXPECT_TRUE(message.contains(phone->serial())) << message.toStdString();
 }
 
+TEST_F(EndToEnd, DrippingDeviceFailsTheRefreshWithinTheDeadline) {
+    SimulatorProcess* phone = harness.startSimulator("current_phone");
+    ASSERT_NE(phone, nullptr) << harness.error().toStdString();
+    openWindow(/*queryDeadlineMs=*/1500);
+    ASSERT_TRUE(waitUntil([&] { return !text("IPAddrLabel").isEmpty(); }));
+    const QString message = failedRefreshWhile(*phone, "drip");
+    EXPECT_TRUE(message.contains("no answer within")) << message.toStdString();
+}
+
+TEST_F(EndToEnd, SlowPhoneRefreshRunsEachCommandOnceAndEveryPressFetchesAnew) {
+    SimulatorProcess* phone = harness.startSimulator("slow_phone");
+    ASSERT_NE(phone, nullptr) << harness.error().toStdString();
+    openWindow();
+    ASSERT_TRUE(waitUntil([&] { return !text("IPAddrLabel").isEmpty(); }));
+    EXPECT_EQ(form->windowTitle(), "Device Info (Lab-07)");
+    EXPECT_EQ(text("MemoryLabel"), "8,156,930,048 bytes");
+    EXPECT_EQ(text("StorageFreeLabel"), "73,055,395,840 bytes");
+    EXPECT_EQ(text("BatteryLifeLabel"), "8 hours  45 min");
+    EXPECT_EQ(text("ACLineStatusLabel"), "Disconnected");
+    EXPECT_EQ(text("ScreenHeightLabel"), " 2400 pixels");
+    const auto counts = [&] { return QJsonDocument::fromJson(phone->control("count").toUtf8()); };
+    const QJsonObject before = counts().object();
+    EXPECT_EQ(before.value(QString::fromUtf8(adb::command::Address)).toInt(), 1);
+
+    refresh()->click();
+    const QJsonObject after = counts().object();
+    for (const QString& command : after.keys()) {
+        const bool refreshes = std::count(adb::command::RefreshSet.begin(),
+                                          adb::command::RefreshSet.end(), command.toUtf8());
+        EXPECT_EQ(after.value(command).toInt() - before.value(command).toInt(), refreshes ? 1 : 0)
+            << command.toStdString();
+    }
+    ASSERT_EQ(phone->control("set battery.level 12"), "ok");
+    refresh()->click();
+    EXPECT_EQ(bar("BatteryLifeBar"), 12.0f);
+    EXPECT_EQ(failures->count(), 0);
+}
+
 TEST_F(EndToEnd, WhenTheFirstOfTwoDevicesGoesTheWindowFollowsTheSecond) {
     SimulatorProcess* phone = harness.startSimulator("current_phone");
     ASSERT_NE(phone, nullptr) << harness.error().toStdString();

@@ -214,7 +214,30 @@ std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* er
     p.physicalSize = screen.value("physical").toString();
     p.overrideSize = screen.value("override").toString();
     p.address = o.value("address").toString();
+    const QJsonObject latency = o.value("latency").toObject();
+    p.latency.startMs = latency.value("start").toInt();
+    const QJsonObject costs = latency.value("commands").toObject();
+    for (auto it = costs.begin(); it != costs.end(); ++it)
+        p.latency.commandMs.insert(it.key(), it.value().toInt());
     return p;
+}
+
+int commandCostMs(const DeviceProfile& profile, const QByteArray& commandLine) {
+    int total = profile.latency.startMs;
+    for (const QString& command : QString::fromUtf8(commandLine).split(u';')) {
+        const QString words = command.simplified() + u' ';
+        int cost = 0;
+        qsizetype matched = 0;
+        for (auto it = profile.latency.commandMs.begin(); it != profile.latency.commandMs.end();
+             ++it) {
+            if (it.key().size() > matched && words.startsWith(it.key() + u' ')) {
+                matched = it.key().size();
+                cost = it.value();
+            }
+        }
+        total += cost;
+    }
+    return total;
 }
 
 QByteArray runShell(const DeviceProfile& profile, const QByteArray& commandLine) {

@@ -30,6 +30,12 @@ struct Storage {
     bool statFs = true; // toybox stat -f; older devices have only df
 };
 
+// What commands cost on the device: a phone's system services take tens of milliseconds.
+struct Latency {
+    int startMs = 0;              // adbd starting any command
+    QMap<QString, int> commandMs; // by a command's leading words ("dumpsys battery", "settings")
+};
+
 struct DeviceProfile {
     QString product, model, device;
     bool terminal = false; // answers through a terminal: CRLF and no exec service
@@ -44,6 +50,7 @@ struct DeviceProfile {
     Battery battery;
     QString physicalSize, overrideSize; // "1080x2400"
     QString address;                    // wlan0's IPv4 address; empty: none
+    Latency latency;
 
     // The CNXN banner: "device::ro.product.name=...;ro.product.model=...;...".
     QByteArray banner() const;
@@ -55,6 +62,9 @@ std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* er
 // Runs a command line as the device's shell would: ';'-separated commands, "2>/dev/null",
 // echo, and the commands a desktop asks about. Output ends lines with CRLF on a terminal.
 QByteArray runShell(const DeviceProfile& profile, const QByteArray& commandLine);
+
+// How long the device takes over a command line, in milliseconds.
+int commandCostMs(const DeviceProfile& profile, const QByteArray& commandLine);
 
 // A control line ("set battery.level 40", "set name Lab-07", ...) applied to the profile;
 // false when it is not understood.

@@ -2,7 +2,8 @@
 //   device-sim PROFILE.json [PORT]
 // Prints "listening on PORT", then takes control lines on standard input: "set battery.level
 // 40", "set battery.charging 1", "set name NAME", "set address 10.0.0.5|none", "vanish",
-// "hang", "flood", "malformed", "resume". Each is answered with "ok" or "error: ...".
+// "hang", "flood", "drip", "malformed", "resume", "count". Each is answered with one line: "ok",
+// the commands run so far as JSON, or "error: ...".
 #include "simulator.h"
 
 #include <QCoreApplication>

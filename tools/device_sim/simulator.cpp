@@ -1,7 +1,10 @@
 #include "simulator.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace sim {
 
@@ -89,14 +92,35 @@ void Simulator::handle(Connection& connection, const Message& message) {
             send(connection, {A_CLSE, 0, message.arg0, {}});
             break;
         }
+        const QByteArray command = service.mid(service.indexOf(':') + 1);
+        ++m_commandCounts[QString::fromUtf8(command)];
         Stream stream;
         stream.localId = m_nextId++;
         stream.remoteId = message.arg0;
-        stream.pending = runShell(m_profile, service.mid(service.indexOf(':') + 1));
         stream.endless = m_mode == Mode::Flooding;
         send(connection, {A_OKAY, stream.localId, stream.remoteId, {}});
-        Stream& stored = connection.streams.insert(stream.localId, stream).value();
-        sendNext(connection, stored);
+        if (m_mode == Mode::Dripping) {
+            stream.ready = false;
+            connection.streams.insert(stream.localId, stream);
+            later(100, connection, stream.localId,
+                  [this](Connection& c, Stream& s) { drip(c, s); });
+            break;
+        }
+        const int cost = commandCostMs(m_profile, command);
+        if (cost <= 0) {
+            stream.pending = runShell(m_profile, command);
+            sendNext(connection, connection.streams.insert(stream.localId, stream).value());
+            break;
+        }
+        // As adbd does, the stream opens at once and the output comes when the command ends;
+        // streams run side by side.
+        stream.ready = false;
+        connection.streams.insert(stream.localId, stream);
+        later(cost, connection, stream.localId, [this, command](Connection& c, Stream& s) {
+            s.pending = runShell(m_profile, command);
+            s.ready = true;
+            sendNext(c, s);
+        });
         break;
     }
     case A_OKAY: {
@@ -118,8 +142,27 @@ void Simulator::handle(Connection& connection, const Message& message) {
     }
 }
 
+template <typename Step>
+void Simulator::later(int ms, const Connection& connection, quint32 localId, Step step) {
+    QTimer::singleShot(ms, this, [this, socket = connection.socket, localId, step] {
+        const std::shared_ptr<Connection> c = socket ? m_connections.value(socket) : nullptr;
+        if (!c || !c->streams.contains(localId))
+            return;
+        step(*c, c->streams[localId]);
+    });
+}
+
+void Simulator::drip(Connection& connection, Stream& stream) {
+    // One byte at a time, never an end: only the host's deadline stops it.
+    if (!stream.awaitingOkay) {
+        stream.awaitingOkay = true;
+        send(connection, {A_WRTE, stream.localId, stream.remoteId, "x"});
+    }
+    later(100, connection, stream.localId, [this](Connection& c, Stream& s) { drip(c, s); });
+}
+
 void Simulator::sendNext(Connection& connection, Stream& stream) {
-    if (stream.awaitingOkay)
+    if (stream.awaitingOkay || !stream.ready)
         return;
     if (stream.endless && stream.pending.isEmpty())
         stream.pending = QByteArray(qsizetype(connection.maxPayload), 'x');
@@ -173,6 +216,13 @@ QString Simulator::control(const QString& line) {
         m_mode = Mode::Hung;
     } else if (trimmed == QLatin1String("flood")) {
         m_mode = Mode::Flooding;
+    } else if (trimmed == QLatin1String("drip")) {
+        m_mode = Mode::Dripping;
+    } else if (trimmed == QLatin1String("count")) {
+        QJsonObject counts;
+        for (auto it = m_commandCounts.begin(); it != m_commandCounts.end(); ++it)
+            counts.insert(it.key(), it.value());
+        return QString::fromUtf8(QJsonDocument(counts).toJson(QJsonDocument::Compact));
     } else if (trimmed == QLatin1String("resume")) {
         m_mode = Mode::Normal;
     } else if (trimmed == QLatin1String("malformed")) {

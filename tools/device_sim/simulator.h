@@ -6,6 +6,7 @@
 #include "device_profile.h"
 
 #include <QHash>
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QTcpServer>
@@ -19,7 +20,7 @@ namespace sim {
 class Simulator : public QObject {
     Q_OBJECT
 public:
-    enum class Mode { Normal, Hung, Vanished, Flooding };
+    enum class Mode { Normal, Hung, Vanished, Flooding, Dripping };
 
     explicit Simulator(DeviceProfile profile, QObject* parent = nullptr);
     ~Simulator() override;
@@ -27,8 +28,9 @@ public:
     bool listen(quint16 port = 0);
     quint16 port() const { return m_server.serverPort(); }
 
-    // One control line: "set KEY VALUE", "vanish", "hang", "flood", "malformed", "resume".
-    // Returns a reply line ("ok" or "error: ...").
+    // One control line: "set KEY VALUE", "vanish", "hang", "flood", "drip", "malformed",
+    // "resume", or "count" (the commands run so far, as one line of JSON). Returns a reply line
+    // ("ok", the count, or "error: ...").
     QString control(const QString& line);
 
 private:
@@ -38,6 +40,7 @@ private:
         QByteArray pending; // output not yet written
         bool awaitingOkay = false;
         bool endless = false; // writes until the host closes the stream
+        bool ready = true;    // the command has finished and its output is pending
     };
     struct Connection {
         QPointer<QTcpSocket> socket;
@@ -50,6 +53,10 @@ private:
     void onReadyRead(QTcpSocket* socket);
     void handle(Connection& connection, const Message& message);
     void sendNext(Connection& connection, Stream& stream);
+    // Runs a stream's timed step later, if its connection and the stream are still there.
+    template <typename Step>
+    void later(int ms, const Connection& connection, quint32 localId, Step step);
+    void drip(Connection& connection, Stream& stream);
     void send(Connection& connection, const Message& message);
     void sendAuthToken(Connection& connection);
     void dropAll();
@@ -59,6 +66,7 @@ private:
     Mode m_mode = Mode::Normal;
     quint32 m_nextId = 1;
     QHash<QTcpSocket*, std::shared_ptr<Connection>> m_connections;
+    QMap<QString, int> m_commandCounts;
 };
 
 } // namespace sim
