@@ -1,5 +1,7 @@
 // Measures the app's start to its first shown frame and its resident memory beside a bare Qt
-// window built the same way, and the app's CPU time while idle with a device attached.
+// window built the same way and one that shows a single line of text (any text makes Qt load
+// its font database, which a bare window never does), and the app's CPU time while idle with a
+// device attached.
 //   startup-bench [REPETITIONS] [IDLE_SECONDS]     (run under a display, e.g. xvfb-run -a)
 #include "adb_harness.h"
 #include "device_link/adb_link.h"
@@ -8,6 +10,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QProcess>
 #include <QThread>
 #include <QWidget>
@@ -41,16 +44,18 @@ private:
     bool m_done = false;
 };
 
-int probe(int argc, char* argv[], bool form) {
+int probe(int argc, char* argv[], const QByteArray& mode) {
     QApplication app(argc, argv);
     FirstFrame watcher;
     std::unique_ptr<QWidget> window;
-    if (form) {
+    if (mode == "form") {
         window = std::make_unique<Form1>(std::make_unique<AdbLink>());
     } else {
         window = std::make_unique<QWidget>();
         window->setWindowTitle(QStringLiteral("Device Info"));
         window->setFixedSize(411, 365);
+        if (mode == "label")
+            new QLabel(QStringLiteral("Device Connection Status"), window.get()); // owned
     }
     window->installEventFilter(&watcher);
     window->show();
@@ -89,7 +94,7 @@ StartFigures measureStart(const QString& self, const char* mode, int repetitions
 
 int main(int argc, char* argv[]) {
     if (argc == 3 && QByteArray(argv[1]) == "--probe")
-        return probe(argc, argv, QByteArray(argv[2]) == "form");
+        return probe(argc, argv, QByteArray(argv[2]));
 
     QCoreApplication app(argc, argv);
     const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
@@ -105,11 +110,17 @@ int main(int argc, char* argv[]) {
 
     const QString self = QCoreApplication::applicationFilePath();
     const StartFigures bare = measureStart(self, "bare", repetitions, env);
+    const StartFigures label = measureStart(self, "label", repetitions, env);
     const StartFigures form = measureStart(self, "form", repetitions, env);
     std::printf("start to first frame, bare Qt window: %7.1f ms, resident %6ld KiB\n",
                 bare.medianMs, bare.rssKiB);
+    std::printf("start to first frame, one text label: %7.1f ms, resident %6ld KiB\n",
+                label.medianMs, label.rssKiB);
     std::printf("start to first frame, Device Info:    %7.1f ms, resident %6ld KiB\n",
                 form.medianMs, form.rssKiB);
+    std::printf("Device Info / bare: time %.2f, memory %.2f; / one label: time %.2f, memory %.2f\n",
+                form.medianMs / bare.medianMs, double(form.rssKiB) / double(bare.rssKiB),
+                form.medianMs / label.medianMs, double(form.rssKiB) / double(label.rssKiB));
 
     // Idle: the app with a device attached, left alone.
     QProcess appProcess;

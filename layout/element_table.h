@@ -36,6 +36,9 @@ inline constexpr int kClientHeightTwips = 5475;
 
 inline constexpr std::string_view kWindowCaption = "Device Info";
 inline constexpr std::string_view kIconResource = ":/layout/device_info.ico";
+// The same icon drawn at each size as PNG, which Qt reads without loading an image plugin.
+inline constexpr std::string_view kIconRenditions[] = {":/layout/device-info-16.png",
+                                                       ":/layout/device-info-32.png"};
 
 // Frames and elements in stacking order: within one container, an earlier element lies above a
 // later one.

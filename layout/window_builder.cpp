@@ -95,7 +95,10 @@ int twipsToPixels(int twips, int dpi) {
 QHash<QString, QWidget*> buildWindow(QWidget& window) {
     const int dpi = window.logicalDpiX();
     window.setWindowTitle(toQString(kWindowCaption));
-    window.setWindowIcon(QIcon(toQString(kIconResource)));
+    QIcon icon;
+    for (const std::string_view file : kIconRenditions)
+        icon.addFile(toQString(file));
+    window.setWindowIcon(icon);
     window.setFont(standardFont());
     window.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
