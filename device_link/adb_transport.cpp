@@ -2,15 +2,24 @@
 
 #include <QDeadlineTimer>
 #include <QTcpSocket>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
-#include <system_error>
-#include <thread>
 #include <type_traits>
 
 namespace adb {
 namespace {
 
 using Kind = TransportError::Kind;
+
+// Threads kept for running a refresh's commands side by side: one for each command of two sets
+// at once (a connecting device and a press of Refresh), reused from refresh to refresh rather
+// than started anew for each command.
+class CommandPool : public QThreadPool {
+public:
+    CommandPool() { setMaxThreadCount(14); }
+};
+Q_GLOBAL_STATIC(CommandPool, commandPool)
 
 class Connection {
 public:
@@ -177,27 +186,17 @@ std::vector<CommandResult> runDeviceCommands(const ServerAddress& server, const 
             results[i].output = runDeviceCommand(server, serial, commands[i], limits, deadline);
         } catch (const TransportError& e) {
             results[i].error = e;
-        } catch (const std::exception& e) { // out of memory or threads: no answer either
+        } catch (const std::exception& e) { // out of memory: no answer either
             results[i].error = TransportError(Kind::Closed, QString::fromUtf8(e.what()));
         }
     };
-    std::vector<std::thread> others;
-    others.reserve(commands.size());
-    for (std::size_t i = 1; i < commands.size(); ++i) {
-        try {
-            others.emplace_back(runOne, i);
-        } catch (const std::system_error&) { // no thread to be had: run it here, later
-            others.emplace_back();
-        }
-    }
+    std::vector<QFuture<void>> others;
+    for (std::size_t i = 1; i < commands.size(); ++i)
+        others.push_back(QtConcurrent::run(static_cast<QThreadPool*>(commandPool()), runOne, i));
     if (!commands.empty())
         runOne(0);
-    for (std::size_t i = 1; i < commands.size(); ++i) {
-        if (others[i - 1].joinable())
-            others[i - 1].join();
-        else
-            runOne(i);
-    }
+    for (QFuture<void>& other : others)
+        other.waitForFinished();
     return results;
 }
 

@@ -61,7 +61,31 @@ constexpr std::array kElements{
 };
 // clang-format on
 
+constexpr std::array kCaptionPairs{
+    CaptionPair{"Label1", "MemoryLabel"},          CaptionPair{"Label2", "AvailableLabel"},
+    CaptionPair{"Label8", "MemoryUsageBar"},       CaptionPair{"Label4", "StorageLabel"},
+    CaptionPair{"Label13", "StorageFreeLabel"},    CaptionPair{"Label14", "StorageUsageBar"},
+    CaptionPair{"Label5", "BatteryStatusLabel"},   CaptionPair{"Label6", "BatteryLifeLabel"},
+    CaptionPair{"Label7", "BatteryFullTimeLabel"}, CaptionPair{"Label9", "BatteryLifeBar"},
+    CaptionPair{"Label10", "ACLineStatusLabel"},   CaptionPair{"Label11", "ScreenHeightLabel"},
+    CaptionPair{"Label12", "ScreenWidthLabel"},    CaptionPair{"Label3", "ProcessorLabel"},
+};
+
+constexpr std::array kAccessibleTexts{
+    AccessibleText{"ConnectedPicture", "Connected"},
+    AccessibleText{"DisconnectedPicture", "Not connected"},
+    AccessibleText{"IPAddrLabel", "", "Network address"},
+};
+
 } // namespace
+
+std::span<const CaptionPair> captionPairs() {
+    return kCaptionPairs;
+}
+
+std::span<const AccessibleText> accessibleTexts() {
+    return kAccessibleTexts;
+}
 
 std::span<const Element> elements() {
     return kElements;

@@ -40,6 +40,23 @@ inline constexpr std::string_view kIconResource = ":/layout/device_info.ico";
 inline constexpr std::string_view kIconRenditions[] = {":/layout/device-info-16.png",
                                                        ":/layout/device-info-32.png"};
 
+// A value field or bar and the caption that names it, for assistive technology.
+struct CaptionPair {
+    std::string_view caption;
+    std::string_view labelled;
+};
+
+// What assistive technology is told of an element that no caption names. A value field keeps
+// its text as its name, so it gets a description.
+struct AccessibleText {
+    std::string_view element;
+    std::string_view name;
+    std::string_view description = {};
+};
+
+std::span<const CaptionPair> captionPairs();
+std::span<const AccessibleText> accessibleTexts();
+
 // Frames and elements in stacking order: within one container, an earlier element lies above a
 // later one.
 std::span<const Element> elements();

@@ -1,5 +1,6 @@
 #include "layout/progress_bar.h"
 
+#include <QAccessible>
 #include <QPainter>
 #include <QStyle>
 #include <qdrawutil.h>
@@ -17,6 +18,10 @@ void ProgressBar::setValue(float value) {
         return;
     m_value = value;
     update();
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent changed(this, double(value));
+        QAccessible::updateAccessibility(&changed);
+    }
 }
 
 void ProgressBar::paintEvent(QPaintEvent*) {

@@ -1,8 +1,10 @@
 #include "layout/window_builder.h"
 
+#include "layout/accessibility.h"
 #include "layout/element_table.h"
 #include "layout/progress_bar.h"
 #include "layout/status_picture.h"
+#include "layout/value_field.h"
 
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -37,18 +39,12 @@ QWidget* createElement(const Element& e, QWidget* container) {
     }
     case Kind::Caption:
     case Kind::ValueField: {
-        auto* label = new QLabel(caption, container);
-        // Device strings are shown literally, never as markup, on one line that never grows.
-        label->setTextFormat(Qt::PlainText);
-        label->setWordWrap(false);
+        auto* label =
+            new ValueField(e.colour == TextColour::DarkBlue ? kDarkBlue : QColor(), container);
+        label->setText(caption);
         label->setAutoFillBackground(true);
         label->setAlignment((e.align == Align::Centre ? Qt::AlignHCenter : Qt::AlignLeft) |
                             Qt::AlignVCenter);
-        if (e.colour == TextColour::DarkBlue) {
-            QPalette pal = label->palette();
-            pal.setColor(QPalette::WindowText, kDarkBlue);
-            label->setPalette(pal);
-        }
         return label;
     }
     case Kind::ProgressBar:
@@ -122,6 +118,22 @@ QHash<QString, QWidget*> buildWindow(QWidget& window) {
         widget->lower();
         byName.insert(name, widget);
         tabOrder.emplace_back(e.tab, widget);
+    }
+
+    installAccessibility();
+    for (const CaptionPair& pair : captionPairs()) {
+        auto* caption = qobject_cast<QLabel*>(byName.value(toQString(pair.caption)));
+        Q_ASSERT(caption);
+        // A caption's buddy is what screen readers report it as labelling.
+        caption->setBuddy(byName.value(toQString(pair.labelled)));
+    }
+    for (const AccessibleText& text : accessibleTexts()) {
+        QWidget* widget = byName.value(toQString(text.element));
+        Q_ASSERT(widget);
+        if (!text.name.empty())
+            widget->setAccessibleName(toQString(text.name));
+        if (!text.description.empty())
+            widget->setAccessibleDescription(toQString(text.description));
     }
 
     std::sort(tabOrder.begin(), tabOrder.end(),
