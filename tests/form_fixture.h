@@ -46,3 +46,37 @@ inline const char* const kValueFields[] = {
     "ProcessorLabel",    "BatteryStatusLabel", "BatteryLifeLabel",  "BatteryFullTimeLabel",
     "ACLineStatusLabel", "ScreenWidthLabel",   "ScreenHeightLabel", "IPAddrLabel"};
 inline const char* const kBars[] = {"MemoryUsageBar", "StorageUsageBar", "BatteryLifeBar"};
+
+// The window's rows as its description gives them, caption text first: a value field to the
+// right of its caption, or a bar below it.
+struct CaptionRow {
+    const char* frame;
+    const char* caption;
+    const char* element;
+    bool below = false;
+};
+inline const CaptionRow kCaptionRows[] = {
+    {"Frame1", "Physical:", "MemoryLabel"},
+    {"Frame1", "Available:", "AvailableLabel"},
+    {"Frame1", "Usage (%)", "MemoryUsageBar", true},
+    {"Frame6", "Total Space:", "StorageLabel"},
+    {"Frame6", "Free Space:", "StorageFreeLabel"},
+    {"Frame6", "Usage (%)", "StorageUsageBar", true},
+    {"Frame4", "Battery Status:", "BatteryStatusLabel"},
+    {"Frame4", "Battery Life:", "BatteryLifeLabel"},
+    {"Frame4", "Full Time:", "BatteryFullTimeLabel"},
+    {"Frame4", "Battery Life (%)", "BatteryLifeBar", true},
+    {"Frame4", "AC Line:", "ACLineStatusLabel"},
+    {"Frame5", "Height:", "ScreenHeightLabel"},
+    {"Frame5", "Width:", "ScreenWidthLabel"},
+    {"Frame3", "Type:", "ProcessorLabel"},
+};
+
+// The caption of a row, found by its text inside its frame.
+inline QLabel* captionOf(const QWidget& form, const CaptionRow& row) {
+    for (QLabel* label : form.findChild<QWidget*>(row.frame)->findChildren<QLabel*>()) {
+        if (label->text() == QLatin1String(row.caption))
+            return label;
+    }
+    return nullptr;
+}

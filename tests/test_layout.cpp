@@ -29,23 +29,86 @@ TEST(Twips, FifteenToAPixelAt96Dpi) {
     EXPECT_EQ(layout::twipsToPixels(1440, 144), 144);
 }
 
-TEST_F(Layout, EveryElementSitsInItsContainerAtItsRectangle) {
+// These know the window from its description, not from the table that builds it.
+
+TEST_F(Layout, EachValueLiesOnItsCaptionsRowToItsRightAndEachBarBelowItsCaption) {
     ASSERT_EQ(form->logicalDpiX(), 96);
-    for (const Element& e : layout::elements()) {
-        QWidget* w = widget(e);
-        ASSERT_NE(w, nullptr) << e.name;
-        const QString container =
-            e.container.empty() ? QString() : QString::fromLatin1(e.container.data());
-        if (container.isEmpty())
-            EXPECT_EQ(w->parentWidget(), form.get()) << e.name;
-        else
-            EXPECT_EQ(w->parentWidget()->objectName(), container.left(int(e.container.size())))
-                << e.name;
-        EXPECT_EQ(w->geometry(), QRect(e.left / 15, e.top / 15, e.width / 15, e.height / 15))
-            << e.name;
+    const CaptionRow* previous = nullptr;
+    for (const CaptionRow& row : kCaptionRows) {
+        QLabel* caption = captionOf(*form, row);
+        ASSERT_NE(caption, nullptr) << row.caption;
+        QWidget* element = form->findChild<QWidget*>(row.element);
+        ASSERT_EQ(element->parentWidget()->objectName(), row.frame) << row.element;
+        const QRect c = caption->geometry(), e = element->geometry();
+        if (row.below) {
+            // It overlaps the caption above it by one pixel, as rows do.
+            EXPECT_EQ(e.top(), c.bottom()) << row.element;
+            EXPECT_EQ(e.left(), c.left()) << row.element;
+        } else {
+            EXPECT_EQ(e.top(), c.top()) << row.element;
+            EXPECT_EQ(e.height(), c.height()) << row.element;
+            EXPECT_GT(e.left(), c.left()) << row.element;
+            EXPECT_GT(e.right(), c.right()) << row.element;
+        }
+        if (previous && QByteArray(previous->frame) == row.frame) {
+            EXPECT_GT(c.top(), captionOf(*form, *previous)->geometry().top())
+                << row.caption << " comes after " << previous->caption;
+        }
+        previous = &row;
     }
+}
+
+TEST_F(Layout, NothingOverlapsButRowsByAPixelAndThePicturesTheirOneRectangle) {
+    // Where the description lets a value field reach further into the caption to its left.
+    const QSet<QString> reachLeft{"StorageLabel", "StorageFreeLabel"};
+    QList<QWidget*> containers{form.get()};
+    for (QWidget* frame : form->findChildren<QGroupBox*>())
+        containers << frame;
+    for (QWidget* container : containers) {
+        const QList<QWidget*> kids = container->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        for (int i = 0; i < kids.size(); ++i) {
+            for (int j = i + 1; j < kids.size(); ++j) {
+                const QRect both = kids[i]->geometry() & kids[j]->geometry();
+                if (both.isEmpty())
+                    continue;
+                const QSet<QString> pair{kids[i]->objectName(), kids[j]->objectName()};
+                const bool pictures =
+                    pair == QSet<QString>{"ConnectedPicture", "DisconnectedPicture"};
+                const bool byAPixel =
+                    container != form.get() && (both.height() == 1 || both.width() == 1 ||
+                                                (pair.intersects(reachLeft) && both.width() == 9));
+                EXPECT_TRUE(pictures || byAPixel)
+                    << kids[i]->objectName().toStdString() << " overlaps "
+                    << kids[j]->objectName().toStdString();
+            }
+        }
+    }
+}
+
+TEST_F(Layout, ColumnsMarginsAndTheButtonLineUp) {
+    const auto at = [this](const char* name) {
+        return form->findChild<QWidget*>(name)->geometry();
+    };
     EXPECT_EQ(form->size(), QSize(411, 365));
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    const char* columns[2][3] = {{"Frame2", "Frame1", "Frame6"}, {"Frame4", "Frame5", "Frame3"}};
+    for (const auto& column : columns) {
+        EXPECT_EQ(at(column[0]).top(), 8) << column[0];
+        for (int i = 1; i < 3; ++i) {
+            EXPECT_EQ(at(column[i]).left(), at(column[0]).left()) << column[i];
+            EXPECT_EQ(at(column[i]).width(), at(column[0]).width()) << column[i];
+            EXPECT_EQ(at(column[i]).top(), at(column[i - 1]).bottom() + 1 + 7) << column[i];
+        }
+    }
+    EXPECT_EQ(at("Frame2").left(), 8);
+    EXPECT_EQ(at("Frame4").left(), at("Frame2").right() + 1 + 7);
+    EXPECT_EQ(form->width() - 1 - at("Frame4").right(), 10);
+    const QRect button = at("RefreshCommand");
+    EXPECT_EQ(button.left(), at("Frame3").left());
+    EXPECT_EQ(button.width(), at("Frame3").width());
+    EXPECT_EQ(button.top(), at("Frame3").bottom() + 1 + 7);
+    EXPECT_EQ(button.bottom(), at("Frame6").bottom());
+    EXPECT_EQ(form->height() - 1 - button.bottom(), 4);
 }
 
 TEST_F(Layout, TableHoldsThirtyEightElementsWithTabPositionsWithoutGaps) {

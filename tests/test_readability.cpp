@@ -1,0 +1,115 @@
+// What a screen reader and a dark theme make of the window.
+#include "form_fixture.h"
+#include "layout/element_table.h"
+#include "layout/text_contrast.h"
+
+#include <QAccessible>
+#include <QApplication>
+
+namespace {
+
+using layout::contrastRatio;
+using layout::readableOn;
+
+class Readability : public FormTest {};
+
+TEST_F(Readability, EveryValueFieldAndBarIsLabelledByItsCaption) {
+    for (const CaptionRow& row : kCaptionRows) {
+        QLabel* caption = captionOf(*form, row);
+        ASSERT_NE(caption, nullptr) << row.caption;
+        QWidget* element = form->findChild<QWidget*>(row.element);
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(element);
+        ASSERT_NE(iface, nullptr) << row.element;
+        bool labelled = false;
+        for (const auto& [other, relation] : iface->relations(QAccessible::Label))
+            labelled = labelled || other->object() == caption;
+        EXPECT_TRUE(labelled) << row.element << " is not labelled by " << row.caption;
+    }
+}
+
+TEST_F(Readability, ValuesStayReadableAndBarsReportTheirValue) {
+    label("MemoryLabel")->setText("8,156,930,048 bytes");
+    QAccessibleInterface* field =
+        QAccessible::queryAccessibleInterface(form->findChild<QWidget*>("MemoryLabel"));
+    EXPECT_EQ(field->text(QAccessible::Name), "8,156,930,048 bytes");
+
+    auto* bar = form->findChild<ProgressBar*>("BatteryLifeBar");
+    bar->setValue(57.9f);
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(bar);
+    EXPECT_EQ(iface->role(), QAccessible::ProgressBar);
+    ASSERT_NE(iface->valueInterface(), nullptr);
+    EXPECT_FLOAT_EQ(iface->valueInterface()->currentValue().toFloat(), 57.9f);
+    EXPECT_EQ(iface->valueInterface()->maximumValue().toDouble(), 100.0);
+    EXPECT_EQ(iface->text(QAccessible::Value), "58%");
+}
+
+TEST_F(Readability, StatusPicturesAreNamedGraphics) {
+    for (const auto& [name, spoken] : {std::pair{"ConnectedPicture", "Connected"},
+                                       std::pair{"DisconnectedPicture", "Not connected"}}) {
+        QAccessibleInterface* iface =
+            QAccessible::queryAccessibleInterface(form->findChild<QWidget*>(name));
+        EXPECT_EQ(iface->text(QAccessible::Name), spoken) << name;
+        EXPECT_EQ(iface->role(), QAccessible::Graphic) << name;
+    }
+    EXPECT_EQ(label("IPAddrLabel")->accessibleDescription(), "Network address");
+}
+
+TEST(Contrast, FollowsTheWcagFormula) {
+    EXPECT_NEAR(contrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+    EXPECT_NEAR(contrastRatio(Qt::white, Qt::white), 1.0, 1e-9);
+    EXPECT_NEAR(contrastRatio(QColor(0, 0, 192), QColor(0x31, 0x36, 0x3b)), 1.02, 0.01);
+    EXPECT_NEAR(contrastRatio(QColor(0, 0, 192), QColor(0xef, 0xef, 0xef)), 10.4, 0.1);
+}
+
+TEST(Contrast, KeepsAReadableColourAndLightensAnUnreadableOneJustEnough) {
+    const QColor blue(0, 0, 192);
+    EXPECT_EQ(readableOn(blue, QColor(0xef, 0xef, 0xef)), blue);
+    for (const QColor background :
+         {QColor(0x31, 0x36, 0x3b), QColor(Qt::black), QColor(0, 0, 64)}) {
+        const QColor chosen = readableOn(blue, background);
+        EXPECT_GE(contrastRatio(chosen, background), 4.5) << background.name().toStdString();
+        EXPECT_LT(contrastRatio(chosen, background), 5.5) << "no lighter than it must be";
+        EXPECT_GT(chosen.blue(), chosen.red()) << "still blue";
+    }
+}
+
+// Breeze Dark, a common dark desktop palette.
+QPalette darkPalette() {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x31, 0x36, 0x3b));
+    dark.setColor(QPalette::WindowText, QColor(0xfc, 0xfc, 0xfc));
+    dark.setColor(QPalette::Base, QColor(0x1b, 0x1e, 0x20));
+    dark.setColor(QPalette::Text, QColor(0xfc, 0xfc, 0xfc));
+    dark.setColor(QPalette::Button, QColor(0x31, 0x36, 0x3b));
+    dark.setColor(QPalette::ButtonText, QColor(0xfc, 0xfc, 0xfc));
+    return dark;
+}
+
+void expectEveryLabelReadable(const QWidget& window, const char* when) {
+    for (QLabel* l : window.findChildren<QLabel*>()) {
+        const QPalette& p = l->palette();
+        EXPECT_GE(contrastRatio(p.color(QPalette::WindowText), p.color(l->backgroundRole())), 4.5)
+            << l->objectName().toStdString() << " " << when;
+    }
+}
+
+TEST_F(Readability, EveryLabelReadsUnderADarkThemeAndTheBlueComesBackUnderALightOne) {
+    const QPalette light = form->palette();
+    // Qt hands a new desktop palette down to each window as this does.
+    form->setPalette(darkPalette());
+    expectEveryLabelReadable(*form, "after switching to dark");
+    form->setPalette(light);
+    for (const char* name : kValueFields) {
+        if (QByteArray(name).startsWith("Storage"))
+            continue;
+        EXPECT_EQ(label(name)->palette().color(QPalette::WindowText), QColor(0, 0, 192)) << name;
+    }
+
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(darkPalette());
+    const Form1 startedDark(std::make_unique<ScriptedLink>());
+    expectEveryLabelReadable(startedDark, "when started dark");
+    QApplication::setPalette(before);
+}
+
+} // namespace
