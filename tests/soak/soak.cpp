@@ -78,5 +78,11 @@ int main(int argc, char* argv[]) {
                 100.0 * double(atEnd - after100) / double(after100));
     if (failures > 0)
         return 1;
+#ifdef DEVICE_INFO_SANITIZED
+    // Under AddressSanitizer resident memory is mostly its quarantine of freed blocks, which
+    // fills for thousands of cycles; the release build's run holds the program to flat memory.
+    return 0;
+#else
     return atEnd <= after100 * 11 / 10 ? 0 : 1;
+#endif
 }
