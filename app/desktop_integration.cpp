@@ -6,9 +6,13 @@
 
 namespace app {
 
+QString applicationId() {
+    return QStringLiteral(DEVICE_INFO_APP_ID);
+}
+
 void nameApplication() {
     QApplication::setApplicationName(QStringLiteral("device-info"));
-    QApplication::setDesktopFileName(QStringLiteral("device-info"));
+    QApplication::setDesktopFileName(applicationId());
 }
 
 void showLinkStatus(QWidget& window, const QString& text) {

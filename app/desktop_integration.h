@@ -7,6 +7,9 @@ class QWidget;
 
 namespace app {
 
+// The reverse-DNS id that the desktop entry, the AppStream metadata and the icons carry.
+QString applicationId();
+
 // Names the application. It sets no display name: Qt's xcb platform would append one to every
 // window title that does not already end with it.
 void nameApplication();

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the Debian package from build/, unpacks it as dpkg would and checks what it installs:
+# its files and fields, the desktop entry, the AppStream metadata and the manual page, and
+# lintian's verdict. Prints one line per check; fails on the first that does not hold.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+deb=$(scripts/package.sh | tail -1)
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg-deb -x "$deb" "$root"
+
+checks=0
+check() { # DESCRIPTION COMMAND...
+    local what="$1"
+    shift
+    if ! "$@"; then
+        echo "package: FAILED: $what" >&2
+        exit 1
+    fi
+    checks=$((checks + 1))
+}
+field() { dpkg-deb -f "$deb" "$1"; }
+
+id=$(sed -n 's:.*<id>\(.*\)</id>.*:\1:p' "$root"/usr/share/metainfo/*.metainfo.xml)
+check "one application id everywhere" \
+    test -n "$id" -a -f "$root/usr/share/metainfo/$id.metainfo.xml" \
+    -a -f "$root/usr/share/applications/$id.desktop" \
+    -a -f "$root/usr/share/icons/hicolor/32x32/apps/$id.png" \
+    -a -f "$root/usr/share/icons/hicolor/16x16/apps/$id.png"
+check "the desktop entry names the icon by the id" \
+    grep -qx "Icon=$id" "$root/usr/share/applications/$id.desktop"
+check "the metainfo launches the desktop entry" \
+    grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" \
+    "$root/usr/share/metainfo/$id.metainfo.xml"
+check "the program, its manual page and its copyright" \
+    test -x "$root/usr/bin/device-info" -a -f "$root/usr/share/man/man1/device-info.1.gz" \
+    -a -f "$root/usr/share/doc/device-info/copyright"
+check "the manual page names the environment it reads" \
+    sh -c "zcat '$root/usr/share/man/man1/device-info.1.gz' | grep -q ANDROID_SERIAL"
+check "the manual page formats without warnings" \
+    sh -c "! man --warnings -l '$root/usr/share/man/man1/device-info.1.gz' 2>&1 >/dev/null | grep -q ."
+check "no simulator in the installed program" \
+    sh -c "! grep -q 'Current Battery Service state' '$root/usr/bin/device-info'"
+check "the package's name, version and architecture" \
+    test "$(field Package) $(field Version) $(field Architecture)" = \
+    "device-info $(sed -n 's/^project(DeviceInfo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt) amd64"
+check "dependencies computed from the binary" \
+    sh -c "dpkg-deb -f '$deb' Depends | grep -q 'libqt6widgets6' && dpkg-deb -f '$deb' Depends | grep -q 'libc6'"
+check "the recommended packages" \
+    test "$(field Recommends)" = "adb, android-sdk-platform-tools-common, fonts-crosextra-carlito"
+check "desktop-file-validate" desktop-file-validate "$root/usr/share/applications/$id.desktop"
+check "appstreamcli validate" \
+    appstreamcli validate --no-net --no-color "$root/usr/share/metainfo/$id.metainfo.xml"
+check "lintian finds no error or warning" lintian --fail-on error,warning "$deb"
+echo "package: $deb, $checks checks passed"
