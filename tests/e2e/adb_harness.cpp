@@ -8,6 +8,9 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace {
 
 // A free loopback port outside 5555 to 5585, where adb servers look for emulators.
@@ -20,6 +23,12 @@ quint16 freePort() {
         if (port < 5555 || port > 5585)
             return port;
     }
+}
+
+// Children die with the test: a test killed at its timeout must not leave a server or a device
+// behind, holding CTest's output pipe open so that CTest waits for ever.
+void dieWithParent(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 bool waitForLine(QProcess& process, QByteArray& line, int ms) {
@@ -47,6 +56,7 @@ long residentKiB(const QString& statusFile) {
 }
 
 SimulatorProcess::SimulatorProcess(const QString& program, const QString& profile) {
+    dieWithParent(m_process);
     m_process.setProgram(program);
     m_process.setArguments({profile});
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -99,6 +109,7 @@ bool AdbHarness::startServer() {
     env.insert(QStringLiteral("HOME"), m_home.path());
     env.remove(QStringLiteral("ADB_SERVER_SOCKET"));
     env.remove(QStringLiteral("ANDROID_ADB_SERVER_PORT"));
+    dieWithParent(*m_server);
     m_server->setProcessEnvironment(env);
     m_server->setProcessChannelMode(QProcess::MergedChannels);
     m_server->setStandardOutputFile(m_home.filePath(QStringLiteral("adb-server.log")),
