@@ -10,7 +10,7 @@ packages=(
     fonts-crosextra-carlito fonts-liberation
     adb android-sdk-platform-tools-common
     xvfb xauth xdotool
-    dpkg-dev desktop-file-utils appstream lintian
+    dpkg-dev desktop-file-utils appstream lintian man-db
 )
 
 missing=()

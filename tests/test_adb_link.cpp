@@ -373,6 +373,20 @@ TEST_F(AdbLinkTest, WindowShowsEveryPanelFromTheDevicesOutputs) {
     EXPECT_EQ(form.windowTitle(), "Device Info");
 }
 
+TEST_F(AdbLinkTest, DeviceThatGoesWhileItIsReadIsNeverShown) {
+    server.setCommand(adb::command::Memory, {Reply::Hang, {}}); // the first answers wait
+    server.setDevices(kPhone);
+    startLink();
+    const QDeadlineTimer deadline(2000);
+    while (!link->statusText().startsWith("Reading") && !deadline.hasExpired())
+        QTest::qWait(10);
+    ASSERT_TRUE(link->statusText().startsWith("Reading")) << link->statusText().toStdString();
+    server.setDevices("");
+    settle(1200); // past the query deadline, when the answers come in
+    EXPECT_TRUE(events.empty()) << "no code 0 for it, and so no code 2";
+    EXPECT_TRUE(link->statusText().startsWith("No device")) << link->statusText().toStdString();
+}
+
 TEST_F(AdbLinkTest, FailedCommandFailsOnlyItsOwnQueryOfTheRefresh) {
     server.setCommand(adb::command::Memory,
                       {Reply::Output, fixture("meminfo_android14.txt").toUtf8()});
