@@ -138,9 +138,9 @@ void AdbLink::poll() {
 
 void AdbLink::applyDeviceList(const std::vector<adb::Device>& devices) {
     m_state.devices = devices;
-    if (!m_followed.isEmpty()) {
+    if (!m_state.followed.isEmpty()) {
         const auto it = std::find_if(devices.begin(), devices.end(), [this](const adb::Device& d) {
-            return d.serial == m_followed;
+            return d.serial == m_state.followed;
         });
         if (it != devices.end() && it->state == QLatin1String("device"))
             return updateStatus();
@@ -190,8 +190,7 @@ void AdbLink::setPhase(adb::ServerPhase phase, const QString& message) {
 }
 
 void AdbLink::updateStatus() {
-    m_state.followed = m_followed;
-    m_state.reading = !m_followed.isEmpty() && !m_announced;
+    m_state.reading = !m_state.followed.isEmpty() && !m_announced;
     const QString text = adb::statusText(m_state);
     if (text == m_statusText)
         return;
@@ -201,7 +200,7 @@ void AdbLink::updateStatus() {
 }
 
 void AdbLink::follow(const QString& serial) {
-    m_followed = serial;
+    m_state.followed = serial;
     m_announced = false;
     m_answers.reset();
     QString address = adb::networkSerialHost(serial);
@@ -225,7 +224,7 @@ void AdbLink::follow(const QString& serial) {
 }
 
 void AdbLink::unfollow() {
-    m_followed.clear();
+    m_state.followed.clear();
     m_connecting.reset();
     m_answers.reset();
 }
@@ -233,7 +232,7 @@ void AdbLink::unfollow() {
 void AdbLink::onFirstAnswers(const QString& serial, QString address, bool askAddress) {
     std::vector<adb::CommandResult> results = m_connecting->result();
     m_connecting.release()->deleteLater(); // it is the sender
-    if (serial != m_followed)
+    if (serial != m_state.followed)
         return;
     if (askAddress) {
         const adb::CommandResult found = std::move(results.back());
@@ -255,7 +254,7 @@ void AdbLink::onFirstAnswers(const QString& serial, QString address, bool askAdd
 }
 
 void AdbLink::keepAnswers(std::vector<adb::CommandResult> results) {
-    m_answers = Answers{m_followed, std::move(results), 0};
+    m_answers = Answers{m_state.followed, std::move(results), 0};
     // They serve the run of queries under way; the next turn of the event loop drops them.
     QMetaObject::invokeMethod(
         this,
@@ -267,19 +266,19 @@ void AdbLink::keepAnswers(std::vector<adb::CommandResult> results) {
 }
 
 QByteArray AdbLink::answer(const char* query, Asked asked, adb::command::Refresh command) {
-    if (m_followed.isEmpty())
+    if (m_state.followed.isEmpty())
         throw DeviceLinkError("No device is connected.");
     // A query these answers already served begins the next refresh: fetch anew.
-    if (!m_answers || m_answers->serial != m_followed || (m_answers->asked & asked))
+    if (!m_answers || m_answers->serial != m_state.followed || (m_answers->asked & asked))
         keepAnswers(
-            adb::runDeviceCommands(m_server, m_followed, adb::command::RefreshSet, m_limits));
+            adb::runDeviceCommands(m_server, m_state.followed, adb::command::RefreshSet, m_limits));
     m_answers->asked |= asked;
     const adb::CommandResult& result = m_answers->results[command];
     if (result.error)
-        throw DeviceLinkError(
-            QStringLiteral("%1 on %2: %3")
-                .arg(QLatin1String(query), m_followed, QString::fromUtf8(result.error->what()))
-                .toStdString());
+        throw DeviceLinkError(QStringLiteral("%1 on %2: %3")
+                                  .arg(QLatin1String(query), m_state.followed,
+                                       QString::fromUtf8(result.error->what()))
+                                  .toStdString());
     return result.output;
 }
 

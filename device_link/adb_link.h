@@ -45,7 +45,7 @@ public:
 
     const adb::ServerAddress& server() const { return m_server; }
     // The serial of the device being followed, empty when none is ready.
-    QString followedSerial() const { return m_followed; }
+    QString followedSerial() const { return m_state.followed; }
     // Follow only this device; empty: the first ready one.
     void setWantedSerial(const QString& serial);
     // One or two sentences on where the link stands; statusChanged follows every change.
@@ -115,7 +115,6 @@ private:
     bool m_mayStartServer = true;
     bool m_triedStartingServer = false;
     std::unique_ptr<QProcess> m_serverStart;
-    QString m_followed;
     bool m_announced = false; // code 0 raised for the followed device
     std::unique_ptr<AnswersWatcher> m_connecting;
     std::optional<Answers> m_answers;

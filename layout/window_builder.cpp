@@ -3,8 +3,8 @@
 #include "layout/accessibility.h"
 #include "layout/element_table.h"
 #include "layout/progress_bar.h"
+#include "layout/readable_label.h"
 #include "layout/status_picture.h"
-#include "layout/value_field.h"
 
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -40,7 +40,7 @@ QWidget* createElement(const Element& e, QWidget* container) {
     case Kind::Caption:
     case Kind::ValueField: {
         auto* label =
-            new ValueField(e.colour == TextColour::DarkBlue ? kDarkBlue : QColor(), container);
+            new ReadableLabel(e.colour == TextColour::DarkBlue ? kDarkBlue : QColor(), container);
         label->setText(caption);
         label->setAutoFillBackground(true);
         label->setAlignment((e.align == Align::Centre ? Qt::AlignHCenter : Qt::AlignLeft) |

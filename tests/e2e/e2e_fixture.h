@@ -82,6 +82,8 @@ protected:
         return message;
     }
 
+    void expectCurrentPhoneShown();
+
     QPushButton* refresh() const { return form->findChild<QPushButton*>("RefreshCommand"); }
 
     AdbHarness harness;
