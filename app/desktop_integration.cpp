@@ -12,6 +12,7 @@ QString applicationId() {
 
 void nameApplication() {
     QApplication::setApplicationName(QStringLiteral("device-info"));
+    QApplication::setApplicationVersion(QStringLiteral(DEVICE_INFO_VERSION));
     QApplication::setDesktopFileName(applicationId());
 }
 

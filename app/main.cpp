@@ -1,6 +1,7 @@
 // Device Info: shows the state of an attached battery-powered device.
+#include "app/command_line.h"
 #include "app/desktop_integration.h"
-#include "device_link/adb_link.h"
+#include "device_link/combined_link.h"
 #include "display/form1.h"
 
 #include <QApplication>
@@ -9,14 +10,24 @@
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+    // Help, version and a wrong option are answered before any window system is needed.
     app::nameApplication();
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const app::CommandLine command = app::parseCommandLine(arguments);
+    if (command.action != app::CommandLine::Action::Run) {
+        const bool failed = command.action == app::CommandLine::Action::Error;
+        std::fputs(qUtf8Printable(command.message), failed ? stderr : stdout);
+        return failed ? 2 : 0;
+    }
 
-    auto link = std::make_unique<AdbLink>();
-    const AdbLink& adb = *link;
+    QApplication app(argc, argv);
+    auto link = app::makeDeviceLink(command.serial);
+    const CombinedLink& devices = *link;
     Form1 window(std::move(link));
-    app::showLinkStatus(window, adb.statusText());
-    QObject::connect(&adb, &AdbLink::statusChanged, &window,
+    app::showLinkStatus(window, devices.statusText());
+    QObject::connect(&devices, &KindLink::statusChanged, &window,
                      [&window](const QString& text) { app::showLinkStatus(window, text); });
     QObject::connect(&window, &Form1::failureReported, &window, [&window](const QString& message) {
         std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(message));

@@ -7,9 +7,9 @@
 //       window fills in, seen by a 1 ms heartbeat timer on that thread.
 //   phone-bench [REPETITIONS] [CONNECTIONS]
 #include "adb_harness.h"
-#include "device_link/adb_commands.h"
-#include "device_link/adb_link.h"
-#include "device_link/adb_transport.h"
+#include "device_link/adb/adb_commands.h"
+#include "device_link/adb/adb_link.h"
+#include "device_link/adb/adb_transport.h"
 #include "display/form1.h"
 
 #include <QApplication>

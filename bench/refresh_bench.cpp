@@ -4,9 +4,9 @@
 // with nothing to do). Prints medians and the ratios b/a and a/c.
 //   refresh-bench [REPETITIONS]
 #include "adb_harness.h"
-#include "device_link/adb_commands.h"
-#include "device_link/adb_link.h"
-#include "device_link/adb_transport.h"
+#include "device_link/adb/adb_commands.h"
+#include "device_link/adb/adb_link.h"
+#include "device_link/adb/adb_transport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

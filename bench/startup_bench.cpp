@@ -4,7 +4,7 @@
 // device attached.
 //   startup-bench [REPETITIONS] [IDLE_SECONDS]     (run under a display, e.g. xvfb-run -a)
 #include "adb_harness.h"
-#include "device_link/adb_link.h"
+#include "device_link/adb/adb_link.h"
 #include "display/form1.h"
 
 #include <QApplication>

@@ -11,6 +11,7 @@ packages=(
     adb android-sdk-platform-tools-common
     xvfb xauth xdotool
     dpkg-dev desktop-file-utils appstream lintian man-db
+    libimobiledevice-dev libusbmuxd-dev libplist-dev usbmuxd libimobiledevice-utils pkg-config
 )
 
 missing=()

@@ -1,6 +1,6 @@
 #include "fake_adb_server.h"
 
-#include "device_link/adb_protocol.h"
+#include "device_link/adb/adb_protocol.h"
 
 #include <QMetaObject>
 #include <QPointer>

@@ -1,5 +1,5 @@
-#include "device_link/adb_commands.h"
-#include "device_link/adb_link.h"
+#include "device_link/adb/adb_commands.h"
+#include "device_link/adb/adb_link.h"
 #include "display/form1.h"
 #include "fake_adb_server.h"
 #include "fixture.h"

@@ -1,4 +1,4 @@
-#include "device_link/adb_parsers.h"
+#include "device_link/adb/adb_parsers.h"
 #include "fixture.h"
 
 #include <gtest/gtest.h>

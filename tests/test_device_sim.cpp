@@ -1,7 +1,7 @@
 #include "qt_printers.h"
 
-#include "device_link/adb_commands.h"
-#include "device_link/adb_parsers.h"
+#include "device_link/adb/adb_commands.h"
+#include "device_link/adb/adb_parsers.h"
 #include "tools/device_sim/adb_message.h"
 #include "tools/device_sim/device_profile.h"
 #include "tools/device_sim/simulator.h"

@@ -1,5 +1,5 @@
 // The link's state in words: what a person reads in the connection panel's tooltip.
-#include "device_link/link_status.h"
+#include "device_link/adb/link_status.h"
 #include "qt_printers.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 //                                    scripted link
 //   window-shots --adb SPEC FOLDER   connected through the adb server at SPEC, once the
 //                                    device's address is shown
-#include "device_link/adb_link.h"
+#include "device_link/adb/adb_link.h"
 #include "display/form1.h"
 #include "scripted_link.h"
 

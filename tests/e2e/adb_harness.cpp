@@ -1,6 +1,6 @@
 #include "adb_harness.h"
 
-#include "device_link/adb_transport.h"
+#include "device_link/adb/adb_transport.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

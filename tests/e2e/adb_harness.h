@@ -2,7 +2,7 @@
 // end-to-end tests, demos and benchmarks, and stops every process it started when it goes.
 #pragma once
 
-#include "device_link/adb_protocol.h"
+#include "device_link/adb/adb_protocol.h"
 
 #include <QProcess>
 #include <QString>

@@ -5,8 +5,8 @@
 
 #include "adb_harness.h"
 #include "app/desktop_integration.h"
-#include "device_link/adb_commands.h"
-#include "device_link/adb_link.h"
+#include "device_link/adb/adb_commands.h"
+#include "device_link/adb/adb_link.h"
 #include "display/form1.h"
 #include "layout/progress_bar.h"
 
@@ -41,7 +41,7 @@ protected:
         adbLink = link.get();
         form = std::make_unique<Form1>(std::move(link));
         app::showLinkStatus(*form, adbLink->statusText());
-        QObject::connect(adbLink, &AdbLink::statusChanged, form.get(),
+        QObject::connect(adbLink, &KindLink::statusChanged, form.get(),
                          [this](const QString& text) { app::showLinkStatus(*form, text); });
         failures = std::make_unique<QSignalSpy>(form.get(), &Form1::failureReported);
         form->show();

@@ -1,5 +1,5 @@
 // The smart-socket framing as the link reads a server's stream: a status, then frames.
-#include "device_link/adb_protocol.h"
+#include "device_link/adb/adb_protocol.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The device lists a server sends on track-devices-l and devices-l.
-#include "device_link/adb_parsers.h"
+#include "device_link/adb/adb_parsers.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Every parser of a device's command output; the first byte picks the parser.
-#include "device_link/adb_parsers.h"
+#include "device_link/adb/adb_parsers.h"
 
 #include <cmath>
 #include <cstddef>

@@ -2,7 +2,7 @@
 // refresh between, and checks that the window's resident memory stays flat.
 //   device-info-soak [CYCLES]    (default 1000; memory is compared after cycle 100 and the last)
 #include "adb_harness.h"
-#include "device_link/adb_link.h"
+#include "device_link/adb/adb_link.h"
 #include "display/form1.h"
 
 #include <QApplication>

@@ -1,9 +1,12 @@
-// device-sim: plays an Android device for "adb connect 127.0.0.1:PORT".
+// device-sim: plays an Android device for "adb connect 127.0.0.1:PORT", or, for a profile with
+// a "udid", usbmuxd with an iPhone behind it (USBMUXD_SOCKET_ADDRESS=127.0.0.1:PORT).
 //   device-sim PROFILE.json [PORT]
 // Prints "listening on PORT", then takes control lines on standard input: "set battery.level
 // 40", "set battery.charging 1", "set name NAME", "set address 10.0.0.5|none", "vanish",
-// "hang", "flood", "drip", "malformed", "resume", "count". Each is answered with one line: "ok",
+// "hang", "flood", "drip", "malformed", "resume", "count"; for an iPhone "trust", "unlock",
+// "deny", "unplug", "plug", "hang", "resume", "count". Each is answered with one line: "ok",
 // the commands run so far as JSON, or "error: ...".
+#include "ios_simulator.h"
 #include "simulator.h"
 
 #include <QCoreApplication>
@@ -11,6 +14,7 @@
 #include <QSocketNotifier>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 int main(int argc, char* argv[]) {
@@ -24,19 +28,26 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "device-sim: cannot read %s\n", argv[1]);
         return 2;
     }
+    const QByteArray json = file.readAll();
     QString error;
-    auto profile = sim::profileFromJson(file.readAll(), &error);
-    if (!profile) {
+    std::unique_ptr<sim::Simulator> android;
+    std::unique_ptr<sim::IosSimulator> apple;
+    if (json.contains("\"udid\"")) {
+        if (auto profile = sim::iosProfileFromJson(json, &error))
+            apple = std::make_unique<sim::IosSimulator>(std::move(*profile));
+    } else if (auto profile = sim::profileFromJson(json, &error)) {
+        android = std::make_unique<sim::Simulator>(std::move(*profile));
+    }
+    if (!android && !apple) {
         std::fprintf(stderr, "device-sim: %s: %s\n", argv[1], qPrintable(error));
         return 2;
     }
-    sim::Simulator simulator(std::move(*profile));
     const quint16 port = argc == 3 ? quint16(QByteArray(argv[2]).toUShort()) : 0;
-    if (!simulator.listen(port)) {
+    if (!(android ? android->listen(port) : apple->listen(port))) {
         std::fprintf(stderr, "device-sim: cannot listen on port %u\n", unsigned(port));
         return 1;
     }
-    std::printf("listening on %u\n", unsigned(simulator.port()));
+    std::printf("listening on %u\n", unsigned(android ? android->port() : apple->port()));
     std::fflush(stdout);
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -53,7 +64,8 @@ int main(int argc, char* argv[]) {
         while ((newline = pending.indexOf('\n')) >= 0) {
             const QString line = QString::fromUtf8(pending.left(newline));
             pending.remove(0, newline + 1);
-            std::printf("%s\n", qPrintable(simulator.control(line)));
+            std::printf("%s\n",
+                        qPrintable((android ? android->control(line) : apple->control(line))));
             std::fflush(stdout);
         }
     });

@@ -1,4 +1,4 @@
-#include "device_link/adb_transport.h"
+#include "device_link/adb/adb_transport.h"
 
 #include <QDeadlineTimer>
 #include <QTcpSocket>

@@ -1,4 +1,6 @@
-#include "device_link/adb_parsers.h"
+#include "device_link/adb/adb_parsers.h"
+
+#include "device_link/device_facts.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -155,25 +157,8 @@ std::optional<ByteCounts> parseDfK(QStringView text) {
 }
 
 qint32 processorCode(QStringView abi, QStringView machine) {
-    // Codes for processors the window has no name for; they stay outside its table.
-    struct Family {
-        const char* prefix;
-        qint32 code;
-    };
-    static const Family families[] = {
-        {"x86", 586},       {"i686", 586},      {"i586", 586},    {"i386", 586},
-        {"arm64", 43620},   {"aarch64", 43620}, {"armeabi", 452}, {"armv", 452},
-        {"riscv64", 20580}, {"mips64", 1028},   {"mips", 1026},
-    };
-    for (QStringView name : {abi.trimmed(), machine.trimmed()}) {
-        if (name.isEmpty())
-            continue;
-        for (const Family& family : families) {
-            if (name.startsWith(QLatin1String(family.prefix), Qt::CaseInsensitive))
-                return family.code;
-        }
-    }
-    return 0;
+    const qint32 code = device::processorFamilyCode(abi);
+    return code != 0 ? code : device::processorFamilyCode(machine);
 }
 
 std::optional<PowerStatus> parseBattery(QStringView dumpsys, QStringView timeToEmpty,
@@ -198,18 +183,10 @@ std::optional<PowerStatus> parseBattery(QStringView dumpsys, QStringView timeToE
     if (percent)
         power.percent = *percent;
 
-    if (present && present->compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
-        power.flag = 128;
-    else if (status && wholeNumber(*status) == 2.0) // BatteryManager.BATTERY_STATUS_CHARGING
-        power.flag = 8;
-    else if (!percent)
-        power.flag = 255;
-    else if (*percent <= 5)
-        power.flag = 4;
-    else if (*percent <= 15)
-        power.flag = 2;
-    else
-        power.flag = 1;
+    const bool absent =
+        present && present->compare(QLatin1String("false"), Qt::CaseInsensitive) == 0;
+    // BatteryManager.BATTERY_STATUS_CHARGING is 2.
+    power.flag = device::batteryFlag(!absent, status && wholeNumber(*status) == 2.0, percent);
 
     // Several supplies may answer; the first positive value is the battery's.
     auto firstTime = [](QStringView text) -> std::optional<double> {
@@ -219,8 +196,8 @@ std::optional<PowerStatus> parseBattery(QStringView dumpsys, QStringView timeToE
         }
         return std::nullopt;
     };
-    power.lifeTime = firstTime(timeToEmpty).value_or(4294967295.0);
-    power.fullLifeTime = firstTime(timeToFull).value_or(4294967295.0);
+    power.lifeTime = firstTime(timeToEmpty).value_or(device::kUnknownTime);
+    power.fullLifeTime = firstTime(timeToFull).value_or(device::kUnknownTime);
     return power;
 }
 

@@ -2,7 +2,7 @@
 // "host:track-devices-l" (frames until the server goes) or "host:devices-l" (one frame).
 #pragma once
 
-#include "device_link/adb_protocol.h"
+#include "device_link/adb/adb_protocol.h"
 
 #include <QObject>
 #include <QTcpSocket>

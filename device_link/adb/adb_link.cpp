@@ -1,7 +1,7 @@
-#include "device_link/adb_link.h"
+#include "device_link/adb/adb_link.h"
 
-#include "device_link/adb_commands.h"
-#include "device_link/adb_parsers.h"
+#include "device_link/adb/adb_commands.h"
+#include "device_link/adb/adb_parsers.h"
 
 #include <QStandardPaths>
 #include <QtConcurrent/QtConcurrentRun>
@@ -30,7 +30,7 @@ AdbLink::AdbLink()
 }
 
 AdbLink::AdbLink(const QString& socketSpec, QObject* parent)
-    : Pelorin(parent),
+    : KindLink(parent),
       m_server(adb::parseSocketSpec(socketSpec)
                    .value_or(adb::ServerAddress{QStringLiteral("localhost"), 5037})) {
     init();
@@ -176,8 +176,9 @@ void AdbLink::applyDeviceList(const std::vector<adb::Device>& devices) {
     updateStatus();
 }
 
-void AdbLink::setWantedSerial(const QString& serial) {
+void AdbLink::setWantedSerial(const QString& serial, const QString& from) {
     m_state.wanted = serial.trimmed();
+    m_state.wantedFrom = from;
     updateStatus();
 }
 

@@ -1,4 +1,4 @@
-#include "device_link/link_status.h"
+#include "device_link/adb/link_status.h"
 
 #include <algorithm>
 
@@ -78,18 +78,6 @@ QString named(const Device& d) {
 
 } // namespace
 
-QString printable(QStringView text, qsizetype maxLength) {
-    QString out;
-    for (const QChar c : text.left(maxLength))
-        out += c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
-                       c.isSurrogate()
-                   ? u' '
-                   : c;
-    if (text.size() > maxLength)
-        out += u'…';
-    return out;
-}
-
 QString statusText(const LinkState& s) {
     if (s.phase != ServerPhase::Up)
         return serverText(s);
@@ -125,9 +113,9 @@ QString statusText(const LinkState& s) {
     if (!s.wanted.isEmpty()) {
         unusable = find(s.wanted);
         if (unusable == s.devices.end())
-            return QStringLiteral("Waiting for %1 (ANDROID_SERIAL) on the adb server at %2; "
-                                  "other devices are ignored.")
-                .arg(printable(s.wanted), at);
+            return QStringLiteral("Waiting for %1 (%2) on the adb server at %3; other devices "
+                                  "are ignored.")
+                .arg(printable(s.wanted), printable(s.wantedFrom), at);
     } else {
         unusable = std::find_if(s.devices.begin(), s.devices.end(),
                                 [](const Device& d) { return d.state != QLatin1String("device"); });

@@ -3,7 +3,7 @@
 // window does can happen while a query waits.
 #pragma once
 
-#include "device_link/adb_protocol.h"
+#include "device_link/adb/adb_protocol.h"
 
 #include <QByteArray>
 #include <QString>

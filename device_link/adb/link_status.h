@@ -3,8 +3,9 @@
 // state, this turns it into one or two short sentences.
 #pragma once
 
-#include "device_link/adb_parsers.h"
-#include "device_link/adb_protocol.h"
+#include "device_link/adb/adb_parsers.h"
+#include "device_link/adb/adb_protocol.h"
+#include "device_link/device_facts.h"
 
 #include <QString>
 
@@ -29,13 +30,12 @@ struct LinkState {
     std::vector<Device> devices;
     QString followed;     // the device the window shows, or the one being read
     bool reading = false; // the followed device's first answers are not in yet
-    QString wanted;       // ANDROID_SERIAL: follow this device only
+    QString wanted;       // follow this device only
+    QString wantedFrom = QStringLiteral("ANDROID_SERIAL"); // where that choice came from
 };
 
 QString statusText(const LinkState& state);
 
-// A device-supplied text made safe to show and print: control characters become blanks and
-// anything past a sensible length is cut.
-QString printable(QStringView text, qsizetype maxLength = 64);
+using device::printable;
 
 } // namespace adb

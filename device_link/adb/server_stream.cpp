@@ -1,4 +1,4 @@
-#include "device_link/server_stream.h"
+#include "device_link/adb/server_stream.h"
 
 namespace adb {
 

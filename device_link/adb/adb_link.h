@@ -3,12 +3,12 @@
 // it prints. It says where it stands in words, for the window's tooltips and standard error.
 #pragma once
 
-#include "device_link/adb_commands.h"
-#include "device_link/adb_protocol.h"
-#include "device_link/adb_transport.h"
-#include "device_link/link_status.h"
-#include "device_link/pelorin.h"
-#include "device_link/server_stream.h"
+#include "device_link/adb/adb_commands.h"
+#include "device_link/adb/adb_protocol.h"
+#include "device_link/adb/adb_transport.h"
+#include "device_link/adb/link_status.h"
+#include "device_link/adb/server_stream.h"
+#include "device_link/kind_link.h"
 
 #include <QFutureWatcher>
 #include <QProcess>
@@ -23,7 +23,7 @@ namespace adb {
 struct Device;
 } // namespace adb
 
-class AdbLink final : public Pelorin {
+class AdbLink final : public KindLink {
     Q_OBJECT
 public:
     // Finds the server, and the one device to follow (ANDROID_SERIAL), as adb clients do.
@@ -46,10 +46,9 @@ public:
     const adb::ServerAddress& server() const { return m_server; }
     // The serial of the device being followed, empty when none is ready.
     QString followedSerial() const { return m_state.followed; }
-    // Follow only this device; empty: the first ready one.
-    void setWantedSerial(const QString& serial);
-    // One or two sentences on where the link stands; statusChanged follows every change.
-    QString statusText() const { return m_statusText; }
+    void setWantedSerial(const QString& serial, const QString& from) override;
+    QString statusText() const override { return m_statusText; }
+    bool hasDevice() const override { return m_announced; }
 
     DeviceValue GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) override;
     DeviceValue GetStorageStatus(DeviceValue& Total, DeviceValue& Free) override;
@@ -99,10 +98,6 @@ private:
     void setPhase(adb::ServerPhase phase, const QString& message = QString());
     void updateStatus();
 
-signals:
-    void statusChanged(const QString& text);
-
-private:
     adb::ServerAddress m_server;
     Timing m_timing;
     adb::Limits m_limits;

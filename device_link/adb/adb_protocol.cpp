@@ -1,4 +1,4 @@
-#include "device_link/adb_protocol.h"
+#include "device_link/adb/adb_protocol.h"
 
 #include <QHostAddress>
 

@@ -1,0 +1,69 @@
+#include "app/command_line.h"
+
+#include "device_link/adb/adb_link.h"
+#include "device_link/combined_link.h"
+#include "device_link/ios/ios_link.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+namespace app {
+
+CommandLine parseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Shows the state of an attached Android device, iPhone or iPad."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption serial(
+        {QStringLiteral("s"), QStringLiteral("serial")},
+        QStringLiteral("Show only the device with this adb serial or Apple UDID."),
+        QStringLiteral("SERIAL"));
+    parser.addOption(serial);
+
+    CommandLine out;
+    const QString program = arguments.value(0, QStringLiteral("device-info"));
+    const auto error = [&](const QString& what) {
+        out.action = CommandLine::Action::Error;
+        out.message =
+            QStringLiteral("%1: %2\nTry '%1 --help' for more information.\n").arg(program, what);
+        return out;
+    };
+    if (!parser.parse(arguments))
+        return error(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return error(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    if (parser.isSet(help)) {
+        out.action = CommandLine::Action::Help;
+        out.message = parser.helpText() +
+                      QStringLiteral("\nWithout --serial it shows the first ready device; "
+                                     "ANDROID_SERIAL chooses an Android device.\n");
+    } else if (parser.isSet(version)) {
+        out.action = CommandLine::Action::Version;
+        out.message = QStringLiteral("%1 %2\n").arg(QCoreApplication::applicationName(),
+                                                    QCoreApplication::applicationVersion());
+    } else if (parser.isSet(serial)) {
+        out.serial = parser.value(serial).trimmed();
+        if (out.serial.isEmpty())
+            return error(QStringLiteral("--serial needs a serial or UDID"));
+    }
+    return out;
+}
+
+std::unique_ptr<CombinedLink> makeDeviceLink(const QString& chosenSerial) {
+    auto android = std::make_unique<AdbLink>();
+    auto apple = std::make_unique<IosLink>();
+    const QString androidSerial = qEnvironmentVariable("ANDROID_SERIAL").trimmed();
+    if (chosenSerial.isEmpty() && !androidSerial.isEmpty())
+        apple->setWantedSerial(androidSerial, QStringLiteral("ANDROID_SERIAL"));
+    std::vector<CombinedLink::Kind> kinds;
+    kinds.push_back({QStringLiteral("Android:"), std::move(android)});
+    kinds.push_back({QStringLiteral("iPhone and iPad:"), std::move(apple)});
+    auto link = std::make_unique<CombinedLink>(std::move(kinds));
+    if (!chosenSerial.isEmpty())
+        link->setWantedSerial(chosenSerial, QStringLiteral("--serial"));
+    return link;
+}
+
+} // namespace app

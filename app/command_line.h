@@ -1,0 +1,28 @@
+// The program's command line: --serial to choose one device, --help and --version, as a desktop
+// program has them; and the link that the window holds, made from what was chosen.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class CombinedLink;
+
+namespace app {
+
+struct CommandLine {
+    enum class Action { Run, Help, Version, Error };
+    Action action = Action::Run;
+    QString serial;  // --serial: an adb serial or an Apple UDID; empty: none chosen
+    QString message; // the help, the version or the error, to print
+};
+
+CommandLine parseCommandLine(const QStringList& arguments);
+
+// One link over Android devices (through the adb server) and Apple devices (through usbmuxd).
+// A chosen serial is the only device followed, of either kind; without one, ANDROID_SERIAL
+// chooses an Android device and no iPhone is followed.
+std::unique_ptr<CombinedLink> makeDeviceLink(const QString& chosenSerial);
+
+} // namespace app

@@ -1,0 +1,111 @@
+#include "device_link/combined_link.h"
+
+namespace {
+
+bool isGone(qint32 code) {
+    return code == Pelorin::EventRemoved || code == Pelorin::EventOffline ||
+           code == Pelorin::EventServerLost;
+}
+
+} // namespace
+
+CombinedLink::CombinedLink(std::vector<Kind> kinds, QObject* parent)
+    : KindLink(parent), m_kinds(std::move(kinds)) {
+    Q_ASSERT(!m_kinds.empty());
+    for (int i = 0; i < int(m_kinds.size()); ++i) {
+        connect(kind(i), &Pelorin::ConnectionEvent, this,
+                [this, i](qint32 code, const QString& text) { onEvent(i, code, text); });
+        connect(kind(i), &KindLink::statusChanged, this, &CombinedLink::updateStatus);
+    }
+    updateStatus();
+}
+
+CombinedLink::~CombinedLink() {
+    for (const Kind& k : m_kinds)
+        k.link->disconnect(this);
+}
+
+void CombinedLink::onEvent(int index, qint32 code, const QString& text) {
+    if (m_current < 0 && code == EventConnected)
+        m_current = index;
+    // Another kind's device waits while one is followed.
+    if (index != m_current)
+        return;
+    if (isGone(code)) {
+        m_current = -1;
+        for (int i = 0; i < int(m_kinds.size()); ++i) {
+            if (i != index && kind(i)->hasDevice()) {
+                m_current = i;
+                break;
+            }
+        }
+        updateStatus();
+        emit ConnectionEvent(code, text);
+        if (m_current >= 0)
+            emit ConnectionEvent(EventConnected, QString());
+        return;
+    }
+    updateStatus();
+    emit ConnectionEvent(code, text);
+}
+
+QString CombinedLink::statusText() const {
+    return m_statusText;
+}
+
+bool CombinedLink::hasDevice() const {
+    return m_current >= 0 && kind(m_current)->hasDevice();
+}
+
+void CombinedLink::setWantedSerial(const QString& serial, const QString& from) {
+    for (const Kind& k : m_kinds)
+        k.link->setWantedSerial(serial, from);
+}
+
+void CombinedLink::updateStatus() {
+    QString text;
+    if (m_current >= 0) {
+        text = kind(m_current)->statusText();
+    } else {
+        QStringList parts;
+        for (const Kind& k : m_kinds)
+            parts << k.label + u' ' + k.link->statusText();
+        text = parts.join(u' ');
+    }
+    if (text == m_statusText)
+        return;
+    m_statusText = text;
+    emit statusChanged(text);
+}
+
+DeviceValue CombinedLink::GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) {
+    return target().GetMemoryStatus(Total, Available);
+}
+
+DeviceValue CombinedLink::GetStorageStatus(DeviceValue& Total, DeviceValue& Free) {
+    return target().GetStorageStatus(Total, Free);
+}
+
+DeviceValue CombinedLink::ProcessorType() {
+    return target().ProcessorType();
+}
+
+DeviceValue CombinedLink::GetPowerStatus(DeviceValue& BatteryFlag, DeviceValue& BatteryLifePercent,
+                                         DeviceValue& BatteryLifeTime,
+                                         DeviceValue& BatteryFullLifeTime) {
+    return target().GetPowerStatus(BatteryFlag, BatteryLifePercent, BatteryLifeTime,
+                                   BatteryFullLifeTime);
+}
+
+DeviceValue CombinedLink::ACLineStatus() {
+    return target().ACLineStatus();
+}
+
+DeviceValue CombinedLink::GetSystemMetric(qint32 Index) {
+    return target().GetSystemMetric(Index);
+}
+
+DeviceValue CombinedLink::ReadRegistryValue(qint32 Root, const QString& Key,
+                                            const QString& ValueName) {
+    return target().ReadRegistryValue(Root, Key, ValueName);
+}

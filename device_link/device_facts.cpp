@@ -1,0 +1,55 @@
+#include "device_link/device_facts.h"
+
+#include <QLatin1String>
+#include <QString>
+
+namespace device {
+
+qint32 processorFamilyCode(QStringView name) {
+    // Codes for processors the window has no name for; they stay outside its table.
+    struct Family {
+        const char* prefix;
+        qint32 code;
+    };
+    static const Family families[] = {
+        {"x86", 586},       {"i686", 586},      {"i586", 586},    {"i386", 586},
+        {"arm64", 43620},   {"aarch64", 43620}, {"armeabi", 452}, {"armv", 452},
+        {"riscv64", 20580}, {"mips64", 1028},   {"mips", 1026},
+    };
+    name = name.trimmed();
+    if (name.isEmpty())
+        return 0;
+    for (const Family& family : families) {
+        if (name.startsWith(QLatin1String(family.prefix), Qt::CaseInsensitive))
+            return family.code;
+    }
+    return 0;
+}
+
+QString printable(QStringView text, qsizetype maxLength) {
+    QString out;
+    for (const QChar c : text.left(maxLength))
+        out += c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+                       c.isSurrogate()
+                   ? u' '
+                   : c;
+    if (text.size() > maxLength)
+        out += u'…';
+    return out;
+}
+
+double batteryFlag(bool present, bool charging, std::optional<double> percent) {
+    if (!present)
+        return 128;
+    if (charging)
+        return 8;
+    if (!percent)
+        return 255;
+    if (*percent <= 5)
+        return 4;
+    if (*percent <= 15)
+        return 2;
+    return 1;
+}
+
+} // namespace device

@@ -1,0 +1,30 @@
+// What every kind of device shares in meaning: the processor codes of its family and the words
+// for its battery's state, so that an Android phone and an iPhone with the same processor or
+// the same charge read alike.
+#pragma once
+
+#include <QString>
+#include <QStringView>
+#include <QtGlobal>
+
+#include <optional>
+
+namespace device {
+
+// The processor type code for a family name ("arm64-v8a", "aarch64", "arm64e", "x86_64"). The
+// x86 family gives 586; other processors give codes that name no processor the window knows;
+// nothing known gives 0.
+qint32 processorFamilyCode(QStringView name);
+
+// The battery flag: 128 with no battery, 8 charging, 255 with no charge known, then 4, 2 or 1
+// by the charge in percent (critical at 5 or less, low at 15 or less, high above).
+double batteryFlag(bool present, bool charging, std::optional<double> percent);
+
+// A device-supplied text made safe to show and print: control characters become blanks and
+// anything past a sensible length is cut.
+QString printable(QStringView text, qsizetype maxLength = 64);
+
+// What a power status gives for a time that the device does not know.
+inline constexpr double kUnknownTime = 4294967295.0;
+
+} // namespace device

@@ -1,0 +1,344 @@
+#include "device_link/ios/ios_link.h"
+
+#include "device_link/device_facts.h"
+
+#include <libimobiledevice/libimobiledevice.h>
+
+#include <QFile>
+#include <QHash>
+#include <QPointer>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+namespace {
+
+void note(const QString& text) {
+    std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(text));
+}
+
+// The library has one event subscription for the whole process, and calls it on a thread of its
+// own. The hub owns that subscription and hands each event, and each finished read, to the links
+// still alive, on the window's thread. It is never freed: a late call may still post to it.
+class EventHub : public QObject {
+public:
+    static EventHub& instance() {
+        static EventHub* hub = new EventHub;
+        return *hub;
+    }
+
+    quint64 attach(IosLink* link) {
+        const quint64 id = m_next++;
+        m_links.insert(id, link);
+        if (m_links.size() == 1)
+            idevice_event_subscribe(&EventHub::onEvent, this);
+        return id;
+    }
+
+    void detach(quint64 id) {
+        m_links.remove(id);
+        // Never from inside the callback: this runs on the window's thread.
+        if (m_links.isEmpty())
+            idevice_event_unsubscribe();
+    }
+
+    // From any thread: runs WORK on the window's thread if link ID is still there.
+    void post(quint64 id, std::function<void(IosLink&)> work) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, id, work = std::move(work)] {
+                if (IosLink* link = m_links.value(id))
+                    work(*link);
+            },
+            Qt::QueuedConnection);
+    }
+
+private:
+    static void onEvent(const idevice_event_t* event, void* userData) {
+        // Devices on the network come with no trust of their own to explain: USB only.
+        if (!event || !event->udid || event->conn_type != CONNECTION_USBMUXD)
+            return;
+        auto* hub = static_cast<EventHub*>(userData);
+        const int type = int(event->event);
+        const QString udid = device::printable(QString::fromUtf8(event->udid), 128);
+        QMetaObject::invokeMethod(
+            hub,
+            [hub, type, udid] {
+                for (const quint64 id : hub->m_links.keys()) {
+                    if (IosLink* link = hub->m_links.value(id))
+                        link->onDeviceEvent(type, udid);
+                }
+            },
+            Qt::QueuedConnection);
+    }
+
+    QHash<quint64, IosLink*> m_links;
+    quint64 m_next = 1;
+};
+
+bool retryable(ios::ReadError error) {
+    return error == ios::ReadError::Locked || error == ios::ReadError::Other ||
+           error == ios::ReadError::NoDevice;
+}
+
+bool usbmuxdInstalled() {
+    return !qEnvironmentVariableIsEmpty("USBMUXD_SOCKET_ADDRESS") ||
+           QFile::exists(QStringLiteral("/usr/sbin/usbmuxd")) ||
+           QFile::exists(QStringLiteral("/var/run/usbmuxd"));
+}
+
+} // namespace
+
+IosLink::IosLink(QObject* parent) : KindLink(parent) {
+    m_state.usbmuxdInstalled = usbmuxdInstalled();
+    updateStatus();
+    m_readDeadline.setSingleShot(true);
+    connect(&m_readDeadline, &QTimer::timeout, this, [this] { onReadTimedOut(m_readGeneration); });
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        for (ios::AttachedDevice& d : m_state.devices) {
+            if (retryable(d.error))
+                d.error = ios::ReadError::None;
+        }
+        consider();
+    });
+    m_id = EventHub::instance().attach(this);
+}
+
+IosLink::~IosLink() {
+    EventHub::instance().detach(m_id);
+}
+
+void IosLink::setWantedSerial(const QString& serial, const QString& from) {
+    m_state.wanted = serial.trimmed();
+    m_state.wantedFrom = from;
+    updateStatus();
+}
+
+ios::AttachedDevice* IosLink::attached(const QString& udid) {
+    for (ios::AttachedDevice& d : m_state.devices) {
+        if (d.udid == udid)
+            return &d;
+    }
+    return nullptr;
+}
+
+void IosLink::onDeviceEvent(int event, const QString& udid) {
+    if (event == IDEVICE_DEVICE_ADD) {
+        if (!attached(udid))
+            m_state.devices.push_back({udid, ios::ReadError::None, QString()});
+    } else if (event == IDEVICE_DEVICE_REMOVE) {
+        std::erase_if(m_state.devices, [&udid](const auto& d) { return d.udid == udid; });
+        if (m_state.followed == udid) {
+            const bool announced = m_announced;
+            unfollow();
+            updateStatus();
+            // A device that went while it was being read was never shown.
+            if (announced)
+                emit ConnectionEvent(EventRemoved, QString());
+        }
+    } else if (event == IDEVICE_DEVICE_PAIRED) {
+        // usbmuxd paired it once the user tapped Trust: read it again.
+        if (ios::AttachedDevice* d = attached(udid))
+            d->error = ios::ReadError::None;
+    }
+    consider();
+}
+
+void IosLink::consider() {
+    if (m_state.followed.isEmpty()) {
+        for (const ios::AttachedDevice& d : m_state.devices) {
+            if ((!m_state.wanted.isEmpty() && d.udid != m_state.wanted) ||
+                d.error != ios::ReadError::None)
+                continue;
+            m_state.followed = d.udid;
+            m_announced = false;
+            m_answers.reset();
+            ++m_readGeneration;
+            // Read in full before code 0, so that its refresh does not wait on the device.
+            m_connecting = launch(d.udid, true);
+            m_readDeadline.start(m_timing.deadlineMs);
+            break;
+        }
+    }
+    updateStatus();
+}
+
+std::shared_future<ios::Reading> IosLink::launch(const QString& udid, bool notify) {
+    std::packaged_task<ios::Reading()> task(
+        [udid = udid.toStdString()] { return ios::readDevice(udid); });
+    std::shared_future<ios::Reading> future = task.get_future().share();
+    // A thread of its own, left to finish however long a stuck library call takes: what it
+    // returns goes only to the future it shares, and to a link only if that is still there.
+    std::thread([task = std::move(task), id = m_id, generation = m_readGeneration,
+                 notify]() mutable {
+        task();
+        if (notify)
+            EventHub::instance().post(id,
+                                      [generation](IosLink& link) { link.onReadDone(generation); });
+    }).detach();
+    return future;
+}
+
+void IosLink::onReadDone(quint64 generation) {
+    if (generation != m_readGeneration || !m_connecting.valid())
+        return;
+    m_readDeadline.stop();
+    ios::Reading reading;
+    try {
+        reading = m_connecting.get();
+    } catch (const std::exception& e) {
+        reading.error = ios::ReadError::Other;
+        reading.detail = QString::fromUtf8(e.what());
+    }
+    m_connecting = {};
+    finishRead(reading);
+}
+
+void IosLink::onReadTimedOut(quint64 generation) {
+    if (generation != m_readGeneration)
+        return;
+    ++m_readGeneration; // what the read still returns is dropped
+    m_connecting = {};
+    ios::Reading reading;
+    reading.error = ios::ReadError::Other;
+    reading.detail = QStringLiteral("no answer within %1 s").arg(m_timing.deadlineMs / 1000.0);
+    finishRead(reading);
+}
+
+void IosLink::finishRead(const ios::Reading& reading) {
+    ios::AttachedDevice* d = attached(m_state.followed);
+    if (reading.error != ios::ReadError::None) {
+        if (d) {
+            d->error = reading.error;
+            d->detail = reading.detail;
+        }
+        unfollow();
+        if (retryable(reading.error))
+            m_retry.start(m_timing.retryMs);
+        consider();
+        return;
+    }
+    m_state.followedName = ios::deviceName(reading.domains.general);
+    keepAnswers(reading.domains);
+    m_announced = true;
+    updateStatus();
+    emit ConnectionEvent(EventConnected, QString());
+}
+
+void IosLink::unfollow() {
+    m_state.followed.clear();
+    m_state.followedName.clear();
+    m_announced = false;
+    m_answers.reset();
+    m_connecting = {};
+    ++m_readGeneration;
+    m_readDeadline.stop();
+}
+
+void IosLink::updateStatus() {
+    m_state.reading = !m_state.followed.isEmpty() && !m_announced;
+    const QString text = ios::statusText(m_state);
+    if (text == m_statusText)
+        return;
+    m_statusText = text;
+    note(text);
+    emit statusChanged(text);
+}
+
+void IosLink::keepAnswers(ios::Domains domains) {
+    m_answers = Answers{m_state.followed, std::move(domains), 0};
+    // They serve the run of queries under way; the next turn of the event loop drops them.
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation = ++m_answersGeneration] {
+            if (generation == m_answersGeneration)
+                m_answers.reset();
+        },
+        Qt::QueuedConnection);
+}
+
+const ios::Domains& IosLink::answer(const char* query, Asked asked) {
+    if (!m_announced)
+        throw DeviceLinkError("No device is connected.");
+    const QString udid = m_state.followed;
+    // A query these answers already served begins the next refresh: one session for it.
+    if (!m_answers || m_answers->udid != udid || (m_answers->asked & asked)) {
+        const std::shared_future<ios::Reading> future = launch(udid, false);
+        const auto fail = [&](const QString& why) {
+            return DeviceLinkError(
+                QStringLiteral("%1 on %2: %3").arg(QLatin1String(query), udid, why).toStdString());
+        };
+        if (future.wait_for(std::chrono::milliseconds(m_timing.deadlineMs)) !=
+            std::future_status::ready)
+            throw fail(QStringLiteral("no answer within %1 s").arg(m_timing.deadlineMs / 1000.0));
+        ios::Reading reading;
+        try {
+            reading = future.get();
+        } catch (const std::exception& e) {
+            throw fail(QString::fromUtf8(e.what()));
+        }
+        if (reading.error != ios::ReadError::None)
+            throw fail(ios::remedy(ios::AttachedDevice{udid, reading.error, reading.detail}));
+        keepAnswers(std::move(reading.domains));
+    }
+    m_answers->asked |= asked;
+    return m_answers->domains;
+}
+
+DeviceValue IosLink::GetMemoryStatus(DeviceValue&, DeviceValue&) {
+    if (!m_announced)
+        throw DeviceLinkError("No device is connected.");
+    // No service of an iPhone gives its physical memory.
+    return DeviceValue(0.0);
+}
+
+DeviceValue IosLink::GetStorageStatus(DeviceValue& Total, DeviceValue& Free) {
+    const auto storage = ios::storage(answer("GetStorageStatus", AskedStorage).disk);
+    if (!storage)
+        return DeviceValue(0.0);
+    Total = storage->total;
+    Free = storage->free;
+    return DeviceValue(1.0);
+}
+
+DeviceValue IosLink::ProcessorType() {
+    return DeviceValue(double(ios::processorCode(answer("ProcessorType", AskedProcessor).general)));
+}
+
+DeviceValue IosLink::GetPowerStatus(DeviceValue& BatteryFlag, DeviceValue& BatteryLifePercent,
+                                    DeviceValue& BatteryLifeTime,
+                                    DeviceValue& BatteryFullLifeTime) {
+    const ios::Domains& domains = answer("GetPowerStatus", AskedPower);
+    const auto power = ios::power(domains.battery, domains.batteryRegistry);
+    if (!power)
+        return DeviceValue(0.0);
+    BatteryFlag = power->flag;
+    BatteryLifePercent = power->percent;
+    BatteryLifeTime = power->lifeTime;
+    BatteryFullLifeTime = power->fullLifeTime;
+    return DeviceValue(1.0);
+}
+
+DeviceValue IosLink::ACLineStatus() {
+    return DeviceValue(double(ios::mainsStatus(answer("ACLineStatus", AskedMains).battery)));
+}
+
+DeviceValue IosLink::GetSystemMetric(qint32 Index) {
+    if (Index != 0 && Index != 1)
+        return DeviceValue(0.0);
+    const QSize size =
+        ios::screenSize(answer("GetSystemMetric", Index == 0 ? AskedWidth : AskedHeight).itunes);
+    if (!size.isValid())
+        return DeviceValue(0.0);
+    return DeviceValue(double(Index == 0 ? size.width() : size.height()));
+}
+
+DeviceValue IosLink::ReadRegistryValue(qint32 Root, const QString& Key, const QString& ValueName) {
+    if (Root != 2 || Key != QLatin1String("IDENT") || ValueName != QLatin1String("name"))
+        return DeviceValue();
+    const QString name = ios::deviceName(answer("ReadRegistryValue", AskedName).general);
+    return name.isEmpty() ? DeviceValue() : DeviceValue(name);
+}

@@ -1,0 +1,85 @@
+// The device link for iPhones and iPads: hears usbmuxd's device events through libimobiledevice,
+// follows the first device that can be read (or only the chosen UDID), and answers the window's
+// queries from one lockdownd session a refresh. Library calls block, so they run on threads of
+// their own; a query waits for them at most its deadline.
+#pragma once
+
+#include "device_link/ios/ios_status.h"
+#include "device_link/kind_link.h"
+
+#include <QTimer>
+
+#include <future>
+#include <optional>
+
+class IosLink final : public KindLink {
+    Q_OBJECT
+public:
+    explicit IosLink(QObject* parent = nullptr);
+    ~IosLink() override;
+
+    struct Timing {
+        int deadlineMs = 3000; // one read: a session and every domain
+        int retryMs = 2000;    // a device that did not answer, or was locked
+    };
+    void setTiming(const Timing& timing) { m_timing = timing; }
+
+    QString statusText() const override { return m_statusText; }
+    bool hasDevice() const override { return m_announced; }
+    void setWantedSerial(const QString& serial, const QString& from) override;
+    // The UDID of the device followed, empty when none.
+    QString followedUdid() const { return m_state.followed; }
+
+    DeviceValue GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) override;
+    DeviceValue GetStorageStatus(DeviceValue& Total, DeviceValue& Free) override;
+    DeviceValue ProcessorType() override;
+    DeviceValue GetPowerStatus(DeviceValue& BatteryFlag, DeviceValue& BatteryLifePercent,
+                               DeviceValue& BatteryLifeTime,
+                               DeviceValue& BatteryFullLifeTime) override;
+    DeviceValue ACLineStatus() override;
+    DeviceValue GetSystemMetric(qint32 Index) override;
+    DeviceValue ReadRegistryValue(qint32 Root, const QString& Key,
+                                  const QString& ValueName) override;
+
+    // Library events reach links through this, on the window's thread.
+    void onDeviceEvent(int event, const QString& udid);
+
+private:
+    enum Asked : quint32 {
+        AskedName = 1,
+        AskedStorage = 2,
+        AskedProcessor = 4,
+        AskedPower = 8,
+        AskedMains = 16,
+        AskedWidth = 32,
+        AskedHeight = 64,
+    };
+    struct Answers {
+        QString udid;
+        ios::Domains domains;
+        quint32 asked = 0;
+    };
+
+    std::shared_future<ios::Reading> launch(const QString& udid, bool notify);
+    void onReadDone(quint64 generation);
+    void onReadTimedOut(quint64 generation);
+    void finishRead(const ios::Reading& reading);
+    void consider();
+    void unfollow();
+    ios::AttachedDevice* attached(const QString& udid);
+    const ios::Domains& answer(const char* query, Asked asked);
+    void keepAnswers(ios::Domains domains);
+    void updateStatus();
+
+    quint64 m_id;
+    Timing m_timing;
+    ios::LinkState m_state;
+    QString m_statusText;
+    bool m_announced = false;
+    quint64 m_readGeneration = 0;
+    std::shared_future<ios::Reading> m_connecting;
+    QTimer m_readDeadline;
+    QTimer m_retry;
+    std::optional<Answers> m_answers;
+    quint64 m_answersGeneration = 0;
+};

@@ -1,0 +1,34 @@
+// Where the Apple link stands, in words for a person: which device it shows, or why none can be
+// shown and what to do about it. Pure: the link gathers the state, this makes the sentences.
+#pragma once
+
+#include "device_link/ios/lockdown_session.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace ios {
+
+struct AttachedDevice {
+    QString udid;
+    ReadError error = ReadError::None; // how its last read ended
+    QString detail;
+};
+
+struct LinkState {
+    bool usbmuxdInstalled = true;
+    std::vector<AttachedDevice> devices; // as usbmuxd reports them, in order
+    QString followed;                    // the device shown, or the one being read
+    QString followedName;
+    bool reading = false;
+    QString wanted; // follow this UDID only
+    QString wantedFrom;
+};
+
+QString statusText(const LinkState& state);
+
+// What to do about a device that could not be read, in a sentence.
+QString remedy(const AttachedDevice& device);
+
+} // namespace ios

@@ -1,0 +1,64 @@
+// What an iPhone's or iPad's lockdownd answers mean to the window. Pure functions: each takes a
+// domain's dictionary as the device gave it (keys missing on older iOS, numbers where strings
+// were expected, and the other way round) and returns the window's values, or nothing.
+#pragma once
+
+#include <QSize>
+#include <QString>
+#include <QVariantMap>
+
+#include <optional>
+
+namespace ios {
+
+// The lockdownd domains one read of a device asks for, whole.
+inline constexpr const char* kBatteryDomain = "com.apple.mobile.battery";
+inline constexpr const char* kDiskDomain = "com.apple.disk_usage";
+inline constexpr const char* kITunesDomain = "com.apple.mobile.iTunes";
+
+// One read of a device: each domain's dictionary, and the battery's registry entry where the
+// device gave one.
+struct Domains {
+    QVariantMap general; // the domain without a name
+    QVariantMap battery;
+    QVariantMap disk;
+    QVariantMap itunes;
+    QVariantMap batteryRegistry; // IORegistry "AppleSmartBattery"; empty where none
+};
+
+// A number from a device value: integers, reals and numeric strings; nothing otherwise.
+std::optional<double> number(const QVariant& value);
+// A truth value: booleans, numbers (non-zero) and "true"/"false" strings; nothing otherwise.
+std::optional<bool> truth(const QVariant& value);
+
+// DeviceName; empty when the device names none.
+QString deviceName(const QVariantMap& general);
+
+struct Storage {
+    double total = 0;
+    double free = 0;
+};
+// TotalDataCapacity and AmountDataAvailable (TotalDataAvailable only where that is missing:
+// on iOS 17 it counts purgeable space and stands far above what is free).
+std::optional<Storage> storage(const QVariantMap& disk);
+
+struct Power {
+    double flag = 255;
+    double percent = 255;
+    double lifeTime = 0; // seconds
+    double fullLifeTime = 0;
+};
+// The battery domain, with times from the battery registry where it gives them (minutes,
+// 65535 for none); nothing when the domain says nothing of a battery.
+std::optional<Power> power(const QVariantMap& battery, const QVariantMap& registry);
+
+// ExternalConnected: 1 on mains, 0 not, 255 unknown.
+qint32 mainsStatus(const QVariantMap& battery);
+
+// ScreenWidth and ScreenHeight; an invalid size when either is missing or absurd.
+QSize screenSize(const QVariantMap& itunes);
+
+// CPUArchitecture ("arm64e", "armv7s") as a processor type code.
+qint32 processorCode(const QVariantMap& general);
+
+} // namespace ios

@@ -1,0 +1,437 @@
+#include "ios_simulator.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QtEndian>
+
+#include <plist/plist.h>
+
+namespace sim {
+namespace {
+
+constexpr quint32 kDeviceId = 1;
+constexpr quint16 kLockdownPort = 62078;
+constexpr qsizetype kMaxMessage = 1 << 20;
+const QString kTrustedHost = QStringLiteral("6F1C2C5E-8E33-4B7A-9D0B-3A1E2F4C5D6E");
+const QString kOtherHost = QStringLiteral("0B5D3C2A-1F4E-4D6C-8A9B-7E6F5D4C3B2A");
+const QString kBuid = QStringLiteral("4C3B2A1F-5D6E-4F7A-8B9C-0D1E2F3A4B5C");
+
+struct PlistFree {
+    void operator()(plist_t p) const { plist_free(p); }
+};
+using Plist = std::unique_ptr<void, PlistFree>;
+
+// JSON to plist: integral numbers become integers, "data:BASE64" strings become data.
+plist_t toPlist(const QJsonValue& value) {
+    switch (value.type()) {
+    case QJsonValue::Bool:
+        return plist_new_bool(value.toBool() ? 1 : 0);
+    case QJsonValue::Double: {
+        const double d = value.toDouble();
+        if (d == double(qint64(d)))
+            return plist_new_uint(quint64(qint64(d)));
+        return plist_new_real(d);
+    }
+    case QJsonValue::String: {
+        const QString s = value.toString();
+        if (s.startsWith(QLatin1String("data:"))) {
+            const QByteArray bytes = QByteArray::fromBase64(s.mid(5).toLatin1());
+            return plist_new_data(bytes.constData(), quint64(bytes.size()));
+        }
+        return plist_new_string(s.toUtf8().constData());
+    }
+    case QJsonValue::Array: {
+        plist_t array = plist_new_array();
+        for (const QJsonValue& item : value.toArray())
+            plist_array_append_item(array, toPlist(item));
+        return array;
+    }
+    case QJsonValue::Object: {
+        plist_t dict = plist_new_dict();
+        const QJsonObject object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it)
+            plist_dict_set_item(dict, it.key().toUtf8().constData(), toPlist(it.value()));
+        return dict;
+    }
+    default:
+        return plist_new_string("");
+    }
+}
+
+QByteArray toXml(plist_t plist) {
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(plist, &xml, &length);
+    QByteArray out(xml, qsizetype(length));
+    plist_to_xml_free(xml);
+    return out;
+}
+
+QString stringItem(plist_t dict, const char* key) {
+    plist_t node = plist_dict_get_item(dict, key);
+    if (!node || plist_get_node_type(node) != PLIST_STRING)
+        return QString();
+    char* value = nullptr;
+    plist_get_string_val(node, &value);
+    const QString out = QString::fromUtf8(value);
+    free(value);
+    return out;
+}
+
+quint64 uintItem(plist_t dict, const char* key) {
+    plist_t node = plist_dict_get_item(dict, key);
+    uint64_t value = 0;
+    if (node && plist_get_node_type(node) == PLIST_UINT)
+        plist_get_uint_val(node, &value);
+    return value;
+}
+
+Plist parse(const QByteArray& bytes) {
+    plist_t plist = nullptr;
+    plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &plist);
+    return Plist(plist);
+}
+
+} // namespace
+
+std::optional<IosProfile> iosProfileFromJson(const QByteArray& json, QString* error) {
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
+    if (!doc.isObject()) {
+        if (error)
+            *error = parseError.errorString();
+        return std::nullopt;
+    }
+    const QJsonObject o = doc.object();
+    IosProfile profile;
+    profile.udid = o.value(QStringLiteral("udid")).toString();
+    profile.trust = o.value(QStringLiteral("trust")).toString(profile.trust);
+    profile.latencyMs = o.value(QStringLiteral("latencyMs")).toInt();
+    profile.domains = o.value(QStringLiteral("domains")).toObject();
+    if (profile.udid.isEmpty() || !profile.domains.contains(QString())) {
+        if (error)
+            *error = QStringLiteral("a profile needs a udid and a general domain (\"\")");
+        return std::nullopt;
+    }
+    return profile;
+}
+
+IosSimulator::IosSimulator(IosProfile profile, QObject* parent)
+    : QObject(parent), m_profile(std::move(profile)) {
+    if (m_profile.trust == QLatin1String("trusted") || m_profile.trust == QLatin1String("ssl"))
+        m_knownHostId = kTrustedHost;
+    else if (m_profile.trust == QLatin1String("forgotten"))
+        m_knownHostId = kOtherHost;
+    connect(&m_server, &QTcpServer::newConnection, this, &IosSimulator::onNewConnection);
+}
+
+IosSimulator::~IosSimulator() {
+    for (const auto& connection : std::as_const(m_connections)) {
+        if (connection->socket)
+            connection->socket->disconnect(this);
+    }
+}
+
+bool IosSimulator::listen(quint16 port) {
+    return m_server.listen(QHostAddress::LocalHost, port);
+}
+
+QByteArray IosSimulator::pairRecord() const {
+    if (!m_savedRecord.isEmpty())
+        return m_savedRecord;
+    // usbmuxd keeps a record only for devices this computer was paired with.
+    if (m_profile.trust != QLatin1String("trusted") && m_profile.trust != QLatin1String("ssl") &&
+        m_profile.trust != QLatin1String("forgotten"))
+        return QByteArray();
+    QJsonObject record{{QStringLiteral("HostID"), kTrustedHost},
+                       {QStringLiteral("SystemBUID"), kBuid}};
+    Plist plist(toPlist(record));
+    return toXml(plist.get());
+}
+
+QJsonObject IosSimulator::attachedMessage() const {
+    const QJsonObject properties{{QStringLiteral("ConnectionType"), QStringLiteral("USB")},
+                                 {QStringLiteral("DeviceID"), int(kDeviceId)},
+                                 {QStringLiteral("LocationID"), 0x14100000},
+                                 {QStringLiteral("ProductID"), 0x12a8},
+                                 {QStringLiteral("ConnectionSpeed"), 480000000},
+                                 {QStringLiteral("SerialNumber"), m_profile.udid},
+                                 {QStringLiteral("USBSerialNumber"), m_profile.udid}};
+    return {{QStringLiteral("MessageType"), QStringLiteral("Attached")},
+            {QStringLiteral("DeviceID"), int(kDeviceId)},
+            {QStringLiteral("Properties"), properties}};
+}
+
+QString IosSimulator::control(const QString& line) {
+    const QStringList words = line.trimmed().split(u' ', Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        return QStringLiteral("error: empty line");
+    const QString& verb = words.first();
+    if (verb == QLatin1String("trust") || verb == QLatin1String("unlock")) {
+        // usbmuxd pairs on its own once the user trusts the computer, keeps the record, and
+        // tells its listeners.
+        m_profile.trust = QStringLiteral("trusted");
+        m_knownHostId = kTrustedHost;
+        m_savedRecord.clear();
+        pushToListeners({{QStringLiteral("MessageType"), QStringLiteral("Paired")},
+                         {QStringLiteral("DeviceID"), int(kDeviceId)}});
+        return QStringLiteral("ok");
+    }
+    if (verb == QLatin1String("deny")) {
+        m_profile.trust = QStringLiteral("denied");
+        return QStringLiteral("ok");
+    }
+    if (verb == QLatin1String("unplug") || verb == QLatin1String("plug")) {
+        m_plugged = verb == QLatin1String("plug");
+        if (m_plugged) {
+            pushToListeners(attachedMessage());
+        } else {
+            pushToListeners({{QStringLiteral("MessageType"), QStringLiteral("Detached")},
+                             {QStringLiteral("DeviceID"), int(kDeviceId)}});
+            for (const auto& connection : std::as_const(m_connections)) {
+                if (connection->lockdown && connection->socket)
+                    connection->socket->abort();
+            }
+        }
+        return QStringLiteral("ok");
+    }
+    if (verb == QLatin1String("hang") || verb == QLatin1String("resume")) {
+        m_hung = verb == QLatin1String("hang");
+        return QStringLiteral("ok");
+    }
+    if (verb == QLatin1String("count")) {
+        QJsonObject counts;
+        for (auto it = m_requestCounts.begin(); it != m_requestCounts.end(); ++it)
+            counts.insert(it.key(), it.value());
+        return QString::fromUtf8(QJsonDocument(counts).toJson(QJsonDocument::Compact));
+    }
+    if (verb == QLatin1String("set") && words.size() >= 3) {
+        const QString value = line.trimmed().section(u' ', 2);
+        QJsonObject general = m_profile.domains.value(QString()).toObject();
+        QJsonObject battery =
+            m_profile.domains.value(QStringLiteral("com.apple.mobile.battery")).toObject();
+        if (words[1] == QLatin1String("battery.level"))
+            battery.insert(QStringLiteral("BatteryCurrentCapacity"), value.toInt());
+        else if (words[1] == QLatin1String("name"))
+            general.insert(QStringLiteral("DeviceName"), value);
+        else
+            return QStringLiteral("error: unknown setting");
+        m_profile.domains.insert(QString(), general);
+        m_profile.domains.insert(QStringLiteral("com.apple.mobile.battery"), battery);
+        return QStringLiteral("ok");
+    }
+    return QStringLiteral("error: unknown control");
+}
+
+void IosSimulator::onNewConnection() {
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        auto connection = std::make_shared<Connection>();
+        connection->socket = socket;
+        m_connections.insert(socket, connection);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_connections.remove(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+void IosSimulator::onReadyRead(QTcpSocket* socket) {
+    const auto found = m_connections.value(socket);
+    if (!found)
+        return;
+    Connection& c = *found;
+    c.buffer += socket->readAll();
+    if (c.buffer.size() > kMaxMessage)
+        return socket->abort();
+    for (;;) {
+        if (c.lockdown) {
+            if (c.buffer.size() < 4)
+                return;
+            const quint32 length = qFromBigEndian<quint32>(c.buffer.constData());
+            if (length > kMaxMessage)
+                return socket->abort();
+            if (c.buffer.size() < 4 + qsizetype(length))
+                return;
+            const QByteArray body = c.buffer.mid(4, length);
+            c.buffer.remove(0, 4 + length);
+            handleLockdown(c, body);
+        } else {
+            if (c.buffer.size() < 16)
+                return;
+            const quint32 length = qFromLittleEndian<quint32>(c.buffer.constData());
+            const quint32 version = qFromLittleEndian<quint32>(c.buffer.constData() + 4);
+            const quint32 type = qFromLittleEndian<quint32>(c.buffer.constData() + 8);
+            const quint32 tag = qFromLittleEndian<quint32>(c.buffer.constData() + 12);
+            // Only the plist protocol: answering anything else would switch the library to
+            // the old binary one.
+            if (length < 16 || length > kMaxMessage || version != 1 || type != 8)
+                return socket->abort();
+            if (c.buffer.size() < qsizetype(length))
+                return;
+            const QByteArray body = c.buffer.mid(16, length - 16);
+            c.buffer.remove(0, length);
+            handleMux(c, tag, body);
+        }
+        if (!c.socket)
+            return;
+    }
+}
+
+void IosSimulator::sendMux(Connection& connection, quint32 tag, const QJsonObject& message,
+                           const QHash<QString, QByteArray>& data) {
+    if (!connection.socket)
+        return;
+    Plist plist(toPlist(message));
+    for (auto it = data.begin(); it != data.end(); ++it)
+        plist_dict_set_item(plist.get(), it.key().toUtf8().constData(),
+                            plist_new_data(it.value().constData(), quint64(it.value().size())));
+    const QByteArray xml = toXml(plist.get());
+    QByteArray header(16, Qt::Uninitialized);
+    qToLittleEndian<quint32>(quint32(16 + xml.size()), header.data());
+    qToLittleEndian<quint32>(1, header.data() + 4);
+    qToLittleEndian<quint32>(8, header.data() + 8);
+    qToLittleEndian<quint32>(tag, header.data() + 12);
+    connection.socket->write(header + xml);
+}
+
+void IosSimulator::sendResult(Connection& connection, quint32 tag, int number) {
+    sendMux(connection, tag,
+            {{QStringLiteral("MessageType"), QStringLiteral("Result")},
+             {QStringLiteral("Number"), number}});
+}
+
+void IosSimulator::pushToListeners(const QJsonObject& message) {
+    for (const auto& connection : std::as_const(m_connections)) {
+        if (connection->listening)
+            sendMux(*connection, 0, message);
+    }
+}
+
+void IosSimulator::handleMux(Connection& c, quint32 tag, const QByteArray& xml) {
+    const Plist request = parse(xml);
+    if (!request || plist_get_node_type(request.get()) != PLIST_DICT)
+        return sendResult(c, tag, 1);
+    const QString type = stringItem(request.get(), "MessageType");
+    if (type == QLatin1String("ListDevices")) {
+        QJsonArray list;
+        if (m_plugged)
+            list.append(attachedMessage());
+        return sendMux(c, tag, {{QStringLiteral("DeviceList"), list}});
+    }
+    if (type == QLatin1String("Listen")) {
+        sendResult(c, tag, 0);
+        c.listening = true;
+        if (m_plugged)
+            sendMux(c, 0, attachedMessage());
+        return;
+    }
+    if (type == QLatin1String("Connect")) {
+        const quint16 port = qFromBigEndian(quint16(uintItem(request.get(), "PortNumber")));
+        if (!m_plugged || uintItem(request.get(), "DeviceID") != kDeviceId || port != kLockdownPort)
+            return sendResult(c, tag, 3); // connection refused
+        sendResult(c, tag, 0);
+        c.lockdown = true;
+        return;
+    }
+    if (type == QLatin1String("ReadPairRecord")) {
+        const QByteArray record = pairRecord();
+        if (record.isEmpty() || stringItem(request.get(), "PairRecordID") != m_profile.udid)
+            return sendResult(c, tag, 2);
+        return sendMux(c, tag, {}, {{QStringLiteral("PairRecordData"), record}});
+    }
+    if (type == QLatin1String("SavePairRecord")) {
+        plist_t data = plist_dict_get_item(request.get(), "PairRecordData");
+        if (data && plist_get_node_type(data) == PLIST_DATA) {
+            char* bytes = nullptr;
+            uint64_t length = 0;
+            plist_get_data_val(data, &bytes, &length);
+            m_savedRecord = QByteArray(bytes, qsizetype(length));
+            free(bytes);
+        }
+        return sendResult(c, tag, 0);
+    }
+    if (type == QLatin1String("ReadBUID"))
+        return sendMux(c, tag, {{QStringLiteral("BUID"), kBuid}});
+    sendResult(c, tag, 1);
+}
+
+void IosSimulator::handleLockdown(Connection& c, const QByteArray& xml) {
+    const Plist request = parse(xml);
+    if (!request || plist_get_node_type(request.get()) != PLIST_DICT) {
+        if (c.socket)
+            c.socket->abort();
+        return;
+    }
+    const QString verb = stringItem(request.get(), "Request");
+    const QString domain = stringItem(request.get(), "Domain");
+    const QString key = stringItem(request.get(), "Key");
+    m_requestCounts[verb + (domain.isEmpty() ? QString() : u' ' + domain)] += 1;
+    if (m_hung)
+        return;
+
+    QJsonObject reply{{QStringLiteral("Request"), verb}};
+    const auto fail = [&reply](const char* error) {
+        reply.insert(QStringLiteral("Error"), QString::fromLatin1(error));
+    };
+    if (verb == QLatin1String("QueryType")) {
+        reply.insert(QStringLiteral("Type"), QStringLiteral("com.apple.mobile.lockdown"));
+    } else if (verb == QLatin1String("GetValue")) {
+        if (!domain.isEmpty())
+            reply.insert(QStringLiteral("Domain"), domain);
+        if (!key.isEmpty())
+            reply.insert(QStringLiteral("Key"), key);
+        const QJsonValue values = m_profile.domains.value(domain);
+        const QJsonValue value = key.isEmpty() ? values : values.toObject().value(key);
+        if (value.isUndefined())
+            fail("MissingValue");
+        else
+            reply.insert(QStringLiteral("Value"), value);
+    } else if (verb == QLatin1String("StartSession")) {
+        if (stringItem(request.get(), "HostID") != m_knownHostId) {
+            fail("InvalidHostID");
+        } else {
+            reply.insert(QStringLiteral("SessionID"), QStringLiteral("SIM-SESSION"));
+            reply.insert(QStringLiteral("EnableSessionSSL"),
+                         m_profile.trust == QLatin1String("ssl"));
+        }
+    } else if (verb == QLatin1String("Pair")) {
+        if (m_profile.trust == QLatin1String("pending"))
+            fail("PairingDialogResponsePending");
+        else if (m_profile.trust == QLatin1String("locked"))
+            fail("PasswordProtected");
+        else if (m_profile.trust == QLatin1String("denied"))
+            fail("UserDeniedPairing");
+        else {
+            plist_t record = plist_dict_get_item(request.get(), "PairRecord");
+            m_knownHostId = record ? stringItem(record, "HostID") : QString();
+            reply.insert(QStringLiteral("EscrowBag"), QStringLiteral("data:c2ltLWVzY3Jvdw=="));
+        }
+    } else if (verb == QLatin1String("ValidatePair") || verb == QLatin1String("StopSession") ||
+               verb == QLatin1String("Goodbye")) {
+        // Nothing to add.
+    } else {
+        fail("UnknownRequest");
+    }
+
+    Plist plist(toPlist(reply));
+    const QByteArray body = toXml(plist.get());
+    QByteArray frame(4, Qt::Uninitialized);
+    qToBigEndian<quint32>(quint32(body.size()), frame.data());
+    frame += body;
+    QPointer<QTcpSocket> socket = c.socket;
+    if (m_profile.latencyMs <= 0) {
+        if (socket)
+            socket->write(frame);
+        return;
+    }
+    // Equal delays keep the replies in order.
+    QTimer::singleShot(m_profile.latencyMs, this, [socket, frame] {
+        if (socket)
+            socket->write(frame);
+    });
+}
+
+} // namespace sim
