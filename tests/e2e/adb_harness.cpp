@@ -140,6 +140,18 @@ void AdbHarness::killServer() {
 }
 
 SimulatorProcess* AdbHarness::startSimulator(const QString& profileName) {
+    SimulatorProcess* started = startProcess(profileName);
+    return started && connect(*started) ? started : nullptr;
+}
+
+SimulatorProcess* AdbHarness::startIphone(const QString& profileName) {
+    SimulatorProcess* started = startProcess(profileName);
+    if (started)
+        qputenv("USBMUXD_SOCKET_ADDRESS", started->usbmuxdAddress().toUtf8());
+    return started;
+}
+
+SimulatorProcess* AdbHarness::startProcess(const QString& profileName) {
     auto simulator = std::make_unique<SimulatorProcess>(
         QStringLiteral(DEVICE_SIM_EXE),
         QStringLiteral(DEVICE_INFO_SOURCE_DIR "/tools/device_sim/profiles/") + profileName +
@@ -149,8 +161,7 @@ SimulatorProcess* AdbHarness::startSimulator(const QString& profileName) {
         return nullptr;
     }
     m_simulators.push_back(std::move(simulator));
-    SimulatorProcess* started = m_simulators.back().get();
-    return connect(*started) ? started : nullptr;
+    return m_simulators.back().get();
 }
 
 bool AdbHarness::connect(const SimulatorProcess& simulator) {

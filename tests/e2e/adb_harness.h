@@ -22,6 +22,8 @@ public:
     bool isRunning() const;
     quint16 port() const { return m_port; }
     QString serial() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    // Where libusbmuxd finds a simulated iPhone's usbmuxd.
+    QString usbmuxdAddress() const { return serial(); }
     // Sends one control line and returns the simulator's reply.
     QString control(const QString& line);
     void kill();
@@ -45,6 +47,9 @@ public:
     // Starts a simulator with a profile from tools/device_sim/profiles and has the server
     // connect to it; nullptr (and error()) when that fails.
     SimulatorProcess* startSimulator(const QString& profileName);
+    // Starts a simulated iPhone (usbmuxd with the device behind it) and points libusbmuxd at
+    // it, for links made after this.
+    SimulatorProcess* startIphone(const QString& profileName);
     // Has the server connect to a running simulator again (after a server restart), or let
     // it go.
     bool connect(const SimulatorProcess& simulator);
@@ -57,6 +62,8 @@ public:
     QString devices();
 
 private:
+    SimulatorProcess* startProcess(const QString& profileName);
+
     QTemporaryDir m_home;
     std::unique_ptr<QProcess> m_server;
     std::vector<std::unique_ptr<SimulatorProcess>> m_simulators;

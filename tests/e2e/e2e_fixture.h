@@ -34,14 +34,23 @@ protected:
         openWindowOn(std::make_unique<AdbLink>(harness.socketSpec()), queryDeadlineMs);
     }
     void openWindowOn(std::unique_ptr<AdbLink> link, int queryDeadlineMs = 3000) {
-        link->setMayStartServer(false);
-        link->setLimits({.deadlineMs = queryDeadlineMs, .maxBytes = 1 << 20});
+        onHarness(*link, queryDeadlineMs);
+        adbLink = link.get();
+        openWindowWith(std::move(link));
+    }
+    // A link to the private server that never starts one of its own.
+    static void onHarness(AdbLink& link, int queryDeadlineMs = 3000) {
+        link.setMayStartServer(false);
+        link.setLimits({.deadlineMs = queryDeadlineMs, .maxBytes = 1 << 20});
+    }
+    // The window on any link, its events recorded and its status shown as the app shows it.
+    void openWindowWith(std::unique_ptr<KindLink> link) {
         QObject::connect(link.get(), &Pelorin::ConnectionEvent,
                          [this](qint32 code, const QString&) { codes.push_back(code); });
-        adbLink = link.get();
+        statusLink = link.get();
         form = std::make_unique<Form1>(std::move(link));
-        app::showLinkStatus(*form, adbLink->statusText());
-        QObject::connect(adbLink, &KindLink::statusChanged, form.get(),
+        app::showLinkStatus(*form, statusLink->statusText());
+        QObject::connect(statusLink, &KindLink::statusChanged, form.get(),
                          [this](const QString& text) { app::showLinkStatus(*form, text); });
         failures = std::make_unique<QSignalSpy>(form.get(), &Form1::failureReported);
         form->show();
@@ -89,6 +98,7 @@ protected:
     AdbHarness harness;
     std::unique_ptr<Form1> form;
     AdbLink* adbLink = nullptr;
+    KindLink* statusLink = nullptr;
     std::unique_ptr<QSignalSpy> failures;
     std::vector<int> codes;
 };

@@ -1,0 +1,222 @@
+// iPhones and iPads through the real libimobiledevice and a simulated usbmuxd, in the window as
+// the app makes it: one link over both kinds of device.
+#include "e2e_fixture.h"
+
+#include "app/command_line.h"
+#include "device_link/combined_link.h"
+#include "device_link/ios/ios_link.h"
+
+namespace {
+
+const QString kIphone = QStringLiteral("00008110-001A2B3C4D5E801E");
+
+class IphoneEndToEnd : public EndToEnd {
+protected:
+    void TearDown() override {
+        form.reset();
+        qunsetenv("USBMUXD_SOCKET_ADDRESS");
+    }
+
+    SimulatorProcess* startIphone(const char* profile) {
+        SimulatorProcess* device = harness.startIphone(QString::fromLatin1(profile));
+        EXPECT_NE(device, nullptr) << harness.error().toStdString();
+        return device;
+    }
+
+    // The app's link: Android devices through the private adb server, Apple ones through the
+    // simulated usbmuxd, which must be running before the link subscribes.
+    void openBoth(int deadlineMs = 3000) {
+        auto android = std::make_unique<AdbLink>(harness.socketSpec());
+        onHarness(*android);
+        adbLink = android.get();
+        auto apple = std::make_unique<IosLink>();
+        apple->setTiming({.deadlineMs = deadlineMs, .retryMs = 300});
+        iosLink = apple.get();
+        std::vector<CombinedLink::Kind> kinds;
+        kinds.push_back({QStringLiteral("Android:"), std::move(android)});
+        kinds.push_back({QStringLiteral("iPhone and iPad:"), std::move(apple)});
+        openWindowWith(std::make_unique<CombinedLink>(std::move(kinds)));
+    }
+
+    bool showsTitle(const QString& title, int ms = 10000) {
+        return waitUntil([&] { return form->windowTitle() == title; }, ms);
+    }
+
+    IosLink* iosLink = nullptr;
+};
+
+struct Shown {
+    const char* profile;
+    const char* title;
+    const char* storageTotal;
+    const char* storageFree;
+    const char* processor;
+    const char* battery;
+    float batteryBar;
+    const char* mains;
+    const char* width;
+    const char* height;
+};
+
+class IphonePanels : public IphoneEndToEnd, public ::testing::WithParamInterface<Shown> {};
+
+TEST_P(IphonePanels, FillEveryPanelTheyCan) {
+    const Shown& want = GetParam();
+    ASSERT_NE(startIphone(want.profile), nullptr);
+    openBoth();
+    ASSERT_TRUE(showsTitle(QString::fromUtf8(want.title)))
+        << statusLink->statusText().toStdString();
+    EXPECT_EQ(codes, (std::vector<int>{0})) << "no address over USB";
+    EXPECT_TRUE(connectedLook());
+    EXPECT_TRUE(refresh()->isEnabled());
+    // No service of an iPhone gives its physical memory.
+    EXPECT_EQ(text("MemoryLabel"), "Unavailable");
+    EXPECT_EQ(text("AvailableLabel"), "Unavailable");
+    EXPECT_EQ(text("StorageLabel"), want.storageTotal);
+    EXPECT_EQ(text("StorageFreeLabel"), want.storageFree);
+    EXPECT_EQ(text("ProcessorLabel"), want.processor);
+    EXPECT_EQ(text("BatteryStatusLabel"), want.battery);
+    EXPECT_EQ(bar("BatteryLifeBar"), want.batteryBar);
+    EXPECT_EQ(text("BatteryLifeLabel"), "Unknown");
+    EXPECT_EQ(text("ACLineStatusLabel"), want.mains);
+    EXPECT_EQ(text("ScreenWidthLabel"), want.width);
+    EXPECT_EQ(text("ScreenHeightLabel"), want.height);
+    EXPECT_EQ(text("IPAddrLabel"), "");
+    EXPECT_EQ(failures->count(), 0);
+    EXPECT_TRUE(statusLink->statusText().startsWith("Connected to "))
+        << statusLink->statusText().toStdString();
+    EXPECT_TRUE(statusLink->statusText().contains("by USB, through usbmuxd"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, IphonePanels,
+    ::testing::Values(
+        // AmountDataAvailable, not the far larger TotalDataAvailable of iOS 17.
+        Shown{"current_iphone", "Device Info (Ana's iPhone)", "111,592,116,224 bytes",
+              "61,354,827,776 bytes", "Unknown", "High", 81.0f, "Disconnected", " 1179 pixels",
+              " 2556 pixels"},
+        // An older iPad has no AmountDataAvailable: TotalDataAvailable stands in.
+        Shown{"ipad_on_mains", "Device Info (Kitchen iPad)", "52,776,558,592 bytes",
+              "20,512,096,256 bytes", "Unknown", "Charging", 64.0f, "Connected", " 1620 pixels",
+              " 2160 pixels"}));
+
+TEST_F(IphoneEndToEnd, UntrustedIphoneShowsTheTrustTextThenConnectsOncePaired) {
+    SimulatorProcess* phone = startIphone("untrusted_iphone");
+    ASSERT_NE(phone, nullptr);
+    openBoth();
+    EXPECT_TRUE(waitUntil([&] { return iosLink->statusText().contains("tap Trust"); }))
+        << iosLink->statusText().toStdString();
+    EXPECT_TRUE(statusLink->statusText().contains("iPhone and iPad: " + kIphone));
+    QTest::qWait(500); // retrying would raise code 0 by now; it waits for the pairing
+    EXPECT_TRUE(codes.empty());
+    EXPECT_FALSE(connectedLook());
+    EXPECT_TRUE(form->findChild<QWidget*>("Frame2")->toolTip().contains("tap Trust"));
+
+    ASSERT_EQ(phone->control("trust"), "ok");
+    EXPECT_TRUE(showsTitle("Device Info (Ana's iPhone)"));
+    EXPECT_EQ(codes, (std::vector<int>{0}));
+}
+
+struct Untrusting {
+    const char* profile;
+    const char* says;
+};
+
+class UntrustingIphones : public IphoneEndToEnd,
+                          public ::testing::WithParamInterface<Untrusting> {};
+
+// Each state as the real library reports it from the device's answers.
+TEST_P(UntrustingIphones, AreExplainedAndNeverConnect) {
+    ASSERT_NE(startIphone(GetParam().profile), nullptr);
+    openBoth();
+    EXPECT_TRUE(waitUntil([&] { return iosLink->statusText().contains(GetParam().says); }))
+        << iosLink->statusText().toStdString();
+    EXPECT_TRUE(codes.empty());
+    EXPECT_FALSE(connectedLook());
+}
+
+INSTANTIATE_TEST_SUITE_P(States, UntrustingIphones,
+                         ::testing::Values(Untrusting{"locked_iphone", "It is locked"},
+                                           Untrusting{"distrusting_iphone", "told not to trust"},
+                                           Untrusting{"forgotten_iphone", "no longer trusts"},
+                                           Untrusting{"broken_record_iphone", "SSL error"}));
+
+TEST_F(IphoneEndToEnd, UnpluggedIphoneClearsTheWindowAndPluggedInAgainFillsIt) {
+    SimulatorProcess* phone = startIphone("current_iphone");
+    ASSERT_NE(phone, nullptr);
+    openBoth();
+    ASSERT_TRUE(showsTitle("Device Info (Ana's iPhone)"));
+    ASSERT_EQ(phone->control("unplug"), "ok");
+    EXPECT_TRUE(waitUntil([&] { return !connectedLook(); }));
+    EXPECT_EQ(codes, (std::vector<int>{0, 2}));
+    EXPECT_EQ(text("StorageLabel"), "");
+    EXPECT_FALSE(refresh()->isEnabled());
+    ASSERT_EQ(phone->control("plug"), "ok");
+    EXPECT_TRUE(showsTitle("Device Info (Ana's iPhone)"));
+}
+
+TEST_F(IphoneEndToEnd, AndroidAndIphoneTogetherTheOtherFollowedWhenTheFirstGoes) {
+    SimulatorProcess* android = harness.startSimulator("current_phone");
+    ASSERT_NE(android, nullptr) << harness.error().toStdString();
+    SimulatorProcess* iphone = startIphone("current_iphone");
+    ASSERT_NE(iphone, nullptr);
+    openBoth();
+    ASSERT_TRUE(waitUntil([&] { return connectedLook() && !text("StorageLabel").isEmpty(); }));
+    const bool androidFirst = adbLink->hasDevice() && form->windowTitle().contains("Lab-07");
+    ASSERT_EQ(androidFirst ? android->control("vanish") : iphone->control("unplug"), "ok");
+    const QString second = androidFirst ? "Device Info (Ana's iPhone)" : "Device Info (Lab-07)";
+    EXPECT_TRUE(showsTitle(second));
+    EXPECT_TRUE(connectedLook());
+    EXPECT_TRUE(refresh()->isEnabled());
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 0), 2);
+    refresh()->click();
+    EXPECT_EQ(form->windowTitle(), second);
+    EXPECT_EQ(failures->count(), 0);
+}
+
+TEST_F(IphoneEndToEnd, SerialChoosesADeviceOfEitherKind) {
+    SimulatorProcess* android = harness.startSimulator("current_phone");
+    ASSERT_NE(android, nullptr) << harness.error().toStdString();
+    ASSERT_NE(startIphone("current_iphone"), nullptr);
+    qputenv("ADB_SERVER_SOCKET", harness.socketSpec().toUtf8());
+    struct Choice {
+        QString serial;
+        const char* title;
+        std::vector<int> codes; // an Android device also gives its address
+    };
+    for (const Choice& choice : {Choice{kIphone, "Device Info (Ana's iPhone)", {0}},
+                                 Choice{android->serial(), "Device Info (Lab-07)", {0, 5}}}) {
+        codes.clear();
+        const app::CommandLine command =
+            app::parseCommandLine({"device-info", "--serial", choice.serial});
+        openWindowWith(app::makeDeviceLink(command.serial));
+        EXPECT_TRUE(showsTitle(QString::fromUtf8(choice.title)))
+            << statusLink->statusText().toStdString();
+        QTest::qWait(300); // the other kind's device, ready too, is never shown
+        EXPECT_EQ(codes, choice.codes);
+        EXPECT_EQ(form->windowTitle(), choice.title);
+        form.reset();
+    }
+    qunsetenv("ADB_SERVER_SOCKET");
+}
+
+TEST_F(IphoneEndToEnd, HungIphoneFailsTheRefreshWithinTheDeadlineAndTheWindowLives) {
+    SimulatorProcess* phone = startIphone("current_iphone");
+    ASSERT_NE(phone, nullptr);
+    openBoth(/*deadlineMs=*/1000);
+    ASSERT_TRUE(showsTitle("Device Info (Ana's iPhone)"));
+    ASSERT_EQ(phone->control("hang"), "ok");
+    QElapsedTimer clock;
+    clock.start();
+    refresh()->click();
+    EXPECT_LT(clock.elapsed(), 2500) << "a stuck library call does not hold the window";
+    ASSERT_EQ(failures->count(), 1);
+    EXPECT_TRUE(failures->last().at(0).toString().contains("no answer within 1 s"))
+        << failures->last().at(0).toString().toStdString();
+    ASSERT_EQ(phone->control("resume"), "ok");
+    refresh()->click();
+    EXPECT_EQ(failures->count(), 1) << "the refresh after resuming works";
+    EXPECT_EQ(form->windowTitle(), "Device Info (Ana's iPhone)");
+}
+
+} // namespace
