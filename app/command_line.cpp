@@ -5,7 +5,7 @@
 #include "device_link/ios/ios_link.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
+#include <QFileInfo>
 
 namespace app {
 
@@ -22,7 +22,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     parser.addOption(serial);
 
     CommandLine out;
-    const QString program = arguments.value(0, QStringLiteral("device-info"));
+    const QString program = QFileInfo(arguments.value(0, QStringLiteral("device-info"))).fileName();
     const auto error = [&](const QString& what) {
         out.action = CommandLine::Action::Error;
         out.message =
@@ -34,15 +34,15 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (!parser.positionalArguments().isEmpty())
         return error(
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-    if (parser.isSet(help)) {
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         out.action = CommandLine::Action::Help;
-        out.message = parser.helpText() +
+        // Answered before the application object exists, which is where Qt takes the name.
+        out.message = parser.helpText().replace(QLatin1String("<executable_name>"), program) +
                       QStringLiteral("\nWithout --serial it shows the first ready device; "
                                      "ANDROID_SERIAL chooses an Android device.\n");
     } else if (parser.isSet(version)) {
         out.action = CommandLine::Action::Version;
-        out.message = QStringLiteral("%1 %2\n").arg(QCoreApplication::applicationName(),
-                                                    QCoreApplication::applicationVersion());
+        out.message = QStringLiteral("device-info " DEVICE_INFO_VERSION "\n");
     } else if (parser.isSet(serial)) {
         out.serial = parser.value(serial).trimmed();
         if (out.serial.isEmpty())

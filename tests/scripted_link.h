@@ -1,7 +1,7 @@
 // An in-memory link whose answers, failures and call log each test sets.
 #pragma once
 
-#include "device_link/pelorin.h"
+#include "device_link/kind_link.h"
 
 #include <QHash>
 #include <QStringList>
@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-class ScriptedLink final : public Pelorin {
+class ScriptedLink final : public KindLink {
     Q_OBJECT
 public:
     struct Answer {
@@ -28,7 +28,22 @@ public:
     void fail(const QString& query, const QString& message = QStringLiteral("scripted failure")) {
         answers[query] = Answer{DeviceValue(), {}, message};
     }
-    void raise(qint32 code, const QString& text = QString()) { emit ConnectionEvent(code, text); }
+    void raise(qint32 code, const QString& text = QString()) {
+        shows = code == EventConnected ||
+                (shows && code != EventRemoved && code != EventOffline && code != EventServerLost);
+        emit ConnectionEvent(code, text);
+    }
+    void say(const QString& text) {
+        status = text;
+        emit statusChanged(text);
+    }
+
+    QString statusText() const override { return status; }
+    bool hasDevice() const override { return shows; }
+    void setWantedSerial(const QString& serial, const QString&) override { wanted = serial; }
+    QString status;
+    bool shows = false; // code 0 raised, and no gone code since
+    QString wanted;
 
     // A small phone that answers every query.
     static void scriptPhone(ScriptedLink& link) {

@@ -1,0 +1,149 @@
+// The link over both kinds of device, the Apple link's words, and the command line that chooses
+// a device.
+#include "app/command_line.h"
+#include "device_link/combined_link.h"
+#include "device_link/ios/ios_status.h"
+#include "qt_printers.h"
+#include "scripted_link.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Event = std::pair<int, QString>;
+
+class CombinedLinkTest : public ::testing::Test {
+protected:
+    CombinedLinkTest() {
+        auto a = std::make_unique<ScriptedLink>();
+        auto b = std::make_unique<ScriptedLink>();
+        android = a.get();
+        apple = b.get();
+        android->say("adb idle.");
+        apple->say("usbmuxd idle.");
+        android->set("ProcessorType", 43620.0);
+        apple->set("ProcessorType", 452.0);
+        std::vector<CombinedLink::Kind> kinds;
+        kinds.push_back({QStringLiteral("Android:"), std::move(a)});
+        kinds.push_back({QStringLiteral("iPhone and iPad:"), std::move(b)});
+        link = std::make_unique<CombinedLink>(std::move(kinds));
+        QObject::connect(
+            link.get(), &Pelorin::ConnectionEvent,
+            [this](qint32 code, const QString& text) { events.emplace_back(code, text); });
+    }
+
+    ScriptedLink* android = nullptr;
+    ScriptedLink* apple = nullptr;
+    std::unique_ptr<CombinedLink> link;
+    std::vector<Event> events;
+};
+
+TEST_F(CombinedLinkTest, FollowsTheFirstReadyDeviceAndIgnoresTheOtherKindMeanwhile) {
+    EXPECT_EQ(link->statusText(), "Android: adb idle. iPhone and iPad: usbmuxd idle.");
+    apple->raise(Pelorin::EventConnected);
+    android->raise(Pelorin::EventConnected);
+    android->raise(Pelorin::EventAddress, "10.0.0.2");
+    apple->say("Connected to Ana's iPhone.");
+    EXPECT_EQ(events, (std::vector<Event>{{0, ""}}));
+    EXPECT_EQ(link->ProcessorType().toInt32(), 452);
+    EXPECT_EQ(link->statusText(), "Connected to Ana's iPhone.");
+    EXPECT_EQ(link->followed(), apple);
+}
+
+TEST_F(CombinedLinkTest, WhenTheFollowedGoesTheOtherKindsReadyDeviceIsShown) {
+    android->raise(Pelorin::EventConnected);
+    android->raise(Pelorin::EventAddress, "10.0.0.2");
+    apple->raise(Pelorin::EventConnected);
+    QSignalSpy status(link.get(), &KindLink::statusChanged);
+    android->raise(Pelorin::EventRemoved);
+    EXPECT_EQ(events, (std::vector<Event>{{0, ""}, {5, "10.0.0.2"}, {2, ""}, {0, ""}}));
+    EXPECT_EQ(link->ProcessorType().toInt32(), 452);
+    // Then the iPhone goes, and nothing is left.
+    apple->raise(Pelorin::EventRemoved);
+    EXPECT_EQ(events.back(), (Event{2, ""}));
+    EXPECT_EQ(link->followed(), nullptr);
+    EXPECT_FALSE(link->hasDevice());
+    EXPECT_EQ(link->statusText(), "Android: adb idle. iPhone and iPad: usbmuxd idle.");
+    EXPECT_GE(status.count(), 1);
+}
+
+TEST_F(CombinedLinkTest, ChoosingASerialTellsEveryKind) {
+    link->setWantedSerial("R58M12ABCDE", "--serial");
+    EXPECT_EQ(android->wanted, "R58M12ABCDE");
+    EXPECT_EQ(apple->wanted, "R58M12ABCDE");
+}
+
+ios::LinkState attached(ios::ReadError error, const char* detail = "") {
+    ios::LinkState s;
+    s.devices.push_back(
+        {QStringLiteral("00008110-001A2B3C4D5E801E"), error, QString::fromUtf8(detail)});
+    return s;
+}
+
+TEST(IosStatusText, SaysWhereThingsStandAndWhatToDo) {
+    using ios::ReadError;
+    ios::LinkState none;
+    ios::LinkState missing;
+    missing.usbmuxdInstalled = false;
+    ios::LinkState reading = attached(ReadError::None);
+    reading.followed = QStringLiteral("00008110-001A2B3C4D5E801E");
+    reading.reading = true;
+    ios::LinkState connected = reading;
+    connected.reading = false;
+    connected.followedName = QStringLiteral("Ana's\niPhone");
+    ios::LinkState waiting = attached(ReadError::None);
+    waiting.wanted = QStringLiteral("R58M12ABCDE");
+    waiting.wantedFrom = QStringLiteral("ANDROID_SERIAL");
+    const std::pair<ios::LinkState, const char*> cases[] = {
+        {none, "No iPhone or iPad is attached through usbmuxd."},
+        {missing, "sudo apt install usbmuxd"},
+        {reading, "Reading 00008110-001A2B3C4D5E801E by USB, through usbmuxd."},
+        {connected,
+         "Connected to Ana's iPhone (00008110-001A2B3C4D5E801E) by USB, through usbmuxd."},
+        {waiting, "Waiting for R58M12ABCDE (ANDROID_SERIAL) through usbmuxd"},
+        {attached(ReadError::TrustPending), "unlock it and tap Trust"},
+        {attached(ReadError::Locked), "unlock it with its passcode"},
+        {attached(ReadError::Denied), "told not to trust this computer: unplug it"},
+        {attached(ReadError::InvalidHostId), "no longer trusts this computer"},
+        {attached(ReadError::Ssl), "pairing record is broken (an SSL error)"},
+        {attached(ReadError::Other, "-8"), "does not answer (-8); trying again."},
+    };
+    for (const auto& [state, says] : cases) {
+        EXPECT_TRUE(ios::statusText(state).contains(QString::fromUtf8(says)))
+            << says << "\nin: " << ios::statusText(state).toStdString();
+    }
+}
+
+TEST(CommandLine, ChoosesADeviceOrAnswersWithoutAWindow) {
+    using Action = app::CommandLine::Action;
+    struct Case {
+        QStringList arguments;
+        Action action;
+        const char* serialOrMessage;
+    };
+    const Case cases[] = {
+        {{"device-info"}, Action::Run, ""},
+        {{"device-info", "--serial", "R58M12ABCDE"}, Action::Run, "R58M12ABCDE"},
+        {{"device-info", "-s", "00008110-001A2B3C4D5E801E"},
+         Action::Run,
+         "00008110-001A2B3C4D5E801E"},
+        {{"device-info", "--serial=emulator-5554"}, Action::Run, "emulator-5554"},
+        {{"device-info", "--help"}, Action::Help, "--serial <SERIAL>"},
+        {{"device-info", "--version"}, Action::Version, "device-info 0."},
+        {{"device-info", "--frobnicate"}, Action::Error, "Unknown option 'frobnicate'"},
+        {{"device-info", "--serial"}, Action::Error, "Missing value after '--serial'"},
+        {{"device-info", "--serial", " "}, Action::Error, "needs a serial"},
+        {{"device-info", "phone"}, Action::Error, "unexpected argument 'phone'"},
+    };
+    for (const Case& c : cases) {
+        const app::CommandLine command = app::parseCommandLine(c.arguments);
+        EXPECT_EQ(command.action, c.action) << c.arguments.join(' ').toStdString();
+        const QString& got = c.action == Action::Run ? command.serial : command.message;
+        EXPECT_TRUE(got.contains(QString::fromUtf8(c.serialOrMessage)))
+            << c.arguments.join(' ').toStdString() << ": " << got.toStdString();
+    }
+}
+
+} // namespace

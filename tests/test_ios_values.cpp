@@ -1,0 +1,181 @@
+// What an iPhone's lockdownd dictionaries mean to the window, from dictionaries written the way
+// devices answer: keys missing on older iOS, numbers as strings, absurd values.
+#include "device_link/ios/ios_values.h"
+#include "device_link/ios/lockdown_session.h"
+#include "qt_printers.h"
+
+#include <plist/plist.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A domain as the device sends it, through the same conversion the link uses.
+QVariantMap dict(const char* xmlBody) {
+    const QByteArray xml = QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist "
+                                      "version=\"1.0\"><dict>") +
+                           xmlBody + "</dict></plist>";
+    plist_t node = nullptr;
+    plist_from_xml(xml.constData(), uint32_t(xml.size()), &node);
+    const QVariantMap map = ios::toVariant(node).toMap();
+    plist_free(node);
+    return map;
+}
+
+struct StorageCase {
+    const char* name;
+    const char* disk;
+    std::optional<std::pair<double, double>> shown;
+};
+
+class IosStorage : public ::testing::TestWithParam<StorageCase> {};
+
+TEST_P(IosStorage, TotalAndFree) {
+    const auto storage = ios::storage(dict(GetParam().disk));
+    ASSERT_EQ(storage.has_value(), GetParam().shown.has_value());
+    if (storage) {
+        EXPECT_EQ(storage->total, GetParam().shown->first);
+        EXPECT_EQ(storage->free, GetParam().shown->second);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Disks, IosStorage,
+    ::testing::Values(StorageCase{"ios17", // TotalDataAvailable counts purgeable space
+                                  "<key>TotalDataCapacity</key><integer>111592116224</integer>"
+                                  "<key>TotalDataAvailable</key><integer>98765430784</integer>"
+                                  "<key>AmountDataAvailable</key><integer>61354827776</integer>",
+                                  std::pair{111592116224.0, 61354827776.0}},
+                      StorageCase{"older, no AmountDataAvailable",
+                                  "<key>TotalDataCapacity</key><integer>52776558592</integer>"
+                                  "<key>TotalDataAvailable</key><integer>20512096256</integer>",
+                                  std::pair{52776558592.0, 20512096256.0}},
+                      StorageCase{"numbers as strings",
+                                  "<key>TotalDataCapacity</key><string>1000</string>"
+                                  "<key>AmountDataAvailable</key><string> 250 </string>",
+                                  std::pair{1000.0, 250.0}},
+                      StorageCase{"no capacity",
+                                  "<key>AmountDataAvailable</key><integer>5</integer>",
+                                  std::nullopt},
+                      StorageCase{"zero capacity",
+                                  "<key>TotalDataCapacity</key><integer>0</integer>"
+                                  "<key>AmountDataAvailable</key><integer>0</integer>",
+                                  std::nullopt},
+                      StorageCase{"more free than there is",
+                                  "<key>TotalDataCapacity</key><integer>10</integer>"
+                                  "<key>AmountDataAvailable</key><integer>11</integer>",
+                                  std::nullopt},
+                      StorageCase{"negative (libplist's unsigned -1)",
+                                  "<key>TotalDataCapacity</key><integer>10</integer>"
+                                  "<key>AmountDataAvailable</key><integer>-1</integer>",
+                                  std::nullopt},
+                      StorageCase{"a date where a number belongs",
+                                  "<key>TotalDataCapacity</key><date>2024-01-01T00:00:00Z</date>"
+                                  "<key>AmountDataAvailable</key><integer>1</integer>",
+                                  std::nullopt}),
+    [](const auto& info) { return std::to_string(info.index); });
+
+struct PowerCase {
+    const char* name;
+    const char* battery;
+    const char* registry;
+    std::optional<ios::Power> shown;
+    qint32 mains;
+};
+
+class IosPower : public ::testing::TestWithParam<PowerCase> {};
+
+TEST_P(IosPower, StatusChargeTimesAndMains) {
+    const QVariantMap battery = dict(GetParam().battery);
+    const auto power = ios::power(battery, dict(GetParam().registry));
+    ASSERT_EQ(power.has_value(), GetParam().shown.has_value());
+    if (power) {
+        EXPECT_EQ(power->flag, GetParam().shown->flag);
+        EXPECT_EQ(power->percent, GetParam().shown->percent);
+        EXPECT_EQ(power->lifeTime, GetParam().shown->lifeTime);
+        EXPECT_EQ(power->fullLifeTime, GetParam().shown->fullLifeTime);
+    }
+    EXPECT_EQ(ios::mainsStatus(battery), GetParam().mains);
+}
+
+constexpr double kUnknown = 4294967295.0;
+
+INSTANTIATE_TEST_SUITE_P(
+    Batteries, IosPower,
+    ::testing::Values(PowerCase{"on battery",
+                                "<key>BatteryCurrentCapacity</key><integer>81</integer>"
+                                "<key>BatteryIsCharging</key><false/><key>HasBattery</key><true/>"
+                                "<key>ExternalConnected</key><false/>",
+                                "", ios::Power{1, 81, kUnknown, kUnknown}, 0},
+                      PowerCase{"charging, with registry times in minutes",
+                                "<key>BatteryCurrentCapacity</key><integer>40</integer>"
+                                "<key>BatteryIsCharging</key><true/><key>HasBattery</key><true/>"
+                                "<key>ExternalConnected</key><true/>",
+                                "<key>AvgTimeToEmpty</key><integer>65535</integer>"
+                                "<key>AvgTimeToFull</key><integer>95</integer>",
+                                ios::Power{8, 40, kUnknown, 5700}, 1},
+                      PowerCase{"full on mains still says charging",
+                                "<key>BatteryCurrentCapacity</key><integer>100</integer>"
+                                "<key>BatteryIsCharging</key><true/><key>FullyCharged</key><true/>"
+                                "<key>ExternalConnected</key><true/>",
+                                "<key>AvgTimeToEmpty</key><integer>600</integer>",
+                                ios::Power{1, 100, 36000, kUnknown}, 1},
+                      PowerCase{"low and critical",
+                                "<key>BatteryCurrentCapacity</key><integer>12</integer>", "",
+                                ios::Power{2, 12, kUnknown, kUnknown}, 255},
+                      PowerCase{"absurd charge",
+                                "<key>BatteryCurrentCapacity</key><integer>180</integer>", "",
+                                ios::Power{255, 255, kUnknown, kUnknown}, 255},
+                      PowerCase{"no battery", "<key>HasBattery</key><false/>", "",
+                                ios::Power{128, 255, kUnknown, kUnknown}, 255},
+                      PowerCase{"strings and numbers for truth",
+                                "<key>BatteryCurrentCapacity</key><string>5</string>"
+                                "<key>BatteryIsCharging</key><integer>0</integer>"
+                                "<key>ExternalConnected</key><string>true</string>",
+                                "", ios::Power{4, 5, kUnknown, kUnknown}, 1},
+                      PowerCase{"nothing of a battery", "<key>Other</key><integer>1</integer>", "",
+                                std::nullopt, 255}),
+    [](const auto& info) { return std::to_string(info.index); });
+
+TEST(IosValues, ScreenProcessorAndName) {
+    EXPECT_EQ(ios::screenSize(dict("<key>ScreenWidth</key><integer>1179</integer>"
+                                   "<key>ScreenHeight</key><integer>2556</integer>")),
+              QSize(1179, 2556));
+    for (const char* absurd : {"<key>ScreenWidth</key><integer>1179</integer>",
+                               "<key>ScreenWidth</key><integer>0</integer>"
+                               "<key>ScreenHeight</key><integer>2556</integer>",
+                               "<key>ScreenWidth</key><real>10.5</real>"
+                               "<key>ScreenHeight</key><integer>2556</integer>",
+                               "<key>ScreenWidth</key><integer>-1</integer>"
+                               "<key>ScreenHeight</key><integer>2556</integer>"})
+        EXPECT_FALSE(ios::screenSize(dict(absurd)).isValid()) << absurd;
+
+    // The same codes as an Android device of the same family.
+    EXPECT_EQ(ios::processorCode(dict("<key>CPUArchitecture</key><string>arm64e</string>")), 43620);
+    EXPECT_EQ(ios::processorCode(dict("<key>CPUArchitecture</key><string>armv7s</string>")), 452);
+    EXPECT_EQ(ios::processorCode(dict("<key>CPUArchitecture</key><integer>7</integer>")), 0);
+
+    EXPECT_EQ(ios::deviceName(dict("<key>DeviceName</key><string> Ana&apos;s iPhone "
+                                   "</string>")),
+              " Ana's iPhone ");
+    EXPECT_EQ(ios::deviceName(dict("<key>DeviceName</key><integer>5</integer>")), "");
+}
+
+TEST(IosValues, DeeplyNestedAnswersAreCutNotFollowed) {
+    QByteArray body = "<key>a</key>";
+    for (int i = 0; i < 200; ++i)
+        body += "<array>";
+    body += "<integer>1</integer>";
+    for (int i = 0; i < 200; ++i)
+        body += "</array>";
+    const QVariantMap map = dict(body.constData());
+    QVariant node = map.value("a");
+    int depth = 0;
+    while (node.typeId() == QMetaType::QVariantList && !node.toList().isEmpty()) {
+        node = node.toList().first();
+        ++depth;
+    }
+    EXPECT_LE(depth, 17);
+}
+
+} // namespace
