@@ -36,7 +36,9 @@ check "the program, its manual page and its copyright" \
     test -x "$root/usr/bin/device-info" -a -f "$root/usr/share/man/man1/device-info.1.gz" \
     -a -f "$root/usr/share/doc/device-info/copyright"
 check "the manual page names the environment it reads" \
-    sh -c "zcat '$root/usr/share/man/man1/device-info.1.gz' | grep -q ANDROID_SERIAL"
+    sh -c "zcat '$root/usr/share/man/man1/device-info.1.gz' | grep -q ANDROID_SERIAL && zcat '$root/usr/share/man/man1/device-info.1.gz' | grep -q USBMUXD_SOCKET_ADDRESS"
+check "--help and --version answer without a display, a wrong option exits 2" \
+    sh -c "env -u DISPLAY -u WAYLAND_DISPLAY '$root/usr/bin/device-info' --help | grep -q -- --serial && env -u DISPLAY '$root/usr/bin/device-info' --version | grep -q '^device-info ' && { env -u DISPLAY '$root/usr/bin/device-info' --frobnicate 2>/dev/null; test \$? -eq 2; }"
 check "the manual page formats without warnings" \
     sh -c "! man --warnings -l '$root/usr/share/man/man1/device-info.1.gz' 2>&1 >/dev/null | grep -q ."
 check "no simulator in the installed program" \
@@ -45,9 +47,9 @@ check "the package's name, version and architecture" \
     test "$(field Package) $(field Version) $(field Architecture)" = \
     "device-info $(sed -n 's/^project(DeviceInfo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt) amd64"
 check "dependencies computed from the binary" \
-    sh -c "dpkg-deb -f '$deb' Depends | grep -q 'libqt6widgets6' && dpkg-deb -f '$deb' Depends | grep -q 'libc6'"
+    sh -c "dpkg-deb -f '$deb' Depends | grep -q 'libqt6widgets6' && dpkg-deb -f '$deb' Depends | grep -q 'libimobiledevice6' && dpkg-deb -f '$deb' Depends | grep -q 'libc6'"
 check "the recommended packages" \
-    test "$(field Recommends)" = "adb, android-sdk-platform-tools-common, fonts-crosextra-carlito"
+    test "$(field Recommends)" = "adb, android-sdk-platform-tools-common, usbmuxd, fonts-crosextra-carlito"
 check "desktop-file-validate" desktop-file-validate "$root/usr/share/applications/$id.desktop"
 check "appstreamcli validate" \
     appstreamcli validate --no-net --no-color "$root/usr/share/metainfo/$id.metainfo.xml"

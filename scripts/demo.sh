@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
-# Try Device Info without a device: a private adb server, a simulated phone, and the window
-# connected to it. Closing the window stops the rest. Another profile: demo.sh older_phone
+# Try Device Info without a device: a private adb server, a simulated device, and the window
+# connected to it. Closing the window stops the rest. Another device: demo.sh older_phone;
+# an iPhone: demo.sh iphone (or any iPhone profile: untrusted_iphone, ipad_on_mains); one
+# device of each kind: demo.sh both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
 . scripts/private-adb.sh
-private_adb_start "${1:-current_phone}"
+private_adb_start
+case "${1:-current_phone}" in
+iphone) private_device current_iphone ;;
+both) private_device current_phone && private_device current_iphone ;;
+*) private_device "${1:-current_phone}" ;;
+esac
 build/device-info
