@@ -123,6 +123,26 @@ QVariantMap domainValues(lockdownd_client_t client, const char* domain) {
     return convert(value.get(), 0).toMap();
 }
 
+// The battery's IORegistry entry through the diagnostics relay, on the session already open.
+QVariantMap batteryRegistry(idevice_t device, lockdownd_client_t client) {
+    lockdownd_service_descriptor_t service = nullptr;
+    if (lockdownd_start_service(client, DIAGNOSTICS_RELAY_SERVICE_NAME, &service) !=
+        LOCKDOWN_E_SUCCESS)
+        return {};
+    diagnostics_relay_client_t relay = nullptr;
+    const bool opened =
+        diagnostics_relay_client_new(device, service, &relay) == DIAGNOSTICS_RELAY_E_SUCCESS;
+    lockdownd_service_descriptor_free(service);
+    if (!opened)
+        return {};
+    plist_t raw = nullptr;
+    diagnostics_relay_query_ioregistry_entry(relay, "AppleSmartBattery", "", &raw);
+    const std::unique_ptr<void, PlistFree> result(raw);
+    diagnostics_relay_goodbye(relay);
+    diagnostics_relay_client_free(relay);
+    return convert(result.get(), 0).toMap().value(QStringLiteral("IORegistry")).toMap();
+}
+
 } // namespace
 
 QVariant toVariant(plist_t node) {
@@ -156,6 +176,7 @@ Reading readDevice(const std::string& udid) {
     reading.domains.battery = domainValues(client.get(), kBatteryDomain);
     reading.domains.disk = domainValues(client.get(), kDiskDomain);
     reading.domains.itunes = domainValues(client.get(), kITunesDomain);
+    reading.domains.batteryRegistry = batteryRegistry(device.get(), client.get());
     return reading;
 }
 

@@ -53,6 +53,8 @@ struct Shown {
     const char* processor;
     const char* battery;
     float batteryBar;
+    const char* lifeTime; // from the battery's registry, in minutes
+    const char* fullTime;
     const char* mains;
     const char* width;
     const char* height;
@@ -77,7 +79,8 @@ TEST_P(IphonePanels, FillEveryPanelTheyCan) {
     EXPECT_EQ(text("ProcessorLabel"), want.processor);
     EXPECT_EQ(text("BatteryStatusLabel"), want.battery);
     EXPECT_EQ(bar("BatteryLifeBar"), want.batteryBar);
-    EXPECT_EQ(text("BatteryLifeLabel"), "Unknown");
+    EXPECT_EQ(text("BatteryLifeLabel"), want.lifeTime);
+    EXPECT_EQ(text("BatteryFullTimeLabel"), want.fullTime);
     EXPECT_EQ(text("ACLineStatusLabel"), want.mains);
     EXPECT_EQ(text("ScreenWidthLabel"), want.width);
     EXPECT_EQ(text("ScreenHeightLabel"), want.height);
@@ -93,12 +96,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // AmountDataAvailable, not the far larger TotalDataAvailable of iOS 17.
         Shown{"current_iphone", "Device Info (Ana's iPhone)", "111,592,116,224 bytes",
-              "61,354,827,776 bytes", "Unknown", "High", 81.0f, "Disconnected", " 1179 pixels",
-              " 2556 pixels"},
+              "61,354,827,776 bytes", "Unknown", "High", 81.0f, "10 hours  10 min", "Unknown",
+              "Disconnected", " 1179 pixels", " 2556 pixels"},
         // An older iPad has no AmountDataAvailable: TotalDataAvailable stands in.
         Shown{"ipad_on_mains", "Device Info (Kitchen iPad)", "52,776,558,592 bytes",
-              "20,512,096,256 bytes", "Unknown", "Charging", 64.0f, "Connected", " 1620 pixels",
-              " 2160 pixels"}));
+              "20,512,096,256 bytes", "Unknown", "Charging", 64.0f, "Unknown", "1 hour  35 min",
+              "Connected", " 1620 pixels", " 2160 pixels"}));
 
 TEST_F(IphoneEndToEnd, UntrustedIphoneShowsTheTrustTextThenConnectsOncePaired) {
     SimulatorProcess* phone = startIphone("untrusted_iphone");

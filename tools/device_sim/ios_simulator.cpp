@@ -13,6 +13,7 @@ namespace {
 
 constexpr quint32 kDeviceId = 1;
 constexpr quint16 kLockdownPort = 62078;
+constexpr quint16 kDiagnosticsPort = 62079;
 constexpr qsizetype kMaxMessage = 1 << 20;
 const QString kTrustedHost = QStringLiteral("6F1C2C5E-8E33-4B7A-9D0B-3A1E2F4C5D6E");
 const QString kOtherHost = QStringLiteral("0B5D3C2A-1F4E-4D6C-8A9B-7E6F5D4C3B2A");
@@ -110,6 +111,7 @@ std::optional<IosProfile> iosProfileFromJson(const QByteArray& json, QString* er
     profile.trust = o.value(QStringLiteral("trust")).toString(profile.trust);
     profile.latencyMs = o.value(QStringLiteral("latencyMs")).toInt();
     profile.domains = o.value(QStringLiteral("domains")).toObject();
+    profile.registry = o.value(QStringLiteral("registry")).toObject();
     if (profile.udid.isEmpty() || !profile.domains.contains(QString())) {
         if (error)
             *error = QStringLiteral("a profile needs a udid and a general domain (\"\")");
@@ -257,7 +259,10 @@ void IosSimulator::onReadyRead(QTcpSocket* socket) {
                 return;
             const QByteArray body = c.buffer.mid(4, length);
             c.buffer.remove(0, 4 + length);
-            handleLockdown(c, body);
+            if (c.diagnostics)
+                handleDiagnostics(c, body);
+            else
+                handleLockdown(c, body);
         } else {
             if (c.buffer.size() < 16)
                 return;
@@ -330,10 +335,13 @@ void IosSimulator::handleMux(Connection& c, quint32 tag, const QByteArray& xml) 
     }
     if (type == QLatin1String("Connect")) {
         const quint16 port = qFromBigEndian(quint16(uintItem(request.get(), "PortNumber")));
-        if (!m_plugged || uintItem(request.get(), "DeviceID") != kDeviceId || port != kLockdownPort)
+        const bool diagnostics = port == kDiagnosticsPort && !m_profile.registry.isEmpty();
+        if (!m_plugged || uintItem(request.get(), "DeviceID") != kDeviceId ||
+            (port != kLockdownPort && !diagnostics))
             return sendResult(c, tag, 3); // connection refused
         sendResult(c, tag, 0);
         c.lockdown = true;
+        c.diagnostics = diagnostics;
         return;
     }
     if (type == QLatin1String("ReadPairRecord")) {
@@ -409,6 +417,15 @@ void IosSimulator::handleLockdown(Connection& c, const QByteArray& xml) {
             m_knownHostId = record ? stringItem(record, "HostID") : QString();
             reply.insert(QStringLiteral("EscrowBag"), QStringLiteral("data:c2ltLWVzY3Jvdw=="));
         }
+    } else if (verb == QLatin1String("StartService")) {
+        const QString service = stringItem(request.get(), "Service");
+        if (service != QLatin1String("com.apple.mobile.diagnostics_relay") ||
+            m_profile.registry.isEmpty()) {
+            fail("InvalidService");
+        } else {
+            reply.insert(QStringLiteral("Service"), service);
+            reply.insert(QStringLiteral("Port"), int(kDiagnosticsPort));
+        }
     } else if (verb == QLatin1String("ValidatePair") || verb == QLatin1String("StopSession") ||
                verb == QLatin1String("Goodbye")) {
         // Nothing to add.
@@ -416,7 +433,26 @@ void IosSimulator::handleLockdown(Connection& c, const QByteArray& xml) {
         fail("UnknownRequest");
     }
 
-    Plist plist(toPlist(reply));
+    this->reply(c, reply);
+}
+
+void IosSimulator::handleDiagnostics(Connection& c, const QByteArray& xml) {
+    const Plist request = parse(xml);
+    const QString verb = request ? stringItem(request.get(), "Request") : QString();
+    m_requestCounts[QStringLiteral("diagnostics ") + verb] += 1;
+    if (m_hung)
+        return;
+    QJsonObject answer{{QStringLiteral("Status"), QStringLiteral("Success")}};
+    if (verb == QLatin1String("IORegistry"))
+        answer.insert(QStringLiteral("Diagnostics"),
+                      QJsonObject{{QStringLiteral("IORegistry"), m_profile.registry}});
+    else if (verb != QLatin1String("Goodbye"))
+        answer.insert(QStringLiteral("Status"), QStringLiteral("UnknownRequest"));
+    reply(c, answer);
+}
+
+void IosSimulator::reply(Connection& c, const QJsonObject& message) {
+    Plist plist(toPlist(message));
     const QByteArray body = toXml(plist.get());
     QByteArray frame(4, Qt::Uninitialized);
     qToBigEndian<quint32>(quint32(body.size()), frame.data());

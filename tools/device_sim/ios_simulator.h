@@ -26,8 +26,9 @@ struct IosProfile {
     // "forgotten": a pair record here that the device no longer knows; "ssl": the device asks
     // for an encrypted session that the pair record cannot make.
     QString trust = QStringLiteral("trusted");
-    int latencyMs = 0;   // each lockdownd reply
-    QJsonObject domains; // "" is the general domain; values as lockdownd gives them
+    int latencyMs = 0;    // each lockdownd reply
+    QJsonObject domains;  // "" is the general domain; values as lockdownd gives them
+    QJsonObject registry; // the battery's IORegistry entry; empty: no diagnostics relay
 };
 
 // Reads a profile; nullopt with a reason in error when it is not one.
@@ -51,7 +52,8 @@ private:
     struct Connection {
         QPointer<QTcpSocket> socket;
         QByteArray buffer;
-        bool lockdown = false; // switched to lockdownd by Connect
+        bool lockdown = false;    // switched to lockdownd (or a service) by Connect
+        bool diagnostics = false; // the diagnostics relay rather than lockdownd
         bool listening = false;
     };
 
@@ -59,6 +61,8 @@ private:
     void onReadyRead(QTcpSocket* socket);
     void handleMux(Connection& connection, quint32 tag, const QByteArray& xml);
     void handleLockdown(Connection& connection, const QByteArray& xml);
+    void handleDiagnostics(Connection& connection, const QByteArray& xml);
+    void reply(Connection& connection, const QJsonObject& message);
     void sendMux(Connection& connection, quint32 tag, const QJsonObject& message,
                  const QHash<QString, QByteArray>& data = {});
     void sendResult(Connection& connection, quint32 tag, int number);
