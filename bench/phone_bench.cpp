@@ -7,6 +7,7 @@
 //       window fills in, seen by a 1 ms heartbeat timer on that thread.
 //   phone-bench [REPETITIONS] [CONNECTIONS]
 #include "adb_harness.h"
+#include "bench_support.h"
 #include "device_link/adb/adb_commands.h"
 #include "device_link/adb/adb_link.h"
 #include "device_link/adb/adb_transport.h"
@@ -25,60 +26,7 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
-double median(std::vector<double> samples) {
-    std::nth_element(samples.begin(), samples.begin() + long(samples.size() / 2), samples.end());
-    return samples[samples.size() / 2];
-}
-
-double msSince(const QElapsedTimer& clock) {
-    return double(clock.nsecsElapsed()) / 1e6;
-}
-
-// Runs the event loop until done() holds, never sleeping on the window's thread.
-bool spinUntil(const std::function<bool()>& done, int ms = 20000) {
-    const QDeadlineTimer deadline(ms);
-    QEventLoop loop;
-    QTimer check;
-    check.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done() || deadline.hasExpired())
-            loop.quit();
-    });
-    check.start(1);
-    if (!done())
-        loop.exec();
-    return done();
-}
-
-// The longest gap between ticks of a 1 ms timer: how long the thread did not get to it.
-class Heartbeat {
-public:
-    Heartbeat() {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_longest = std::max(m_longest, msSince(m_clock));
-            m_clock.restart();
-        });
-    }
-    void start() {
-        m_longest = 0;
-        m_clock.start();
-        m_timer.start(1);
-    }
-    double stop() {
-        m_timer.stop();
-        return std::max(m_longest, msSince(m_clock));
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    double m_longest = 0;
-};
-
-} // namespace
+using namespace bench;
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

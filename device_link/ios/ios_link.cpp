@@ -158,7 +158,8 @@ void IosLink::consider() {
             m_answers.reset();
             ++m_readGeneration;
             // Read in full before code 0, so that its refresh does not wait on the device.
-            m_connecting = launch(d.udid, true);
+            m_handle = std::make_shared<ios::DeviceHandle>(d.udid.toStdString());
+            m_connecting = launch(true);
             m_readDeadline.start(m_timing.deadlineMs);
             break;
         }
@@ -166,18 +167,26 @@ void IosLink::consider() {
     updateStatus();
 }
 
-std::shared_future<ios::Reading> IosLink::launch(const QString& udid, bool notify) {
-    std::packaged_task<ios::Reading()> task(
-        [udid = udid.toStdString()] { return ios::readDevice(udid); });
-    std::shared_future<ios::Reading> future = task.get_future().share();
+std::shared_future<ios::Reading> IosLink::launch(bool notify) {
+    auto promise = std::make_shared<std::promise<ios::Reading>>();
+    std::shared_future<ios::Reading> future = promise->get_future().share();
     // A thread of its own, left to finish however long a stuck library call takes: what it
-    // returns goes only to the future it shares, and to a link only if that is still there.
-    std::thread([task = std::move(task), id = m_id, generation = m_readGeneration,
-                 notify]() mutable {
-        task();
-        if (notify)
-            EventHub::instance().post(id,
-                                      [generation](IosLink& link) { link.onReadDone(generation); });
+    // returns goes only to the promise it shares, and to a link only if that is still there.
+    std::thread([handle = m_handle, promise, id = m_id, generation = m_readGeneration, notify] {
+        bool delivered = false;
+        const auto deliver = [&](ios::Reading reading) {
+            delivered = true;
+            promise->set_value(std::move(reading));
+            if (notify)
+                EventHub::instance().post(
+                    id, [generation](IosLink& link) { link.onReadDone(generation); });
+        };
+        try {
+            ios::readDevice(*handle, deliver);
+        } catch (...) { // out of memory: no answer either
+            if (!delivered)
+                promise->set_exception(std::current_exception());
+        }
     }).detach();
     return future;
 }
@@ -229,6 +238,7 @@ void IosLink::finishRead(const ios::Reading& reading) {
 }
 
 void IosLink::unfollow() {
+    m_handle.reset();
     m_state.followed.clear();
     m_state.followedName.clear();
     m_announced = false;
@@ -266,7 +276,7 @@ const ios::Domains& IosLink::answer(const char* query, Asked asked) {
     const QString udid = m_state.followed;
     // A query these answers already served begins the next refresh: one session for it.
     if (!m_answers || m_answers->udid != udid || (m_answers->asked & asked)) {
-        const std::shared_future<ios::Reading> future = launch(udid, false);
+        const std::shared_future<ios::Reading> future = launch(false);
         const auto fail = [&](const QString& why) {
             return DeviceLinkError(
                 QStringLiteral("%1 on %2: %3").arg(QLatin1String(query), udid, why).toStdString());

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <future>
+#include <memory>
 #include <optional>
 
 class IosLink final : public KindLink {
@@ -60,7 +61,8 @@ private:
         quint32 asked = 0;
     };
 
-    std::shared_future<ios::Reading> launch(const QString& udid, bool notify);
+    // Reads the followed device on a thread of its own; NOTIFY: onReadDone follows.
+    std::shared_future<ios::Reading> launch(bool notify);
     void onReadDone(quint64 generation);
     void onReadTimedOut(quint64 generation);
     void finishRead(const ios::Reading& reading);
@@ -77,6 +79,7 @@ private:
     QString m_statusText;
     bool m_announced = false;
     quint64 m_readGeneration = 0;
+    std::shared_ptr<ios::DeviceHandle> m_handle; // the device followed
     std::shared_future<ios::Reading> m_connecting;
     QTimer m_readDeadline;
     QTimer m_retry;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <thread>
 
 namespace ios {
 namespace {
@@ -123,24 +124,27 @@ QVariantMap domainValues(lockdownd_client_t client, const char* domain) {
     return convert(value.get(), 0).toMap();
 }
 
-// The battery's IORegistry entry through the diagnostics relay, on the session already open.
-QVariantMap batteryRegistry(idevice_t device, lockdownd_client_t client) {
-    lockdownd_service_descriptor_t service = nullptr;
-    if (lockdownd_start_service(client, DIAGNOSTICS_RELAY_SERVICE_NAME, &service) !=
-        LOCKDOWN_E_SUCCESS)
+struct RelayFree {
+    void operator()(diagnostics_relay_client_t r) const {
+        diagnostics_relay_goodbye(r);
+        diagnostics_relay_client_free(r);
+    }
+};
+using Relay = std::unique_ptr<diagnostics_relay_client_private, RelayFree>;
+
+// The battery's IORegistry entry through the diagnostics relay, a service of its own that
+// answers while lockdownd goes on with the domains. The relay is left open for the caller to
+// close once the reading is handed over.
+QVariantMap batteryRegistry(idevice_t device, lockdownd_service_descriptor_t service,
+                            Relay& relay) {
+    diagnostics_relay_client_t raw = nullptr;
+    if (diagnostics_relay_client_new(device, service, &raw) != DIAGNOSTICS_RELAY_E_SUCCESS)
         return {};
-    diagnostics_relay_client_t relay = nullptr;
-    const bool opened =
-        diagnostics_relay_client_new(device, service, &relay) == DIAGNOSTICS_RELAY_E_SUCCESS;
-    lockdownd_service_descriptor_free(service);
-    if (!opened)
-        return {};
-    plist_t raw = nullptr;
-    diagnostics_relay_query_ioregistry_entry(relay, "AppleSmartBattery", "", &raw);
-    const std::unique_ptr<void, PlistFree> result(raw);
-    diagnostics_relay_goodbye(relay);
-    diagnostics_relay_client_free(relay);
-    return convert(result.get(), 0).toMap().value(QStringLiteral("IORegistry")).toMap();
+    relay.reset(raw);
+    plist_t result = nullptr;
+    diagnostics_relay_query_ioregistry_entry(raw, "AppleSmartBattery", "", &result);
+    const std::unique_ptr<void, PlistFree> owned(result);
+    return convert(owned.get(), 0).toMap().value(QStringLiteral("IORegistry")).toMap();
 }
 
 } // namespace
@@ -149,35 +153,70 @@ QVariant toVariant(plist_t node) {
     return convert(node, 0);
 }
 
-Reading readDevice(const std::string& udid) {
+DeviceHandle::DeviceHandle(std::string udid) : m_udid(std::move(udid)) {}
+
+DeviceHandle::~DeviceHandle() {
+    if (m_device)
+        idevice_free(m_device);
+}
+
+void readDevice(DeviceHandle& handle, const std::function<void(Reading)>& deliver) {
     Reading reading;
-    idevice_t rawDevice = nullptr;
-    if (idevice_new_with_options(&rawDevice, udid.c_str(), IDEVICE_LOOKUP_USBMUX) !=
-        IDEVICE_E_SUCCESS) {
-        reading.error = ReadError::NoDevice;
-        return reading;
+    // A read still stuck in the library holds the kept handle: this one makes its own.
+    std::unique_lock<std::mutex> kept(handle.m_mutex, std::try_to_lock);
+    std::unique_ptr<idevice_private, DeviceFree> own;
+    idevice_t device = kept.owns_lock() ? handle.m_device : nullptr;
+    if (!device) {
+        idevice_t raw = nullptr;
+        if (idevice_new_with_options(&raw, handle.m_udid.c_str(), IDEVICE_LOOKUP_USBMUX) !=
+            IDEVICE_E_SUCCESS) {
+            reading.error = ReadError::NoDevice;
+            return deliver(std::move(reading));
+        }
+        // Kept, the handle remembers the system version, which spares the next handshake a
+        // round trip.
+        if (kept.owns_lock())
+            handle.m_device = device = raw;
+        else
+            own.reset(device = raw);
     }
-    const std::unique_ptr<idevice_private, DeviceFree> device(rawDevice);
     lockdownd_client_t rawClient = nullptr;
     const lockdownd_error_t handshake =
-        lockdownd_client_new_with_handshake(device.get(), &rawClient, kLabel);
+        lockdownd_client_new_with_handshake(device, &rawClient, kLabel);
     if (handshake != LOCKDOWN_E_SUCCESS) {
         reading.error = fromLockdown(handshake);
         reading.detail = QString::number(int(handshake));
-        return reading;
+        return deliver(std::move(reading));
     }
-    std::unique_ptr<lockdownd_client_private, LockdownFree> client(rawClient);
-    reading.domains.general = domainValues(client.get(), nullptr);
+    // Declared first so that it goes last: closing the session waits for the device.
+    const std::unique_ptr<lockdownd_client_private, LockdownFree> client(rawClient);
+    Relay relay;
+    std::thread registry;
+    lockdownd_service_descriptor_t service = nullptr;
+    if (lockdownd_start_service(client.get(), DIAGNOSTICS_RELAY_SERVICE_NAME, &service) ==
+        LOCKDOWN_E_SUCCESS)
+        registry = std::thread(
+            [&] { reading.domains.batteryRegistry = batteryRegistry(device, service, relay); });
+    QVariantMap general = domainValues(client.get(), nullptr);
+    QVariantMap battery = domainValues(client.get(), kBatteryDomain);
+    QVariantMap disk = domainValues(client.get(), kDiskDomain);
+    QVariantMap itunes = domainValues(client.get(), kITunesDomain);
+    if (registry.joinable())
+        registry.join();
+    lockdownd_service_descriptor_free(service);
+    reading.domains.general = std::move(general);
+    reading.domains.battery = std::move(battery);
+    reading.domains.disk = std::move(disk);
+    reading.domains.itunes = std::move(itunes);
     if (reading.domains.general.isEmpty()) {
         reading.error = ReadError::Other;
         reading.detail = QStringLiteral("no values");
-        return reading;
     }
-    reading.domains.battery = domainValues(client.get(), kBatteryDomain);
-    reading.domains.disk = domainValues(client.get(), kDiskDomain);
-    reading.domains.itunes = domainValues(client.get(), kITunesDomain);
-    reading.domains.batteryRegistry = batteryRegistry(device.get(), client.get());
-    return reading;
+    // The values are in: the window need not wait for the session to close, and the next read
+    // may take the kept handle meanwhile.
+    if (kept.owns_lock())
+        kept.unlock();
+    deliver(std::move(reading));
 }
 
 } // namespace ios

@@ -7,9 +7,12 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+#include <mutex>
 #include <string>
 
 using plist_t = void*;
+struct idevice_private;
 
 namespace ios {
 
@@ -31,9 +34,26 @@ struct Reading {
     Domains domains;
 };
 
-// Connects to UDID through usbmuxd, opens a lockdownd session (pairing where usbmuxd keeps no
-// record) and reads each domain whole, one round trip a domain, then closes the session.
-Reading readDevice(const std::string& udid);
+// One device as usbmuxd knows it, kept from read to read by the link that follows it.
+class DeviceHandle {
+public:
+    explicit DeviceHandle(std::string udid);
+    ~DeviceHandle();
+    DeviceHandle(const DeviceHandle&) = delete;
+    DeviceHandle& operator=(const DeviceHandle&) = delete;
+
+private:
+    friend void readDevice(DeviceHandle&, const std::function<void(Reading)>&);
+    std::string m_udid;
+    std::mutex m_mutex;
+    idevice_private* m_device = nullptr;
+};
+
+// Connects to the device through usbmuxd, opens a lockdownd session (pairing where usbmuxd
+// keeps no record) and reads each domain whole, one round trip a domain, with the battery's
+// registry alongside. DELIVER gets the reading as soon as it is complete, before the session
+// is closed.
+void readDevice(DeviceHandle& handle, const std::function<void(Reading)>& deliver);
 
 // A plist as Qt values: dictionaries and arrays nest to a bounded depth and size, data becomes
 // bytes, integers stay integers (libplist keeps them unsigned; negative ones come back signed).

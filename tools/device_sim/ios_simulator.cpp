@@ -110,6 +110,7 @@ std::optional<IosProfile> iosProfileFromJson(const QByteArray& json, QString* er
     profile.udid = o.value(QStringLiteral("udid")).toString();
     profile.trust = o.value(QStringLiteral("trust")).toString(profile.trust);
     profile.latencyMs = o.value(QStringLiteral("latencyMs")).toInt();
+    profile.sessionMs = o.value(QStringLiteral("sessionMs")).toInt();
     profile.domains = o.value(QStringLiteral("domains")).toObject();
     profile.registry = o.value(QStringLiteral("registry")).toObject();
     if (profile.udid.isEmpty() || !profile.domains.contains(QString())) {
@@ -127,6 +128,7 @@ IosSimulator::IosSimulator(IosProfile profile, QObject* parent)
     else if (m_profile.trust == QLatin1String("forgotten"))
         m_knownHostId = kOtherHost;
     connect(&m_server, &QTcpServer::newConnection, this, &IosSimulator::onNewConnection);
+    m_clock.start();
 }
 
 IosSimulator::~IosSimulator() {
@@ -433,7 +435,7 @@ void IosSimulator::handleLockdown(Connection& c, const QByteArray& xml) {
         fail("UnknownRequest");
     }
 
-    this->reply(c, reply);
+    this->reply(c, reply, verb == QLatin1String("StartSession") ? m_profile.sessionMs : 0);
 }
 
 void IosSimulator::handleDiagnostics(Connection& c, const QByteArray& xml) {
@@ -451,20 +453,21 @@ void IosSimulator::handleDiagnostics(Connection& c, const QByteArray& xml) {
     reply(c, answer);
 }
 
-void IosSimulator::reply(Connection& c, const QJsonObject& message) {
+void IosSimulator::reply(Connection& c, const QJsonObject& message, int extraMs) {
     Plist plist(toPlist(message));
     const QByteArray body = toXml(plist.get());
     QByteArray frame(4, Qt::Uninitialized);
     qToBigEndian<quint32>(quint32(body.size()), frame.data());
     frame += body;
     QPointer<QTcpSocket> socket = c.socket;
-    if (m_profile.latencyMs <= 0) {
+    if (m_profile.latencyMs + extraMs <= 0) {
         if (socket)
             socket->write(frame);
         return;
     }
-    // Equal delays keep the replies in order.
-    QTimer::singleShot(m_profile.latencyMs, this, [socket, frame] {
+    const qint64 now = m_clock.elapsed();
+    c.busyUntilMs = qMax(now, c.busyUntilMs) + m_profile.latencyMs + extraMs;
+    QTimer::singleShot(int(c.busyUntilMs - now), this, [socket, frame] {
         if (socket)
             socket->write(frame);
     });

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
@@ -26,7 +27,9 @@ struct IosProfile {
     // "forgotten": a pair record here that the device no longer knows; "ssl": the device asks
     // for an encrypted session that the pair record cannot make.
     QString trust = QStringLiteral("trusted");
-    int latencyMs = 0;    // each lockdownd reply
+    int latencyMs = 0; // each lockdownd reply
+    // StartSession on top: a real device's session is TLS, whose handshake this one skips.
+    int sessionMs = 0;
     QJsonObject domains;  // "" is the general domain; values as lockdownd gives them
     QJsonObject registry; // the battery's IORegistry entry; empty: no diagnostics relay
 };
@@ -54,6 +57,7 @@ private:
         QByteArray buffer;
         bool lockdown = false;    // switched to lockdownd (or a service) by Connect
         bool diagnostics = false; // the diagnostics relay rather than lockdownd
+        qint64 busyUntilMs = 0;   // a service answers one request after another
         bool listening = false;
     };
 
@@ -62,7 +66,7 @@ private:
     void handleMux(Connection& connection, quint32 tag, const QByteArray& xml);
     void handleLockdown(Connection& connection, const QByteArray& xml);
     void handleDiagnostics(Connection& connection, const QByteArray& xml);
-    void reply(Connection& connection, const QJsonObject& message);
+    void reply(Connection& connection, const QJsonObject& message, int extraMs = 0);
     void sendMux(Connection& connection, quint32 tag, const QJsonObject& message,
                  const QHash<QString, QByteArray>& data = {});
     void sendResult(Connection& connection, quint32 tag, int number);
@@ -73,6 +77,7 @@ private:
     IosProfile m_profile;
     QTcpServer m_server;
     QHash<QTcpSocket*, std::shared_ptr<Connection>> m_connections;
+    QElapsedTimer m_clock;
     bool m_plugged = true;
     bool m_hung = false;
     QString m_knownHostId; // the host the device trusts
