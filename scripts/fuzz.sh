@@ -8,7 +8,7 @@ seconds="${1:-20}"
 shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(fuzz_adb_framing fuzz_device_list fuzz_device_output
-                                     fuzz_sim_decoder fuzz_device_value)
+                                     fuzz_sim_decoder fuzz_device_value fuzz_ios_values)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DDEVICE_INFO_TESTS=OFF -DDEVICE_INFO_FUZZ=ON -DDEVICE_INFO_SANITIZE=address,undefined \
@@ -17,7 +17,7 @@ cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]}" >/dev/null
 
 seeds=build-fuzz/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds"/{fuzz_adb_framing,fuzz_device_list,fuzz_device_output,fuzz_sim_decoder,fuzz_device_value}
+mkdir -p "$seeds"/{fuzz_adb_framing,fuzz_device_list,fuzz_device_output,fuzz_sim_decoder,fuzz_device_value,fuzz_ios_values}
 printf 'OKAY0015emulator-5554\tdevice\n0000' >"$seeds/fuzz_adb_framing/okay"
 printf 'FAIL001adevice '"'"'nothere'"'"' not found' >"$seeds/fuzz_adb_framing/fail"
 printf 'tcp:[::1]:5037' >"$seeds/fuzz_adb_framing/spec"
@@ -36,6 +36,18 @@ printf 'CNXN\x01\x00\x00\x01\x00\x10\x00\x00\x06\x00\x00\x00\xa6\x01\x00\x00\xbc
     >"$seeds/fuzz_sim_decoder/cnxn"
 for v in 0 29 3599 5400 4294967295 -1 2147486400 " 42 " 1e3 abc; do
     printf '%s' "$v" >"$seeds/fuzz_device_value/$v"
+done
+
+# Each domain of the simulated iPhones, as lockdownd would send it.
+for f in tools/device_sim/profiles/*iphone*.json tools/device_sim/profiles/ipad*.json; do
+    python3 - "$f" "$seeds/fuzz_ios_values/$(basename "$f" .json)" <<'PY'
+import json, plistlib, sys
+profile = json.load(open(sys.argv[1]))
+for i, (name, values) in enumerate(profile["domains"].items()):
+    values = {k: v for k, v in values.items() if not str(v).startswith("data:")}
+    open(f"{sys.argv[2]}-{i}.xml", "wb").write(plistlib.dumps(values))
+    open(f"{sys.argv[2]}-{i}.bin", "wb").write(plistlib.dumps(values, fmt=plistlib.FMT_BINARY))
+PY
 done
 
 status=0

@@ -178,4 +178,19 @@ TEST(IosValues, DeeplyNestedAnswersAreCutNotFollowed) {
     EXPECT_LE(depth, 17);
 }
 
+// A binary plist can carry a NUL inside a key or a string, where libplist 2.2's getters
+// assert; a fuzzer found both.
+TEST(IosValues, KeysAndStringsWithANulInsideAreReadNotAsserted) {
+    const unsigned char bplist[] = {
+        'b', 'p', 'l', 'i', 's', 't', '0', '0', 0xD1, 1, 2, 0x53, 'a', 0, 'b', 0x53, 'c', 0,
+        'd', 8,   11,  15,  0,   0,   0,   0,   0,    0, 1, 1,    0,   0, 0,   0,    0,   0,
+        0,   3,   0,   0,   0,   0,   0,   0,   0,    0, 0, 0,    0,   0, 0,   0,    0,   19};
+    plist_t node = nullptr;
+    plist_from_bin(reinterpret_cast<const char*>(bplist), sizeof bplist, &node);
+    ASSERT_NE(node, nullptr);
+    const QVariantMap map = ios::toVariant(node).toMap();
+    plist_free(node);
+    EXPECT_EQ(map, (QVariantMap{{"a", "c"}}));
+}
+
 } // namespace

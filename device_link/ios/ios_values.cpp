@@ -3,9 +3,91 @@
 #include "device_link/device_facts.h"
 #include "device_link/device_value.h"
 
+#include <QDateTime>
+#include <QXmlStreamReader>
+
 #include <cmath>
 
 namespace ios {
+namespace {
+
+constexpr int kMaxDepth = 16;
+constexpr int kMaxItems = 4096;
+
+QVariant readValue(QXmlStreamReader& xml, int depth);
+
+// The reader stands on a container's start tag; reads up to its end tag.
+QVariant readContainer(QXmlStreamReader& xml, int depth, bool isDict) {
+    QVariantMap map;
+    QVariantList list;
+    QString key;
+    int items = 0;
+    while (xml.readNextStartElement()) {
+        if (isDict && xml.name() == QLatin1String("key")) {
+            key = xml.readElementText();
+            continue;
+        }
+        const QVariant value = readValue(xml, depth + 1);
+        if (++items > kMaxItems)
+            continue; // read past, not kept
+        if (isDict)
+            map.insert(key, value);
+        else
+            list.append(value);
+    }
+    return isDict ? QVariant(map) : QVariant(list);
+}
+
+QVariant readValue(QXmlStreamReader& xml, int depth) {
+    const auto name = xml.name();
+    if (name == QLatin1String("dict") || name == QLatin1String("array")) {
+        if (depth > kMaxDepth) {
+            xml.skipCurrentElement();
+            return QVariant();
+        }
+        return readContainer(xml, depth, name == QLatin1String("dict"));
+    }
+    if (name == QLatin1String("true") || name == QLatin1String("false")) {
+        const bool value = name == QLatin1String("true");
+        xml.skipCurrentElement();
+        return value;
+    }
+    const QString text = name == QLatin1String("string") || name == QLatin1String("integer") ||
+                                 name == QLatin1String("real") || name == QLatin1String("data") ||
+                                 name == QLatin1String("date")
+                             ? xml.readElementText(QXmlStreamReader::SkipChildElements)
+                             : (xml.skipCurrentElement(), QString());
+    if (name == QLatin1String("string"))
+        return text;
+    if (name == QLatin1String("integer")) {
+        bool ok = false;
+        const qlonglong value = text.trimmed().toLongLong(&ok);
+        if (ok)
+            return value;
+        const qulonglong unsignedValue = text.trimmed().toULongLong(&ok);
+        return ok ? QVariant(qlonglong(unsignedValue)) : QVariant();
+    }
+    if (name == QLatin1String("real")) {
+        bool ok = false;
+        const double value = text.trimmed().toDouble(&ok);
+        return ok ? QVariant(value) : QVariant();
+    }
+    if (name == QLatin1String("data"))
+        return QByteArray::fromBase64(text.toLatin1());
+    if (name == QLatin1String("date"))
+        return QDateTime::fromString(text.trimmed(), Qt::ISODate);
+    return QVariant();
+}
+
+} // namespace
+
+QVariant fromPlistXml(const QByteArray& xml) {
+    QXmlStreamReader reader(xml);
+    if (!reader.readNextStartElement() || reader.name() != QLatin1String("plist") ||
+        !reader.readNextStartElement())
+        return QVariant();
+    return readValue(reader, 0);
+}
 
 std::optional<double> number(const QVariant& value) {
     switch (value.typeId()) {

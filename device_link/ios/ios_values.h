@@ -26,6 +26,12 @@ struct Domains {
     QVariantMap batteryRegistry; // IORegistry "AppleSmartBattery"; empty where none
 };
 
+// A plist's XML as Qt values: dictionaries (QVariantMap) and arrays (QVariantList) nest to a
+// bounded depth and size, data becomes bytes, dates date-times, integers qlonglong (libplist
+// writes a negative one as its unsigned 64-bit pattern; it comes back negative). Anything
+// malformed ends the reading with what was read so far.
+QVariant fromPlistXml(const QByteArray& xml);
+
 // A number from a device value: integers, reals and numeric strings; nothing otherwise.
 std::optional<double> number(const QVariant& value);
 // A truth value: booleans, numbers (non-zero) and "true"/"false" strings; nothing otherwise.

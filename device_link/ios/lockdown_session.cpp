@@ -5,85 +5,14 @@
 #include <libimobiledevice/lockdown.h>
 #include <plist/plist.h>
 
-#include <QDateTime>
-
 #include <cstdlib>
-#include <limits>
 #include <memory>
 #include <thread>
 
 namespace ios {
 namespace {
 
-constexpr int kMaxDepth = 16;
-constexpr quint32 kMaxItems = 4096;
-constexpr uint64_t kMaxData = 1 << 20;
 const char* const kLabel = "device-info";
-
-QVariant convert(plist_t node, int depth) {
-    if (!node || depth > kMaxDepth)
-        return QVariant();
-    switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-        uint8_t value = 0;
-        plist_get_bool_val(node, &value);
-        return bool(value);
-    }
-    case PLIST_UINT: {
-        uint64_t value = 0;
-        plist_get_uint_val(node, &value);
-        // libplist 2.2 keeps every integer unsigned; the device's -1 arrives as 2^64 - 1.
-        if (value > uint64_t(std::numeric_limits<qint64>::max()))
-            return qlonglong(value);
-        return qulonglong(value);
-    }
-    case PLIST_REAL: {
-        double value = 0;
-        plist_get_real_val(node, &value);
-        return value;
-    }
-    case PLIST_STRING: {
-        char* value = nullptr;
-        plist_get_string_val(node, &value);
-        const QString text = QString::fromUtf8(value);
-        std::free(value);
-        return text;
-    }
-    case PLIST_DATA: {
-        char* value = nullptr;
-        uint64_t length = 0;
-        plist_get_data_val(node, &value, &length);
-        const QByteArray bytes(value, qsizetype(qMin(length, kMaxData)));
-        std::free(value);
-        return bytes;
-    }
-    case PLIST_ARRAY: {
-        QVariantList list;
-        const quint32 size = qMin(plist_array_get_size(node), kMaxItems);
-        for (quint32 i = 0; i < size; ++i)
-            list.append(convert(plist_array_get_item(node, i), depth + 1));
-        return list;
-    }
-    case PLIST_DICT: {
-        QVariantMap map;
-        plist_dict_iter it = nullptr;
-        plist_dict_new_iter(node, &it);
-        for (quint32 i = 0; it && i < kMaxItems; ++i) {
-            char* key = nullptr;
-            plist_t item = nullptr;
-            plist_dict_next_item(node, it, &key, &item);
-            if (!key)
-                break;
-            map.insert(QString::fromUtf8(key), convert(item, depth + 1));
-            std::free(key);
-        }
-        std::free(it);
-        return map;
-    }
-    default:
-        return QVariant();
-    }
-}
 
 ReadError fromLockdown(lockdownd_error_t error) {
     switch (error) {
@@ -121,7 +50,7 @@ QVariantMap domainValues(lockdownd_client_t client, const char* domain) {
     if (lockdownd_get_value(client, domain, nullptr, &raw) != LOCKDOWN_E_SUCCESS)
         return {};
     const std::unique_ptr<void, PlistFree> value(raw);
-    return convert(value.get(), 0).toMap();
+    return toVariant(value.get()).toMap();
 }
 
 struct RelayFree {
@@ -144,13 +73,22 @@ QVariantMap batteryRegistry(idevice_t device, lockdownd_service_descriptor_t ser
     plist_t result = nullptr;
     diagnostics_relay_query_ioregistry_entry(raw, "AppleSmartBattery", "", &result);
     const std::unique_ptr<void, PlistFree> owned(result);
-    return convert(owned.get(), 0).toMap().value(QStringLiteral("IORegistry")).toMap();
+    return toVariant(owned.get()).toMap().value(QStringLiteral("IORegistry")).toMap();
 }
 
 } // namespace
 
 QVariant toVariant(plist_t node) {
-    return convert(node, 0);
+    if (!node)
+        return QVariant();
+    // Through libplist's XML writer: its getters assert on a string or key with a NUL inside,
+    // which a binary plist can carry, where the writer stops at the NUL.
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(node, &xml, &length);
+    const QByteArray text(xml, qsizetype(length));
+    plist_to_xml_free(xml);
+    return fromPlistXml(text);
 }
 
 DeviceHandle::DeviceHandle(std::string udid) : m_udid(std::move(udid)) {}
@@ -185,7 +123,7 @@ void readDevice(DeviceHandle& handle, const std::function<void(Reading)>& delive
         lockdownd_client_new_with_handshake(device, &rawClient, kLabel);
     if (handshake != LOCKDOWN_E_SUCCESS) {
         reading.error = fromLockdown(handshake);
-        reading.detail = QString::number(int(handshake));
+        reading.detail = QStringLiteral("lockdown error %1").arg(int(handshake));
         return deliver(std::move(reading));
     }
     // Declared first so that it goes last: closing the session waits for the device.

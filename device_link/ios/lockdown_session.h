@@ -55,8 +55,7 @@ private:
 // is closed.
 void readDevice(DeviceHandle& handle, const std::function<void(Reading)>& deliver);
 
-// A plist as Qt values: dictionaries and arrays nest to a bounded depth and size, data becomes
-// bytes, integers stay integers (libplist keeps them unsigned; negative ones come back signed).
+// A plist as Qt values, as fromPlistXml gives them.
 QVariant toVariant(plist_t node);
 
 } // namespace ios
