@@ -52,4 +52,24 @@ double batteryFlag(bool present, bool charging, std::optional<double> percent) {
     return 1;
 }
 
+DeviceValue report(const std::optional<ByteCounts>& counts, DeviceValue& total,
+                   DeviceValue& remaining) {
+    if (!counts)
+        return DeviceValue(0.0);
+    total = counts->total;
+    remaining = counts->remaining;
+    return DeviceValue(1.0);
+}
+
+DeviceValue report(const std::optional<PowerStatus>& power, DeviceValue& flag, DeviceValue& percent,
+                   DeviceValue& lifeTime, DeviceValue& fullLifeTime) {
+    if (!power)
+        return DeviceValue(0.0);
+    flag = power->flag;
+    percent = power->percent;
+    lifeTime = power->lifeTime;
+    fullLifeTime = power->fullLifeTime;
+    return DeviceValue(1.0);
+}
+
 } // namespace device

@@ -3,6 +3,8 @@
 // the same charge read alike.
 #pragma once
 
+#include "device_link/device_value.h"
+
 #include <QString>
 #include <QStringView>
 #include <QtGlobal>
@@ -26,5 +28,26 @@ QString printable(QStringView text, qsizetype maxLength = 64);
 
 // What a power status gives for a time that the device does not know.
 inline constexpr double kUnknownTime = 4294967295.0;
+
+// A total and what remains of it, in bytes: physical memory, storage.
+struct ByteCounts {
+    double total = 0;
+    double remaining = 0;
+};
+
+// The four values of a power status, as the window's query gives them (times in seconds).
+struct PowerStatus {
+    double flag = 255;
+    double percent = 255;
+    double lifeTime = kUnknownTime;
+    double fullLifeTime = kUnknownTime;
+};
+
+// A query's answer from what a device gave: the values into the by-reference arguments and a
+// true flag, or a false flag and the arguments untouched when it gave nothing.
+DeviceValue report(const std::optional<ByteCounts>& counts, DeviceValue& total,
+                   DeviceValue& remaining);
+DeviceValue report(const std::optional<PowerStatus>& power, DeviceValue& flag, DeviceValue& percent,
+                   DeviceValue& lifeTime, DeviceValue& fullLifeTime);
 
 } // namespace device

@@ -108,7 +108,8 @@ TEST(IosStatusText, SaysWhereThingsStandAndWhatToDo) {
         {attached(ReadError::Denied), "told not to trust this computer: unplug it"},
         {attached(ReadError::InvalidHostId), "no longer trusts this computer"},
         {attached(ReadError::Ssl), "pairing record is broken (an SSL error)"},
-        {attached(ReadError::Other, "lockdown error -8"), "does not answer (lockdown error -8); trying again."},
+        {attached(ReadError::Other, "lockdown error -8"),
+         "does not answer (lockdown error -8); trying again."},
     };
     for (const auto& [state, says] : cases) {
         EXPECT_TRUE(ios::statusText(state).contains(QString::fromUtf8(says)))

@@ -35,7 +35,7 @@ TEST_P(IosStorage, TotalAndFree) {
     ASSERT_EQ(storage.has_value(), GetParam().shown.has_value());
     if (storage) {
         EXPECT_EQ(storage->total, GetParam().shown->first);
-        EXPECT_EQ(storage->free, GetParam().shown->second);
+        EXPECT_EQ(storage->remaining, GetParam().shown->second);
     }
 }
 
@@ -79,7 +79,7 @@ struct PowerCase {
     const char* name;
     const char* battery;
     const char* registry;
-    std::optional<ios::Power> shown;
+    std::optional<device::PowerStatus> shown;
     qint32 mains;
 };
 
@@ -106,33 +106,33 @@ INSTANTIATE_TEST_SUITE_P(
                                 "<key>BatteryCurrentCapacity</key><integer>81</integer>"
                                 "<key>BatteryIsCharging</key><false/><key>HasBattery</key><true/>"
                                 "<key>ExternalConnected</key><false/>",
-                                "", ios::Power{1, 81, kUnknown, kUnknown}, 0},
+                                "", device::PowerStatus{1, 81, kUnknown, kUnknown}, 0},
                       PowerCase{"charging, with registry times in minutes",
                                 "<key>BatteryCurrentCapacity</key><integer>40</integer>"
                                 "<key>BatteryIsCharging</key><true/><key>HasBattery</key><true/>"
                                 "<key>ExternalConnected</key><true/>",
                                 "<key>AvgTimeToEmpty</key><integer>65535</integer>"
                                 "<key>AvgTimeToFull</key><integer>95</integer>",
-                                ios::Power{8, 40, kUnknown, 5700}, 1},
+                                device::PowerStatus{8, 40, kUnknown, 5700}, 1},
                       PowerCase{"full on mains still says charging",
                                 "<key>BatteryCurrentCapacity</key><integer>100</integer>"
                                 "<key>BatteryIsCharging</key><true/><key>FullyCharged</key><true/>"
                                 "<key>ExternalConnected</key><true/>",
                                 "<key>AvgTimeToEmpty</key><integer>600</integer>",
-                                ios::Power{1, 100, 36000, kUnknown}, 1},
+                                device::PowerStatus{1, 100, 36000, kUnknown}, 1},
                       PowerCase{"low and critical",
                                 "<key>BatteryCurrentCapacity</key><integer>12</integer>", "",
-                                ios::Power{2, 12, kUnknown, kUnknown}, 255},
+                                device::PowerStatus{2, 12, kUnknown, kUnknown}, 255},
                       PowerCase{"absurd charge",
                                 "<key>BatteryCurrentCapacity</key><integer>180</integer>", "",
-                                ios::Power{255, 255, kUnknown, kUnknown}, 255},
+                                device::PowerStatus{255, 255, kUnknown, kUnknown}, 255},
                       PowerCase{"no battery", "<key>HasBattery</key><false/>", "",
-                                ios::Power{128, 255, kUnknown, kUnknown}, 255},
+                                device::PowerStatus{128, 255, kUnknown, kUnknown}, 255},
                       PowerCase{"strings and numbers for truth",
                                 "<key>BatteryCurrentCapacity</key><string>5</string>"
                                 "<key>BatteryIsCharging</key><integer>0</integer>"
                                 "<key>ExternalConnected</key><string>true</string>",
-                                "", ios::Power{4, 5, kUnknown, kUnknown}, 1},
+                                "", device::PowerStatus{4, 5, kUnknown, kUnknown}, 1},
                       PowerCase{"nothing of a battery", "<key>Other</key><integer>1</integer>", "",
                                 std::nullopt, 255}),
     [](const auto& info) { return std::to_string(info.index); });

@@ -203,7 +203,7 @@ void AdbLink::updateStatus() {
 void AdbLink::follow(const QString& serial) {
     m_state.followed = serial;
     m_announced = false;
-    m_answers.reset();
+    m_answers.clear();
     QString address = adb::networkSerialHost(serial);
     // A loopback host is a forwarded port (an emulator, a tunnel), not the device's address.
     if (adb::isLocalHost(address))
@@ -227,7 +227,7 @@ void AdbLink::follow(const QString& serial) {
 void AdbLink::unfollow() {
     m_state.followed.clear();
     m_connecting.reset();
-    m_answers.reset();
+    m_answers.clear();
 }
 
 void AdbLink::onFirstAnswers(const QString& serial, QString address, bool askAddress) {
@@ -246,7 +246,7 @@ void AdbLink::onFirstAnswers(const QString& serial, QString address, bool askAdd
             address = adb::parseIpv4Address(parts[0], parts[1]);
         }
     }
-    keepAnswers(std::move(results));
+    m_answers.keep(serial, std::move(results));
     m_announced = true;
     updateStatus();
     emit ConnectionEvent(EventConnected, QString());
@@ -254,27 +254,15 @@ void AdbLink::onFirstAnswers(const QString& serial, QString address, bool askAdd
         emit ConnectionEvent(EventAddress, address);
 }
 
-void AdbLink::keepAnswers(std::vector<adb::CommandResult> results) {
-    m_answers = Answers{m_state.followed, std::move(results), 0};
-    // They serve the run of queries under way; the next turn of the event loop drops them.
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation = ++m_answersGeneration] {
-            if (generation == m_answersGeneration)
-                m_answers.reset();
-        },
-        Qt::QueuedConnection);
-}
-
 QByteArray AdbLink::answer(const char* query, Asked asked, adb::command::Refresh command) {
     if (m_state.followed.isEmpty())
         throw DeviceLinkError("No device is connected.");
     // A query these answers already served begins the next refresh: fetch anew.
-    if (!m_answers || m_answers->serial != m_state.followed || (m_answers->asked & asked))
-        keepAnswers(
+    if (m_answers.stale(m_state.followed, asked))
+        m_answers.keep(
+            m_state.followed,
             adb::runDeviceCommands(m_server, m_state.followed, adb::command::RefreshSet, m_limits));
-    m_answers->asked |= asked;
-    const adb::CommandResult& result = m_answers->results[command];
+    const adb::CommandResult& result = m_answers.take(asked)[command];
     if (result.error)
         throw DeviceLinkError(QStringLiteral("%1 on %2: %3")
                                   .arg(QLatin1String(query), m_state.followed,
@@ -284,13 +272,9 @@ QByteArray AdbLink::answer(const char* query, Asked asked, adb::command::Refresh
 }
 
 DeviceValue AdbLink::GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) {
-    const auto counts = adb::parseMeminfo(
-        QString::fromUtf8(answer("GetMemoryStatus", AskedMemory, adb::command::MemoryAt)));
-    if (!counts)
-        return DeviceValue(0.0);
-    Total = counts->total;
-    Available = counts->remaining;
-    return DeviceValue(1.0);
+    return device::report(adb::parseMeminfo(QString::fromUtf8(
+                              answer("GetMemoryStatus", AskedMemory, adb::command::MemoryAt))),
+                          Total, Available);
 }
 
 DeviceValue AdbLink::GetStorageStatus(DeviceValue& Total, DeviceValue& Free) {
@@ -299,11 +283,7 @@ DeviceValue AdbLink::GetStorageStatus(DeviceValue& Total, DeviceValue& Free) {
     auto counts = adb::parseStatFs(parts[0]);
     if (!counts)
         counts = adb::parseDfK(parts[1]);
-    if (!counts)
-        return DeviceValue(0.0);
-    Total = counts->total;
-    Free = counts->remaining;
-    return DeviceValue(1.0);
+    return device::report(counts, Total, Free);
 }
 
 DeviceValue AdbLink::ProcessorType() {
@@ -317,14 +297,8 @@ DeviceValue AdbLink::GetPowerStatus(DeviceValue& BatteryFlag, DeviceValue& Batte
                                     DeviceValue& BatteryFullLifeTime) {
     const QStringList parts = adb::splitSections(
         QString::fromUtf8(answer("GetPowerStatus", AskedPower, adb::command::PowerAt)), 3);
-    const auto power = adb::parseBattery(parts[0], parts[1], parts[2]);
-    if (!power)
-        return DeviceValue(0.0);
-    BatteryFlag = power->flag;
-    BatteryLifePercent = power->percent;
-    BatteryLifeTime = power->lifeTime;
-    BatteryFullLifeTime = power->fullLifeTime;
-    return DeviceValue(1.0);
+    return device::report(adb::parseBattery(parts[0], parts[1], parts[2]), BatteryFlag,
+                          BatteryLifePercent, BatteryLifeTime, BatteryFullLifeTime);
 }
 
 DeviceValue AdbLink::ACLineStatus() {

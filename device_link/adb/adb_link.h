@@ -9,6 +9,7 @@
 #include "device_link/adb/link_status.h"
 #include "device_link/adb/server_stream.h"
 #include "device_link/kind_link.h"
+#include "device_link/refresh_answers.h"
 
 #include <QFutureWatcher>
 #include <QProcess>
@@ -84,15 +85,9 @@ private:
         AskedWidth = 64,
         AskedHeight = 128,
     };
-    struct Answers {
-        QString serial;
-        std::vector<adb::CommandResult> results; // by adb::command::Refresh
-        quint32 asked = 0;
-    };
     using AnswersWatcher = QFutureWatcher<std::vector<adb::CommandResult>>;
 
     QByteArray answer(const char* query, Asked asked, adb::command::Refresh command);
-    void keepAnswers(std::vector<adb::CommandResult> results);
     void onFirstAnswers(const QString& serial, QString address, bool askAddress);
     void unfollow();
     void setPhase(adb::ServerPhase phase, const QString& message = QString());
@@ -112,8 +107,7 @@ private:
     std::unique_ptr<QProcess> m_serverStart;
     bool m_announced = false; // code 0 raised for the followed device
     std::unique_ptr<AnswersWatcher> m_connecting;
-    std::optional<Answers> m_answers;
-    quint64 m_answersGeneration = 0;
+    RefreshAnswers<std::vector<adb::CommandResult>> m_answers{this}; // by adb::command::Refresh
     QSet<QString> m_notedNotReady; // "serial state" pairs already raised as code 1
     adb::LinkState m_state;
     QString m_statusText;

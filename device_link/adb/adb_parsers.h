@@ -3,6 +3,8 @@
 // and returns what it could read, or nothing.
 #pragma once
 
+#include "device_link/device_facts.h"
+
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -30,10 +32,7 @@ QStringList outputLines(QStringView text);
 // A command's output cut at lines reading "::", the marker our combined commands print.
 QStringList splitSections(QStringView text, int expected);
 
-struct ByteCounts {
-    double total = 0;
-    double remaining = 0;
-};
+using device::ByteCounts;
 
 // /proc/meminfo: MemTotal and MemAvailable in bytes; where MemAvailable is missing (kernels
 // before 3.14), MemFree + Buffers + Cached.
@@ -51,12 +50,7 @@ std::optional<ByteCounts> parseDfK(QStringView text);
 // the window knows; nothing known gives 0.
 qint32 processorCode(QStringView abi, QStringView machine);
 
-struct PowerStatus {
-    double flag = 255;
-    double percent = 255;
-    double lifeTime = 4294967295.0;
-    double fullLifeTime = 4294967295.0;
-};
+using device::PowerStatus;
 
 // "dumpsys battery" plus the power-supply time_to_empty_now and time_to_full_now values.
 std::optional<PowerStatus> parseBattery(QStringView dumpsys, QStringView timeToEmpty,

@@ -155,7 +155,7 @@ void IosLink::consider() {
                 continue;
             m_state.followed = d.udid;
             m_announced = false;
-            m_answers.reset();
+            m_answers.clear();
             ++m_readGeneration;
             // Read in full before code 0, so that its refresh does not wait on the device.
             m_handle = std::make_shared<ios::DeviceHandle>(d.udid.toStdString());
@@ -231,7 +231,7 @@ void IosLink::finishRead(const ios::Reading& reading) {
         return;
     }
     m_state.followedName = ios::deviceName(reading.domains.general);
-    keepAnswers(reading.domains);
+    m_answers.keep(m_state.followed, reading.domains);
     m_announced = true;
     updateStatus();
     emit ConnectionEvent(EventConnected, QString());
@@ -242,7 +242,7 @@ void IosLink::unfollow() {
     m_state.followed.clear();
     m_state.followedName.clear();
     m_announced = false;
-    m_answers.reset();
+    m_answers.clear();
     m_connecting = {};
     ++m_readGeneration;
     m_readDeadline.stop();
@@ -258,24 +258,12 @@ void IosLink::updateStatus() {
     emit statusChanged(text);
 }
 
-void IosLink::keepAnswers(ios::Domains domains) {
-    m_answers = Answers{m_state.followed, std::move(domains), 0};
-    // They serve the run of queries under way; the next turn of the event loop drops them.
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation = ++m_answersGeneration] {
-            if (generation == m_answersGeneration)
-                m_answers.reset();
-        },
-        Qt::QueuedConnection);
-}
-
 const ios::Domains& IosLink::answer(const char* query, Asked asked) {
     if (!m_announced)
         throw DeviceLinkError("No device is connected.");
     const QString udid = m_state.followed;
     // A query these answers already served begins the next refresh: one session for it.
-    if (!m_answers || m_answers->udid != udid || (m_answers->asked & asked)) {
+    if (m_answers.stale(udid, asked)) {
         const std::shared_future<ios::Reading> future = launch(false);
         const auto fail = [&](const QString& why) {
             return DeviceLinkError(
@@ -292,10 +280,9 @@ const ios::Domains& IosLink::answer(const char* query, Asked asked) {
         }
         if (reading.error != ios::ReadError::None)
             throw fail(ios::remedy(ios::AttachedDevice{udid, reading.error, reading.detail}));
-        keepAnswers(std::move(reading.domains));
+        m_answers.keep(udid, std::move(reading.domains));
     }
-    m_answers->asked |= asked;
-    return m_answers->domains;
+    return m_answers.take(asked);
 }
 
 DeviceValue IosLink::GetMemoryStatus(DeviceValue&, DeviceValue&) {
@@ -306,12 +293,7 @@ DeviceValue IosLink::GetMemoryStatus(DeviceValue&, DeviceValue&) {
 }
 
 DeviceValue IosLink::GetStorageStatus(DeviceValue& Total, DeviceValue& Free) {
-    const auto storage = ios::storage(answer("GetStorageStatus", AskedStorage).disk);
-    if (!storage)
-        return DeviceValue(0.0);
-    Total = storage->total;
-    Free = storage->free;
-    return DeviceValue(1.0);
+    return device::report(ios::storage(answer("GetStorageStatus", AskedStorage).disk), Total, Free);
 }
 
 DeviceValue IosLink::ProcessorType() {
@@ -322,14 +304,8 @@ DeviceValue IosLink::GetPowerStatus(DeviceValue& BatteryFlag, DeviceValue& Batte
                                     DeviceValue& BatteryLifeTime,
                                     DeviceValue& BatteryFullLifeTime) {
     const ios::Domains& domains = answer("GetPowerStatus", AskedPower);
-    const auto power = ios::power(domains.battery, domains.batteryRegistry);
-    if (!power)
-        return DeviceValue(0.0);
-    BatteryFlag = power->flag;
-    BatteryLifePercent = power->percent;
-    BatteryLifeTime = power->lifeTime;
-    BatteryFullLifeTime = power->fullLifeTime;
-    return DeviceValue(1.0);
+    return device::report(ios::power(domains.battery, domains.batteryRegistry), BatteryFlag,
+                          BatteryLifePercent, BatteryLifeTime, BatteryFullLifeTime);
 }
 
 DeviceValue IosLink::ACLineStatus() {

@@ -6,6 +6,7 @@
 
 #include "device_link/ios/ios_status.h"
 #include "device_link/kind_link.h"
+#include "device_link/refresh_answers.h"
 
 #include <QTimer>
 
@@ -55,11 +56,6 @@ private:
         AskedWidth = 32,
         AskedHeight = 64,
     };
-    struct Answers {
-        QString udid;
-        ios::Domains domains;
-        quint32 asked = 0;
-    };
 
     // Reads the followed device on a thread of its own; NOTIFY: onReadDone follows.
     std::shared_future<ios::Reading> launch(bool notify);
@@ -70,7 +66,6 @@ private:
     void unfollow();
     ios::AttachedDevice* attached(const QString& udid);
     const ios::Domains& answer(const char* query, Asked asked);
-    void keepAnswers(ios::Domains domains);
     void updateStatus();
 
     quint64 m_id;
@@ -83,6 +78,5 @@ private:
     std::shared_future<ios::Reading> m_connecting;
     QTimer m_readDeadline;
     QTimer m_retry;
-    std::optional<Answers> m_answers;
-    quint64 m_answersGeneration = 0;
+    RefreshAnswers<ios::Domains> m_answers{this};
 };

@@ -133,7 +133,7 @@ QString deviceName(const QVariantMap& general) {
     return name.typeId() == QMetaType::QString ? name.toString() : QString();
 }
 
-std::optional<Storage> storage(const QVariantMap& disk) {
+std::optional<device::ByteCounts> storage(const QVariantMap& disk) {
     const auto total = number(disk.value(QStringLiteral("TotalDataCapacity")));
     auto free = number(disk.value(QStringLiteral("AmountDataAvailable")));
     if (!free)
@@ -141,10 +141,10 @@ std::optional<Storage> storage(const QVariantMap& disk) {
     // A capacity of nothing, or more free than there is, is no reading at all.
     if (!total || !free || *total <= 0 || *free < 0 || *free > *total)
         return std::nullopt;
-    return Storage{*total, *free};
+    return device::ByteCounts{*total, *free};
 }
 
-std::optional<Power> power(const QVariantMap& battery, const QVariantMap& registry) {
+std::optional<device::PowerStatus> power(const QVariantMap& battery, const QVariantMap& registry) {
     const auto hasBattery = truth(battery.value(QStringLiteral("HasBattery")));
     auto percent = number(battery.value(QStringLiteral("BatteryCurrentCapacity")));
     const auto charging = truth(battery.value(QStringLiteral("BatteryIsCharging")));
@@ -154,7 +154,7 @@ std::optional<Power> power(const QVariantMap& battery, const QVariantMap& regist
     if (percent && (*percent < 0 || *percent > 100))
         percent.reset();
 
-    Power out;
+    device::PowerStatus out;
     // A full battery on mains is no longer charging, whatever the flag still says.
     const bool isCharging = charging.value_or(false) && !full.value_or(false);
     out.flag = device::batteryFlag(hasBattery.value_or(true), isCharging, percent);

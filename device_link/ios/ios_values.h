@@ -3,6 +3,8 @@
 // were expected, and the other way round) and returns the window's values, or nothing.
 #pragma once
 
+#include "device_link/device_facts.h"
+
 #include <QSize>
 #include <QString>
 #include <QVariantMap>
@@ -40,23 +42,13 @@ std::optional<bool> truth(const QVariant& value);
 // DeviceName; empty when the device names none.
 QString deviceName(const QVariantMap& general);
 
-struct Storage {
-    double total = 0;
-    double free = 0;
-};
 // TotalDataCapacity and AmountDataAvailable (TotalDataAvailable only where that is missing:
 // on iOS 17 it counts purgeable space and stands far above what is free).
-std::optional<Storage> storage(const QVariantMap& disk);
+std::optional<device::ByteCounts> storage(const QVariantMap& disk);
 
-struct Power {
-    double flag = 255;
-    double percent = 255;
-    double lifeTime = 0; // seconds
-    double fullLifeTime = 0;
-};
 // The battery domain, with times from the battery registry where it gives them (minutes,
 // 65535 for none); nothing when the domain says nothing of a battery.
-std::optional<Power> power(const QVariantMap& battery, const QVariantMap& registry);
+std::optional<device::PowerStatus> power(const QVariantMap& battery, const QVariantMap& registry);
 
 // ExternalConnected: 1 on mains, 0 not, 255 unknown.
 qint32 mainsStatus(const QVariantMap& battery);

@@ -169,15 +169,22 @@ QByteArray DeviceProfile::banner() const {
            ";ro.product.device=" + device.toUtf8() + ";features=cmd";
 }
 
-std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* error) {
+std::optional<QJsonObject> jsonObject(const QByteArray& json, QString* error) {
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
     if (!doc.isObject()) {
         if (error)
-            *error = parseError.errorString();
+            *error = doc.isNull() ? parseError.errorString() : QStringLiteral("not an object");
         return std::nullopt;
     }
-    const QJsonObject o = doc.object();
+    return doc.object();
+}
+
+std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* error) {
+    const auto object = jsonObject(json, error);
+    if (!object)
+        return std::nullopt;
+    const QJsonObject& o = *object;
     DeviceProfile p;
     p.product = o.value("product").toString();
     p.model = o.value("model").toString();

@@ -56,6 +56,9 @@ struct DeviceProfile {
     QByteArray banner() const;
 };
 
+// A JSON document that must be an object; nullopt with a reason in error otherwise.
+std::optional<QJsonObject> jsonObject(const QByteArray& json, QString* error);
+
 // Reads a profile; nullopt with a reason in error when it is not one.
 std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* error = nullptr);
 

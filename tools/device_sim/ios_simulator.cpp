@@ -1,5 +1,8 @@
 #include "ios_simulator.h"
 
+#include "connections.h"
+#include "device_profile.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpSocket>
@@ -98,14 +101,10 @@ Plist parse(const QByteArray& bytes) {
 } // namespace
 
 std::optional<IosProfile> iosProfileFromJson(const QByteArray& json, QString* error) {
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
-    if (!doc.isObject()) {
-        if (error)
-            *error = parseError.errorString();
+    const auto object = jsonObject(json, error);
+    if (!object)
         return std::nullopt;
-    }
-    const QJsonObject o = doc.object();
+    const QJsonObject& o = *object;
     IosProfile profile;
     profile.udid = o.value(QStringLiteral("udid")).toString();
     profile.trust = o.value(QStringLiteral("trust")).toString(profile.trust);
@@ -230,16 +229,8 @@ QString IosSimulator::control(const QString& line) {
 }
 
 void IosSimulator::onNewConnection() {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        auto connection = std::make_shared<Connection>();
-        connection->socket = socket;
-        m_connections.insert(socket, connection);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_connections.remove(socket);
-            socket->deleteLater();
-        });
-    }
+    while (QTcpSocket* socket = m_server.nextPendingConnection())
+        track(socket, m_connections, this, [this](QTcpSocket* s) { onReadyRead(s); });
 }
 
 void IosSimulator::onReadyRead(QTcpSocket* socket) {

@@ -1,5 +1,7 @@
 #include "simulator.h"
 
+#include "connections.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
@@ -29,15 +31,7 @@ void Simulator::onNewConnection() {
             socket->deleteLater();
             continue;
         }
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        auto connection = std::make_shared<Connection>();
-        connection->socket = socket;
-        m_connections.insert(socket, connection);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_connections.remove(socket);
-            socket->deleteLater();
-        });
+        track(socket, m_connections, this, [this](QTcpSocket* s) { onReadyRead(s); });
     }
 }
 
