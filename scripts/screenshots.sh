@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Writes screenshots of the real window under Xvfb into docs/: the not-connected look, a
 # connected look from a scripted link, and the connected look through a private adb server
-# and a simulated phone (the demo's path).
+# and a simulated phone (the demo's path), and through a simulated usbmuxd with an iPhone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh >/dev/null
@@ -10,4 +10,7 @@ shoot docs
 . scripts/private-adb.sh
 private_adb_start current_phone
 shoot --adb "$ADB_SERVER_SOCKET" docs
-echo "wrote docs/not-connected.png docs/connected-sample.png docs/connected.png"
+private_device current_iphone
+shoot --iphone docs
+echo "wrote docs/not-connected.png docs/connected-sample.png docs/connected.png" \
+    "docs/connected-iphone.png"

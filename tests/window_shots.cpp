@@ -3,7 +3,10 @@
 //                                    scripted link
 //   window-shots --adb SPEC FOLDER   connected through the adb server at SPEC, once the
 //                                    device's address is shown
+//   window-shots --iphone FOLDER     connected to the iPhone that usbmuxd (as
+//                                    USBMUXD_SOCKET_ADDRESS says) reports, once it is named
 #include "device_link/adb/adb_link.h"
+#include "device_link/ios/ios_link.h"
 #include "display/form1.h"
 #include "scripted_link.h"
 
@@ -29,27 +32,37 @@ bool shoot(Form1& form, const QString& path) {
 
 } // namespace
 
-int shootThroughAdb(const QString& spec, const QDir& out) {
-    Form1 form(std::make_unique<AdbLink>(spec));
+// Shoots the window on LINK once SHOWN holds.
+template <typename Shown>
+int shootConnected(std::unique_ptr<Pelorin> link, Shown shown, const QString& path) {
+    Form1 form(std::move(link));
     form.show();
-    auto* address = form.findChild<QLabel*>(QStringLiteral("IPAddrLabel"));
     const QDeadlineTimer deadline(20000);
-    while (address->text().isEmpty() && !deadline.hasExpired())
+    while (!shown(form) && !deadline.hasExpired())
         QTest::qWait(50);
-    if (address->text().isEmpty()) {
-        std::fprintf(stderr, "window-shots: no device connected through %s\n", qPrintable(spec));
+    if (!shown(form)) {
+        std::fprintf(stderr, "window-shots: no device connected for %s\n", qPrintable(path));
         return 1;
     }
-    return shoot(form, out.filePath("connected.png")) ? 0 : 1;
+    return shoot(form, path) ? 0 : 1;
 }
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     if (argc == 4 && QByteArray(argv[1]) == "--adb")
-        return shootThroughAdb(QString::fromLocal8Bit(argv[2]),
-                               QDir(QString::fromLocal8Bit(argv[3])));
+        return shootConnected(
+            std::make_unique<AdbLink>(QString::fromLocal8Bit(argv[2])),
+            [](Form1& form) {
+                return !form.findChild<QLabel*>(QStringLiteral("IPAddrLabel"))->text().isEmpty();
+            },
+            QDir(QString::fromLocal8Bit(argv[3])).filePath("connected.png"));
+    if (argc == 3 && QByteArray(argv[1]) == "--iphone")
+        return shootConnected(
+            std::make_unique<IosLink>(),
+            [](Form1& form) { return form.windowTitle().endsWith(u')'); },
+            QDir(QString::fromLocal8Bit(argv[2])).filePath("connected-iphone.png"));
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s [--adb SOCKET_SPEC] FOLDER\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--adb SOCKET_SPEC | --iphone] FOLDER\n", argv[0]);
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
