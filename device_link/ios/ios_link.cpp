@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QHash>
 #include <QPointer>
+#include <QSet>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdio>
@@ -32,16 +34,21 @@ public:
     quint64 attach(IosLink* link) {
         const quint64 id = m_next++;
         m_links.insert(id, link);
-        if (m_links.size() == 1)
+        if (m_links.size() == 1) {
             idevice_event_subscribe(&EventHub::onEvent, this);
+            m_check.start();
+        }
         return id;
     }
 
     void detach(quint64 id) {
         m_links.remove(id);
         // Never from inside the callback: this runs on the window's thread.
-        if (m_links.isEmpty())
+        if (m_links.isEmpty()) {
+            m_check.stop();
             idevice_event_unsubscribe();
+            m_heard.clear();
+        }
     }
 
     // From any thread: runs WORK on the window's thread if link ID is still there.
@@ -56,16 +63,62 @@ public:
     }
 
 private:
+    EventHub() {
+        m_check.setInterval(2000);
+        m_check.setTimerType(Qt::CoarseTimer);
+        connect(&m_check, &QTimer::timeout, this, &EventHub::check);
+    }
+
+    // usbmuxd often starts after the subscription (udev starts it when a device is plugged in),
+    // and the library does not always reach it then. A slow check lists the devices on a
+    // connection of its own; one that no event reported means the subscription went deaf, and
+    // it is made anew, which reports every device again.
+    void check() {
+        if (m_checking)
+            return;
+        m_checking = true;
+        std::thread([this] {
+            QSet<QString> listed;
+            idevice_info_t* list = nullptr;
+            int count = 0;
+            if (idevice_get_device_list_extended(&list, &count) == IDEVICE_E_SUCCESS) {
+                for (int i = 0; i < count; ++i) {
+                    if (list[i]->conn_type == CONNECTION_USBMUXD && list[i]->udid)
+                        listed.insert(udidText(list[i]->udid));
+                }
+                idevice_device_list_extended_free(list);
+            }
+            QMetaObject::invokeMethod(
+                this,
+                [this, listed]() mutable {
+                    m_checking = false;
+                    if (m_links.isEmpty() || listed.subtract(m_heard).isEmpty())
+                        return;
+                    idevice_event_unsubscribe();
+                    idevice_event_subscribe(&EventHub::onEvent, this);
+                },
+                Qt::QueuedConnection);
+        }).detach();
+    }
+
+    static QString udidText(const char* udid) {
+        return device::printable(QString::fromUtf8(udid), 128);
+    }
+
     static void onEvent(const idevice_event_t* event, void* userData) {
         // Devices on the network come with no trust of their own to explain: USB only.
         if (!event || !event->udid || event->conn_type != CONNECTION_USBMUXD)
             return;
         auto* hub = static_cast<EventHub*>(userData);
         const int type = int(event->event);
-        const QString udid = device::printable(QString::fromUtf8(event->udid), 128);
+        const QString udid = udidText(event->udid);
         QMetaObject::invokeMethod(
             hub,
             [hub, type, udid] {
+                if (type == IDEVICE_DEVICE_ADD)
+                    hub->m_heard.insert(udid);
+                else if (type == IDEVICE_DEVICE_REMOVE)
+                    hub->m_heard.remove(udid);
                 for (const quint64 id : hub->m_links.keys()) {
                     if (IosLink* link = hub->m_links.value(id))
                         link->onDeviceEvent(type, udid);
@@ -76,6 +129,9 @@ private:
 
     QHash<quint64, IosLink*> m_links;
     quint64 m_next = 1;
+    QSet<QString> m_heard; // attached, as the events tell
+    QTimer m_check;
+    bool m_checking = false;
 };
 
 bool retryable(ios::ReadError error) {

@@ -11,9 +11,6 @@
 #include <csignal>
 #include <sys/prctl.h>
 
-namespace {
-
-// A free loopback port outside 5555 to 5585, where adb servers look for emulators.
 quint16 freePort() {
     for (;;) {
         QTcpServer probe;
@@ -24,6 +21,8 @@ quint16 freePort() {
             return port;
     }
 }
+
+namespace {
 
 // Children die with the test: a test killed at its timeout must not leave a server or a device
 // behind, holding CTest's output pipe open so that CTest waits for ever.
@@ -55,10 +54,10 @@ long residentKiB(const QString& statusFile) {
     return -1;
 }
 
-SimulatorProcess::SimulatorProcess(const QString& program, const QString& profile) {
+SimulatorProcess::SimulatorProcess(const QString& program, const QString& profile, quint16 port) {
     dieWithParent(m_process);
     m_process.setProgram(program);
-    m_process.setArguments({profile});
+    m_process.setArguments({profile, QString::number(port)});
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start();
     QByteArray line;
@@ -144,18 +143,19 @@ SimulatorProcess* AdbHarness::startSimulator(const QString& profileName) {
     return started && connect(*started) ? started : nullptr;
 }
 
-SimulatorProcess* AdbHarness::startIphone(const QString& profileName) {
-    SimulatorProcess* started = startProcess(profileName);
+SimulatorProcess* AdbHarness::startIphone(const QString& profileName, quint16 port) {
+    SimulatorProcess* started = startProcess(profileName, port);
     if (started)
         qputenv("USBMUXD_SOCKET_ADDRESS", started->usbmuxdAddress().toUtf8());
     return started;
 }
 
-SimulatorProcess* AdbHarness::startProcess(const QString& profileName) {
+SimulatorProcess* AdbHarness::startProcess(const QString& profileName, quint16 port) {
     auto simulator = std::make_unique<SimulatorProcess>(
         QStringLiteral(DEVICE_SIM_EXE),
         QStringLiteral(DEVICE_INFO_SOURCE_DIR "/tools/device_sim/profiles/") + profileName +
-            QStringLiteral(".json"));
+            QStringLiteral(".json"),
+        port);
     if (!simulator->isRunning()) {
         m_error = QStringLiteral("the simulator did not start");
         return nullptr;

@@ -11,12 +11,15 @@
 #include <memory>
 #include <vector>
 
+// A free loopback port outside 5555 to 5585, where adb servers look for emulators.
+quint16 freePort();
+
 // Resident memory from a /proc status file, in KiB; -1 when it cannot be read.
 long residentKiB(const QString& statusFile = QStringLiteral("/proc/self/status"));
 
 class SimulatorProcess {
 public:
-    SimulatorProcess(const QString& program, const QString& profile);
+    SimulatorProcess(const QString& program, const QString& profile, quint16 port = 0);
     ~SimulatorProcess();
 
     bool isRunning() const;
@@ -49,7 +52,7 @@ public:
     SimulatorProcess* startSimulator(const QString& profileName);
     // Starts a simulated iPhone (usbmuxd with the device behind it) and points libusbmuxd at
     // it, for links made after this.
-    SimulatorProcess* startIphone(const QString& profileName);
+    SimulatorProcess* startIphone(const QString& profileName, quint16 port = 0);
     // Has the server connect to a running simulator again (after a server restart), or let
     // it go.
     bool connect(const SimulatorProcess& simulator);
@@ -62,7 +65,7 @@ public:
     QString devices();
 
 private:
-    SimulatorProcess* startProcess(const QString& profileName);
+    SimulatorProcess* startProcess(const QString& profileName, quint16 port = 0);
 
     QTemporaryDir m_home;
     std::unique_ptr<QProcess> m_server;

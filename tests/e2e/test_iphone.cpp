@@ -144,6 +144,17 @@ INSTANTIATE_TEST_SUITE_P(States, UntrustingIphones,
                                            Untrusting{"forgotten_iphone", "no longer trusts"},
                                            Untrusting{"broken_record_iphone", "SSL error"}));
 
+// udev starts usbmuxd only when a device is plugged in, after the window subscribed.
+TEST_F(IphoneEndToEnd, UsbmuxdThatStartsAfterTheWindowIsFoundByTheSlowCheck) {
+    const quint16 port = freePort();
+    qputenv("USBMUXD_SOCKET_ADDRESS", QByteArray("127.0.0.1:") + QByteArray::number(port));
+    openBoth();
+    QTest::qWait(300); // the subscription finds no usbmuxd
+    ASSERT_NE(harness.startIphone("current_iphone", port), nullptr)
+        << harness.error().toStdString();
+    EXPECT_TRUE(showsTitle("Device Info (Ana's iPhone)"));
+}
+
 TEST_F(IphoneEndToEnd, UnpluggedIphoneClearsTheWindowAndPluggedInAgainFillsIt) {
     SimulatorProcess* phone = startIphone("current_iphone");
     ASSERT_NE(phone, nullptr);
