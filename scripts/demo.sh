@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Try Device Info without a device: a private adb server, a simulated device, and the window
-# connected to it. Closing the window stops the rest. Another device: demo.sh older_phone;
+# connected to it. Closing the window stops the rest. Another device: demo.sh older_phone,
+# old_tablet (Android 4.1);
 # an iPhone: demo.sh iphone (or any iPhone profile: untrusted_iphone, ipad_on_mains); one
 # device of each kind: demo.sh both.
 set -euo pipefail

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 using namespace adb;
@@ -146,6 +148,76 @@ TEST(Mains, AnyPoweredLineCounts) {
     EXPECT_EQ(parseMainsStatus(fixture("dumpsys_battery_tablet_no_battery.txt")), 1);
     EXPECT_EQ(parseMainsStatus(u"Can't find service: battery\n"), 255);
     EXPECT_EQ(parseMainsStatus(u"  AC powered: maybe\n"), 255);
+}
+
+struct StorageCase {
+    const char* name;
+    QString output; // the storage command's whole output
+    std::optional<std::pair<double, double>> counts;
+};
+
+class StorageFallbacks : public ::testing::TestWithParam<StorageCase> {};
+
+TEST_P(StorageFallbacks, ExactSourcesFirstThenRoundedSizes) {
+    const auto counts = parseStorage(GetParam().output);
+    ASSERT_EQ(counts.has_value(), GetParam().counts.has_value());
+    if (counts) {
+        EXPECT_EQ(counts->total, GetParam().counts->first);
+        EXPECT_EQ(counts->remaining, GetParam().counts->second);
+    }
+}
+
+const double G = 1024.0 * 1024 * 1024, M = 1024.0 * 1024;
+
+INSTANTIATE_TEST_SUITE_P(
+    OldDevices, StorageFallbacks,
+    ::testing::Values(
+        StorageCase{"statFsWinsAndNothingElseRan", fixture("stat_f_data.txt"),
+                    std::pair{4096.0 * 28672000, 4096.0 * 17301504}},
+        // Toolbox df, CRLF, denied rows, a shifted long mount; diskstats exact in KiB.
+        StorageCase{"diskstatsOverRoundedSizes",
+                    "::\r\n" + fixture("df_toolbox_android4_crlf.txt") + "::\r\n" +
+                        fixture("diskstats_android4_crlf.txt"),
+                    std::pair{2064208.0 * 1024, 1123448.0 * 1024}},
+        StorageCase{"roundedSizesWithoutDiskstats",
+                    "::\r\n" + fixture("df_toolbox_android4_crlf.txt") + "::\r\n",
+                    std::pair{std::round(2.3 * G), std::round(1.1 * G)}},
+        StorageCase{"wholeNumbersAndNoDataRow",
+                    "::\n" + fixture("df_toolbox_whole_numbers_no_data.txt"),
+                    std::pair{492 * M, 200 * M}},
+        StorageCase{"android2ExactKilobytes", "::\n" + fixture("df_toolbox_android2.txt"),
+                    std::pair{1523712.0 * 1024, 311280.0 * 1024}},
+        StorageCase{"modernDfBeforeDiskstats",
+                    "::\n" + fixture("df_k_android14.txt") + "::\n" +
+                        fixture("diskstats_android4_crlf.txt"),
+                    std::pair{114687104.0 * 1024, 71343160.0 * 1024}},
+        StorageCase{"deniedEverywhere",
+                    "::\n/data: Permission denied\n/: Permission denied\n::\nCan't find "
+                    "service: diskstats\n",
+                    std::nullopt},
+        StorageCase{"moreFreeThanThereIs", "::\n/data 1.0G 0.0K 2.0G 4096\n/ 1.0M 0.5M 0.5M 4096",
+                    std::pair{M, 0.5 * M}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Storage, RoundedSizesStandForTheirBytes) {
+    EXPECT_EQ(parseRoundedSize(u"2.3G"), std::round(2.3 * G));
+    EXPECT_EQ(parseRoundedSize(u"919.5M"), std::round(919.5 * M));
+    EXPECT_EQ(parseRoundedSize(u"56G"), 56 * G);
+    EXPECT_EQ(parseRoundedSize(u"0.0K"), 0.0);
+    EXPECT_EQ(parseRoundedSize(u"1.5T"), 1.5 * 1024 * G);
+    for (const char16_t* junk : {u"2.3", u"G", u"-1.0G", u"2,3G", u"1.2.3M", u"4096"})
+        EXPECT_FALSE(parseRoundedSize(junk)) << QString::fromUtf16(junk).toStdString();
+}
+
+TEST(Screen, DumpsysWindowBeforeWmSize) {
+    // Android 4.1 with "am display-size": the override (base) wins over the panel (init).
+    EXPECT_EQ(parseScreen("::\r\n" + fixture("dumpsys_window_android41_override_crlf.txt")),
+              QSize(600, 960));
+    EXPECT_EQ(parseScreen("::\n" + fixture("dumpsys_window_android23.txt")), QSize(480, 800));
+    EXPECT_EQ(parseScreen(u"::\n  init=720x1280 cur=1280x720 app=1280x672\n"), QSize(720, 1280));
+    EXPECT_EQ(parseScreen(fixture("wm_size_override.txt")), QSize(720, 1600));
+    EXPECT_FALSE(parseScreen(u"::\nCan't find service: window\n").isValid());
+    EXPECT_FALSE(parseScreen(u"::\n  preinit=720x1280\n").isValid());
 }
 
 TEST(WmSize, OverrideOverPhysical) {

@@ -81,6 +81,8 @@ TEST(SimShell, ProfilesReadBackThroughTheLinksParsers) {
          QSize(1080, 1800), "Kitchen tablet", "192.168.1.51"},
         {"no_network", 2030812.0 * 1024, 1320544.0 * 1024, 1558521.0 * 4096, 1, 1,
          QSize(1080, 2400), "sdk_gphone64_x86_64", ""},
+        {"old_tablet", 1012624.0 * 1024, (164932.0 + 18768 + 315204) * 1024, 3508185.0 * 4096, 8, 1,
+         QSize(800, 1280), "Nexus 7", "192.168.0.17"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.profile);
@@ -92,9 +94,7 @@ TEST(SimShell, ProfilesReadBackThroughTheLinksParsers) {
         ASSERT_TRUE(memory);
         EXPECT_EQ(memory->total, c.memTotal);
         EXPECT_EQ(memory->remaining, c.memAvailable);
-        const QStringList storage = adb::splitSections(run(adb::command::Storage), 2);
-        const auto counts =
-            adb::parseStatFs(storage[0]) ? adb::parseStatFs(storage[0]) : adb::parseDfK(storage[1]);
+        const auto counts = adb::parseStorage(run(adb::command::Storage));
         ASSERT_TRUE(counts);
         EXPECT_EQ(counts->total, c.storageTotal);
         const QStringList power = adb::splitSections(run(adb::command::Power), 3);
@@ -102,12 +102,26 @@ TEST(SimShell, ProfilesReadBackThroughTheLinksParsers) {
         ASSERT_TRUE(battery);
         EXPECT_EQ(battery->flag, c.batteryFlag);
         EXPECT_EQ(adb::parseMainsStatus(power[0]), c.mains);
-        EXPECT_EQ(adb::parseWmSize(run(adb::command::Screen)), c.screen);
+        EXPECT_EQ(adb::parseScreen(run(adb::command::Screen)), c.screen);
         const QStringList name = adb::splitSections(run(adb::command::Name), 2);
         EXPECT_EQ(adb::parseDeviceName(name[0], name[1]), c.name);
         const QStringList address = adb::splitSections(run(adb::command::Address), 2);
         EXPECT_EQ(adb::parseIpv4Address(address[0], address[1]), c.address);
     }
+}
+
+// A fallback runs only where what it stands in for failed: a current phone runs stat -f and wm
+// size alone.
+TEST(SimShell, FallbacksRunOnlyWhereTheFirstCommandFails) {
+    const DeviceProfile phone = profile("current_phone");
+    const DeviceProfile old = profile("old_tablet");
+    for (const QByteArray& command : {adb::command::Storage, adb::command::Screen}) {
+        EXPECT_FALSE(runShell(phone, command).contains("::")) << command.constData();
+        EXPECT_TRUE(runShell(old, command).contains("::\r\n")) << command.constData();
+    }
+    EXPECT_TRUE(
+        runShell(old, adb::command::Storage).contains("Data-Free: 8845324K / 14032740K total"));
+    EXPECT_TRUE(runShell(old, adb::command::Screen).contains("init=800x1280"));
 }
 
 TEST(SimShell, SettingsChangeWhatTheDeviceReports) {

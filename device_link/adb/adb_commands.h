@@ -13,13 +13,18 @@ namespace adb::command {
 inline const QByteArray Name =
     "settings get global device_name 2>/dev/null; echo ::; getprop ro.product.model";
 inline const QByteArray Memory = "cat /proc/meminfo";
+// Devices without toybox's stat -f (Android 5 and earlier) fall back to df, and dumpsys
+// diskstats for the old toolbox df that prints rounded sizes; a device with stat -f runs nothing
+// more.
 inline const QByteArray Storage =
-    "stat -f -c '%S %b %a' /data / 2>/dev/null; echo ::; df -k /data / 2>/dev/null";
+    "stat -f -c '%S %b %a' /data / 2>/dev/null || { echo ::; df -k /data / 2>/dev/null; "
+    "echo ::; dumpsys diskstats 2>/dev/null; }";
 inline const QByteArray Processor = "getprop ro.product.cpu.abi; echo ::; uname -m";
 inline const QByteArray Power =
     "dumpsys battery; echo ::; cat /sys/class/power_supply/*/time_to_empty_now 2>/dev/null; "
     "echo ::; cat /sys/class/power_supply/*/time_to_full_now 2>/dev/null";
-inline const QByteArray Screen = "wm size";
+// "wm size" came with Android 4.3; before it, the window manager's dump tells.
+inline const QByteArray Screen = "wm size 2>/dev/null || { echo ::; dumpsys window 2>/dev/null; }";
 inline const QByteArray Address = "ip -f inet addr show 2>/dev/null; echo ::; ip route 2>/dev/null";
 
 // What one refresh runs, side by side, in this order.

@@ -278,12 +278,9 @@ DeviceValue AdbLink::GetMemoryStatus(DeviceValue& Total, DeviceValue& Available)
 }
 
 DeviceValue AdbLink::GetStorageStatus(DeviceValue& Total, DeviceValue& Free) {
-    const QStringList parts = adb::splitSections(
-        QString::fromUtf8(answer("GetStorageStatus", AskedStorage, adb::command::StorageAt)), 2);
-    auto counts = adb::parseStatFs(parts[0]);
-    if (!counts)
-        counts = adb::parseDfK(parts[1]);
-    return device::report(counts, Total, Free);
+    return device::report(adb::parseStorage(QString::fromUtf8(
+                              answer("GetStorageStatus", AskedStorage, adb::command::StorageAt))),
+                          Total, Free);
 }
 
 DeviceValue AdbLink::ProcessorType() {
@@ -310,7 +307,7 @@ DeviceValue AdbLink::ACLineStatus() {
 DeviceValue AdbLink::GetSystemMetric(qint32 Index) {
     if (Index != 0 && Index != 1)
         return DeviceValue(0.0);
-    const QSize size = adb::parseWmSize(QString::fromUtf8(
+    const QSize size = adb::parseScreen(QString::fromUtf8(
         answer("GetSystemMetric", Index == 0 ? AskedWidth : AskedHeight, adb::command::ScreenAt)));
     if (!size.isValid())
         return DeviceValue(0.0);

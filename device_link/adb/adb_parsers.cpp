@@ -156,6 +156,84 @@ std::optional<ByteCounts> parseDfK(QStringView text) {
     return root;
 }
 
+std::optional<ByteCounts> parseDiskstats(QStringView text) {
+    // "Data-Free: 1123448K / 2064208K total = 54% free", from Android 2.2 to today.
+    static const QRegularExpression dataFree(
+        QStringLiteral("^\\s*Data-Free:\\s*(\\d{1,15})K\\s*/\\s*(\\d{1,15})K total"));
+    for (const QString& line : outputLines(text)) {
+        const QRegularExpressionMatch m = dataFree.match(line);
+        if (!m.hasMatch())
+            continue;
+        const double free = m.captured(1).toDouble() * 1024;
+        const double total = m.captured(2).toDouble() * 1024;
+        if (total > 0 && free <= total)
+            return ByteCounts{total, free};
+    }
+    return std::nullopt;
+}
+
+std::optional<double> parseRoundedSize(QStringView text) {
+    // Toolbox df: "919.5M", "2.3G", "56G", "0.0K"; powers of 1024.
+    static const QRegularExpression size(QStringLiteral("^(\\d{1,12})(?:\\.(\\d{1,3}))?([KMGT])$"));
+    const QRegularExpressionMatch m = size.match(text.trimmed());
+    if (!m.hasMatch())
+        return std::nullopt;
+    const double value = (m.captured(1) + u'.' + m.captured(2) + u'0').toDouble();
+    const int power = int(QStringLiteral("KMGT").indexOf(m.captured(3))) + 1;
+    return std::round(value * std::pow(1024.0, power));
+}
+
+namespace {
+
+// One row of the old toolbox df: its mount and sizes, or nothing for a row that is none.
+std::optional<std::pair<QString, ByteCounts>> toolboxDfRow(const QString& line) {
+    // Android 2.x: "/data: 1523712K total, 1212432K used, 311280K available (block size
+    // 4096)", exact.
+    static const QRegularExpression older(
+        QStringLiteral("^(\\S+): (\\d{1,15})K total, \\d{1,15}K used, (\\d{1,15})K available"));
+    if (const QRegularExpressionMatch m = older.match(line); m.hasMatch())
+        return std::pair{m.captured(1), ByteCounts{m.captured(2).toDouble() * 1024,
+                                                   m.captured(3).toDouble() * 1024}};
+    // Later: "MOUNT  Size  Used  Free  Blksize"; a long mount pushes the numbers right, and rows
+    // such as "/mnt/secure/asec: Permission denied" are no sizes at all.
+    const QStringList fields = line.split(u' ', Qt::SkipEmptyParts);
+    if (fields.size() != 5)
+        return std::nullopt;
+    const auto total = parseRoundedSize(fields[1]);
+    const auto free = parseRoundedSize(fields[3]);
+    if (!total || !free || !parseRoundedSize(fields[2]) || !wholeNumber(fields[4]))
+        return std::nullopt;
+    return std::pair{fields[0], ByteCounts{*total, *free}};
+}
+
+} // namespace
+
+std::optional<ByteCounts> parseToolboxDf(QStringView text) {
+    std::optional<ByteCounts> root;
+    for (const QString& line : outputLines(text)) {
+        const auto row = toolboxDfRow(line);
+        if (!row || row->second.total <= 0 || row->second.remaining > row->second.total)
+            continue;
+        if (row->first == QLatin1String("/data"))
+            return row->second;
+        if (row->first == QLatin1String("/") && !root)
+            root = row->second;
+    }
+    return root;
+}
+
+std::optional<ByteCounts> parseStorage(QStringView output) {
+    const QStringList parts = splitSections(output, 3);
+    auto counts = parseStatFs(parts[0]);
+    if (!counts)
+        counts = parseDfK(parts[1]);
+    if (!counts)
+        counts = parseDiskstats(parts[2]);
+    if (!counts)
+        counts = parseToolboxDf(parts[1]);
+    return counts;
+}
+
 qint32 processorCode(QStringView abi, QStringView machine) {
     const qint32 code = device::processorFamilyCode(abi);
     return code != 0 ? code : device::processorFamilyCode(machine);
@@ -234,6 +312,36 @@ QSize parseWmSize(QStringView text) {
         (m.captured(1) == QLatin1String("Override") ? override : physical) = found;
     }
     return override.isValid() && !override.isEmpty() ? override : physical;
+}
+
+QSize parseDumpsysWindowSize(QStringView text) {
+    // Android 4.0 to 4.2: "init=800x1280 base=800x1280 cur=1280x800 ..." (init is the panel,
+    // base an override); 2.3 and 3.x: "DisplayWidth=480 DisplayHeight=800".
+    static const QRegularExpression init(QStringLiteral("\\binit=(\\d{1,6})x(\\d{1,6})\\b"));
+    static const QRegularExpression base(QStringLiteral("\\bbase=(\\d{1,6})x(\\d{1,6})\\b"));
+    static const QRegularExpression older(
+        QStringLiteral("\\bDisplayWidth=(\\d{1,6})\\s+DisplayHeight=(\\d{1,6})\\b"));
+    const auto size = [](const QRegularExpressionMatch& m) {
+        return m.hasMatch() ? QSize(m.captured(1).toInt(), m.captured(2).toInt()) : QSize();
+    };
+    QSize physical;
+    QSize override;
+    for (const QString& line : outputLines(text)) {
+        if (!physical.isValid()) {
+            physical = size(init.match(line));
+            if (physical.isValid())
+                override = size(base.match(line));
+        }
+        if (!physical.isValid())
+            physical = size(older.match(line));
+    }
+    return override.isValid() && !override.isEmpty() ? override : physical;
+}
+
+QSize parseScreen(QStringView output) {
+    const QStringList parts = splitSections(output, 2);
+    const QSize size = parseWmSize(parts[0]);
+    return size.isValid() ? size : parseDumpsysWindowSize(parts[1]);
 }
 
 QString parseDeviceName(QStringView settingsOutput, QStringView modelOutput) {

@@ -45,6 +45,21 @@ std::optional<ByteCounts> parseStatFs(QStringView text);
 // "df -k" output: the /data row, else the / row.
 std::optional<ByteCounts> parseDfK(QStringView text);
 
+// "dumpsys diskstats": the data partition's free and total space, from its "Data-Free" line.
+std::optional<ByteCounts> parseDiskstats(QStringView text);
+
+// A size as the old toolbox df prints it ("2.3G", "919.5M", "56G"): the bytes it stands for,
+// rounded to a whole number; such a size is good to about 0.05 of its unit.
+std::optional<double> parseRoundedSize(QStringView text);
+
+// The old toolbox df, which prints every mount whatever its arguments: the /data row, else the
+// / row, from its Size and Free columns.
+std::optional<ByteCounts> parseToolboxDf(QStringView text);
+
+// The storage command's whole output: stat -f, else df -k, else dumpsys diskstats, else the old
+// toolbox df; exact sources before rounded ones.
+std::optional<ByteCounts> parseStorage(QStringView output);
+
 // The processor type code for an ABI ("arm64-v8a") or, failing that, a machine name
 // ("aarch64"). The x86 family gives 586; other processors give codes that name no processor
 // the window knows; nothing known gives 0.
@@ -61,6 +76,13 @@ qint32 parseMainsStatus(QStringView dumpsys);
 
 // "wm size": the override size over the physical one; an invalid size when neither reads.
 QSize parseWmSize(QStringView text);
+
+// "dumpsys window" on devices before "wm size" (Android 4.3): the panel's size, or the
+// override where one is set; an invalid size when neither reads.
+QSize parseDumpsysWindowSize(QStringView text);
+
+// The screen command's whole output: "wm size", else "dumpsys window".
+QSize parseScreen(QStringView output);
 
 // "settings get global device_name" then "getprop ro.product.model"; empty when neither names
 // the device.

@@ -45,6 +45,26 @@ TEST_F(EndToEnd, OlderPhoneAnswersThroughItsTerminal) {
     EXPECT_EQ(text("IPAddrLabel"), "10.0.0.42");
 }
 
+// Android 4.1: no stat -f, the old toolbox df, no wm size, no settings, no exec:, CRLF.
+TEST_F(EndToEnd, OldTabletFillsEveryPanel) {
+    ASSERT_NE(harness.startSimulator("old_tablet"), nullptr) << harness.error().toStdString();
+    openWindow();
+    ASSERT_TRUE(waitUntil([&] { return !text("IPAddrLabel").isEmpty(); }));
+    EXPECT_EQ(form->windowTitle(), "Device Info (Nexus 7)");
+    EXPECT_EQ(text("MemoryLabel"), "1,036,926,976 bytes");
+    EXPECT_EQ(text("AvailableLabel"), "510,877,696 bytes");
+    EXPECT_EQ(text("StorageLabel"), "14,369,525,760 bytes"); // dumpsys diskstats, exact
+    EXPECT_EQ(text("StorageFreeLabel"), "9,057,611,776 bytes");
+    EXPECT_EQ(text("ProcessorLabel"), "Unknown");
+    EXPECT_EQ(text("BatteryStatusLabel"), "Charging");
+    EXPECT_EQ(bar("BatteryLifeBar"), 64.0f);
+    EXPECT_EQ(text("ACLineStatusLabel"), "Connected");
+    EXPECT_EQ(text("ScreenWidthLabel"), " 800 pixels"); // dumpsys window
+    EXPECT_EQ(text("ScreenHeightLabel"), " 1280 pixels");
+    EXPECT_EQ(text("IPAddrLabel"), "192.168.0.17");
+    EXPECT_EQ(failures->count(), 0);
+}
+
 TEST_F(EndToEnd, SecondRefreshSeesAChangedBatteryLevel) {
     SimulatorProcess* phone = harness.startSimulator("current_phone");
     ASSERT_NE(phone, nullptr) << harness.error().toStdString();

@@ -7,6 +7,9 @@
 namespace sim {
 namespace {
 
+struct Result;
+Result runList(const DeviceProfile& profile, const QString& text);
+
 QByteArray textOf(const QJsonValue& value) {
     if (value.isArray()) {
         QByteArray text;
@@ -54,7 +57,78 @@ QByteArray dfLine(const char* device, qint64 blocks, qint64 available, qint64 bl
 struct Result {
     QByteArray out;
     QByteArray err;
+    int status = 0; // the exit status, as "||" sees it
 };
+
+Result notFound(const QString& command) {
+    return {{}, "/system/bin/sh: " + command.toUtf8() + ": not found\n", 127};
+}
+
+// A size as the old toolbox df prints it: one decimal and a unit in powers of 1024.
+QByteArray toolboxSize(qint64 kib) {
+    double value = double(kib);
+    int unit = 0;
+    while (value >= 1024 && unit < 3) {
+        value /= 1024;
+        ++unit;
+    }
+    return QByteArray::number(value, 'f', 1) + "KMGT"[unit];
+}
+
+QByteArray toolboxDfRow(const QString& mount, qint64 blocks, qint64 available, qint64 blockSize) {
+    const qint64 kib = blocks * blockSize / 1024;
+    const qint64 free = available * blockSize / 1024;
+    return QStringLiteral("%1 %2 %3 %4   %5\n")
+        .arg(mount, -20)
+        .arg(QString::fromLatin1(toolboxSize(kib)), 8)
+        .arg(QString::fromLatin1(toolboxSize(kib - free)), 8)
+        .arg(QString::fromLatin1(toolboxSize(free)), 8)
+        .arg(blockSize)
+        .toUtf8();
+}
+
+QByteArray toolboxDf(const Storage& s) {
+    return "Filesystem               Size     Used     Free   Blksize\n" +
+           toolboxDfRow(QStringLiteral("/dev"), 100150, 99611, 4096) +
+           toolboxDfRow(QStringLiteral("/system"), s.rootBlocks, s.rootAvailable, s.blockSize) +
+           toolboxDfRow(QStringLiteral("/data"), s.dataBlocks, s.dataAvailable, s.blockSize) +
+           toolboxDfRow(QStringLiteral("/cache"), 110592, 109240, 4096) +
+           "/mnt/secure/asec: Permission denied\n" +
+           toolboxDfRow(QStringLiteral("/mnt/media_rw/sdcard0/external"), 2805248, 2691072, 4096);
+}
+
+QByteArray diskstats(const Storage& s) {
+    const auto line = [](const char* name, qint64 blocks, qint64 available, qint64 blockSize) {
+        const qint64 total = blocks * blockSize / 1024;
+        const qint64 free = available * blockSize / 1024;
+        return QByteArray(name) + "-Free: " + QByteArray::number(free) + "K / " +
+               QByteArray::number(total) +
+               "K total = " + QByteArray::number(total > 0 ? free * 100 / total : 0) + "% free\n";
+    };
+    return "Latency: 3ms [512B Data Write]\n" +
+           line("Data", s.dataBlocks, s.dataAvailable, s.blockSize) +
+           line("Cache", 110592, 109240, 4096) +
+           line("System", s.rootBlocks, s.rootAvailable, s.blockSize);
+}
+
+// Android 4.0 to 4.2 as "dumpsys window" prints it, around the display's line.
+QByteArray dumpsysWindow(const DeviceProfile& p) {
+    const QByteArray physical = p.physicalSize.toUtf8();
+    const QByteArray base = p.overrideSize.isEmpty() ? physical : p.overrideSize.toUtf8();
+    const QList<QByteArray> sides = base.split('x');
+    const QByteArray landscape = sides.size() == 2 ? sides[1] + 'x' + sides[0] : base;
+    return "WINDOW MANAGER POLICY STATE (dumpsys window policy)\n"
+           "    mSafeMode=false mSystemReady=true mSystemBooted=true\n"
+           "WINDOW MANAGER WINDOWS (dumpsys window windows)\n"
+           "  Window #0 Window{41a6e9c8 Keyguard paused=false}:\n"
+           "    mBaseLayer=121000 mSubLayer=0 mAnimLayer=121000+0=121000 mLastLayer=0\n"
+           "  mCurConfiguration={1.0 0mcc0mnc en_US sw800dp w1280dp h752dp xlrg land finger}\n"
+           "  mDisplay=android.view.Display@41a9b3f0\n"
+           "  init=" +
+           physical + " base=" + base + " cur=" + landscape + " app=" + landscape +
+           " rng=800x752-1280x1232\n"
+           "  mDisplayFrozen=false\n";
+}
 
 Result runOne(const DeviceProfile& p, const QStringList& argv) {
     const QString command = argv.join(u' ');
@@ -66,15 +140,18 @@ Result runOne(const DeviceProfile& p, const QStringList& argv) {
         return {};
     if (argv[0] == QLatin1String("getprop") && argv.size() == 2)
         return {p.properties.value(argv[1]).toUtf8() + '\n', {}};
-    if (command == QLatin1String("settings get global device_name"))
+    if (command == QLatin1String("settings get global device_name")) {
+        if (!p.settings) // the settings command came with Android 4.2
+            return notFound(argv[0]);
         return {p.deviceName.value_or(QStringLiteral("null")).toUtf8() + '\n', {}};
+    }
     if (command == QLatin1String("uname -m"))
         return {p.uname.toUtf8() + '\n', {}};
     if (command == QLatin1String("cat /proc/meminfo"))
         return {p.meminfo, {}};
     if (argv.size() >= 4 && argv[0] == QLatin1String("stat") && argv[1] == QLatin1String("-f")) {
         if (!p.storage.statFs)
-            return {{}, "stat: Unknown option f\n"};
+            return {{}, "stat: Unknown option f\n", 1};
         QByteArray out;
         for (const QString& path : argv.mid(4)) {
             const bool data = path == QLatin1String("/data");
@@ -85,6 +162,9 @@ Result runOne(const DeviceProfile& p, const QStringList& argv) {
         }
         return {out, {}};
     }
+    // The old toolbox df prints every mount, whatever it is asked.
+    if (argv[0] == QLatin1String("df") && p.storage.toolboxDf)
+        return {toolboxDf(p.storage), {}};
     if (argv.size() >= 2 && argv[0] == QLatin1String("df") && argv[1] == QLatin1String("-k")) {
         const Storage& s = p.storage;
         return {"Filesystem      1K-blocks     Used Available Use% Mounted on\n" +
@@ -94,15 +174,21 @@ Result runOne(const DeviceProfile& p, const QStringList& argv) {
     }
     if (command == QLatin1String("dumpsys battery"))
         return {dumpsysBattery(p.battery), {}};
+    if (command == QLatin1String("dumpsys diskstats"))
+        return {diskstats(p.storage), {}};
+    if (command == QLatin1String("dumpsys window"))
+        return {dumpsysWindow(p), {}};
     if (argv[0] == QLatin1String("cat") && argv.size() == 2 &&
         argv[1].startsWith(QLatin1String("/sys/class/power_supply/"))) {
         const bool empty = argv[1].endsWith(QLatin1String("time_to_empty_now"));
         const auto& value = empty ? p.battery.timeToEmpty : p.battery.timeToFull;
         if (!value)
-            return {{}, "cat: " + argv[1].toUtf8() + ": No such file or directory\n"};
+            return {{}, "cat: " + argv[1].toUtf8() + ": No such file or directory\n", 1};
         return {QByteArray::number(*value) + '\n', {}};
     }
     if (command == QLatin1String("wm size")) {
+        if (!p.wm) // the wm command came with Android 4.3
+            return notFound(argv[0]);
         QByteArray out = "Physical size: " + p.physicalSize.toUtf8() + '\n';
         if (!p.overrideSize.isEmpty())
             out += "Override size: " + p.overrideSize.toUtf8() + '\n';
@@ -128,7 +214,7 @@ Result runOne(const DeviceProfile& p, const QStringList& argv) {
                     '\n',
                 {}};
     }
-    return {{}, "/system/bin/sh: " + argv[0].toUtf8() + ": not found\n"};
+    return notFound(argv[0]);
 }
 
 // Splits a command into words, honouring single quotes as a shell does.
@@ -160,6 +246,68 @@ QStringList expandSupplies(const QStringList& argv) {
     if (argv.size() == 2 && argv[1].contains(u'*'))
         return {argv[0], QString(argv[1]).replace(u'*', QStringLiteral("battery"))};
     return argv;
+}
+
+// Splits TEXT at SEPARATOR where it stands outside quotes and braces.
+QStringList splitTopLevel(const QString& text, QStringView separator) {
+    QStringList parts;
+    qsizetype depth = 0, from = 0;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\'')
+            quoted = !quoted;
+        else if (!quoted && c == u'{')
+            ++depth;
+        else if (!quoted && c == u'}')
+            --depth;
+        else if (!quoted && depth == 0 && QStringView(text).mid(i).startsWith(separator)) {
+            parts << text.mid(from, i - from);
+            from = i + separator.size();
+            i = from - 1;
+        }
+    }
+    parts << text.mid(from);
+    return parts;
+}
+
+// One command or a "{ ...; }" group. Without a shell protocol stderr shares the stream.
+Result runUnit(const DeviceProfile& profile, QString unit) {
+    unit = unit.trimmed();
+    if (unit.startsWith(u'{') && unit.endsWith(u'}'))
+        return runList(profile, unit.mid(1, unit.size() - 2));
+    const bool quiet = unit.contains(QLatin1String("2>/dev/null"));
+    unit.remove(QLatin1String("2>/dev/null"));
+    Result result = runOne(profile, expandSupplies(words(unit)));
+    if (!quiet)
+        result.out += result.err;
+    result.err.clear();
+    return result;
+}
+
+// "A || B || ...": each runs only when the one before it failed.
+Result runOrList(const DeviceProfile& profile, const QString& text) {
+    Result all;
+    for (const QString& unit : splitTopLevel(text, u"||")) {
+        const Result result = runUnit(profile, unit);
+        all.out += result.out;
+        all.status = result.status;
+        if (result.status == 0)
+            break;
+    }
+    return all;
+}
+
+Result runList(const DeviceProfile& profile, const QString& text) {
+    Result all;
+    for (const QString& statement : splitTopLevel(text, u";")) {
+        if (statement.trimmed().isEmpty())
+            continue;
+        const Result result = runOrList(profile, statement);
+        all.out += result.out;
+        all.status = result.status;
+    }
+    return all;
 }
 
 } // namespace
@@ -205,6 +353,7 @@ std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* er
     p.storage.rootBlocks = s.value("rootBlocks").toInteger();
     p.storage.rootAvailable = s.value("rootAvailable").toInteger();
     p.storage.statFs = s.value("statFs").toBool(true);
+    p.storage.toolboxDf = s.value("toolboxDf").toBool(false);
     const QJsonObject b = o.value("battery").toObject();
     p.battery.present = b.value("present").toBool(true);
     p.battery.level = b.value("level").toInt(100);
@@ -220,6 +369,8 @@ std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* er
     const QJsonObject screen = o.value("screen").toObject();
     p.physicalSize = screen.value("physical").toString();
     p.overrideSize = screen.value("override").toString();
+    p.wm = screen.value("wm").toBool(true);
+    p.settings = o.value("settings").toBool(true);
     p.address = o.value("address").toString();
     const QJsonObject latency = o.value("latency").toObject();
     p.latency.startMs = latency.value("start").toInt();
@@ -248,18 +399,7 @@ int commandCostMs(const DeviceProfile& profile, const QByteArray& commandLine) {
 }
 
 QByteArray runShell(const DeviceProfile& profile, const QByteArray& commandLine) {
-    QByteArray output;
-    for (QString command : QString::fromUtf8(commandLine).split(u';')) {
-        bool quiet = false;
-        if (command.contains(QLatin1String("2>/dev/null"))) {
-            command.remove(QLatin1String("2>/dev/null"));
-            quiet = true;
-        }
-        const Result result = runOne(profile, expandSupplies(words(command)));
-        output += result.out;
-        if (!quiet)
-            output += result.err; // without a shell protocol stderr shares the stream
-    }
+    QByteArray output = runList(profile, QString::fromUtf8(commandLine)).out;
     if (profile.terminal)
         output.replace("\n", "\r\n");
     return output;

@@ -27,7 +27,8 @@ struct Storage {
     qint64 blockSize = 4096;
     qint64 dataBlocks = 0, dataAvailable = 0;
     qint64 rootBlocks = 0, rootAvailable = 0;
-    bool statFs = true; // toybox stat -f; older devices have only df
+    bool statFs = true;     // toybox stat -f; older devices have only df
+    bool toolboxDf = false; // the old df: every mount, sizes rounded, whatever it is asked
 };
 
 // What commands cost on the device: a phone's system services take tens of milliseconds.
@@ -49,6 +50,8 @@ struct DeviceProfile {
     Storage storage;
     Battery battery;
     QString physicalSize, overrideSize; // "1080x2400"
+    bool wm = true;                     // the wm command (Android 4.3 and later)
+    bool settings = true;               // the settings command (Android 4.2 and later)
     QString address;                    // wlan0's IPv4 address; empty: none
     Latency latency;
 
