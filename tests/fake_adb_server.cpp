@@ -55,6 +55,15 @@ public:
         socket->setProperty("buffer", buffer);
     }
 
+    // Output in bursts far below any cap, so that only what adds up across reads can trip it;
+    // bounded, so that a link that never stops reading still ends the test.
+    void flood(QTcpSocket* socket, int burst = 0) {
+        if (burst >= 512 || socket->state() != QAbstractSocket::ConnectedState)
+            return;
+        socket->write(QByteArray(8 * 1024, 'x'));
+        QTimer::singleShot(1, socket, [this, socket, burst] { flood(socket, burst + 1); });
+    }
+
     bool hasReadyDevice(const QByteArray& serial) const {
         for (const QByteArray& line : devices.split('\n')) {
             const QList<QByteArray> fields = line.simplified().split(' ');
@@ -111,9 +120,7 @@ public:
                 break;
             case FakeAdbServer::Reply::Flood:
                 socket->write("OKAY");
-                // Bounded, so a link that never stops reading still ends the test.
-                for (int i = 0; i < 64 && socket->state() == QAbstractSocket::ConnectedState; ++i)
-                    socket->write(QByteArray(64 * 1024, 'x'));
+                flood(socket);
                 break;
             case FakeAdbServer::Reply::Fail:
                 socket->write("FAIL" + frame(reply.output));

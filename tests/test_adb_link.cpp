@@ -153,6 +153,7 @@ TEST_F(AdbLinkTest, StatusNamesEachUnusableStateAsTheServerListsItOncePerChange)
     const struct {
         QByteArray line;
         const char* says;
+        const char* neverSays = nullptr;
     } cases[] = {
         {"R58M12ABCDE            no permissions (user in plugdev group; are your udev rules "
          "wrong?); see [http://developer.android.com/tools/device.html] usb:1-2 transport_id:7\n",
@@ -161,15 +162,26 @@ TEST_F(AdbLinkTest, StatusNamesEachUnusableStateAsTheServerListsItOncePerChange)
         {"R58M12ABCDE            unauthorized usb:1-2 transport_id:7\n", "\"unauthorized\""},
         {"R58M12ABCDE            sleepy usb:1-2 transport_id:7\n", "\"sleepy\""},
         {kPhone, "Connected to Pixel 7a (0123456789ABCDEF) by USB"},
+        // A second device comes and goes while the first is followed.
+        {kPhone + "emulator-5554\tdevice\n", "; another device is attached (set ANDROID_SERIAL"},
+        {kPhone, "Connected to Pixel 7a (0123456789ABCDEF) by USB", "another device"},
     };
     for (const auto& c : cases) {
         server.setDevices(c.line);
         const QDeadlineTimer deadline(3000);
-        while (!link->statusText().contains(QLatin1String(c.says)) && !deadline.hasExpired())
+        const auto reached = [&] {
+            return link->statusText().contains(QLatin1String(c.says)) &&
+                   !(c.neverSays && link->statusText().contains(QLatin1String(c.neverSays)));
+        };
+        while (!reached() && !deadline.hasExpired())
             QTest::qWait(10);
         EXPECT_TRUE(link->statusText().contains(QLatin1String(c.says)))
             << link->statusText().toStdString();
         EXPECT_TRUE(link->statusText().contains(server.socketSpec().mid(4)));
+        if (c.neverSays) {
+            EXPECT_FALSE(link->statusText().contains(QLatin1String(c.neverSays)))
+                << link->statusText().toStdString();
+        }
         const qsizetype said = changes.count();
         settle(300); // several slow checks pass
         EXPECT_EQ(changes.count(), said) << "said again without a change: " << c.says;

@@ -242,6 +242,11 @@ TEST(Address, FirstNonLoopbackIpv4) {
     EXPECT_EQ(parseIpv4Address(fixture("ip_addr_loopback_only.txt"), u""), QString());
     EXPECT_EQ(parseIpv4Address(u"    inet 999.1.1.1/8 scope global x\n", u""), QString());
     EXPECT_EQ(parseIpv4Address(u"    inet <b>1.2.3.4</b>\n", u""), QString());
+    // A route whose source is loopback comes first on some devices; the next one is the address.
+    EXPECT_EQ(parseIpv4Address(u"", u"127.0.0.0/8 dev lo proto kernel scope host src 127.0.0.1\r\n"
+                                    u"192.168.1.0/24 dev wlan0 proto kernel scope link src "
+                                    u"192.168.1.23\r\n"),
+              "192.168.1.23");
 }
 
 TEST(Address, NetworkSerials) {

@@ -58,6 +58,15 @@ TEST_F(Layout, EachValueLiesOnItsCaptionsRowToItsRightAndEachBarBelowItsCaption)
     }
 }
 
+TEST_F(Layout, BarsHaveThePlaceAndSizeTheDescriptionGives) {
+    ASSERT_EQ(form->logicalDpiX(), 96);
+    const std::pair<const char*, QRect> bars[] = {{"MemoryUsageBar", QRect(8, 96, 177, 17)},
+                                                  {"StorageUsageBar", QRect(8, 88, 177, 17)},
+                                                  {"BatteryLifeBar", QRect(8, 120, 161, 17)}};
+    for (const auto& [name, place] : bars)
+        EXPECT_EQ(form->findChild<QWidget*>(name)->geometry(), place) << name;
+}
+
 TEST_F(Layout, NothingOverlapsButRowsByAPixelAndThePicturesTheirOneRectangle) {
     // Where the description lets a value field reach further into the caption to its left.
     const QSet<QString> reachLeft{"StorageLabel", "StorageFreeLabel"};

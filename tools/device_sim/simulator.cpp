@@ -147,9 +147,16 @@ void Simulator::later(int ms, const Connection& connection, quint32 localId, Ste
 }
 
 void Simulator::drip(Connection& connection, Stream& stream) {
-    // One byte at a time, never an end: only the host's deadline stops it.
+    // One byte at a time for longer than any deadline; a host whose deadline does not hold
+    // still gets its end, late, so that a test can say so instead of hanging.
+    if (stream.dripped >= kDripBytes) {
+        send(connection, {A_CLSE, stream.localId, stream.remoteId, {}});
+        connection.streams.remove(stream.localId);
+        return;
+    }
     if (!stream.awaitingOkay) {
         stream.awaitingOkay = true;
+        ++stream.dripped;
         send(connection, {A_WRTE, stream.localId, stream.remoteId, "x"});
     }
     later(100, connection, stream.localId, [this](Connection& c, Stream& s) { drip(c, s); });

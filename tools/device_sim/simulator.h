@@ -17,6 +17,9 @@ class QTcpSocket;
 
 namespace sim {
 
+// How many bytes a dripping command sends, one each 100 ms, before it ends.
+inline constexpr int kDripBytes = 80;
+
 class Simulator : public QObject {
     Q_OBJECT
 public:
@@ -41,6 +44,7 @@ private:
         bool awaitingOkay = false;
         bool endless = false; // writes until the host closes the stream
         bool ready = true;    // the command has finished and its output is pending
+        int dripped = 0;      // bytes sent in the dripping mode
     };
     struct Connection {
         QPointer<QTcpSocket> socket;
