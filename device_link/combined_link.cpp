@@ -16,6 +16,10 @@ CombinedLink::CombinedLink(std::vector<Kind> kinds, QObject* parent)
         connect(kind(i), &Pelorin::ConnectionEvent, this,
                 [this, i](qint32 code, const QString& text) { onEvent(i, code, text); });
         connect(kind(i), &KindLink::statusChanged, this, &CombinedLink::updateStatus);
+        connect(kind(i), &KindLink::detailsChanged, this, [this, i](const DeviceDetails& details) {
+            if (i == m_current)
+                setDetails(details);
+        });
     }
     updateStatus();
 }
@@ -63,6 +67,7 @@ void CombinedLink::setWantedSerial(const QString& serial, const QString& from) {
 }
 
 void CombinedLink::updateStatus() {
+    setDetails(m_current >= 0 ? kind(m_current)->details() : DeviceDetails());
     QString text;
     if (m_current >= 0) {
         text = kind(m_current)->statusText();

@@ -94,8 +94,9 @@ TEST(SimShell, ProfilesReadBackThroughTheLinksParsers) {
         ASSERT_TRUE(memory);
         EXPECT_EQ(memory->total, c.memTotal);
         EXPECT_EQ(memory->remaining, c.memAvailable);
-        const auto counts = adb::parseStorage(run(adb::command::Storage));
-        ASSERT_TRUE(counts);
+        const auto storage = adb::parseStorage(run(adb::command::Storage));
+        ASSERT_TRUE(storage);
+        const adb::ByteCounts* counts = &storage->counts;
         EXPECT_EQ(counts->total, c.storageTotal);
         const QStringList power = adb::splitSections(run(adb::command::Power), 3);
         const auto battery = adb::parseBattery(power[0], power[1], power[2]);

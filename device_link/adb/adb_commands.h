@@ -12,23 +12,42 @@ namespace adb::command {
 
 inline const QByteArray Name =
     "settings get global device_name 2>/dev/null; echo ::; getprop ro.product.model";
-inline const QByteArray Memory = "cat /proc/meminfo";
+inline const QByteArray Memory = "cat /proc/meminfo; echo ::; cat /proc/swaps 2>/dev/null";
 // Devices without toybox's stat -f (Android 5 and earlier) fall back to df, and dumpsys
 // diskstats for the old toolbox df that prints rounded sizes; a device with stat -f runs nothing
 // more.
 inline const QByteArray Storage =
-    "stat -f -c '%S %b %a' /data / 2>/dev/null || { echo ::; df -k /data / 2>/dev/null; "
+    "stat -f -c '%S %b %a %n %T' /data / 2>/dev/null || { echo ::; df -k /data / 2>/dev/null; "
     "echo ::; dumpsys diskstats 2>/dev/null; }";
-inline const QByteArray Processor = "getprop ro.product.cpu.abi; echo ::; uname -m";
+// The processor, then what the details and the status say of the device: its ABIs, system on
+// chip and cores, its system version and model code. getprop is cheap; the command stays far
+// below the slowest of a refresh.
+inline const QByteArray Processor =
+    "getprop ro.product.cpu.abi; echo ::; uname -m; echo ::; getprop ro.product.cpu.abilist; "
+    "echo ::; getprop ro.soc.manufacturer; echo ::; getprop ro.soc.model; echo ::; "
+    "cat /sys/devices/system/cpu/present 2>/dev/null; echo ::; "
+    "getprop ro.build.version.release; echo ::; getprop ro.product.device";
 inline const QByteArray Power =
     "dumpsys battery; echo ::; cat /sys/class/power_supply/*/time_to_empty_now 2>/dev/null; "
     "echo ::; cat /sys/class/power_supply/*/time_to_full_now 2>/dev/null";
 // "wm size" came with Android 4.3; before it, the window manager's dump tells.
 inline const QByteArray Screen = "wm size 2>/dev/null || { echo ::; dumpsys window 2>/dev/null; }";
+// For the details only: as slow as "wm size", so it runs beside it, not after it.
+inline const QByteArray Density = "wm density 2>/dev/null";
 inline const QByteArray Address = "ip -f inet addr show 2>/dev/null; echo ::; ip route 2>/dev/null";
 
 // What one refresh runs, side by side, in this order.
-enum Refresh { NameAt, MemoryAt, StorageAt, ProcessorAt, PowerAt, ScreenAt, RefreshCount };
-inline const std::vector<QByteArray> RefreshSet{Name, Memory, Storage, Processor, Power, Screen};
+enum Refresh {
+    NameAt,
+    MemoryAt,
+    StorageAt,
+    ProcessorAt,
+    PowerAt,
+    ScreenAt,
+    DensityAt,
+    RefreshCount
+};
+inline const std::vector<QByteArray> RefreshSet{Name,  Memory, Storage, Processor,
+                                                Power, Screen, Density};
 
 } // namespace adb::command

@@ -1,6 +1,7 @@
 #include "device_link/adb/adb_link.h"
 
 #include "device_link/adb/adb_commands.h"
+#include "device_link/adb/adb_details.h"
 #include "device_link/adb/adb_parsers.h"
 
 #include <QStandardPaths>
@@ -224,7 +225,21 @@ void AdbLink::follow(const QString& serial) {
     updateStatus();
 }
 
+void AdbLink::noteDetails(const std::vector<adb::CommandResult>& results) {
+    std::vector<QByteArray> outputs;
+    for (const adb::CommandResult& result : results)
+        outputs.push_back(result.error ? QByteArray() : result.output);
+    setDetails(adb::parseDetails(outputs));
+    if (const QString system = adb::systemText(outputs[adb::command::ProcessorAt]);
+        !system.isEmpty()) {
+        m_state.system = system;
+        updateStatus();
+    }
+}
+
 void AdbLink::unfollow() {
+    setDetails({});
+    m_state.system.clear();
     m_state.followed.clear();
     m_connecting.reset();
     m_answers.clear();
@@ -246,6 +261,7 @@ void AdbLink::onFirstAnswers(const QString& serial, QString address, bool askAdd
             address = adb::parseIpv4Address(parts[0], parts[1]);
         }
     }
+    noteDetails(results);
     m_answers.keep(serial, std::move(results));
     m_announced = true;
     updateStatus();
@@ -258,10 +274,12 @@ QByteArray AdbLink::answer(const char* query, Asked asked, adb::command::Refresh
     if (m_state.followed.isEmpty())
         throw DeviceLinkError("No device is connected.");
     // A query these answers already served begins the next refresh: fetch anew.
-    if (m_answers.stale(m_state.followed, asked))
-        m_answers.keep(
-            m_state.followed,
-            adb::runDeviceCommands(m_server, m_state.followed, adb::command::RefreshSet, m_limits));
+    if (m_answers.stale(m_state.followed, asked)) {
+        std::vector<adb::CommandResult> results =
+            adb::runDeviceCommands(m_server, m_state.followed, adb::command::RefreshSet, m_limits);
+        noteDetails(results);
+        m_answers.keep(m_state.followed, std::move(results));
+    }
     const adb::CommandResult& result = m_answers.take(asked)[command];
     if (result.error)
         throw DeviceLinkError(QStringLiteral("%1 on %2: %3")
@@ -272,15 +290,15 @@ QByteArray AdbLink::answer(const char* query, Asked asked, adb::command::Refresh
 }
 
 DeviceValue AdbLink::GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) {
-    return device::report(adb::parseMeminfo(QString::fromUtf8(
-                              answer("GetMemoryStatus", AskedMemory, adb::command::MemoryAt))),
-                          Total, Available);
+    const QStringList parts = adb::splitSections(
+        QString::fromUtf8(answer("GetMemoryStatus", AskedMemory, adb::command::MemoryAt)), 2);
+    return device::report(adb::parseMeminfo(parts[0]), Total, Available);
 }
 
 DeviceValue AdbLink::GetStorageStatus(DeviceValue& Total, DeviceValue& Free) {
-    return device::report(adb::parseStorage(QString::fromUtf8(
-                              answer("GetStorageStatus", AskedStorage, adb::command::StorageAt))),
-                          Total, Free);
+    const auto storage = adb::parseStorage(
+        QString::fromUtf8(answer("GetStorageStatus", AskedStorage, adb::command::StorageAt)));
+    return device::report(storage ? std::optional(storage->counts) : std::nullopt, Total, Free);
 }
 
 DeviceValue AdbLink::ProcessorType() {

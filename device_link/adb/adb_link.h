@@ -89,6 +89,8 @@ private:
 
     QByteArray answer(const char* query, Asked asked, adb::command::Refresh command);
     void onFirstAnswers(const QString& serial, QString address, bool askAddress);
+    // The details and the system version from a refresh's outputs.
+    void noteDetails(const std::vector<adb::CommandResult>& results);
     void unfollow();
     void setPhase(adb::ServerPhase phase, const QString& message = QString());
     void updateStatus();

@@ -122,38 +122,74 @@ std::optional<ByteCounts> parseMeminfo(QStringView text) {
     return ByteCounts{*total, *memFree + kib(u"Buffers").value_or(0) + kib(u"Cached").value_or(0)};
 }
 
+namespace {
+
+// A mount and its sizes, as one row of a listing gives them.
+struct Row {
+    QString mount;
+    ByteCounts counts;
+    bool rounded = false;
+};
+
+// "BLOCKSIZE BLOCKS AVAILABLE [MOUNT [TYPE]]", as our stat -f format prints it.
+std::optional<Row> statFsRow(const QString& line) {
+    const QStringList fields = line.split(u' ', Qt::SkipEmptyParts);
+    if (fields.size() < 3)
+        return std::nullopt;
+    const auto blockSize = wholeNumber(fields[0]);
+    const auto blocks = wholeNumber(fields[1]);
+    const auto available = wholeNumber(fields[2]);
+    if (!blockSize || !blocks || !available || *blockSize <= 0 || *blocks <= 0)
+        return std::nullopt;
+    return Row{fields.value(3), {*blockSize * *blocks, *blockSize * *available}, false};
+}
+
+// "Filesystem 1K-blocks Used Available Use% Mounted-on".
+std::optional<Row> dfKRow(const QString& line) {
+    const QStringList fields = line.split(u' ', Qt::SkipEmptyParts);
+    if (fields.size() < 6)
+        return std::nullopt;
+    const auto blocks = wholeNumber(fields[1]);
+    const auto available = wholeNumber(fields[3]);
+    if (!blocks || !available)
+        return std::nullopt;
+    return Row{fields.last(), {*blocks * 1024.0, *available * 1024.0}, false};
+}
+
+std::optional<Row> toolboxDfRow(const QString& line);
+
+// The /data row of a listing of mounts, else the / row; rows that are no sizes, or sizes that
+// cannot be, are passed over.
+template <typename ParseRow> std::optional<Row> dataOrRoot(QStringView text, ParseRow parseRow) {
+    std::optional<Row> root;
+    for (const QString& line : outputLines(text)) {
+        const auto row = parseRow(line);
+        if (!row || row->counts.total <= 0 || row->counts.remaining > row->counts.total)
+            continue;
+        if (row->mount == QLatin1String("/data"))
+            return row;
+        if (row->mount == QLatin1String("/") && !root)
+            root = row;
+    }
+    return root;
+}
+
+std::optional<ByteCounts> countsOf(const std::optional<Row>& row) {
+    return row ? std::optional(row->counts) : std::nullopt;
+}
+
+} // namespace
+
 std::optional<ByteCounts> parseStatFs(QStringView text) {
     for (const QString& line : outputLines(text)) {
-        const QStringList fields = line.split(u' ', Qt::SkipEmptyParts);
-        if (fields.size() != 3)
-            continue;
-        const auto blockSize = wholeNumber(fields[0]);
-        const auto blocks = wholeNumber(fields[1]);
-        const auto available = wholeNumber(fields[2]);
-        if (blockSize && blocks && available && *blockSize > 0 && *blocks > 0)
-            return ByteCounts{*blockSize * *blocks, *blockSize * *available};
+        if (const auto row = statFsRow(line))
+            return row->counts;
     }
     return std::nullopt;
 }
 
 std::optional<ByteCounts> parseDfK(QStringView text) {
-    std::optional<ByteCounts> root;
-    for (const QString& line : outputLines(text)) {
-        const QStringList fields = line.split(u' ', Qt::SkipEmptyParts);
-        // Filesystem 1K-blocks Used Available Use% Mounted-on
-        if (fields.size() < 6)
-            continue;
-        const auto blocks = wholeNumber(fields[1]);
-        const auto available = wholeNumber(fields[3]);
-        if (!blocks || !available)
-            continue;
-        const ByteCounts counts{*blocks * 1024.0, *available * 1024.0};
-        if (fields.last() == QLatin1String("/data"))
-            return counts;
-        if (fields.last() == QLatin1String("/") && !root)
-            root = counts;
-    }
-    return root;
+    return countsOf(dataOrRoot(text, dfKRow));
 }
 
 std::optional<ByteCounts> parseDiskstats(QStringView text) {
@@ -186,14 +222,15 @@ std::optional<double> parseRoundedSize(QStringView text) {
 namespace {
 
 // One row of the old toolbox df: its mount and sizes, or nothing for a row that is none.
-std::optional<std::pair<QString, ByteCounts>> toolboxDfRow(const QString& line) {
+std::optional<Row> toolboxDfRow(const QString& line) {
     // Android 2.x: "/data: 1523712K total, 1212432K used, 311280K available (block size
     // 4096)", exact.
     static const QRegularExpression older(
         QStringLiteral("^(\\S+): (\\d{1,15})K total, \\d{1,15}K used, (\\d{1,15})K available"));
     if (const QRegularExpressionMatch m = older.match(line); m.hasMatch())
-        return std::pair{m.captured(1), ByteCounts{m.captured(2).toDouble() * 1024,
-                                                   m.captured(3).toDouble() * 1024}};
+        return Row{m.captured(1),
+                   {m.captured(2).toDouble() * 1024, m.captured(3).toDouble() * 1024},
+                   false};
     // Later: "MOUNT  Size  Used  Free  Blksize"; a long mount pushes the numbers right, and rows
     // such as "/mnt/secure/asec: Permission denied" are no sizes at all.
     const QStringList fields = line.split(u' ', Qt::SkipEmptyParts);
@@ -203,35 +240,29 @@ std::optional<std::pair<QString, ByteCounts>> toolboxDfRow(const QString& line) 
     const auto free = parseRoundedSize(fields[3]);
     if (!total || !free || !parseRoundedSize(fields[2]) || !wholeNumber(fields[4]))
         return std::nullopt;
-    return std::pair{fields[0], ByteCounts{*total, *free}};
+    return Row{fields[0], {*total, *free}, true};
 }
 
 } // namespace
 
 std::optional<ByteCounts> parseToolboxDf(QStringView text) {
-    std::optional<ByteCounts> root;
-    for (const QString& line : outputLines(text)) {
-        const auto row = toolboxDfRow(line);
-        if (!row || row->second.total <= 0 || row->second.remaining > row->second.total)
-            continue;
-        if (row->first == QLatin1String("/data"))
-            return row->second;
-        if (row->first == QLatin1String("/") && !root)
-            root = row->second;
-    }
-    return root;
+    return countsOf(dataOrRoot(text, toolboxDfRow));
 }
 
-std::optional<ByteCounts> parseStorage(QStringView output) {
+std::optional<StorageReading> parseStorage(QStringView output) {
     const QStringList parts = splitSections(output, 3);
-    auto counts = parseStatFs(parts[0]);
-    if (!counts)
-        counts = parseDfK(parts[1]);
-    if (!counts)
-        counts = parseDiskstats(parts[2]);
-    if (!counts)
-        counts = parseToolboxDf(parts[1]);
-    return counts;
+    for (const QString& line : outputLines(parts[0])) {
+        if (const auto row = statFsRow(line))
+            return StorageReading{row->counts, row->mount,
+                                  line.split(u' ', Qt::SkipEmptyParts).mid(4).join(u' '), false};
+    }
+    if (const auto row = dataOrRoot(parts[1], dfKRow))
+        return StorageReading{row->counts, row->mount, QString(), false};
+    if (const auto counts = parseDiskstats(parts[2]))
+        return StorageReading{*counts, QStringLiteral("/data"), QString(), false};
+    if (const auto row = dataOrRoot(parts[1], toolboxDfRow))
+        return StorageReading{row->counts, row->mount, QString(), row->rounded};
+    return std::nullopt;
 }
 
 qint32 processorCode(QStringView abi, QStringView machine) {

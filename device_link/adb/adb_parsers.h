@@ -38,8 +38,8 @@ using device::ByteCounts;
 // before 3.14), MemFree + Buffers + Cached.
 std::optional<ByteCounts> parseMeminfo(QStringView text);
 
-// "stat -f -c '%S %b %a' /data /" lines (block size, blocks, available blocks); the first that
-// reads wins.
+// "stat -f -c '%S %b %a %n %T' /data /" lines (block size, blocks, available blocks, then the
+// mount and its file system's type); the first that reads wins.
 std::optional<ByteCounts> parseStatFs(QStringView text);
 
 // "df -k" output: the /data row, else the / row.
@@ -56,9 +56,16 @@ std::optional<double> parseRoundedSize(QStringView text);
 // / row, from its Size and Free columns.
 std::optional<ByteCounts> parseToolboxDf(QStringView text);
 
+struct StorageReading {
+    ByteCounts counts;
+    QString mount;        // "/data", or "/" where there is no /data; empty where unknown
+    QString fileSystem;   // where the device names it ("f2fs")
+    bool rounded = false; // from the old toolbox df's rounded sizes
+};
+
 // The storage command's whole output: stat -f, else df -k, else dumpsys diskstats, else the old
 // toolbox df; exact sources before rounded ones.
-std::optional<ByteCounts> parseStorage(QStringView output);
+std::optional<StorageReading> parseStorage(QStringView output);
 
 // The processor type code for an ABI ("arm64-v8a") or, failing that, a machine name
 // ("aarch64"). The x86 family gives 586; other processors give codes that name no processor

@@ -106,6 +106,8 @@ QString statusText(const LinkState& s) {
                                       .arg(others);
         else
             text += u'.';
+        if (!s.system.isEmpty() && !s.reading)
+            text += u' ' + s.system + u'.';
         return text;
     }
 

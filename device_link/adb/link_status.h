@@ -30,6 +30,7 @@ struct LinkState {
     std::vector<Device> devices;
     QString followed;     // the device the window shows, or the one being read
     bool reading = false; // the followed device's first answers are not in yet
+    QString system;       // what the followed device runs: "Android 14, model lynx"
     QString wanted;       // follow this device only
     QString wantedFrom = QStringLiteral("ANDROID_SERIAL"); // where that choice came from
 };

@@ -287,13 +287,24 @@ void IosLink::finishRead(const ios::Reading& reading) {
         return;
     }
     m_state.followedName = ios::deviceName(reading.domains.general);
+    noteDetails(reading.domains);
     m_answers.keep(m_state.followed, reading.domains);
     m_announced = true;
     updateStatus();
     emit ConnectionEvent(EventConnected, QString());
 }
 
+void IosLink::noteDetails(const ios::Domains& domains) {
+    setDetails(ios::details(domains));
+    if (const QString system = ios::systemText(domains.general); !system.isEmpty()) {
+        m_state.system = system;
+        updateStatus();
+    }
+}
+
 void IosLink::unfollow() {
+    setDetails({});
+    m_state.system.clear();
     m_handle.reset();
     m_state.followed.clear();
     m_state.followedName.clear();
@@ -336,6 +347,7 @@ const ios::Domains& IosLink::answer(const char* query, Asked asked) {
         }
         if (reading.error != ios::ReadError::None)
             throw fail(ios::remedy(ios::AttachedDevice{udid, reading.error, reading.detail}));
+        noteDetails(reading.domains);
         m_answers.keep(udid, std::move(reading.domains));
     }
     return m_answers.take(asked);

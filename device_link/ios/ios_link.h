@@ -63,6 +63,8 @@ private:
     void onReadTimedOut(quint64 generation);
     void finishRead(const ios::Reading& reading);
     void consider();
+    // The details and the system version from a reading.
+    void noteDetails(const ios::Domains& domains);
     void unfollow();
     ios::AttachedDevice* attached(const QString& udid);
     const ios::Domains& answer(const char* query, Asked asked);

@@ -39,8 +39,12 @@ QString statusText(const LinkState& s) {
                                  ? device::printable(s.followed)
                                  : QStringLiteral("%1 (%2)").arg(device::printable(s.followedName),
                                                                  device::printable(s.followed));
-        return QStringLiteral("%1 %2 by USB, through usbmuxd.")
-            .arg(s.reading ? QStringLiteral("Reading") : QStringLiteral("Connected to"), name);
+        QString text =
+            QStringLiteral("%1 %2 by USB, through usbmuxd.")
+                .arg(s.reading ? QStringLiteral("Reading") : QStringLiteral("Connected to"), name);
+        if (!s.system.isEmpty() && !s.reading)
+            text += u' ' + s.system + u'.';
+        return text;
     }
     if (!s.usbmuxdInstalled)
         return QStringLiteral("usbmuxd is not installed, so no iPhone or iPad can be seen. "

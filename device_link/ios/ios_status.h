@@ -22,6 +22,7 @@ struct LinkState {
     QString followed;                    // the device shown, or the one being read
     QString followedName;
     bool reading = false;
+    QString system; // what the followed device runs: "iOS 17.5, model iPhone15,2"
     QString wanted; // follow this UDID only
     QString wantedFrom;
 };

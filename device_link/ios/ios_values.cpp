@@ -4,6 +4,7 @@
 #include "device_link/device_value.h"
 
 #include <QDateTime>
+#include <QLocale>
 #include <QXmlStreamReader>
 
 #include <cmath>
@@ -194,6 +195,73 @@ qint32 processorCode(const QVariantMap& general) {
     if (arch.typeId() != QMetaType::QString)
         return 0;
     return device::processorFamilyCode(arch.toString());
+}
+
+namespace {
+
+QString text(const QVariantMap& domain, const char* key) {
+    const QVariant value = domain.value(QLatin1String(key));
+    return value.typeId() == QMetaType::QString ? device::printable(value.toString().trimmed(), 60)
+                                                : QString();
+}
+
+QString yesNo(bool value) {
+    return value ? QStringLiteral("yes") : QStringLiteral("no");
+}
+
+} // namespace
+
+DeviceDetails details(const Domains& d) {
+    DeviceDetails out;
+    const QString arch = text(d.general, "CPUArchitecture");
+    const QString hardware = text(d.general, "HardwareModel");
+    if (!arch.isEmpty() || !hardware.isEmpty())
+        out.processor << (hardware.isEmpty() ? arch
+                          : arch.isEmpty()
+                              ? QStringLiteral("Hardware model %1").arg(hardware)
+                              : QStringLiteral("%1; hardware model %2").arg(arch, hardware));
+
+    if (const auto full = truth(d.battery.value(QStringLiteral("FullyCharged"))))
+        out.power << QStringLiteral("Fully charged: %1").arg(yesNo(*full));
+    if (const auto capable = truth(d.battery.value(QStringLiteral("ExternalChargeCapable"))))
+        out.power
+            << QStringLiteral("Can charge from what it is plugged into: %1").arg(yesNo(*capable));
+    if (const auto cycles = number(d.batteryRegistry.value(QStringLiteral("CycleCount")));
+        cycles && *cycles >= 0 && *cycles < 100000)
+        out.power << QStringLiteral("Charge cycles: %1").arg(qlonglong(*cycles));
+    // Hundredths of a degree, millivolts.
+    if (const auto hundredths = number(d.batteryRegistry.value(QStringLiteral("Temperature")));
+        hundredths && *hundredths != 0 && *hundredths > -4000 && *hundredths < 10000)
+        out.power << QStringLiteral("Temperature: %1 °C").arg(*hundredths / 100, 0, 'f', 1);
+    if (const auto millivolts = number(d.batteryRegistry.value(QStringLiteral("Voltage")));
+        millivolts && *millivolts >= 1000 && *millivolts < 100000)
+        out.power << QStringLiteral("Voltage: %1 V").arg(*millivolts / 1000, 0, 'f', 2);
+
+    if (storage(d.disk)) {
+        out.storage << QStringLiteral("Read from the data partition");
+        if (const auto disk = number(d.disk.value(QStringLiteral("TotalDiskCapacity")));
+            disk && *disk > 0)
+            out.storage << QStringLiteral("The whole disk: %1 bytes")
+                               .arg(QLocale().toString(qlonglong(*disk)));
+    }
+    if (const auto scale = number(d.itunes.value(QStringLiteral("ScreenScaleFactor")));
+        scale && *scale > 0 && *scale <= 10)
+        out.screen << QStringLiteral("Scale factor: %1 (points to pixels)").arg(*scale);
+    return out;
+}
+
+QString systemText(const QVariantMap& general) {
+    const QString version = text(general, "ProductVersion");
+    const QString model = text(general, "ProductType");
+    QStringList said;
+    if (!version.isEmpty()) {
+        const bool ipados = text(general, "DeviceClass") == QLatin1String("iPad") &&
+                            version.section(u'.', 0, 0).toInt() >= 13;
+        said << (ipados ? QStringLiteral("iPadOS %1") : QStringLiteral("iOS %1")).arg(version);
+    }
+    if (!model.isEmpty())
+        said << QStringLiteral("model %1").arg(model);
+    return said.join(QStringLiteral(", "));
 }
 
 } // namespace ios

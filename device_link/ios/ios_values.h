@@ -3,6 +3,7 @@
 // were expected, and the other way round) and returns the window's values, or nothing.
 #pragma once
 
+#include "device_link/device_details.h"
 #include "device_link/device_facts.h"
 
 #include <QSize>
@@ -58,5 +59,11 @@ QSize screenSize(const QVariantMap& itunes);
 
 // CPUArchitecture ("arm64e", "armv7s") as a processor type code.
 qint32 processorCode(const QVariantMap& general);
+
+// What the domains say beyond the window's fields, a few lines a panel.
+DeviceDetails details(const Domains& domains);
+
+// "iOS 17.5, model iPhone15,2" ("iPadOS" on an iPad from 13 on); empty when it names neither.
+QString systemText(const QVariantMap& general);
 
 } // namespace ios

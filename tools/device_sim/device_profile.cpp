@@ -149,6 +149,10 @@ Result runOne(const DeviceProfile& p, const QStringList& argv) {
         return {p.uname.toUtf8() + '\n', {}};
     if (command == QLatin1String("cat /proc/meminfo"))
         return {p.meminfo, {}};
+    if (command == QLatin1String("cat /proc/swaps"))
+        return {"Filename\t\t\t\tType\t\tSize\tUsed\tPriority\n" + p.swaps, {}};
+    if (command == QLatin1String("cat /sys/devices/system/cpu/present"))
+        return {p.cpusPresent.toUtf8() + '\n', {}};
     if (argv.size() >= 4 && argv[0] == QLatin1String("stat") && argv[1] == QLatin1String("-f")) {
         if (!p.storage.statFs)
             return {{}, "stat: Unknown option f\n", 1};
@@ -157,8 +161,12 @@ Result runOne(const DeviceProfile& p, const QStringList& argv) {
             const bool data = path == QLatin1String("/data");
             out += QByteArray::number(p.storage.blockSize) + ' ' +
                    QByteArray::number(data ? p.storage.dataBlocks : p.storage.rootBlocks) + ' ' +
-                   QByteArray::number(data ? p.storage.dataAvailable : p.storage.rootAvailable) +
-                   '\n';
+                   QByteArray::number(data ? p.storage.dataAvailable : p.storage.rootAvailable);
+            if (argv[3].contains(QLatin1String("%n")))
+                out += ' ' + path.toUtf8();
+            if (argv[3].contains(QLatin1String("%T")))
+                out += ' ' + (data ? p.storage.type : QStringLiteral("ext2/ext3")).toUtf8();
+            out += '\n';
         }
         return {out, {}};
     }
@@ -192,6 +200,14 @@ Result runOne(const DeviceProfile& p, const QStringList& argv) {
         QByteArray out = "Physical size: " + p.physicalSize.toUtf8() + '\n';
         if (!p.overrideSize.isEmpty())
             out += "Override size: " + p.overrideSize.toUtf8() + '\n';
+        return {out, {}};
+    }
+    if (command == QLatin1String("wm density")) {
+        if (!p.wm)
+            return notFound(argv[0]);
+        QByteArray out = "Physical density: " + QByteArray::number(p.density) + '\n';
+        if (p.overrideDensity > 0)
+            out += "Override density: " + QByteArray::number(p.overrideDensity) + '\n';
         return {out, {}};
     }
     if (command == QLatin1String("ip -f inet addr show")) {
@@ -354,6 +370,9 @@ std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* er
     p.storage.rootAvailable = s.value("rootAvailable").toInteger();
     p.storage.statFs = s.value("statFs").toBool(true);
     p.storage.toolboxDf = s.value("toolboxDf").toBool(false);
+    p.storage.type = s.value("type").toString(QStringLiteral("ext4"));
+    p.swaps = textOf(o.value("swaps"));
+    p.cpusPresent = o.value("cpusPresent").toString(QStringLiteral("0-3"));
     const QJsonObject b = o.value("battery").toObject();
     p.battery.present = b.value("present").toBool(true);
     p.battery.level = b.value("level").toInt(100);
@@ -370,6 +389,8 @@ std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* er
     p.physicalSize = screen.value("physical").toString();
     p.overrideSize = screen.value("override").toString();
     p.wm = screen.value("wm").toBool(true);
+    p.density = screen.value("density").toInt(320);
+    p.overrideDensity = screen.value("overrideDensity").toInt();
     p.settings = o.value("settings").toBool(true);
     p.address = o.value("address").toString();
     const QJsonObject latency = o.value("latency").toObject();

@@ -29,6 +29,7 @@ struct Storage {
     qint64 rootBlocks = 0, rootAvailable = 0;
     bool statFs = true;     // toybox stat -f; older devices have only df
     bool toolboxDf = false; // the old df: every mount, sizes rounded, whatever it is asked
+    QString type;           // the data file system's, as stat -f names it
 };
 
 // What commands cost on the device: a phone's system services take tens of milliseconds.
@@ -47,12 +48,15 @@ struct DeviceProfile {
     std::optional<QString> deviceName; // settings global device_name; unset prints "null"
     QString uname;
     QByteArray meminfo;
+    QByteArray swaps;    // /proc/swaps after its header line
+    QString cpusPresent; // /sys/devices/system/cpu/present
     Storage storage;
     Battery battery;
     QString physicalSize, overrideSize; // "1080x2400"
     bool wm = true;                     // the wm command (Android 4.3 and later)
-    bool settings = true;               // the settings command (Android 4.2 and later)
-    QString address;                    // wlan0's IPv4 address; empty: none
+    int density = 320, overrideDensity = 0;
+    bool settings = true; // the settings command (Android 4.2 and later)
+    QString address;      // wlan0's IPv4 address; empty: none
     Latency latency;
 
     // The CNXN banner: "device::ro.product.name=...;ro.product.model=...;...".

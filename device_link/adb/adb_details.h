@@ -1,0 +1,21 @@
+// What an Android device's answers to a refresh say beyond the window's fields: the details
+// shown on hover, and the system for the status text. Pure functions over the outputs of
+// adb::command::RefreshSet.
+#pragma once
+
+#include "device_link/device_details.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+namespace adb {
+
+// OUTPUTS by adb::command::Refresh; an empty one is a command that gave no answer.
+DeviceDetails parseDetails(const std::vector<QByteArray>& outputs);
+
+// "Android 14, model lynx" from the processor command's output; empty when it names neither.
+QString systemText(const QByteArray& processorOutput);
+
+} // namespace adb
