@@ -26,9 +26,7 @@ int main(int argc, char* argv[]) {
     auto link = app::makeDeviceLink(command.serial);
     const CombinedLink& devices = *link;
     Form1 window(std::move(link));
-    app::showLinkStatus(window, devices.statusText());
-    QObject::connect(&devices, &KindLink::statusChanged, &window,
-                     [&window](const QString& text) { app::showLinkStatus(window, text); });
+    app::showLink(window, devices);
     QObject::connect(&window, &Form1::failureReported, &window, [&window](const QString& message) {
         std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(message));
         // Non-modal, so no second event loop runs while the window goes on working.

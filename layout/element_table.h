@@ -40,7 +40,8 @@ inline constexpr std::string_view kIconResource = ":/layout/device_info.ico";
 inline constexpr std::string_view kIconRenditions[] = {":/layout/device-info-16.png",
                                                        ":/layout/device-info-32.png"};
 
-// A value field or bar and the caption that names it, for assistive technology.
+// A value field or bar and the caption that names it, for assistive technology; panel by panel
+// in the order the window reads.
 struct CaptionPair {
     std::string_view caption;
     std::string_view labelled;

@@ -45,6 +45,9 @@ QWidget* createElement(const Element& e, QWidget* container) {
         label->setAutoFillBackground(true);
         label->setAlignment((e.align == Align::Centre ? Qt::AlignHCenter : Qt::AlignLeft) |
                             Qt::AlignVCenter);
+        // A value can be selected with the mouse and copied, as text elsewhere on the desktop.
+        if (e.kind == Kind::ValueField)
+            label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         return label;
     }
     case Kind::ProgressBar:

@@ -49,9 +49,7 @@ protected:
                          [this](qint32 code, const QString&) { codes.push_back(code); });
         statusLink = link.get();
         form = std::make_unique<Form1>(std::move(link));
-        app::showLinkStatus(*form, statusLink->statusText());
-        QObject::connect(statusLink, &KindLink::statusChanged, form.get(),
-                         [this](const QString& text) { app::showLinkStatus(*form, text); });
+        app::showLink(*form, *statusLink);
         failures = std::make_unique<QSignalSpy>(form.get(), &Form1::failureReported);
         form->show();
     }

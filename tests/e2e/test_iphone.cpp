@@ -58,6 +58,8 @@ struct Shown {
     const char* mains;
     const char* width;
     const char* height;
+    const char* processorDetail; // on hover
+    const char* system;          // at the end of the status
 };
 
 class IphonePanels : public IphoneEndToEnd, public ::testing::WithParamInterface<Shown> {};
@@ -89,6 +91,11 @@ TEST_P(IphonePanels, FillEveryPanelTheyCan) {
     EXPECT_TRUE(statusLink->statusText().startsWith("Connected to "))
         << statusLink->statusText().toStdString();
     EXPECT_TRUE(statusLink->statusText().contains("by USB, through usbmuxd"));
+    EXPECT_TRUE(statusLink->statusText().endsWith(want.system))
+        << statusLink->statusText().toStdString();
+    EXPECT_TRUE(
+        form->findChild<QWidget*>("ProcessorLabel")->toolTip().contains(want.processorDetail));
+    EXPECT_TRUE(form->findChild<QWidget*>("ScreenWidthLabel")->toolTip().contains("Scale factor"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -97,11 +104,13 @@ INSTANTIATE_TEST_SUITE_P(
         // AmountDataAvailable, not the far larger TotalDataAvailable of iOS 17.
         Shown{"current_iphone", "Device Info (Ana's iPhone)", "111,592,116,224 bytes",
               "61,354,827,776 bytes", "Unknown", "High", 81.0f, "10 hours  10 min", "Unknown",
-              "Disconnected", " 1179 pixels", " 2556 pixels"},
+              "Disconnected", " 1179 pixels", " 2556 pixels", "arm64e; hardware model D73AP",
+              "iOS 17.5, model iPhone15,2."},
         // An older iPad has no AmountDataAvailable: TotalDataAvailable stands in.
         Shown{"ipad_on_mains", "Device Info (Kitchen iPad)", "52,776,558,592 bytes",
               "20,512,096,256 bytes", "Unknown", "Charging", 64.0f, "Unknown", "1 hour  35 min",
-              "Connected", " 1620 pixels", " 2160 pixels"}));
+              "Connected", " 1620 pixels", " 2160 pixels", "arm64; hardware model J417AP",
+              "iPadOS 16.7.8, model iPad8,9."}));
 
 TEST_F(IphoneEndToEnd, UntrustedIphoneShowsTheTrustTextThenConnectsOncePaired) {
     SimulatorProcess* phone = startIphone("untrusted_iphone");
