@@ -12,11 +12,32 @@ ReadableLabel::ReadableLabel(const QColor& colour, QWidget* parent)
     applyColour();
 }
 
+void ReadableLabel::setSelectable() {
+    m_selectable = true;
+    setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setAlignment((alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignTop);
+    placeSelectableText();
+}
+
 void ReadableLabel::changeEvent(QEvent* event) {
     // A theme change brings a new background: the colour is chosen again against it.
     if (event->type() == QEvent::PaletteChange)
         applyColour();
+    if (event->type() == QEvent::FontChange)
+        placeSelectableText();
     QLabel::changeEvent(event);
+}
+
+void ReadableLabel::resizeEvent(QResizeEvent* event) {
+    placeSelectableText();
+    QLabel::resizeEvent(event);
+}
+
+void ReadableLabel::placeSelectableText() {
+    // Selectable text is laid out as a document, centred by its line spacing rather than by the
+    // font's height: set from the top instead, it stands where plain text centres.
+    if (m_selectable)
+        setContentsMargins(0, qMax(0, (height() - fontMetrics().height()) / 2), 0, 0);
 }
 
 void ReadableLabel::applyColour() {

@@ -47,7 +47,7 @@ QWidget* createElement(const Element& e, QWidget* container) {
                             Qt::AlignVCenter);
         // A value can be selected with the mouse and copied, as text elsewhere on the desktop.
         if (e.kind == Kind::ValueField)
-            label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            label->setSelectable();
         return label;
     }
     case Kind::ProgressBar:

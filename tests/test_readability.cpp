@@ -1,6 +1,7 @@
 // What a screen reader and a dark theme make of the window.
 #include "form_fixture.h"
 #include "layout/element_table.h"
+#include "layout/readable_label.h"
 #include "layout/text_contrast.h"
 
 #include <QAccessible>
@@ -113,3 +114,19 @@ TEST_F(Readability, EveryLabelReadsUnderADarkThemeAndTheBlueComesBackUnderALight
 }
 
 } // namespace
+
+// Selectable text is laid out as a document; a value that can be selected must still stand
+// where plain text stands, pixel for pixel.
+TEST_F(Readability, SelectableValuesLookExactlyAsPlainTextDid) {
+    auto* shown = form->findChild<ReadableLabel*>("MemoryLabel");
+    ASSERT_EQ(shown->textInteractionFlags(), Qt::TextSelectableByMouse);
+    shown->setText("8,156,930,048 bytes");
+    ReadableLabel plain(layout::kDarkBlue, shown->parentWidget());
+    plain.setGeometry(shown->geometry());
+    plain.setFont(shown->font());
+    plain.setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    plain.setAutoFillBackground(true);
+    plain.setText(shown->text());
+    const QImage selectable = shown->grab().toImage();
+    EXPECT_EQ(selectable, plain.grab().toImage());
+}
