@@ -8,10 +8,24 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <vector>
 
 namespace bench {
+
+// The phone benchmarks' two arguments: how many presses and raw exchanges, and how many
+// connections; headless unless a platform is chosen.
+struct Counts {
+    int repetitions;
+    int connections;
+};
+inline Counts countsFrom(int argc, char* argv[], Counts defaults) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    return {argc > 1 ? std::max(3, std::atoi(argv[1])) : defaults.repetitions,
+            argc > 2 ? std::max(1, std::atoi(argv[2])) : defaults.connections};
+}
 
 inline double median(std::vector<double> samples) {
     std::nth_element(samples.begin(), samples.begin() + long(samples.size() / 2), samples.end());

@@ -56,11 +56,8 @@ double runTools(const QList<QStringList>& commands) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const auto [repetitions, connections] = countsFrom(argc, argv, {20, 10});
     QApplication app(argc, argv);
-    const int repetitions = argc > 1 ? std::max(3, std::atoi(argv[1])) : 20;
-    const int connections = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
 
     AdbHarness harness;
     SimulatorProcess* phone = harness.startIphone(QStringLiteral("slow_iphone"));
