@@ -18,6 +18,12 @@ QString firstLine(const QString& text) {
     return lines.isEmpty() ? QString() : device::printable(lines.first().trimmed(), 80);
 }
 
+// The parts that say something, joined.
+QString joinPresent(QStringList parts, const QString& separator) {
+    parts.removeAll(QString());
+    return parts.join(separator);
+}
+
 QString bytes(double value) {
     return QLocale().toString(qlonglong(value)) + QStringLiteral(" bytes");
 }
@@ -46,13 +52,10 @@ QStringList processorDetails(const QStringList& parts) {
         abis = firstLine(parts[Abi]);
     abis.replace(u',', QStringLiteral(", "));
     const QString machine = firstLine(parts[Machine]);
-    if (!abis.isEmpty() || !machine.isEmpty())
-        lines << QStringList{abis, machine}
-                     .filter(QRegularExpression(QStringLiteral(".")))
-                     .join(QStringLiteral("; "));
-    const QString soc = QStringList{firstLine(parts[SocMaker]), firstLine(parts[SocModel])}
-                            .filter(QRegularExpression(QStringLiteral(".")))
-                            .join(u' ');
+    if (const QString said = joinPresent({abis, machine}, QStringLiteral("; ")); !said.isEmpty())
+        lines << said;
+    const QString soc =
+        joinPresent({firstLine(parts[SocMaker]), firstLine(parts[SocModel])}, QStringLiteral(" "));
     if (!soc.isEmpty())
         lines << QStringLiteral("System on chip: %1").arg(soc);
     if (const int cores = coreCount(firstLine(parts[CpusPresent])); cores > 0)
