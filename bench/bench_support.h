@@ -2,6 +2,7 @@
 // a heartbeat that sees how long the window's thread was blocked.
 #pragma once
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -77,5 +78,19 @@ private:
     QElapsedTimer m_clock;
     double m_longest = 0;
 };
+
+// How long each of N presses takes, with a turn of the event loop between presses as a user
+// gives, in milliseconds.
+template <typename Press> std::vector<double> timePresses(int n, Press press) {
+    std::vector<double> times;
+    for (int i = 0; i < n; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        press();
+        times.push_back(msSince(clock));
+        QCoreApplication::processEvents();
+    }
+    return times;
+}
 
 } // namespace bench

@@ -73,16 +73,10 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    // (R) a press of Refresh, with a turn of the event loop between presses as a user gives
-    std::vector<double> presses;
+    // (R) a press of Refresh
     const int before = requestsSoFar(*phone);
-    for (int i = 0; i < repetitions; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        form.RefreshCommand_Click();
-        presses.push_back(msSince(clock));
-        QCoreApplication::processEvents();
-    }
+    const std::vector<double> presses =
+        timePresses(repetitions, [&form] { form.RefreshCommand_Click(); });
     QTest::qWait(200); // the last sessions close after their values are in
     const double requestsPerPress = double(requestsSoFar(*phone) - before) / repetitions;
 

@@ -50,15 +50,9 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    // (R) a press of Refresh, with a turn of the event loop between presses as a user gives
-    std::vector<double> presses;
-    for (int i = 0; i < repetitions; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        form.RefreshCommand_Click();
-        presses.push_back(msSince(clock));
-        QCoreApplication::processEvents();
-    }
+    // (R) a press of Refresh
+    const std::vector<double> presses =
+        timePresses(repetitions, [&form] { form.RefreshCommand_Click(); });
 
     // (S) the slowest of a refresh's commands, each a raw exchange with the server
     std::vector<double> slowest;
