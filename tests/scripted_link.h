@@ -33,6 +33,7 @@ public:
                 (shows && code != EventRemoved && code != EventOffline && code != EventServerLost);
         emit ConnectionEvent(code, text);
     }
+    void tell(const DeviceDetails& details) { setDetails(details); }
     void say(const QString& text) {
         status = text;
         emit statusChanged(text);

@@ -6,6 +6,7 @@
 #include "qt_printers.h"
 #include "scripted_link.h"
 
+#include <QProcess>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -69,6 +70,24 @@ TEST_F(CombinedLinkTest, WhenTheFollowedGoesTheOtherKindsReadyDeviceIsShown) {
     EXPECT_GE(status.count(), 1);
 }
 
+// Offline is gone as far as the window is concerned: a device that cannot answer is not shown,
+// and a ready device of the other kind takes its place at once.
+TEST_F(CombinedLinkTest, EveryGoneCodeMovesTheWindowToTheOtherKindsReadyDevice) {
+    for (const qint32 gone :
+         {Pelorin::EventRemoved, Pelorin::EventOffline, Pelorin::EventServerLost}) {
+        events.clear();
+        android->raise(Pelorin::EventConnected);
+        apple->raise(Pelorin::EventConnected);
+        ASSERT_EQ(link->followed(), android) << gone;
+        android->raise(gone);
+        EXPECT_EQ(events, (std::vector<Event>{{0, ""}, {gone, ""}, {0, ""}})) << gone;
+        EXPECT_EQ(link->followed(), apple) << gone;
+        EXPECT_TRUE(link->hasDevice()) << gone;
+        apple->raise(Pelorin::EventRemoved);
+        EXPECT_EQ(link->followed(), nullptr);
+    }
+}
+
 TEST_F(CombinedLinkTest, ChoosingASerialTellsEveryKind) {
     link->setWantedSerial("R58M12ABCDE", "--serial");
     EXPECT_EQ(android->wanted, "R58M12ABCDE");
@@ -104,7 +123,8 @@ TEST(IosStatusText, SaysWhereThingsStandAndWhatToDo) {
          "Connected to Ana's iPhone (00008110-001A2B3C4D5E801E) by USB, through usbmuxd."},
         {waiting, "Waiting for R58M12ABCDE (ANDROID_SERIAL) through usbmuxd"},
         {attached(ReadError::TrustPending), "unlock it and tap Trust"},
-        {attached(ReadError::Locked), "unlock it with its passcode"},
+        // Locked before it was ever trusted: both steps, or the user unlocks and waits.
+        {attached(ReadError::Locked), "unlock it with its passcode, and tap Trust if it asks"},
         {attached(ReadError::Denied), "told not to trust this computer: unplug it"},
         {attached(ReadError::InvalidHostId), "no longer trusts this computer"},
         {attached(ReadError::Ssl), "pairing record is broken (an SSL error)"},
@@ -144,6 +164,48 @@ TEST(CommandLine, ChoosesADeviceOrAnswersWithoutAWindow) {
         const QString& got = c.action == Action::Run ? command.serial : command.message;
         EXPECT_TRUE(got.contains(QString::fromUtf8(c.serialOrMessage)))
             << c.arguments.join(' ').toStdString() << ": " << got.toStdString();
+    }
+}
+
+// The program itself, as a shell runs it: what the manual page promises of its exit status and
+// its words, without a display.
+TEST(CommandLine, TheProgramAnswersOnItsOwnStreamsWithTheManualsExitStatus) {
+    struct Case {
+        QStringList arguments;
+        int status;
+        const char* out; // the start of standard output
+        const char* err; // all of standard error
+    };
+    const Case cases[] = {
+        {{"--frobnicate"},
+         2,
+         "",
+         "device-info: Unknown option 'frobnicate'.\nTry 'device-info --help' for more "
+         "information.\n"},
+        {{"--serial"}, 2, "", nullptr},
+        {{"--help"}, 0, "Usage: device-info [options]\n", ""},
+        {{"--version"}, 0, "device-info 0.", ""},
+    };
+    for (const Case& c : cases) {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(DEVICE_INFO_EXE), c.arguments);
+        ASSERT_TRUE(program.waitForFinished(10000)) << c.arguments.join(' ').toStdString();
+        const QString out = QString::fromUtf8(program.readAllStandardOutput());
+        const QString err = QString::fromUtf8(program.readAllStandardError());
+        EXPECT_EQ(program.exitCode(), c.status) << c.arguments.join(' ').toStdString();
+        if (*c.out)
+            EXPECT_TRUE(out.startsWith(QString::fromUtf8(c.out)))
+                << c.arguments.join(' ').toStdString() << ": " << out.toStdString();
+        else
+            EXPECT_EQ(out, QString()) << "nothing on standard output";
+        if (c.err)
+            EXPECT_EQ(err, QString::fromUtf8(c.err)) << c.arguments.join(' ').toStdString();
+        else
+            EXPECT_EQ(err.count(u'\n'), 2) << "one line and its hint: " << err.toStdString();
     }
 }
 

@@ -138,11 +138,25 @@ TEST(IphoneDetails, FromTheDomainsAndTheBatteryRegistry) {
     d.itunes = {{"ScreenScaleFactor", "lots"}};
     EXPECT_EQ(ios::details(d).power.size(), 2);
     EXPECT_TRUE(ios::details(d).screen.isEmpty());
-    EXPECT_EQ(ios::systemText({{"DeviceClass", "iPad"}, {"ProductVersion", "16.7.8"}}),
-              "iPadOS 16.7.8");
-    EXPECT_EQ(ios::systemText({{"DeviceClass", "iPad"}, {"ProductVersion", "12.5.7"}}),
-              "iOS 12.5.7");
     EXPECT_EQ(ios::systemText({}), "");
+}
+
+// iPadOS begins at 13; an iPad on 12 and earlier, and any iPhone, runs iOS.
+TEST(IphoneDetails, AnIpadFromThirteenOnRunsIpados) {
+    const struct {
+        const char* deviceClass;
+        const char* version;
+        const char* says;
+    } cases[] = {
+        {"iPad", "13.0", "iPadOS 13.0"},     {"iPad", "13", "iPadOS 13"},
+        {"iPad", "16.7.8", "iPadOS 16.7.8"}, {"iPad", "12.5.7", "iOS 12.5.7"},
+        {"iPad", "9.3.5", "iOS 9.3.5"},      {"iPhone", "17.5", "iOS 17.5"},
+        {"iPhone", "13.1", "iOS 13.1"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ios::systemText({{"DeviceClass", c.deviceClass}, {"ProductVersion", c.version}}),
+                  c.says);
+    }
 }
 
 } // namespace

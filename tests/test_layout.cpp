@@ -67,6 +67,44 @@ TEST_F(Layout, BarsHaveThePlaceAndSizeTheDescriptionGives) {
         EXPECT_EQ(form->findChild<QWidget*>(name)->geometry(), place) << name;
 }
 
+// The runs of the bar's colour along the middle of a full bar, as widths: filled, gap, filled...
+std::vector<int> runsOfAFullBar(ProgressBar& bar) {
+    bar.setValue(100.0f);
+    const QImage drawn = bar.grab().toImage();
+    const QRgb chunk = bar.palette().color(QPalette::Highlight).rgb();
+    std::vector<int> runs;
+    bool inChunk = false;
+    for (int x = 0; x < drawn.width(); ++x) {
+        const bool here = drawn.pixel(x, drawn.height() / 2) == chunk;
+        if (runs.empty() || here != inChunk) {
+            if (!here && runs.empty())
+                continue; // the frame before the first block
+            runs.push_back(0);
+            inChunk = here;
+        }
+        ++runs.back();
+    }
+    if (!runs.empty() && !inChunk)
+        runs.pop_back(); // the frame after the last block
+    return runs;
+}
+
+TEST_F(Layout, MemoryAndBatteryBarsDrawBlocksOnePixelApartAndStorageASmoothStrip) {
+    for (const char* name : {"MemoryUsageBar", "BatteryLifeBar"}) {
+        const std::vector<int> runs = runsOfAFullBar(*form->findChild<ProgressBar*>(name));
+        ASSERT_GE(runs.size(), 5u) << name << " draws separate blocks";
+        for (std::size_t i = 0; i + 1 < runs.size(); ++i) {
+            if (i % 2 == 1)
+                EXPECT_EQ(runs[i], 1) << name << ": gap " << i / 2;
+            else
+                EXPECT_EQ(runs[i], runs[0]) << name << ": block " << i / 2;
+        }
+        EXPECT_GT(runs[0], 1) << name;
+        EXPECT_LE(runs.back(), runs[0]) << name << ": the last block is cut, never widened";
+    }
+    EXPECT_EQ(runsOfAFullBar(*form->findChild<ProgressBar*>("StorageUsageBar")).size(), 1u);
+}
+
 TEST_F(Layout, NothingOverlapsButRowsByAPixelAndThePicturesTheirOneRectangle) {
     // Where the description lets a value field reach further into the caption to its left.
     const QSet<QString> reachLeft{"StorageLabel", "StorageFreeLabel"};

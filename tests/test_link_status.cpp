@@ -97,6 +97,12 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"followed over the network",
              up({device("192.168.1.23:5555", "device", "Pixel 7a")}, "192.168.1.23:5555"),
              {"over the network"}},
+        // Android 11's Wireless debugging: an mDNS service name, no host:port.
+        Case{"wireless debugging",
+             up({device("adb-35161FDJH000GW-Xb3yQ1._adb-tls-connect._tcp", "device", "Pixel 7a")},
+                "adb-35161FDJH000GW-Xb3yQ1._adb-tls-connect._tcp"),
+             {"Connected to Pixel 7a", "over the network"},
+             "by USB"},
         Case{"several devices",
              up({device("a", "device"), device("b", "unauthorized")}, "a"),
              {"Connected to a", "another device", "ANDROID_SERIAL"}},

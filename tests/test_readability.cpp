@@ -1,4 +1,5 @@
 // What a screen reader and a dark theme make of the window.
+#include "app/desktop_integration.h"
 #include "form_fixture.h"
 #include "layout/element_table.h"
 #include "layout/readable_label.h"
@@ -6,6 +7,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QTextDocument>
 
 namespace {
 
@@ -53,6 +55,40 @@ TEST_F(Readability, StatusPicturesAreNamedGraphics) {
         EXPECT_EQ(iface->role(), QAccessible::Graphic) << name;
     }
     EXPECT_EQ(label("IPAddrLabel")->accessibleDescription(), "Network address");
+}
+
+// A tooltip is rich text: what it draws is what a rich-text document makes of it.
+QString drawnAsTooltip(const QWidget& widget) {
+    QTextDocument drawn;
+    drawn.setHtml(widget.toolTip());
+    return drawn.toPlainText();
+}
+
+TEST_F(Readability, MarkupInADevicesWordsIsShownLiterallyInEveryTooltipAndDescription) {
+    const QString said = QStringLiteral("<b>x</b> &amp; <img src=x>");
+    app::showLink(*form, *link);
+    link->say("Connected to " + said + ".");
+    link->tell({{"System on chip: " + said, "8 cores"},
+                {"Technology: " + said},
+                {"Swap: " + said},
+                {"Read from " + said},
+                {"Density: " + said}});
+    for (const char* name : {"Frame2", "ConnectedPicture", "DisconnectedPicture"}) {
+        const auto* widget = form->findChild<QWidget*>(name);
+        EXPECT_EQ(drawnAsTooltip(*widget), "Connected to " + said + ".") << name;
+        EXPECT_EQ(widget->accessibleDescription(), "Connected to " + said + ".") << name;
+    }
+    const std::pair<const char*, QString> fields[] = {
+        {"ProcessorLabel", "System on chip: " + said + "\n8 cores"},
+        {"BatteryLifeLabel", "Technology: " + said},
+        {"AvailableLabel", "Swap: " + said},
+        {"StorageFreeLabel", "Read from " + said},
+        {"ScreenWidthLabel", "Density: " + said}};
+    for (const auto& [name, lines] : fields) {
+        const auto* widget = form->findChild<QWidget*>(name);
+        EXPECT_EQ(drawnAsTooltip(*widget), lines) << name;
+        EXPECT_EQ(widget->accessibleDescription(), lines) << name;
+    }
 }
 
 TEST(Contrast, FollowsTheWcagFormula) {

@@ -62,6 +62,19 @@ TEST_F(Hostile, EndlessOutputIsCutAtTheAppsOwnCapAndReported) {
     expectFixedWindow();
 }
 
+// Likewise its own deadline: a hung phone ends the refresh after about 3 s, and says so.
+TEST_F(Hostile, HungPhoneFailsAtTheAppsOwnDeadline) {
+    qputenv("ADB_SERVER_SOCKET", harness.socketSpec().toUtf8());
+    openWindowWith(app::makeDeviceLink(QString()));
+    qunsetenv("ADB_SERVER_SOCKET");
+    ASSERT_TRUE(waitUntil([&] { return !text("IPAddrLabel").isEmpty(); }));
+    QElapsedTimer clock;
+    clock.start();
+    const QString message = failedRefreshWhile(*phone, "hang");
+    EXPECT_GE(clock.elapsed(), 2900) << "a refresh and the one after resuming";
+    EXPECT_TRUE(message.contains("no answer within 3 s")) << message.toStdString();
+}
+
 TEST_F(Hostile, MalformedTransportMessagesCostARefreshAtMost) {
     openWindow();
     ASSERT_TRUE(waitUntil([&] { return connectedLook() && !text("MemoryLabel").isEmpty(); }));

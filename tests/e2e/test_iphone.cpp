@@ -6,6 +6,9 @@
 #include "device_link/combined_link.h"
 #include "device_link/ios/ios_link.h"
 
+#include <QAction>
+#include <QClipboard>
+
 namespace {
 
 const QString kIphone = QStringLiteral("00008110-001A2B3C4D5E801E");
@@ -96,6 +99,12 @@ TEST_P(IphonePanels, FillEveryPanelTheyCan) {
     EXPECT_TRUE(
         form->findChild<QWidget*>("ProcessorLabel")->toolTip().contains(want.processorDetail));
     EXPECT_TRUE(form->findChild<QWidget*>("ScreenWidthLabel")->toolTip().contains("Scale factor"));
+    // Copy all carries the same system words as the status.
+    form->actions().value(0)->trigger();
+    const QString name = QString::fromUtf8(want.title).mid(13).chopped(1);
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains("\nStatus: Connected to " + name))
+        << QGuiApplication::clipboard()->text().toStdString();
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(want.system));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -111,6 +120,22 @@ INSTANTIATE_TEST_SUITE_P(
               "20,512,096,256 bytes", "Unknown", "Charging", 64.0f, "Unknown", "1 hour  35 min",
               "Connected", " 1620 pixels", " 2160 pixels", "arm64; hardware model J417AP",
               "iPadOS 16.7.8, model iPad8,9."}));
+
+// Locked before it ever trusted this computer: unlocking it tells usbmuxd nothing, so only a
+// link that keeps asking finds the Trust prompt and, once tapped, the device.
+TEST_F(IphoneEndToEnd, LockedIphoneGoesOnByItselfOnceUnlocked) {
+    SimulatorProcess* phone = startIphone("locked_iphone");
+    ASSERT_NE(phone, nullptr);
+    openBoth();
+    ASSERT_TRUE(waitUntil([&] { return iosLink->statusText().contains("It is locked"); }))
+        << iosLink->statusText().toStdString();
+    ASSERT_EQ(phone->control("unlock"), "ok");
+    EXPECT_TRUE(waitUntil([&] { return iosLink->statusText().contains("tap Trust;"); }, 5000))
+        << iosLink->statusText().toStdString();
+    ASSERT_EQ(phone->control("trust"), "ok");
+    EXPECT_TRUE(showsTitle("Device Info (Ana's iPhone)"));
+    EXPECT_EQ(codes, (std::vector<int>{0}));
+}
 
 TEST_F(IphoneEndToEnd, UntrustedIphoneShowsTheTrustTextThenConnectsOncePaired) {
     SimulatorProcess* phone = startIphone("untrusted_iphone");
@@ -221,6 +246,35 @@ TEST_F(IphoneEndToEnd, SerialChoosesADeviceOfEitherKind) {
         form.reset();
     }
     qunsetenv("ADB_SERVER_SOCKET");
+}
+
+// The link with the program's own timings: a slow iPhone that answers within them refreshes,
+// a hung one fails at the deadline its message gives.
+TEST_F(IphoneEndToEnd, TheProgramsOwnDeadlineLetsASlowIphoneAnswerAndStopsAHungOne) {
+    SimulatorProcess* phone = startIphone("current_iphone");
+    ASSERT_NE(phone, nullptr);
+    std::vector<CombinedLink::Kind> kinds;
+    kinds.push_back({QStringLiteral("iPhone and iPad:"), std::make_unique<IosLink>()});
+    openWindowWith(std::make_unique<CombinedLink>(std::move(kinds)));
+    ASSERT_TRUE(showsTitle("Device Info (Ana's iPhone)"));
+    // About 2.3 s for the whole session, as a busy older iPhone takes.
+    ASSERT_EQ(phone->control("set sessionMs 2200"), "ok");
+    ASSERT_EQ(phone->control("set battery.level 55"), "ok");
+    QElapsedTimer clock;
+    clock.start();
+    refresh()->click();
+    EXPECT_GE(clock.elapsed(), 2000) << "the slow session was the one read";
+    EXPECT_EQ(failures->count(), 0) << failures->value(0).value(0).toString().toStdString();
+    EXPECT_EQ(bar("BatteryLifeBar"), 55.0f);
+
+    ASSERT_EQ(phone->control("hang"), "ok");
+    clock.restart();
+    refresh()->click();
+    EXPECT_GE(clock.elapsed(), 2900);
+    EXPECT_LT(clock.elapsed(), 3800);
+    ASSERT_EQ(failures->count(), 1);
+    EXPECT_TRUE(failures->last().at(0).toString().contains("no answer within 3 s"))
+        << failures->last().at(0).toString().toStdString();
 }
 
 TEST_F(IphoneEndToEnd, HungIphoneFailsTheRefreshWithinTheDeadlineAndTheWindowLives) {

@@ -172,7 +172,13 @@ QString IosSimulator::control(const QString& line) {
     if (words.isEmpty())
         return QStringLiteral("error: empty line");
     const QString& verb = words.first();
-    if (verb == QLatin1String("trust") || verb == QLatin1String("unlock")) {
+    if (verb == QLatin1String("unlock")) {
+        // Unlocking changes nothing usbmuxd knows: only asking again finds the prompt.
+        if (m_profile.trust == QLatin1String("locked"))
+            m_profile.trust = QStringLiteral("pending");
+        return QStringLiteral("ok");
+    }
+    if (verb == QLatin1String("trust")) {
         // usbmuxd pairs on its own once the user trusts the computer, keeps the record, and
         // tells its listeners.
         m_profile.trust = QStringLiteral("trusted");
@@ -219,6 +225,10 @@ QString IosSimulator::control(const QString& line) {
             battery.insert(QStringLiteral("BatteryCurrentCapacity"), value.toInt());
         else if (words[1] == QLatin1String("name"))
             general.insert(QStringLiteral("DeviceName"), value);
+        else if (words[1] == QLatin1String("latencyMs"))
+            m_profile.latencyMs = value.toInt();
+        else if (words[1] == QLatin1String("sessionMs"))
+            m_profile.sessionMs = value.toInt();
         else
             return QStringLiteral("error: unknown setting");
         m_profile.domains.insert(QString(), general);

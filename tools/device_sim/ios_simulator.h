@@ -23,9 +23,10 @@ namespace sim {
 struct IosProfile {
     QString udid;
     // "trusted": paired already; "pending": the Trust prompt shows until "trust";
-    // "locked": locked with a passcode until "unlock"; "denied": the user tapped Don't Trust;
-    // "forgotten": a pair record here that the device no longer knows; "ssl": the device asks
-    // for an encrypted session that the pair record cannot make.
+    // "locked": locked with a passcode; "unlock" brings up the Trust prompt, as an untrusted
+    // device does once unlocked, with nothing said to usbmuxd's listeners; "denied": the user
+    // tapped Don't Trust; "forgotten": a pair record here that the device no longer knows; "ssl":
+    // the device asks for an encrypted session that the pair record cannot make.
     QString trust = QStringLiteral("trusted");
     int latencyMs = 0; // each lockdownd reply
     // StartSession on top: a real device's session is TLS, whose handshake this one skips.
@@ -47,8 +48,8 @@ public:
     quint16 port() const { return m_server.serverPort(); }
 
     // One control line: "trust", "unlock", "deny", "unplug", "plug", "hang", "resume",
-    // "set KEY VALUE" (battery.level, name), "count" (lockdownd requests so far, as JSON).
-    // Returns "ok", the count, or "error: ...".
+    // "set KEY VALUE" (battery.level, name, latencyMs, sessionMs), "count" (lockdownd requests so
+    // far, as JSON). Returns "ok", the count, or "error: ...".
     QString control(const QString& line);
 
 private:
