@@ -1,7 +1,10 @@
 #include "device_link/device_facts.h"
 
 #include <QLatin1String>
+#include <QLocale>
 #include <QString>
+
+#include <cmath>
 
 namespace device {
 
@@ -50,6 +53,24 @@ double batteryFlag(bool present, bool charging, std::optional<double> percent) {
     if (*percent <= 15)
         return 2;
     return 1;
+}
+
+std::optional<BatteryCapacity> batteryCapacity(std::optional<double> fullMah,
+                                               std::optional<double> designMah) {
+    if (!fullMah || !designMah || !(*designMah >= 300 && *designMah <= 50000))
+        return std::nullopt;
+    const double ratio = *fullMah / *designMah;
+    if (!(ratio >= 0.2 && ratio <= 1.3))
+        return std::nullopt;
+    return BatteryCapacity{*fullMah, *designMah};
+}
+
+QString capacityText(const BatteryCapacity& capacity) {
+    const QLocale locale;
+    return QStringLiteral("Maximum capacity: %1% of its design (%2 of %3 mAh)")
+        .arg(qRound(capacity.fullMah * 100 / capacity.designMah))
+        .arg(locale.toString(qlonglong(std::llround(capacity.fullMah))),
+             locale.toString(qlonglong(std::llround(capacity.designMah))));
 }
 
 DeviceValue report(const std::optional<ByteCounts>& counts, DeviceValue& total,

@@ -43,6 +43,21 @@ struct PowerStatus {
     double fullLifeTime = kUnknownTime;
 };
 
+// How much a battery holds now against what it was made to hold, both in mAh: its health.
+struct BatteryCapacity {
+    double fullMah = 0;
+    double designMah = 0;
+    bool operator==(const BatteryCapacity&) const = default;
+};
+
+// The capacity from a device's two figures, where both are there and believable: a design from
+// 300 to 50,000 mAh and a ratio from 20% to 130% (a new battery can read a little over 100%).
+std::optional<BatteryCapacity> batteryCapacity(std::optional<double> fullMah,
+                                               std::optional<double> designMah);
+
+// "Maximum capacity: 87% of its design (2,850 of 3,279 mAh)".
+QString capacityText(const BatteryCapacity& capacity);
+
 // A query's answer from what a device gave: the values into the by-reference arguments and a
 // true flag, or a false flag and the arguments untouched when it gave nothing.
 DeviceValue report(const std::optional<ByteCounts>& counts, DeviceValue& total,

@@ -1,5 +1,6 @@
 #include "device_link/adb/adb_parsers.h"
 #include "fixture.h"
+#include "qt_printers.h"
 
 #include <gtest/gtest.h>
 
@@ -140,6 +141,40 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Battery, NoFieldsIsNoAnswer) {
     EXPECT_FALSE(parseBattery(u"Can't find service: battery\n", u"", u""));
     EXPECT_FALSE(parseBattery(u"", u"100", u"100"));
+}
+
+TEST(BatteryHealth, LearnedOverEstimatedAsBatterystatsPrintsThem) {
+    const struct {
+        const char* name;
+        QString text;
+        const char* says; // empty: no health line
+    } cases[] = {
+        {"grep's two lines", fixture("batterystats_grep_android14.txt"),
+         "Maximum capacity: 96% of its design (6,209 of 6,500 mAh)"},
+        {"crlf, no last newline",
+         "  Estimated battery capacity: 4385 mAh\r\n  Last learned battery capacity: 4012 mAh",
+         "Maximum capacity: 91% of its design (4,012 of 4,385 mAh)"},
+        {"in the dump, after junk",
+         "Battery History (2% used):\n  Time on battery: 5h\n"
+         "  Last learned battery capacity: 3870 mAh\n  Min learned battery capacity: 3810 mAh\n"
+         "  Estimated battery capacity: 4500 mAh\n",
+         "Maximum capacity: 86% of its design (3,870 of 4,500 mAh)"},
+        {"no learned figure", "  Estimated battery capacity: 2300 mAh\n", ""},
+        {"no estimate", "  Last learned battery capacity: 2300 mAh\n", ""},
+        // makemAh's decimals below 100 mAh: an estimate not yet made.
+        {"tiny estimate",
+         "  Estimated battery capacity: 4.00 mAh\n  Last learned battery capacity: 4012 mAh\n", ""},
+        {"zero learned",
+         "  Estimated battery capacity: 4385 mAh\n  Last learned battery capacity: 0 mAh\n", ""},
+        {"absurd learned",
+         "  Estimated battery capacity: 7040 mAh\n  Last learned battery capacity: 12 mAh\n", ""},
+        {"no grep", "/system/bin/sh: grep: not found\n", ""},
+    };
+    for (const auto& c : cases) {
+        const auto capacity = parseBatteryCapacity(c.text);
+        EXPECT_EQ(capacity ? device::capacityText(*capacity) : QString(), QString::fromUtf8(c.says))
+            << c.name;
+    }
 }
 
 TEST(Mains, AnyPoweredLineCounts) {

@@ -193,4 +193,72 @@ TEST(IosValues, KeysAndStringsWithANulInsideAreReadNotAsserted) {
     EXPECT_EQ(map, (QVariantMap{{"a", "c"}}));
 }
 
+struct HealthCase {
+    const char* name;
+    const char* registry;
+    const char* says; // empty: no health line
+};
+
+class IosBatteryHealth : public ::testing::TestWithParam<HealthCase> {};
+
+TEST_P(IosBatteryHealth, FromMilliampHoursNeverFromPercentages) {
+    const auto capacity = ios::batteryCapacity(dict(GetParam().registry));
+    EXPECT_EQ(capacity ? device::capacityText(*capacity) : QString(),
+              QString::fromUtf8(GetParam().says));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Registries, IosBatteryHealth,
+    ::testing::Values(
+        // iOS 17: MaxCapacity and CurrentCapacity are percentages beside the mAh figures.
+        HealthCase{"nominal",
+                   "<key>DesignCapacity</key><integer>3279</integer>"
+                   "<key>NominalChargeCapacity</key><integer>2850</integer>"
+                   "<key>AppleRawMaxCapacity</key><integer>2874</integer>"
+                   "<key>MaxCapacity</key><integer>100</integer>"
+                   "<key>CurrentCapacity</key><integer>81</integer>",
+                   "Maximum capacity: 87% of its design (2,850 of 3,279 mAh)"},
+        HealthCase{"rawOnly",
+                   "<key>DesignCapacity</key><integer>8134</integer>"
+                   "<key>AppleRawMaxCapacity</key><integer>7606</integer>"
+                   "<key>MaxCapacity</key><integer>7606</integer>",
+                   "Maximum capacity: 94% of its design (7,606 of 8,134 mAh)"},
+        // iOS 18: the design figure only inside BatteryData.
+        HealthCase{"designInBatteryData",
+                   "<key>BatteryData</key><dict><key>DesignCapacity</key><integer>3349</integer>"
+                   "</dict><key>NominalChargeCapacity</key><integer>3262</integer>",
+                   "Maximum capacity: 97% of its design (3,262 of 3,349 mAh)"},
+        HealthCase{"newBatteryAboveItsDesign",
+                   "<key>DesignCapacity</key><integer>3279</integer>"
+                   "<key>NominalChargeCapacity</key><string>3400</string>",
+                   "Maximum capacity: 104% of its design (3,400 of 3,279 mAh)"},
+        // Only percentages: nothing to say.
+        HealthCase{"percentagesOnly",
+                   "<key>DesignCapacity</key><integer>3279</integer>"
+                   "<key>MaxCapacity</key><integer>100</integer>"
+                   "<key>CurrentCapacity</key><integer>81</integer>",
+                   ""},
+        HealthCase{"noDesign", "<key>NominalChargeCapacity</key><integer>2850</integer>", ""},
+        HealthCase{"designTooSmall",
+                   "<key>DesignCapacity</key><integer>100</integer>"
+                   "<key>NominalChargeCapacity</key><integer>90</integer>",
+                   ""},
+        HealthCase{"designTooLarge",
+                   "<key>DesignCapacity</key><integer>60000</integer>"
+                   "<key>NominalChargeCapacity</key><integer>50000</integer>",
+                   ""},
+        HealthCase{"worn past belief",
+                   "<key>DesignCapacity</key><integer>3279</integer>"
+                   "<key>NominalChargeCapacity</key><integer>600</integer>",
+                   ""},
+        HealthCase{"aboveDesignPastBelief",
+                   "<key>DesignCapacity</key><integer>3279</integer>"
+                   "<key>NominalChargeCapacity</key><integer>4300</integer>",
+                   ""},
+        HealthCase{"notANumber",
+                   "<key>DesignCapacity</key><string>lots</string>"
+                   "<key>NominalChargeCapacity</key><integer>2850</integer>",
+                   ""}),
+    [](const auto& info) { return QString::fromUtf8(info.param.name).remove(u' ').toStdString(); });
+
 } // namespace

@@ -36,6 +36,11 @@ inline const QByteArray Screen = "wm size 2>/dev/null || { echo ::; dumpsys wind
 inline const QByteArray Density = "wm density 2>/dev/null";
 inline const QByteArray Address = "ip -f inet addr show 2>/dev/null; echo ::; ip route 2>/dev/null";
 
+// The battery's health, read once a connection and never in a refresh: the batterystats dump
+// is large and slow, so grep ends it on a broken pipe once both figures are out.
+inline const QByteArray BatteryHealth =
+    "dumpsys batterystats 2>/dev/null | grep -m 2 'battery capacity:'";
+
 // What one refresh runs, side by side, in this order.
 enum Refresh {
     NameAt,

@@ -229,7 +229,10 @@ void AdbLink::noteDetails(const std::vector<adb::CommandResult>& results) {
     std::vector<QByteArray> outputs;
     for (const adb::CommandResult& result : results)
         outputs.push_back(result.error ? QByteArray() : result.output);
-    setDetails(adb::parseDetails(outputs));
+    DeviceDetails details = adb::parseDetails(outputs);
+    if (!m_healthLine.isEmpty())
+        details.power << m_healthLine;
+    setDetails(details);
     if (const QString system = adb::systemText(outputs[adb::command::ProcessorAt]);
         !system.isEmpty()) {
         m_state.system = system;
@@ -242,6 +245,8 @@ void AdbLink::unfollow() {
     m_state.system.clear();
     m_state.followed.clear();
     m_connecting.reset();
+    m_healthRead.reset();
+    m_healthLine.clear();
     m_answers.clear();
 }
 
@@ -268,6 +273,31 @@ void AdbLink::onFirstAnswers(const QString& serial, QString address, bool askAdd
     emit ConnectionEvent(EventConnected, QString());
     if (!address.isEmpty())
         emit ConnectionEvent(EventAddress, address);
+    if (serial == m_state.followed)
+        readHealth(serial);
+}
+
+void AdbLink::readHealth(const QString& serial) {
+    m_healthRead = std::make_unique<AnswersWatcher>();
+    connect(m_healthRead.get(), &AnswersWatcher::finished, this, [this, serial] {
+        const std::vector<adb::CommandResult> results = m_healthRead->result();
+        m_healthRead.release()->deleteLater(); // it is the sender
+        if (serial != m_state.followed || results.empty() || results[0].error)
+            return;
+        const auto capacity = adb::parseBatteryCapacity(QString::fromUtf8(results[0].output));
+        if (!capacity)
+            return;
+        m_healthLine = device::capacityText(*capacity);
+        DeviceDetails shown = details();
+        shown.power << m_healthLine;
+        setDetails(shown);
+    });
+    // Nobody waits for it: it may take longer than a query, never more than it may read.
+    adb::Limits limits = m_limits;
+    limits.deadlineMs *= 3;
+    m_healthRead->setFuture(QtConcurrent::run([server = m_server, serial, limits] {
+        return adb::runDeviceCommands(server, serial, {adb::command::BatteryHealth}, limits);
+    }));
 }
 
 QByteArray AdbLink::answer(const char* query, Asked asked, adb::command::Refresh command) {

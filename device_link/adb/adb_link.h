@@ -89,6 +89,8 @@ private:
 
     QByteArray answer(const char* query, Asked asked, adb::command::Refresh command);
     void onFirstAnswers(const QString& serial, QString address, bool askAddress);
+    // The battery's health, once a connection, after the window has filled in.
+    void readHealth(const QString& serial);
     // The details and the system version from a refresh's outputs.
     void noteDetails(const std::vector<adb::CommandResult>& results);
     void unfollow();
@@ -109,6 +111,8 @@ private:
     std::unique_ptr<QProcess> m_serverStart;
     bool m_announced = false; // code 0 raised for the followed device
     std::unique_ptr<AnswersWatcher> m_connecting;
+    std::unique_ptr<AnswersWatcher> m_healthRead;
+    QString m_healthLine; // the followed device's, once read
     RefreshAnswers<std::vector<adb::CommandResult>> m_answers{this}; // by adb::command::Refresh
     QSet<QString> m_notedNotReady; // "serial state" pairs already raised as code 1
     adb::LinkState m_state;

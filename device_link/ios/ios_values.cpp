@@ -172,6 +172,18 @@ std::optional<device::PowerStatus> power(const QVariantMap& battery, const QVari
     return out;
 }
 
+std::optional<device::BatteryCapacity> batteryCapacity(const QVariantMap& registry) {
+    auto design = number(registry.value(QStringLiteral("DesignCapacity")));
+    if (!design)
+        design = number(registry.value(QStringLiteral("BatteryData"))
+                            .toMap()
+                            .value(QStringLiteral("DesignCapacity")));
+    auto full = number(registry.value(QStringLiteral("NominalChargeCapacity")));
+    if (!full)
+        full = number(registry.value(QStringLiteral("AppleRawMaxCapacity")));
+    return device::batteryCapacity(full, design);
+}
+
 qint32 mainsStatus(const QVariantMap& battery) {
     const auto external = truth(battery.value(QStringLiteral("ExternalConnected")));
     if (!external)
@@ -229,6 +241,8 @@ DeviceDetails details(const Domains& d) {
     if (const auto cycles = number(d.batteryRegistry.value(QStringLiteral("CycleCount")));
         cycles && *cycles >= 0 && *cycles < 100000)
         out.power << QStringLiteral("Charge cycles: %1").arg(qlonglong(*cycles));
+    if (const auto capacity = batteryCapacity(d.batteryRegistry))
+        out.power << device::capacityText(*capacity);
     // Hundredths of a degree, millivolts.
     if (const auto hundredths = number(d.batteryRegistry.value(QStringLiteral("Temperature")));
         hundredths && *hundredths != 0 && *hundredths > -4000 && *hundredths < 10000)

@@ -26,7 +26,7 @@ struct Domains {
     QVariantMap battery;
     QVariantMap disk;
     QVariantMap itunes;
-    QVariantMap batteryRegistry; // IORegistry "AppleSmartBattery"; empty where none
+    QVariantMap batteryRegistry; // the battery's IORegistry entry; empty where none
 };
 
 // A plist's XML as Qt values: dictionaries (QVariantMap) and arrays (QVariantList) nest to a
@@ -50,6 +50,11 @@ std::optional<device::ByteCounts> storage(const QVariantMap& disk);
 // The battery domain, with times from the battery registry where it gives them (minutes,
 // 65535 for none); nothing when the domain says nothing of a battery.
 std::optional<device::PowerStatus> power(const QVariantMap& battery, const QVariantMap& registry);
+
+// The battery's health from its registry entry: NominalChargeCapacity (else
+// AppleRawMaxCapacity) over DesignCapacity (which may stand inside BatteryData), all in mAh.
+// Never MaxCapacity or CurrentCapacity, percentages on current iOS and mAh on older ones.
+std::optional<device::BatteryCapacity> batteryCapacity(const QVariantMap& registry);
 
 // ExternalConnected: 1 on mains, 0 not, 255 unknown.
 qint32 mainsStatus(const QVariantMap& battery);

@@ -70,10 +70,30 @@ QVariantMap batteryRegistry(idevice_t device, lockdownd_service_descriptor_t ser
     if (diagnostics_relay_client_new(device, service, &raw) != DIAGNOSTICS_RELAY_E_SUCCESS)
         return {};
     relay.reset(raw);
-    plist_t result = nullptr;
-    diagnostics_relay_query_ioregistry_entry(raw, "AppleSmartBattery", "", &result);
-    const std::unique_ptr<void, PlistFree> owned(result);
-    return toVariant(owned.get()).toMap().value(QStringLiteral("IORegistry")).toMap();
+    // From iOS 17.4 on a query by name succeeds with an empty dictionary, where one by class
+    // still answers: classes first, with no name (the library then leaves the key out), then
+    // the names, AppleSmartBattery from the iPhone 8 on and AppleARMPMUCharger before it.
+    struct Entry {
+        const char* name;
+        const char* entryClass;
+    };
+    static const Entry entries[] = {{nullptr, "IOPMPowerSource"},
+                                    {nullptr, "AppleSmartBattery"},
+                                    {"AppleSmartBattery", nullptr},
+                                    {"AppleARMPMUCharger", nullptr}};
+    for (const Entry& entry : entries) {
+        plist_t result = nullptr;
+        const diagnostics_relay_error_t error =
+            diagnostics_relay_query_ioregistry_entry(raw, entry.name, entry.entryClass, &result);
+        const std::unique_ptr<void, PlistFree> owned(result);
+        if (error == DIAGNOSTICS_RELAY_E_MUX_ERROR)
+            break; // the connection is gone: nothing more will answer
+        QVariantMap found =
+            toVariant(owned.get()).toMap().value(QStringLiteral("IORegistry")).toMap();
+        if (!found.isEmpty())
+            return found;
+    }
+    return {};
 }
 
 } // namespace

@@ -113,4 +113,48 @@ TEST_F(EndToEnd, CopyAllPutsThePlainReportOnTheClipboardWithDeviceStringsAsTheyA
     EXPECT_EQ(QGuiApplication::clipboard()->text(), expected);
 }
 
+// The battery's health is read once a connection, after the window has filled in: a slow
+// batterystats dump never holds the first fill or a refresh.
+TEST_F(EndToEnd, BatteryHealthFollowsTheFirstFillOnceAConnection) {
+    const struct {
+        const char* profile;
+        const char* says; // empty: no health line
+    } phones[] = {
+        {"slow_phone", "Maximum capacity: 91% of its design (4,012 of 4,385 mAh)"},
+        {"older_phone", ""},     // an estimate, nothing learned
+        {"tablet_on_mains", ""}, // a learned figure past belief
+    };
+    const QString health = QString::fromUtf8(adb::command::BatteryHealth);
+    for (const auto& phone : phones) {
+        SimulatorProcess* device = harness.startSimulator(phone.profile);
+        ASSERT_NE(device, nullptr) << harness.error().toStdString();
+        openWindow();
+        ASSERT_TRUE(waitUntil([&] { return connectedLook() && !text("StorageLabel").isEmpty(); }))
+            << phone.profile;
+        EXPECT_FALSE(tip(*form, "BatteryLifeLabel").contains("Maximum capacity")) << phone.profile;
+        const auto ranOnce = [&] {
+            return QJsonDocument::fromJson(device->control("count").toUtf8())
+                       .object()
+                       .value(health)
+                       .toInt() == 1;
+        };
+        ASSERT_TRUE(waitUntil(ranOnce)) << phone.profile;
+        if (*phone.says) {
+            EXPECT_TRUE(waitUntil(
+                [&] { return tip(*form, "BatteryLifeLabel").contains(phone.says); }, 3000))
+                << phone.profile << ": " << tip(*form, "BatteryLifeLabel").toStdString();
+        } else {
+            QTest::qWait(200); // what the read found has reached the window
+            EXPECT_FALSE(tip(*form, "BatteryLifeLabel").contains("Maximum capacity"))
+                << phone.profile;
+        }
+        refresh()->click();
+        EXPECT_EQ(tip(*form, "BatteryLifeLabel").contains("Maximum capacity"), *phone.says != 0)
+            << phone.profile << ": a refresh keeps what was read";
+        EXPECT_TRUE(ranOnce()) << phone.profile << ": a refresh never reads it again";
+        form.reset();
+        harness.disconnect(*device);
+    }
+}
+
 } // namespace

@@ -63,13 +63,15 @@ struct Shown {
     const char* height;
     const char* processorDetail; // on hover
     const char* system;          // at the end of the status
+    const char* health;          // on hover over the power panel
 };
 
 class IphonePanels : public IphoneEndToEnd, public ::testing::WithParamInterface<Shown> {};
 
 TEST_P(IphonePanels, FillEveryPanelTheyCan) {
     const Shown& want = GetParam();
-    ASSERT_NE(startIphone(want.profile), nullptr);
+    SimulatorProcess* phone = startIphone(want.profile);
+    ASSERT_NE(phone, nullptr);
     openBoth();
     ASSERT_TRUE(showsTitle(QString::fromUtf8(want.title)))
         << statusLink->statusText().toStdString();
@@ -99,6 +101,11 @@ TEST_P(IphonePanels, FillEveryPanelTheyCan) {
     EXPECT_TRUE(
         form->findChild<QWidget*>("ProcessorLabel")->toolTip().contains(want.processorDetail));
     EXPECT_TRUE(form->findChild<QWidget*>("ScreenWidthLabel")->toolTip().contains("Scale factor"));
+    EXPECT_TRUE(form->findChild<QWidget*>("BatteryLifeLabel")->toolTip().contains(want.health))
+        << form->findChild<QWidget*>("BatteryLifeLabel")->toolTip().toStdString();
+    // Asked by class first, with no name: what every iOS answers.
+    EXPECT_TRUE(phone->control("count").contains("\"diagnostics IORegistry /IOPMPowerSource\""))
+        << phone->control("count").toStdString();
     // Copy all carries the same system words as the status.
     form->actions().value(0)->trigger();
     const QString name = QString::fromUtf8(want.title).mid(13).chopped(1);
@@ -114,12 +121,20 @@ INSTANTIATE_TEST_SUITE_P(
         Shown{"current_iphone", "Device Info (Ana's iPhone)", "111,592,116,224 bytes",
               "61,354,827,776 bytes", "Unknown", "High", 81.0f, "10 hours  10 min", "Unknown",
               "Disconnected", " 1179 pixels", " 2556 pixels", "arm64e; hardware model D73AP",
-              "iOS 17.5, model iPhone15,2."},
+              "iOS 17.5, model iPhone15,2.",
+              "Maximum capacity: 87% of its design (2,850 of 3,279 mAh)"},
+        // iOS 18 answers a registry query by class only; its design figure is in BatteryData.
+        Shown{"iphone_ios18", "Device Info (Ben's iPhone)", "111,592,116,224 bytes",
+              "61,354,827,776 bytes", "Unknown", "High", 64.0f, "7 hours  5 min", "Unknown",
+              "Disconnected", " 1179 pixels", " 2556 pixels", "arm64e; hardware model D83AP",
+              "iOS 18.1, model iPhone16,1.",
+              "Maximum capacity: 97% of its design (3,262 of 3,349 mAh)"},
         // An older iPad has no AmountDataAvailable: TotalDataAvailable stands in.
         Shown{"ipad_on_mains", "Device Info (Kitchen iPad)", "52,776,558,592 bytes",
               "20,512,096,256 bytes", "Unknown", "Charging", 64.0f, "Unknown", "1 hour  35 min",
               "Connected", " 1620 pixels", " 2160 pixels", "arm64; hardware model J417AP",
-              "iPadOS 16.7.8, model iPad8,9."}));
+              "iPadOS 16.7.8, model iPad8,9.",
+              "Maximum capacity: 94% of its design (7,606 of 8,134 mAh)"}));
 
 // Locked before it ever trusted this computer: unlocking it tells usbmuxd nothing, so only a
 // link that keeps asking finds the Trust prompt and, once tapped, the device.

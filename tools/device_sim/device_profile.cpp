@@ -130,6 +130,58 @@ QByteArray dumpsysWindow(const DeviceProfile& p) {
            "  mDisplayFrozen=false\n";
 }
 
+// Android's batterystats dump: large, its capacity lines in the middle, as AOSP prints them.
+QByteArray dumpsysBatterystats(const Battery& b) {
+    QByteArray out = "Battery History (2% used, 9684 used of 512KB, 166 strings using 11346):\n"
+                     "                    0 (15) RESET:TIME: 2026-12-06-08-12-40\n";
+    // A day of history: what makes the real dump large and slow.
+    for (int i = 0; i < 2000; ++i)
+        out += "           +" + QByteArray::number(i * 43) + "s" + QByteArray::number(i % 1000) +
+               "ms (2) " + QByteArray::number(100 - i / 40) +
+               " c0900020 status=discharging health=good plug=none temp=286 volt=4123 "
+               "charge=3890 +running +wake_lock +screen\n";
+    out += "\nStatistics since last charge:\n"
+           "  System starts: 0, currently on battery: true\n";
+    const auto mah = [](double v) {
+        // BatteryStatsHelper.makemAh: whole from 100 up.
+        return v >= 100 ? QByteArray::number(v, 'f', 0) : QByteArray::number(v, 'f', 2);
+    };
+    if (b.estimatedMah && *b.estimatedMah > 0)
+        out += "  Estimated battery capacity: " + mah(*b.estimatedMah) + " mAh\n";
+    if (b.learnedMah && *b.learnedMah > 0) {
+        out += "  Last learned battery capacity: " + mah(*b.learnedMah) + " mAh\n";
+        out += "  Min learned battery capacity: " + mah(*b.learnedMah) + " mAh\n";
+        out += "  Max learned battery capacity: " + mah(*b.learnedMah) + " mAh\n";
+    }
+    out += "  Time on battery: 5h 12m 3s 112ms (97.5%) realtime, 1h 2m 1s 4ms (19.9%) uptime\n"
+           "  Total run time: 5h 20m 13s 2ms realtime, 1h 10m 4s 21ms uptime\n"
+           "  Discharge: 1203 mAh\n"
+           "  Screen off discharge: 312 mAh\n";
+    for (int uid = 10000; uid < 10300; ++uid)
+        out += "  u0a" + QByteArray::number(uid - 10000) + ":\n    Wake lock *job*/" +
+               QByteArray::number(uid) + ": 1s 20ms partial (3 times) realtime\n";
+    return out;
+}
+
+// "grep -m N 'TEXT'": the first N lines that hold TEXT, as a fixed string.
+Result grep(const QStringList& argv, const QByteArray& input) {
+    if (argv.size() != 4 || argv[1] != QLatin1String("-m"))
+        return {{}, "grep: unsupported here\n", 2};
+    const int most = argv[2].toInt();
+    const QByteArray text = argv[3].toUtf8();
+    QByteArray out;
+    int found = 0;
+    for (const QByteArray& line : input.split('\n')) {
+        if (found >= most)
+            break;
+        if (line.contains(text)) {
+            out += line + '\n';
+            ++found;
+        }
+    }
+    return {out, {}, found > 0 ? 0 : 1};
+}
+
 Result runOne(const DeviceProfile& p, const QStringList& argv) {
     const QString command = argv.join(u' ');
     if (argv.isEmpty())
@@ -182,6 +234,8 @@ Result runOne(const DeviceProfile& p, const QStringList& argv) {
     }
     if (command == QLatin1String("dumpsys battery"))
         return {dumpsysBattery(p.battery), {}};
+    if (command == QLatin1String("dumpsys batterystats"))
+        return {dumpsysBatterystats(p.battery), {}};
     if (command == QLatin1String("dumpsys diskstats"))
         return {diskstats(p.storage), {}};
     if (command == QLatin1String("dumpsys window"))
@@ -287,11 +341,20 @@ QStringList splitTopLevel(const QString& text, QStringView separator) {
     return parts;
 }
 
-// One command or a "{ ...; }" group. Without a shell protocol stderr shares the stream.
+// One command or a "{ ...; }" group, or a pipe into grep. Without a shell protocol stderr
+// shares the stream.
 Result runUnit(const DeviceProfile& profile, QString unit) {
     unit = unit.trimmed();
     if (unit.startsWith(u'{') && unit.endsWith(u'}'))
         return runList(profile, unit.mid(1, unit.size() - 2));
+    // "||" was split before: what "|" remains is a pipe.
+    if (const QStringList stages = splitTopLevel(unit, u"|"); stages.size() == 2) {
+        const Result first = runUnit(profile, stages[0]);
+        const QStringList argv = words(stages[1]);
+        if (argv.value(0) != QLatin1String("grep"))
+            return notFound(argv.value(0));
+        return grep(argv, first.out);
+    }
     const bool quiet = unit.contains(QLatin1String("2>/dev/null"));
     unit.remove(QLatin1String("2>/dev/null"));
     Result result = runOne(profile, expandSupplies(words(unit)));
@@ -385,6 +448,10 @@ std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* er
         p.battery.timeToEmpty = b.value("timeToEmpty").toInteger();
     if (b.contains("timeToFull"))
         p.battery.timeToFull = b.value("timeToFull").toInteger();
+    if (b.contains("estimatedMah"))
+        p.battery.estimatedMah = b.value("estimatedMah").toDouble();
+    if (b.contains("learnedMah"))
+        p.battery.learnedMah = b.value("learnedMah").toDouble();
     const QJsonObject screen = o.value("screen").toObject();
     p.physicalSize = screen.value("physical").toString();
     p.overrideSize = screen.value("override").toString();

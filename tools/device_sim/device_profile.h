@@ -21,6 +21,9 @@ struct Battery {
     bool wireless = false;
     std::optional<qint64> timeToEmpty; // seconds, where the power supply reports it
     std::optional<qint64> timeToFull;
+    // What "dumpsys batterystats" says of its capacity, in mAh; unset: the line is left out.
+    std::optional<double> estimatedMah; // the power profile's design figure
+    std::optional<double> learnedMah;   // what the fuel gauge last learned
 };
 
 struct Storage {
@@ -69,8 +72,9 @@ std::optional<QJsonObject> jsonObject(const QByteArray& json, QString* error);
 // Reads a profile; nullopt with a reason in error when it is not one.
 std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* error = nullptr);
 
-// Runs a command line as the device's shell would: ';'-separated commands, "2>/dev/null",
-// echo, and the commands a desktop asks about. Output ends lines with CRLF on a terminal.
+// Runs a command line as the device's shell would: ';'-separated commands, "||", "{ ...; }",
+// "|" into "grep -m N 'TEXT'", "2>/dev/null", echo, and the commands a desktop asks about. Output
+// ends lines with CRLF on a terminal.
 QByteArray runShell(const DeviceProfile& profile, const QByteArray& commandLine);
 
 // How long the device takes over a command line, in milliseconds.

@@ -112,6 +112,7 @@ std::optional<IosProfile> iosProfileFromJson(const QByteArray& json, QString* er
     profile.sessionMs = o.value(QStringLiteral("sessionMs")).toInt();
     profile.domains = o.value(QStringLiteral("domains")).toObject();
     profile.registry = o.value(QStringLiteral("registry")).toObject();
+    profile.registryBy = o.value(QStringLiteral("registryBy")).toString(profile.registryBy);
     if (profile.udid.isEmpty() || !profile.domains.contains(QString())) {
         if (error)
             *error = QStringLiteral("a profile needs a udid and a general domain (\"\")");
@@ -446,10 +447,20 @@ void IosSimulator::handleDiagnostics(Connection& c, const QByteArray& xml) {
     if (m_hung)
         return;
     QJsonObject answer{{QStringLiteral("Status"), QStringLiteral("Success")}};
-    if (verb == QLatin1String("IORegistry"))
+    if (verb == QLatin1String("IORegistry")) {
+        const QString name = stringItem(request.get(), "EntryName");
+        const QString entryClass = stringItem(request.get(), "EntryClass");
+        m_requestCounts[QStringLiteral("diagnostics IORegistry %1/%2").arg(name, entryClass)] += 1;
+        // The battery is an AppleSmartBattery, an IOPMPowerSource. From iOS 17.4 on a query
+        // by name answers, successfully, with nothing.
+        const bool byClass = entryClass == QLatin1String("IOPMPowerSource") ||
+                             entryClass == QLatin1String("AppleSmartBattery");
+        const bool byName = entryClass.isEmpty() && name == QLatin1String("AppleSmartBattery") &&
+                            m_profile.registryBy != QLatin1String("class");
         answer.insert(QStringLiteral("Diagnostics"),
-                      QJsonObject{{QStringLiteral("IORegistry"), m_profile.registry}});
-    else if (verb != QLatin1String("Goodbye"))
+                      QJsonObject{{QStringLiteral("IORegistry"),
+                                   byClass || byName ? m_profile.registry : QJsonObject()}});
+    } else if (verb != QLatin1String("Goodbye"))
         answer.insert(QStringLiteral("Status"), QStringLiteral("UnknownRequest"));
     reply(c, answer);
 }

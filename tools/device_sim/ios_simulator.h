@@ -33,6 +33,9 @@ struct IosProfile {
     int sessionMs = 0;
     QJsonObject domains;  // "" is the general domain; values as lockdownd gives them
     QJsonObject registry; // the battery's IORegistry entry; empty: no diagnostics relay
+    // How the relay finds that entry: "both" by its class and its name, "class" by its class
+    // only, as from iOS 17.4 on.
+    QString registryBy = QStringLiteral("both");
 };
 
 // Reads a profile; nullopt with a reason in error when it is not one.
