@@ -12,6 +12,7 @@ packages=(
     xvfb xauth xdotool
     dpkg-dev desktop-file-utils appstream lintian man-db
     libimobiledevice-dev libusbmuxd-dev libplist-dev usbmuxd libimobiledevice-utils pkg-config
+    libssl-dev
     python3
 )
 

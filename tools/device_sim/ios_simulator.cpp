@@ -84,6 +84,18 @@ QString stringItem(plist_t dict, const char* key) {
     return out;
 }
 
+QByteArray dataItem(plist_t dict, const char* key) {
+    plist_t node = plist_dict_get_item(dict, key);
+    if (!node || plist_get_node_type(node) != PLIST_DATA)
+        return QByteArray();
+    char* bytes = nullptr;
+    uint64_t length = 0;
+    plist_get_data_val(node, &bytes, &length);
+    const QByteArray out(bytes, qsizetype(length));
+    free(bytes);
+    return out;
+}
+
 quint64 uintItem(plist_t dict, const char* key) {
     plist_t node = plist_dict_get_item(dict, key);
     uint64_t value = 0;
@@ -109,7 +121,7 @@ std::optional<IosProfile> iosProfileFromJson(const QByteArray& json, QString* er
     profile.udid = o.value(QStringLiteral("udid")).toString();
     profile.trust = o.value(QStringLiteral("trust")).toString(profile.trust);
     profile.latencyMs = o.value(QStringLiteral("latencyMs")).toInt();
-    profile.sessionMs = o.value(QStringLiteral("sessionMs")).toInt();
+    profile.sessionSsl = o.value(QStringLiteral("sessionSsl")).toBool(true);
     profile.domains = o.value(QStringLiteral("domains")).toObject();
     profile.registry = o.value(QStringLiteral("registry")).toObject();
     profile.registryBy = o.value(QStringLiteral("registryBy")).toString(profile.registryBy);
@@ -122,11 +134,13 @@ std::optional<IosProfile> iosProfileFromJson(const QByteArray& json, QString* er
 }
 
 IosSimulator::IosSimulator(IosProfile profile, QObject* parent)
-    : QObject(parent), m_profile(std::move(profile)) {
-    if (m_profile.trust == QLatin1String("trusted") || m_profile.trust == QLatin1String("ssl"))
+    : QObject(parent), m_profile(std::move(profile)), m_credentials(makeCredentials()) {
+    if (m_profile.trust == QLatin1String("trusted") || m_profile.trust == QLatin1String("ssl")) {
         m_knownHostId = kTrustedHost;
-    else if (m_profile.trust == QLatin1String("forgotten"))
+        m_knownRoot = m_credentials.rootCertificate;
+    } else if (m_profile.trust == QLatin1String("forgotten")) {
         m_knownHostId = kOtherHost;
+    }
     connect(&m_server, &QTcpServer::newConnection, this, &IosSimulator::onNewConnection);
     m_clock.start();
 }
@@ -149,8 +163,23 @@ QByteArray IosSimulator::pairRecord() const {
     if (m_profile.trust != QLatin1String("trusted") && m_profile.trust != QLatin1String("ssl") &&
         m_profile.trust != QLatin1String("forgotten"))
         return QByteArray();
-    QJsonObject record{{QStringLiteral("HostID"), kTrustedHost},
-                       {QStringLiteral("SystemBUID"), kBuid}};
+    const Credentials& c = m_credentials;
+    // A record the device no longer takes: the computer's root is not the one it was paired
+    // with.
+    const bool stale = m_profile.trust == QLatin1String("ssl");
+    const auto data = [](const QByteArray& bytes) {
+        return QString(QStringLiteral("data:") + QString::fromLatin1(bytes.toBase64()));
+    };
+    const QJsonObject record{
+        {QStringLiteral("HostID"), kTrustedHost},
+        {QStringLiteral("SystemBUID"), kBuid},
+        {QStringLiteral("WiFiMACAddress"), QStringLiteral("f0:99:b6:1c:2a:3e")},
+        {QStringLiteral("EscrowBag"), data("sim-escrow")},
+        {QStringLiteral("DeviceCertificate"), data(c.deviceCertificate)},
+        {QStringLiteral("HostCertificate"), data(c.hostCertificate)},
+        {QStringLiteral("HostPrivateKey"), data(c.hostPrivateKey)},
+        {QStringLiteral("RootCertificate"), data(stale ? c.hostCertificate : c.rootCertificate)},
+        {QStringLiteral("RootPrivateKey"), data(stale ? c.hostPrivateKey : c.rootPrivateKey)}};
     Plist plist(toPlist(record));
     return toXml(plist.get());
 }
@@ -184,6 +213,7 @@ QString IosSimulator::control(const QString& line) {
         // tells its listeners.
         m_profile.trust = QStringLiteral("trusted");
         m_knownHostId = kTrustedHost;
+        m_knownRoot = m_credentials.rootCertificate;
         m_savedRecord.clear();
         pushToListeners({{QStringLiteral("MessageType"), QStringLiteral("Paired")},
                          {QStringLiteral("DeviceID"), int(kDeviceId)}});
@@ -211,6 +241,8 @@ QString IosSimulator::control(const QString& line) {
         m_hung = verb == QLatin1String("hang");
         return QStringLiteral("ok");
     }
+    if (verb == QLatin1String("handshakes"))
+        return QString::number(m_tlsSessions);
     if (verb == QLatin1String("count")) {
         QJsonObject counts;
         for (auto it = m_requestCounts.begin(); it != m_requestCounts.end(); ++it)
@@ -228,8 +260,6 @@ QString IosSimulator::control(const QString& line) {
             general.insert(QStringLiteral("DeviceName"), value);
         else if (words[1] == QLatin1String("latencyMs"))
             m_profile.latencyMs = value.toInt();
-        else if (words[1] == QLatin1String("sessionMs"))
-            m_profile.sessionMs = value.toInt();
         else
             return QStringLiteral("error: unknown setting");
         m_profile.domains.insert(QString(), general);
@@ -240,8 +270,11 @@ QString IosSimulator::control(const QString& line) {
 }
 
 void IosSimulator::onNewConnection() {
-    while (QTcpSocket* socket = m_server.nextPendingConnection())
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        // usbmuxd's socket is a Unix one: no Nagle delay between a handshake's records.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         track(socket, m_connections, this, [this](QTcpSocket* s) { onReadyRead(s); });
+    }
 }
 
 void IosSimulator::onReadyRead(QTcpSocket* socket) {
@@ -249,7 +282,22 @@ void IosSimulator::onReadyRead(QTcpSocket* socket) {
     if (!found)
         return;
     Connection& c = *found;
-    c.buffer += socket->readAll();
+    if (c.tls) {
+        TlsServer::Fed fed = c.tls->feed(socket->readAll());
+        socket->write(fed.toSend);
+        if (fed.established)
+            ++m_tlsSessions;
+        if (fed.failed)
+            return socket->disconnectFromHost(); // after the alert
+        c.buffer += fed.plaintext;
+        if (fed.closed) {
+            // The session ended: lockdownd speaks plain text again.
+            c.tls.reset();
+            c.buffer += fed.after;
+        }
+    } else {
+        c.buffer += socket->readAll();
+    }
     if (c.buffer.size() > kMaxMessage)
         return socket->abort();
     for (;;) {
@@ -406,8 +454,7 @@ void IosSimulator::handleLockdown(Connection& c, const QByteArray& xml) {
             fail("InvalidHostID");
         } else {
             reply.insert(QStringLiteral("SessionID"), QStringLiteral("SIM-SESSION"));
-            reply.insert(QStringLiteral("EnableSessionSSL"),
-                         m_profile.trust == QLatin1String("ssl"));
+            reply.insert(QStringLiteral("EnableSessionSSL"), m_profile.sessionSsl);
         }
     } else if (verb == QLatin1String("Pair")) {
         if (m_profile.trust == QLatin1String("pending"))
@@ -419,6 +466,7 @@ void IosSimulator::handleLockdown(Connection& c, const QByteArray& xml) {
         else {
             plist_t record = plist_dict_get_item(request.get(), "PairRecord");
             m_knownHostId = record ? stringItem(record, "HostID") : QString();
+            m_knownRoot = record ? dataItem(record, "RootCertificate") : QByteArray();
             reply.insert(QStringLiteral("EscrowBag"), QStringLiteral("data:c2ltLWVzY3Jvdw=="));
         }
     } else if (verb == QLatin1String("StartService")) {
@@ -437,20 +485,25 @@ void IosSimulator::handleLockdown(Connection& c, const QByteArray& xml) {
         fail("UnknownRequest");
     }
 
-    this->reply(c, reply, verb == QLatin1String("StartSession") ? m_profile.sessionMs : 0);
+    this->reply(c, reply,
+                verb == QLatin1String("StartSession") && m_profile.sessionSsl &&
+                    !reply.contains(QStringLiteral("Error")));
 }
 
 void IosSimulator::handleDiagnostics(Connection& c, const QByteArray& xml) {
     const Plist request = parse(xml);
     const QString verb = request ? stringItem(request.get(), "Request") : QString();
-    m_requestCounts[QStringLiteral("diagnostics ") + verb] += 1;
+    const QString name = stringItem(request.get(), "EntryName");
+    const QString entryClass = stringItem(request.get(), "EntryClass");
+    // A registry query by what it asks for: "diagnostics IORegistry NAME/CLASS".
+    m_requestCounts[QStringLiteral("diagnostics ") + verb +
+                    (verb == QLatin1String("IORegistry")
+                         ? QStringLiteral(" %1/%2").arg(name, entryClass)
+                         : QString())] += 1;
     if (m_hung)
         return;
     QJsonObject answer{{QStringLiteral("Status"), QStringLiteral("Success")}};
     if (verb == QLatin1String("IORegistry")) {
-        const QString name = stringItem(request.get(), "EntryName");
-        const QString entryClass = stringItem(request.get(), "EntryClass");
-        m_requestCounts[QStringLiteral("diagnostics IORegistry %1/%2").arg(name, entryClass)] += 1;
         // The battery is an AppleSmartBattery, an IOPMPowerSource. From iOS 17.4 on a query
         // by name answers, successfully, with nothing.
         const bool byClass = entryClass == QLatin1String("IOPMPowerSource") ||
@@ -465,24 +518,27 @@ void IosSimulator::handleDiagnostics(Connection& c, const QByteArray& xml) {
     reply(c, answer);
 }
 
-void IosSimulator::reply(Connection& c, const QJsonObject& message, int extraMs) {
+void IosSimulator::reply(Connection& c, const QJsonObject& message, bool startsTls) {
     Plist plist(toPlist(message));
     const QByteArray body = toXml(plist.get());
     QByteArray frame(4, Qt::Uninitialized);
     qToBigEndian<quint32>(quint32(body.size()), frame.data());
     frame += body;
-    QPointer<QTcpSocket> socket = c.socket;
-    if (m_profile.latencyMs + extraMs <= 0) {
-        if (socket)
-            socket->write(frame);
-        return;
-    }
+    const std::weak_ptr<Connection> connection = m_connections.value(c.socket);
+    const auto send = [this, connection, frame, startsTls] {
+        const std::shared_ptr<Connection> to = connection.lock();
+        if (!to || !to->socket)
+            return;
+        to->socket->write(to->tls ? to->tls->encrypt(frame) : frame);
+        if (startsTls)
+            to->tls = std::make_unique<TlsServer>(m_credentials.deviceCertificate,
+                                                  m_credentials.devicePrivateKey, m_knownRoot);
+    };
+    if (m_profile.latencyMs <= 0)
+        return send();
     const qint64 now = m_clock.elapsed();
-    c.busyUntilMs = qMax(now, c.busyUntilMs) + m_profile.latencyMs + extraMs;
-    QTimer::singleShot(int(c.busyUntilMs - now), this, [socket, frame] {
-        if (socket)
-            socket->write(frame);
-    });
+    c.busyUntilMs = qMax(now, c.busyUntilMs) + m_profile.latencyMs;
+    QTimer::singleShot(int(c.busyUntilMs - now), this, send);
 }
 
 } // namespace sim

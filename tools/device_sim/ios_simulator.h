@@ -1,8 +1,11 @@
 // Plays usbmuxd with one iPhone or iPad behind it, for libimobiledevice pointed here through
-// USBMUXD_SOCKET_ADDRESS: the usbmuxd plist messages, and lockdownd behind "Connect" to port
-// 62078 without session encryption. What the device says and how far it trusts this computer
-// come from a JSON profile.
+// USBMUXD_SOCKET_ADDRESS: the usbmuxd plist messages and the pairing record it keeps, and
+// lockdownd behind "Connect" to port 62078, whose sessions are TLS with that record's
+// certificates. What the device says and how far it trusts this computer come from a JSON
+// profile.
 #pragma once
+
+#include "pairing_tls.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -26,11 +29,12 @@ struct IosProfile {
     // "locked": locked with a passcode; "unlock" brings up the Trust prompt, as an untrusted
     // device does once unlocked, with nothing said to usbmuxd's listeners; "denied": the user
     // tapped Don't Trust; "forgotten": a pair record here that the device no longer knows; "ssl":
-    // the device asks for an encrypted session that the pair record cannot make.
+    // a pair record whose root the device does not take for its session's TLS.
     QString trust = QStringLiteral("trusted");
     int latencyMs = 0; // each lockdownd reply
-    // StartSession on top: a real device's session is TLS, whose handshake this one skips.
-    int sessionMs = 0;
+    // A session in TLS, as every device answers StartSession; off only where a test needs the
+    // plain text.
+    bool sessionSsl = true;
     QJsonObject domains;  // "" is the general domain; values as lockdownd gives them
     QJsonObject registry; // the battery's IORegistry entry; empty: no diagnostics relay
     // How the relay finds that entry: "both" by its class and its name, "class" by its class
@@ -51,8 +55,8 @@ public:
     quint16 port() const { return m_server.serverPort(); }
 
     // One control line: "trust", "unlock", "deny", "unplug", "plug", "hang", "resume",
-    // "set KEY VALUE" (battery.level, name, latencyMs, sessionMs), "count" (lockdownd requests so
-    // far, as JSON). Returns "ok", the count, or "error: ...".
+    // "set KEY VALUE" (battery.level, name, latencyMs), "count" (lockdownd requests so far, as
+    // JSON), "handshakes" (sessions that went TLS). Returns "ok", the count, or "error: ...".
     QString control(const QString& line);
 
 private:
@@ -63,6 +67,7 @@ private:
         bool diagnostics = false; // the diagnostics relay rather than lockdownd
         qint64 busyUntilMs = 0;   // a service answers one request after another
         bool listening = false;
+        std::unique_ptr<TlsServer> tls; // lockdownd's session, from StartSession to its end
     };
 
     void onNewConnection();
@@ -70,7 +75,9 @@ private:
     void handleMux(Connection& connection, quint32 tag, const QByteArray& xml);
     void handleLockdown(Connection& connection, const QByteArray& xml);
     void handleDiagnostics(Connection& connection, const QByteArray& xml);
-    void reply(Connection& connection, const QJsonObject& message, int extraMs = 0);
+    // Sends MESSAGE after the profile's latency; STARTS_TLS: the connection turns to TLS once
+    // it is out, as lockdownd's does after its StartSession answer.
+    void reply(Connection& connection, const QJsonObject& message, bool startsTls = false);
     void sendMux(Connection& connection, quint32 tag, const QJsonObject& message,
                  const QHash<QString, QByteArray>& data = {});
     void sendResult(Connection& connection, quint32 tag, int number);
@@ -84,9 +91,12 @@ private:
     QElapsedTimer m_clock;
     bool m_plugged = true;
     bool m_hung = false;
-    QString m_knownHostId; // the host the device trusts
+    QString m_knownHostId;     // the host the device trusts
+    Credentials m_credentials; // the device's certificate, and the record usbmuxd keeps
+    QByteArray m_knownRoot;    // the root certificate of the host it trusts
     QByteArray m_savedRecord;
     QHash<QString, int> m_requestCounts;
+    int m_tlsSessions = 0; // handshakes completed
 };
 
 } // namespace sim
