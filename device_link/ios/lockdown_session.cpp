@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 namespace ios {
@@ -53,23 +54,9 @@ QVariantMap domainValues(lockdownd_client_t client, const char* domain) {
     return toVariant(value.get()).toMap();
 }
 
-struct RelayFree {
-    void operator()(diagnostics_relay_client_t r) const {
-        diagnostics_relay_goodbye(r);
-        diagnostics_relay_client_free(r);
-    }
-};
-using Relay = std::unique_ptr<diagnostics_relay_client_private, RelayFree>;
-
 // The battery's IORegistry entry through the diagnostics relay, a service of its own that
-// answers while lockdownd goes on with the domains. The relay is left open for the caller to
-// close once the reading is handed over.
-QVariantMap batteryRegistry(idevice_t device, lockdownd_service_descriptor_t service,
-                            Relay& relay) {
-    diagnostics_relay_client_t raw = nullptr;
-    if (diagnostics_relay_client_new(device, service, &raw) != DIAGNOSTICS_RELAY_E_SUCCESS)
-        return {};
-    relay.reset(raw);
+// answers while lockdownd goes on with the domains.
+QVariantMap batteryRegistry(diagnostics_relay_client_t relay) {
     // From iOS 17.4 on a query by name succeeds with an empty dictionary, where one by class
     // still answers: classes first, with no name (the library then leaves the key out), then
     // the names, AppleSmartBattery from the iPhone 8 on and AppleARMPMUCharger before it.
@@ -84,7 +71,7 @@ QVariantMap batteryRegistry(idevice_t device, lockdownd_service_descriptor_t ser
     for (const Entry& entry : entries) {
         plist_t result = nullptr;
         const diagnostics_relay_error_t error =
-            diagnostics_relay_query_ioregistry_entry(raw, entry.name, entry.entryClass, &result);
+            diagnostics_relay_query_ioregistry_entry(relay, entry.name, entry.entryClass, &result);
         const std::unique_ptr<void, PlistFree> owned(result);
         if (error == DIAGNOSTICS_RELAY_E_MUX_ERROR)
             break; // the connection is gone: nothing more will answer
@@ -95,6 +82,34 @@ QVariantMap batteryRegistry(idevice_t device, lockdownd_service_descriptor_t ser
     }
     return {};
 }
+
+// Every domain on CLIENT's session, one round trip each, with REGISTRY run beside them.
+Domains readDomains(lockdownd_client_t client, const std::function<QVariantMap()>& registry) {
+    Domains domains;
+    std::thread beside([&] { domains.batteryRegistry = registry(); });
+    QVariantMap general = domainValues(client, nullptr);
+    QVariantMap battery = domainValues(client, kBatteryDomain);
+    QVariantMap disk = domainValues(client, kDiskDomain);
+    QVariantMap itunes = domainValues(client, kITunesDomain);
+    beside.join();
+    domains.general = std::move(general);
+    domains.battery = std::move(battery);
+    domains.disk = std::move(disk);
+    domains.itunes = std::move(itunes);
+    return domains;
+}
+
+void closeRelay(diagnostics_relay_client_t relay) {
+    if (!relay)
+        return;
+    diagnostics_relay_goodbye(relay);
+    diagnostics_relay_client_free(relay);
+}
+
+struct RelayFree {
+    void operator()(diagnostics_relay_client_t relay) const { closeRelay(relay); }
+};
+using Relay = std::unique_ptr<diagnostics_relay_client_private, RelayFree>;
 
 } // namespace
 
@@ -114,14 +129,45 @@ QVariant toVariant(plist_t node) {
 DeviceHandle::DeviceHandle(std::string udid) : m_udid(std::move(udid)) {}
 
 DeviceHandle::~DeviceHandle() {
-    if (m_device)
-        idevice_free(m_device);
+    const auto close = [device = m_device, client = m_client, relay = m_relay] {
+        closeRelay(relay);
+        if (client)
+            lockdownd_client_free(client);
+        if (device)
+            idevice_free(device);
+    };
+    try {
+        std::thread(close).detach();
+    } catch (const std::system_error&) { // no thread to be had: close here
+        close();
+    }
+}
+
+void DeviceHandle::dropSession() {
+    closeRelay(m_relay);
+    m_relay = nullptr;
+    if (m_client)
+        lockdownd_client_free(m_client);
+    m_client = nullptr;
 }
 
 void readDevice(DeviceHandle& handle, const std::function<void(Reading)>& deliver) {
     Reading reading;
     // A read still stuck in the library holds the kept handle: this one makes its own.
     std::unique_lock<std::mutex> kept(handle.m_mutex, std::try_to_lock);
+    if (kept.owns_lock() && handle.m_client) {
+        diagnostics_relay_client_t keptRelay = handle.m_relay;
+        reading.domains = readDomains(handle.m_client, [keptRelay] {
+            return keptRelay ? batteryRegistry(keptRelay) : QVariantMap();
+        });
+        if (!reading.domains.general.isEmpty()) {
+            kept.unlock();
+            return deliver(std::move(reading));
+        }
+        // The device closed the session (or went): a new one.
+        handle.dropSession();
+        reading = Reading();
+    }
     std::unique_ptr<idevice_private, DeviceFree> own;
     idevice_t device = kept.owns_lock() ? handle.m_device : nullptr;
     if (!device) {
@@ -147,30 +193,29 @@ void readDevice(DeviceHandle& handle, const std::function<void(Reading)>& delive
         return deliver(std::move(reading));
     }
     // Declared first so that it goes last: closing the session waits for the device.
-    const std::unique_ptr<lockdownd_client_private, LockdownFree> client(rawClient);
+    std::unique_ptr<lockdownd_client_private, LockdownFree> client(rawClient);
     Relay relay;
-    std::thread registry;
     lockdownd_service_descriptor_t service = nullptr;
-    if (lockdownd_start_service(client.get(), DIAGNOSTICS_RELAY_SERVICE_NAME, &service) ==
-        LOCKDOWN_E_SUCCESS)
-        registry = std::thread(
-            [&] { reading.domains.batteryRegistry = batteryRegistry(device, service, relay); });
-    QVariantMap general = domainValues(client.get(), nullptr);
-    QVariantMap battery = domainValues(client.get(), kBatteryDomain);
-    QVariantMap disk = domainValues(client.get(), kDiskDomain);
-    QVariantMap itunes = domainValues(client.get(), kITunesDomain);
-    if (registry.joinable())
-        registry.join();
+    const bool relayed = lockdownd_start_service(client.get(), DIAGNOSTICS_RELAY_SERVICE_NAME,
+                                                 &service) == LOCKDOWN_E_SUCCESS;
+    reading.domains = readDomains(client.get(), [&]() -> QVariantMap {
+        diagnostics_relay_client_t raw = nullptr;
+        if (!relayed ||
+            diagnostics_relay_client_new(device, service, &raw) != DIAGNOSTICS_RELAY_E_SUCCESS)
+            return {};
+        relay.reset(raw);
+        return batteryRegistry(raw);
+    });
     lockdownd_service_descriptor_free(service);
-    reading.domains.general = std::move(general);
-    reading.domains.battery = std::move(battery);
-    reading.domains.disk = std::move(disk);
-    reading.domains.itunes = std::move(itunes);
     if (reading.domains.general.isEmpty()) {
         reading.error = ReadError::Other;
         reading.detail = QStringLiteral("no values");
+    } else if (kept.owns_lock()) {
+        // Left open for the next read.
+        handle.m_client = client.release();
+        handle.m_relay = relay.release();
     }
-    // The values are in: the window need not wait for the session to close, and the next read
+    // The values are in: the window need not wait for a session to close, and the next read
     // may take the kept handle meanwhile.
     if (kept.owns_lock())
         kept.unlock();

@@ -13,6 +13,8 @@
 
 using plist_t = void*;
 struct idevice_private;
+struct lockdownd_client_private;
+struct diagnostics_relay_client_private;
 
 namespace ios {
 
@@ -34,25 +36,32 @@ struct Reading {
     Domains domains;
 };
 
-// One device as usbmuxd knows it, kept from read to read by the link that follows it.
+// One device as usbmuxd knows it, kept from read to read by the link that follows it, with the
+// lockdownd session and diagnostics relay of its last read still open: a session's TLS
+// handshake costs a good part of a read.
 class DeviceHandle {
 public:
     explicit DeviceHandle(std::string udid);
+    // Closes what it keeps on a thread of its own: closing waits for the device.
     ~DeviceHandle();
     DeviceHandle(const DeviceHandle&) = delete;
     DeviceHandle& operator=(const DeviceHandle&) = delete;
 
 private:
     friend void readDevice(DeviceHandle&, const std::function<void(Reading)>&);
+    void dropSession();
+
     std::string m_udid;
     std::mutex m_mutex;
     idevice_private* m_device = nullptr;
+    lockdownd_client_private* m_client = nullptr;        // in a session
+    diagnostics_relay_client_private* m_relay = nullptr; // where the device has one
 };
 
-// Connects to the device through usbmuxd, opens a lockdownd session (pairing where usbmuxd
-// keeps no record) and reads each domain whole, one round trip a domain, with the battery's
-// registry alongside. DELIVER gets the reading as soon as it is complete, before the session
-// is closed.
+// Reads each domain whole, one round trip a domain, with the battery's registry alongside, on
+// the session the handle keeps; where it keeps none, or that one no longer answers, connects
+// through usbmuxd and opens one (pairing where usbmuxd keeps no record). DELIVER gets the
+// reading as soon as it is complete.
 void readDevice(DeviceHandle& handle, const std::function<void(Reading)>& deliver);
 
 // A plist as Qt values, as fromPlistXml gives them.

@@ -237,6 +237,14 @@ QString IosSimulator::control(const QString& line) {
         }
         return QStringLiteral("ok");
     }
+    if (verb == QLatin1String("close")) {
+        // lockdownd ends its connections, as after a long idle: the device stays attached.
+        for (const auto& connection : std::as_const(m_connections)) {
+            if (connection->lockdown && connection->socket)
+                connection->socket->abort();
+        }
+        return QStringLiteral("ok");
+    }
     if (verb == QLatin1String("hang") || verb == QLatin1String("resume")) {
         m_hung = verb == QLatin1String("hang");
         return QStringLiteral("ok");

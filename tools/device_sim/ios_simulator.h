@@ -54,7 +54,8 @@ public:
     bool listen(quint16 port = 0);
     quint16 port() const { return m_server.serverPort(); }
 
-    // One control line: "trust", "unlock", "deny", "unplug", "plug", "hang", "resume",
+    // One control line: "trust", "unlock", "deny", "unplug", "plug", "close" (lockdownd's
+    // connections), "hang", "resume",
     // "set KEY VALUE" (battery.level, name, latencyMs), "count" (lockdownd requests so far, as
     // JSON), "handshakes" (sessions that went TLS). Returns "ok", the count, or "error: ...".
     QString control(const QString& line);

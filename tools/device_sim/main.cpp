@@ -4,7 +4,7 @@
 // Prints "listening on PORT", then takes control lines on standard input: "set battery.level
 // 40", "set battery.charging 1", "set name NAME", "set address 10.0.0.5|none", "vanish",
 // "hang", "flood", "drip", "malformed", "resume", "count"; for an iPhone "trust", "unlock",
-// "deny", "unplug", "plug", "hang", "resume", "set name|battery.level|latencyMs N",
+// "deny", "unplug", "plug", "close", "hang", "resume", "set name|battery.level|latencyMs N",
 // "count", "handshakes". Each is answered with one line: "ok",
 // the commands run so far as JSON, or "error: ...".
 #include "ios_simulator.h"
