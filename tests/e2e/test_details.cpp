@@ -55,6 +55,8 @@ TEST_F(EndToEnd, CopyAllPutsThePlainReportOnTheClipboardWithDeviceStringsAsTheyA
     ASSERT_EQ(phone->control("set name " + name), "ok");
     openWindow();
     ASSERT_TRUE(waitUntil([&] { return !text("IPAddrLabel").isEmpty(); }));
+    // The battery's health comes after the first fill.
+    ASSERT_TRUE(waitUntil([&] { return tip(*form, "BatteryLifeLabel").contains("Maximum"); }));
     QAction* copyAll = form->actions().value(0);
     ASSERT_NE(copyAll, nullptr);
     EXPECT_EQ(copyAll->text(), "Copy all");
@@ -92,6 +94,7 @@ TEST_F(EndToEnd, CopyAllPutsThePlainReportOnTheClipboardWithDeviceStringsAsTheyA
                              "  Temperature: 28.6 °C\n"
                              "  Voltage: 4.12 V\n"
                              "  Technology: Li-ion\n"
+                             "  Maximum capacity: 91% of its design (4,012 of 4,385 mAh)\n"
                              "Screen Info:\n"
                              "  Density: 420 dpi\n"
                              "Device Processor:\n"

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        !std::isfinite(counts->remaining) || counts->remaining < 0))
             __builtin_trap();
     };
-    switch (data[0] % 10) {
+    switch (data[0] % 11) {
     case 0:
         check(adb::parseMeminfo(text));
         break;
@@ -50,6 +50,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     case 9:
         adb::networkSerialHost(text);
+        break;
+    case 10:
+        // A capacity is shown only within its bounds.
+        if (const auto capacity = adb::parseBatteryCapacity(text);
+            capacity && !(capacity->designMah >= 300 && capacity->designMah <= 50000 &&
+                          capacity->fullMah >= 0.2 * capacity->designMah &&
+                          capacity->fullMah <= 1.3 * capacity->designMah))
+            __builtin_trap();
         break;
     }
     return 0;

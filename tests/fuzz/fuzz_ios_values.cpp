@@ -21,5 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ios::mainsStatus(map);
     ios::screenSize(map);
     ios::processorCode(map);
+    ios::batteryCapacity(map);
     return 0;
 }
