@@ -54,6 +54,19 @@ QString shownValue(const QWidget* widget) {
     return QString();
 }
 
+const QString kUnavailable = QStringLiteral("Unavailable");
+
+// A bar whose panel says its values are unavailable: its 0 means nothing.
+bool unavailableBar(const QWidget* widget) {
+    if (!qobject_cast<const ProgressBar*>(widget))
+        return false;
+    for (const QLabel* field : widget->parentWidget()->findChildren<const QLabel*>()) {
+        if (field->text() == kUnavailable)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 QString applicationId() {
@@ -103,8 +116,8 @@ QString report(const QWidget& window, const QString& status, const DeviceDetails
         QString caption = toQString(layout::findElement(pair.caption)->caption);
         if (!caption.endsWith(u':'))
             caption += u':';
-        out << caption + u' ' +
-                   shownValue(window.findChild<const QWidget*>(toQString(pair.labelled)));
+        const QWidget* shown = window.findChild<const QWidget*>(toQString(pair.labelled));
+        out << caption + u' ' + (unavailableBar(shown) ? kUnavailable : shownValue(shown));
     }
     out << QString() << QStringLiteral("Status: %1").arg(status);
     for (const Panel& panel : kPanels) {

@@ -22,9 +22,11 @@ void Form1::GetDeviceId() {
         Pelorin1->ReadRegistryValue(2, QStringLiteral("IDENT"), QStringLiteral("name"));
     QString title =
         QString::fromUtf8(layout::kWindowCaption.data(), qsizetype(layout::kWindowCaption.size()));
-    // The name is joined exactly as given; a numeric value cannot be joined to text and fails.
+    // The name is joined as given, its control characters shown as escapes; a numeric value
+    // cannot be joined to text and fails.
     if (!(value == QString()))
-        title += QStringLiteral(" (") + value.toString() + QStringLiteral(")");
+        title +=
+            QStringLiteral(" (") + display::visibleControls(value.toString()) + QStringLiteral(")");
     // Qt reads "[*]" in a title as the modified marker; doubled, it shows literally.
     setWindowTitle(title.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]")));
 }

@@ -24,4 +24,32 @@ QString groupedWholeNumber(double value) {
     return locale.toString(whole, 'f', 0);
 }
 
+QString visibleControls(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.category() != QChar::Other_Control) {
+            out += c;
+            continue;
+        }
+        switch (c.unicode()) {
+        case 0x1b:
+            out += QStringLiteral("\\e");
+            break;
+        case u'\t':
+            out += QStringLiteral("\\t");
+            break;
+        case u'\n':
+            out += QStringLiteral("\\n");
+            break;
+        case u'\r':
+            out += QStringLiteral("\\r");
+            break;
+        default:
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        }
+    }
+    return out;
+}
+
 } // namespace display

@@ -14,4 +14,8 @@ QString numberToText(qint64 value);
 // leading zeros and no decimals; zero gives no digits at all.
 QString groupedWholeNumber(double value);
 
+// TEXT with each control character shown as a visible escape ("\e", "\t", "\x07"), so that
+// a device's name cannot ring a bell or recolour a terminal it is pasted into.
+QString visibleControls(const QString& text);
+
 } // namespace display

@@ -98,6 +98,9 @@ INSTANTIATE_TEST_SUITE_P(
                       TitleCase{QString(""), "Device Info"},
                       TitleCase{DeviceValue(), "Device Info"},
                       TitleCase{QString("<b>x</b> [*]"), "Device Info (<b>x</b> [*])"},
+                      // Control characters as escapes: a pasted title rings no bell.
+                      TitleCase{QString::fromUtf8("\x1b[31mLab\x07\t07\x7f"),
+                                "Device Info (\\e[31mLab\\x07\\t07\\x7f)"},
                       TitleCase{QString::fromUtf8("Pixel \u202e8"),
                                 "Device Info (Pixel \u202e8)"}));
 

@@ -63,7 +63,7 @@ TEST_F(EndToEnd, CopyAllPutsThePlainReportOnTheClipboardWithDeviceStringsAsTheyA
     copyAll->trigger();
     const QMimeData* copied = QGuiApplication::clipboard()->mimeData();
     EXPECT_FALSE(copied->hasHtml());
-    const QString expected = "Device Info (" + name + ")\n" +
+    const QString expected = QString::fromUtf8("Device Info (<b>Lab</b> \\e[31m&amp; [*])\n") +
                              "Connection: Connected\n"
                              "Network address: 192.168.1.23\n"
                              "Physical: 8,156,930,048 bytes\n"
