@@ -110,6 +110,8 @@ TEST_F(AdbLinkTest, RemovalRaisesTwoAndTheNextReadyDeviceIsFollowed) {
     ASSERT_TRUE(waitForEvents(4));
     EXPECT_EQ(events.back(), Event(2, ""));
     EXPECT_TRUE(link->followedSerial().isEmpty());
+    // Nothing shown: the combining link must not take this kind for one with a device.
+    EXPECT_FALSE(link->hasDevice());
 }
 
 TEST_F(AdbLinkTest, StateChangesTheServerDoesNotPushAreSeenByTheSlowCheck) {
@@ -196,6 +198,7 @@ TEST_F(AdbLinkTest, LostServerRaisesSevenAndAReadyDeviceAgainAfterItReturns) {
     server.stop();
     ASSERT_TRUE(waitForEvents(2));
     EXPECT_EQ(events[1], Event(7, ""));
+    EXPECT_FALSE(link->hasDevice());
     settle(); // failed reconnections raise nothing more
     EXPECT_EQ(events.size(), 2u);
     server.start();

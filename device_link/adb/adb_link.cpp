@@ -241,6 +241,7 @@ void AdbLink::noteDetails(const std::vector<adb::CommandResult>& results) {
 }
 
 void AdbLink::unfollow() {
+    m_announced = false;
     setDetails({});
     m_state.system.clear();
     m_state.followed.clear();
