@@ -242,6 +242,13 @@ TEST_F(IphoneEndToEnd, AndroidAndIphoneTogetherTheOtherFollowedWhenTheFirstGoes)
     refresh()->click();
     EXPECT_EQ(form->windowTitle(), second);
     EXPECT_EQ(failures->count(), 0);
+    // Then the second goes too: nothing is left to show, whichever kind went first.
+    ASSERT_EQ(androidFirst ? iphone->control("unplug") : android->control("vanish"), "ok");
+    EXPECT_TRUE(waitUntil([&] { return !connectedLook(); }, 8000));
+    QTest::qWait(300); // a code 0 for a device gone earlier would come now
+    EXPECT_FALSE(connectedLook());
+    EXPECT_FALSE(refresh()->isEnabled());
+    EXPECT_EQ(failures->count(), 0);
 }
 
 TEST_F(IphoneEndToEnd, SerialChoosesADeviceOfEitherKind) {
