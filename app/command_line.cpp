@@ -52,17 +52,15 @@ CommandLine parseCommandLine(const QStringList& arguments) {
 }
 
 std::unique_ptr<CombinedLink> makeDeviceLink(const QString& chosenSerial) {
-    auto android = std::make_unique<AdbLink>();
-    auto apple = std::make_unique<IosLink>();
-    const QString androidSerial = qEnvironmentVariable("ANDROID_SERIAL").trimmed();
-    if (chosenSerial.isEmpty() && !androidSerial.isEmpty())
-        apple->setWantedSerial(androidSerial, QStringLiteral("ANDROID_SERIAL"));
     std::vector<CombinedLink::Kind> kinds;
-    kinds.push_back({QStringLiteral("Android:"), std::move(android)});
-    kinds.push_back({QStringLiteral("iPhone and iPad:"), std::move(apple)});
+    kinds.push_back({QStringLiteral("Android:"), std::make_unique<AdbLink>()});
+    kinds.push_back({QStringLiteral("iPhone and iPad:"), std::make_unique<IosLink>()});
     auto link = std::make_unique<CombinedLink>(std::move(kinds));
+    const QString androidSerial = qEnvironmentVariable("ANDROID_SERIAL").trimmed();
     if (!chosenSerial.isEmpty())
         link->setWantedSerial(chosenSerial, QStringLiteral("--serial"));
+    else if (!androidSerial.isEmpty())
+        link->setWantedSerial(androidSerial, QStringLiteral("ANDROID_SERIAL"));
     return link;
 }
 

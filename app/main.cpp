@@ -1,6 +1,7 @@
 // Device Info: shows the state of an attached battery-powered device.
 #include "app/command_line.h"
 #include "app/desktop_integration.h"
+#include "app/device_menu.h"
 #include "device_link/combined_link.h"
 #include "display/form1.h"
 
@@ -24,9 +25,10 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     auto link = app::makeDeviceLink(command.serial);
-    const CombinedLink& devices = *link;
+    CombinedLink& devices = *link;
     Form1 window(std::move(link));
     app::showLink(window, devices);
+    app::installDeviceMenu(window, devices);
     QObject::connect(&window, &Form1::failureReported, &window, [&window](const QString& message) {
         std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(message));
         // Non-modal, so no second event loop runs while the window goes on working.

@@ -16,6 +16,10 @@ CombinedLink::CombinedLink(std::vector<Kind> kinds, QObject* parent)
         connect(kind(i), &Pelorin::ConnectionEvent, this,
                 [this, i](qint32 code, const QString& text) { onEvent(i, code, text); });
         connect(kind(i), &KindLink::statusChanged, this, &CombinedLink::updateStatus);
+        connect(kind(i), &KindLink::devicesChanged, this, [this] {
+            updateStatus();
+            emit devicesChanged();
+        });
         connect(kind(i), &KindLink::detailsChanged, this, [this, i](const DeviceDetails& details) {
             if (i == m_current)
                 setDetails(details);
@@ -62,8 +66,27 @@ bool CombinedLink::hasDevice() const {
 }
 
 void CombinedLink::setWantedSerial(const QString& serial, const QString& from) {
-    for (const Kind& k : m_kinds)
-        k.link->setWantedSerial(serial, from);
+    m_wanted = serial.trimmed();
+    for (int i = 0; i < int(m_kinds.size()); ++i) {
+        if (i != m_current)
+            kind(i)->setWantedSerial(serial, from);
+    }
+    if (m_current >= 0)
+        kind(m_current)->setWantedSerial(serial, from);
+    updateStatus();
+}
+
+QString CombinedLink::followedSerial() const {
+    return m_current < 0 ? QString() : kind(m_current)->followedSerial();
+}
+
+std::vector<AttachedDevice> CombinedLink::attachedDevices() const {
+    std::vector<AttachedDevice> all;
+    for (const Kind& k : m_kinds) {
+        const std::vector<AttachedDevice> some = k.link->attachedDevices();
+        all.insert(all.end(), some.begin(), some.end());
+    }
+    return all;
 }
 
 void CombinedLink::updateStatus() {
@@ -71,6 +94,25 @@ void CombinedLink::updateStatus() {
     QString text;
     if (m_current >= 0) {
         text = kind(m_current)->statusText();
+        // The others, and how to show one of them instead.
+        const QString shown = followedSerial();
+        qsizetype others = 0;
+        QStringList kinds;
+        for (const AttachedDevice& d : attachedDevices()) {
+            if (d.serial == shown)
+                continue;
+            ++others;
+            if (!kinds.contains(d.kind))
+                kinds << d.kind;
+        }
+        const QString which = kinds.join(QStringLiteral(", "));
+        if (others == 1)
+            text += QStringLiteral(" 1 more device is attached (%1): right-click to choose.")
+                        .arg(which);
+        else if (others > 1)
+            text += QStringLiteral(" %1 more devices are attached (%2): right-click to choose.")
+                        .arg(others)
+                        .arg(which);
     } else {
         QStringList parts;
         for (const Kind& k : m_kinds)

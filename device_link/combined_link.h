@@ -20,9 +20,16 @@ public:
 
     QString statusText() const override;
     bool hasDevice() const override;
+    // Every kind is told; the kind that shows a device it no longer wants lets it go last, so
+    // that no other device shows in between.
     void setWantedSerial(const QString& serial, const QString& from) override;
+    // The device chosen (--serial, the Device menu); empty: the first ready one.
+    QString wantedSerial() const { return m_wanted; }
     // The link of the device followed; nullptr when none is.
     const KindLink* followed() const { return m_current < 0 ? nullptr : kind(m_current); }
+    QString followedSerial() const override;
+    // Every kind's, kind by kind in the order they were given.
+    std::vector<AttachedDevice> attachedDevices() const override;
 
     DeviceValue GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) override;
     DeviceValue GetStorageStatus(DeviceValue& Total, DeviceValue& Free) override;
@@ -44,4 +51,5 @@ private:
     std::vector<Kind> m_kinds;
     int m_current = -1;
     QString m_statusText;
+    QString m_wanted;
 };

@@ -6,17 +6,35 @@
 #include "device_link/device_details.h"
 #include "device_link/pelorin.h"
 
+#include <vector>
+
+// A device a link sees, ready to be shown or not, as the window's Device menu lists it.
+struct AttachedDevice {
+    QString serial; // an adb serial or an Apple UDID
+    QString kind;   // "Android", "iPhone", "iPad"
+    QString name;   // where the link knows it
+    QString state; // why it cannot be shown now ("unauthorized", "waiting for Trust"); empty: ready
+    bool operator==(const AttachedDevice&) const = default;
+};
+
 class KindLink : public Pelorin {
     Q_OBJECT
 public:
     using Pelorin::Pelorin;
+
+    // Every device the link sees, in a stable order, from what it watches anyway: listing them
+    // asks no device anything. devicesChanged follows every change.
+    virtual std::vector<AttachedDevice> attachedDevices() const = 0;
+    // The device shown or being read; empty when none.
+    virtual QString followedSerial() const = 0;
 
     // One or two sentences on where the link stands; statusChanged follows every change.
     virtual QString statusText() const = 0;
     // Whether code 0 was raised for a device that is still there.
     virtual bool hasDevice() const = 0;
     // Follow only this device (an adb serial, an Apple UDID); empty: the first ready one. FROM
-    // says where the choice came from ("ANDROID_SERIAL", "--serial"), for the status text.
+    // says where the choice came from ("ANDROID_SERIAL", "--serial"), for the status text. A
+    // device followed that is not the one wanted goes (its gone code is raised) at once.
     virtual void setWantedSerial(const QString& serial, const QString& from) = 0;
     // What the device shown said beyond the window's fields, from its last reading; empty while
     // none is shown. detailsChanged follows every change.
@@ -25,6 +43,7 @@ public:
 signals:
     void statusChanged(const QString& text);
     void detailsChanged(const DeviceDetails& details);
+    void devicesChanged();
 
 protected:
     void setDetails(const DeviceDetails& details) {

@@ -40,6 +40,16 @@ public:
     }
 
     QString statusText() const override { return status; }
+    std::vector<AttachedDevice> attachedDevices() const override { return attached; }
+    QString followedSerial() const override { return shows ? followed : QString(); }
+    // What the link sees, and which of it it shows while code 0 stands.
+    void see(std::vector<AttachedDevice> devices, const QString& shown = QString()) {
+        attached = std::move(devices);
+        followed = shown;
+        emit devicesChanged();
+    }
+    std::vector<AttachedDevice> attached;
+    QString followed;
     bool hasDevice() const override { return shows; }
     void setWantedSerial(const QString& serial, const QString&) override { wanted = serial; }
     QString status;

@@ -164,8 +164,10 @@ TEST_F(AdbLinkTest, StatusNamesEachUnusableStateAsTheServerListsItOncePerChange)
         {"R58M12ABCDE            unauthorized usb:1-2 transport_id:7\n", "\"unauthorized\""},
         {"R58M12ABCDE            sleepy usb:1-2 transport_id:7\n", "\"sleepy\""},
         {kPhone, "Connected to Pixel 7a (0123456789ABCDEF) by USB"},
-        // A second device comes and goes while the first is followed.
-        {kPhone + "emulator-5554\tdevice\n", "; another device is attached (set ANDROID_SERIAL"},
+        // A second device comes and goes while the first is followed: the link over both
+        // kinds says so, with how to choose.
+        {kPhone + "emulator-5554\tdevice\n", "Connected to Pixel 7a (0123456789ABCDEF) by USB",
+         "ANDROID_SERIAL"},
         {kPhone, "Connected to Pixel 7a (0123456789ABCDEF) by USB", "another device"},
     };
     for (const auto& c : cases) {

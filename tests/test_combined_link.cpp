@@ -1,11 +1,14 @@
 // The link over both kinds of device, the Apple link's words, and the command line that chooses
 // a device.
 #include "app/command_line.h"
+#include "app/device_menu.h"
 #include "device_link/combined_link.h"
 #include "device_link/ios/ios_status.h"
 #include "qt_printers.h"
 #include "scripted_link.h"
 
+#include <QAction>
+#include <QMenu>
 #include <QProcess>
 #include <QSignalSpy>
 
@@ -86,6 +89,69 @@ TEST_F(CombinedLinkTest, EveryGoneCodeMovesTheWindowToTheOtherKindsReadyDevice) 
         apple->raise(Pelorin::EventRemoved);
         EXPECT_EQ(link->followed(), nullptr);
     }
+}
+
+TEST_F(CombinedLinkTest, StatusEndsWithHowManyOthersThereAreAndHowToChoose) {
+    android->see(
+        {{"R58M", "Android", "Galaxy S10", ""}, {"emulator-5554", "Android", "", "offline"}},
+        "R58M");
+    apple->see({{"00008110-001A", "iPhone", "", "waiting for Trust"}});
+    android->raise(Pelorin::EventConnected);
+    android->say("Connected to Galaxy S10.");
+    EXPECT_EQ(link->statusText(), "Connected to Galaxy S10. 2 more devices are attached "
+                                  "(Android, iPhone): right-click to choose.");
+    apple->see({});
+    EXPECT_EQ(link->statusText(),
+              "Connected to Galaxy S10. 1 more device is attached (Android): right-click to "
+              "choose.");
+    android->see({{"R58M", "Android", "Galaxy S10", ""}}, "R58M");
+    EXPECT_EQ(link->statusText(), "Connected to Galaxy S10.");
+}
+
+TEST_F(CombinedLinkTest, DeviceMenuListsEveryDeviceAndChoosingOneTellsEveryKind) {
+    android->see(
+        {{"R58M", "Android", "Galaxy S10", ""}, {"emulator-5554", "Android", "", "offline"}},
+        "R58M");
+    apple->see({{"00008110-001A", "iPhone", "Ana's & Ben's", ""}});
+    android->raise(Pelorin::EventConnected);
+    QWidget window;
+    QMenu* menu = app::installDeviceMenu(window, *link);
+    EXPECT_EQ(window.actions().value(0), menu->menuAction());
+    const auto entries = [menu] {
+        emit menu->aboutToShow(); // as opening it does
+        QStringList out;
+        for (const QAction* a : menu->actions())
+            out << (a->isSeparator()
+                        ? QStringLiteral("--")
+                        : QStringLiteral("%1%2%3").arg(a->isChecked() ? "[x] " : "[ ] ", a->text(),
+                                                       a->isEnabled() ? "" : " (disabled)"));
+        return out;
+    };
+    EXPECT_EQ(entries(),
+              (QStringList{"[x] First ready device", "--", "[x] Galaxy S10 (Android, R58M)",
+                           "[ ] Android emulator-5554 (offline) (disabled)",
+                           "[ ] Ana's && Ben's (iPhone, 00008110-001A)"}));
+    menu->actions().value(4)->trigger();
+    EXPECT_EQ(android->wanted, "00008110-001A");
+    EXPECT_EQ(apple->wanted, "00008110-001A");
+    EXPECT_EQ(entries().value(0), "[ ] First ready device");
+    EXPECT_EQ(entries().value(4), "[x] Ana's && Ben's (iPhone, 00008110-001A)");
+    menu->actions().value(0)->trigger();
+    EXPECT_EQ(android->wanted, "");
+    EXPECT_EQ(apple->wanted, "");
+    EXPECT_EQ(entries().value(0), "[x] First ready device");
+}
+
+TEST(DeviceMenu, EntriesNameTheDeviceItsKindSerialAndWhyItCannotBeShown) {
+    const std::pair<AttachedDevice, const char*> cases[] = {
+        {{"35161FDJH000GW", "Android", "Pixel 7a", ""}, "Pixel 7a (Android, 35161FDJH000GW)"},
+        {{"00008110-001A2B3C4D5E801E", "iPhone", "", "waiting for Trust"},
+         "iPhone 00008110-001A2B3C4D5E801E (waiting for Trust)"},
+        {{"R58M", "Android", "", "unauthorized"}, "Android R58M (unauthorized)"},
+        {{"x\x1b[2J", "Android", "Lab\t07", ""}, "Lab 07 (Android, x [2J)"},
+    };
+    for (const auto& [device, says] : cases)
+        EXPECT_EQ(app::deviceEntryText(device), QString::fromUtf8(says));
 }
 
 TEST_F(CombinedLinkTest, ChoosingASerialTellsEveryKind) {

@@ -103,9 +103,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "adb-35161FDJH000GW-Xb3yQ1._adb-tls-connect._tcp"),
              {"Connected to Pixel 7a", "over the network"},
              "by USB"},
+        // The link over both kinds says how to choose among them.
         Case{"several devices",
              up({device("a", "device"), device("b", "unauthorized")}, "a"),
-             {"Connected to a", "another device", "ANDROID_SERIAL"}},
+             {"Connected to a"},
+             "ANDROID_SERIAL"},
         Case{"wanted absent",
              up({device("phone2", "device")}, "", "R58M"),
              {"Waiting for R58M", "ANDROID_SERIAL", "localhost:5037"},

@@ -180,7 +180,26 @@ void AdbLink::applyDeviceList(const std::vector<adb::Device>& devices) {
 void AdbLink::setWantedSerial(const QString& serial, const QString& from) {
     m_state.wanted = serial.trimmed();
     m_state.wantedFrom = from;
+    if (!m_state.followed.isEmpty() && !m_state.wanted.isEmpty() &&
+        m_state.followed != m_state.wanted) {
+        const bool announced = m_announced;
+        unfollow();
+        updateStatus();
+        if (announced)
+            emit ConnectionEvent(EventRemoved, QString());
+    }
+    // The wanted device, or the first ready one, from the list already in hand.
+    if (m_state.followed.isEmpty() && m_state.phase == adb::ServerPhase::Up)
+        return applyDeviceList(m_state.devices);
     updateStatus();
+}
+
+std::vector<AttachedDevice> AdbLink::attachedDevices() const {
+    std::vector<AttachedDevice> out;
+    for (const adb::Device& d : m_state.devices)
+        out.push_back({d.serial, QStringLiteral("Android"), d.model,
+                       d.state == QLatin1String("device") ? QString() : d.state});
+    return out;
 }
 
 void AdbLink::setPhase(adb::ServerPhase phase, const QString& message) {
@@ -192,6 +211,10 @@ void AdbLink::setPhase(adb::ServerPhase phase, const QString& message) {
 }
 
 void AdbLink::updateStatus() {
+    if (std::vector<AttachedDevice> attached = attachedDevices(); attached != m_attached) {
+        m_attached = std::move(attached);
+        emit devicesChanged();
+    }
     m_state.reading = !m_state.followed.isEmpty() && !m_announced;
     const QString text = adb::statusText(m_state);
     if (text == m_statusText)

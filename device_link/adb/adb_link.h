@@ -46,7 +46,8 @@ public:
 
     const adb::ServerAddress& server() const { return m_server; }
     // The serial of the device being followed, empty when none is ready.
-    QString followedSerial() const { return m_state.followed; }
+    QString followedSerial() const override { return m_state.followed; }
+    std::vector<AttachedDevice> attachedDevices() const override;
     void setWantedSerial(const QString& serial, const QString& from) override;
     QString statusText() const override { return m_statusText; }
     bool hasDevice() const override { return m_announced; }
@@ -117,4 +118,5 @@ private:
     QSet<QString> m_notedNotReady; // "serial state" pairs already raised as code 1
     adb::LinkState m_state;
     QString m_statusText;
+    std::vector<AttachedDevice> m_attached; // as last told
 };

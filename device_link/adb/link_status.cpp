@@ -97,15 +97,7 @@ QString statusText(const LinkState& s) {
             QStringLiteral("%1 %2%3, through the adb server at %4")
                 .arg(s.reading ? QStringLiteral("Reading") : QStringLiteral("Connected to"),
                      named(d), attachment(d), at);
-        const auto others = qsizetype(s.devices.size()) - 1;
-        if (others > 0 && s.wanted.isEmpty())
-            text += others == 1 ? QStringLiteral("; another device is attached (set "
-                                                 "ANDROID_SERIAL to choose).")
-                                : QStringLiteral("; %1 other devices are attached (set "
-                                                 "ANDROID_SERIAL to choose).")
-                                      .arg(others);
-        else
-            text += u'.';
+        text += u'.';
         if (!s.system.isEmpty() && !s.reading)
             text += u' ' + s.system + u'.';
         return text;

@@ -170,7 +170,25 @@ IosLink::~IosLink() {
 void IosLink::setWantedSerial(const QString& serial, const QString& from) {
     m_state.wanted = serial.trimmed();
     m_state.wantedFrom = from;
-    updateStatus();
+    if (!m_state.followed.isEmpty() && !m_state.wanted.isEmpty() &&
+        m_state.followed != m_state.wanted) {
+        const bool announced = m_announced;
+        unfollow();
+        updateStatus();
+        if (announced)
+            emit ConnectionEvent(EventRemoved, QString());
+    }
+    consider();
+}
+
+std::vector<AttachedDevice> IosLink::attachedDevices() const {
+    std::vector<AttachedDevice> out;
+    for (const ios::AttachedDevice& d : m_state.devices) {
+        AttachedDevice device = m_known.value(d.udid, {d.udid, QStringLiteral("iPhone"), {}, {}});
+        device.state = ios::stateWord(d.error);
+        out.push_back(device);
+    }
+    return out;
 }
 
 ios::AttachedDevice* IosLink::attached(const QString& udid) {
@@ -287,6 +305,11 @@ void IosLink::finishRead(const ios::Reading& reading) {
         return;
     }
     m_state.followedName = ios::deviceName(reading.domains.general);
+    const bool ipad = reading.domains.general.value(QStringLiteral("DeviceClass")).toString() ==
+                      QLatin1String("iPad");
+    m_known.insert(m_state.followed,
+                   {m_state.followed, ipad ? QStringLiteral("iPad") : QStringLiteral("iPhone"),
+                    m_state.followedName, QString()});
     noteDetails(reading.domains);
     m_answers.keep(m_state.followed, reading.domains);
     m_announced = true;
@@ -316,6 +339,10 @@ void IosLink::unfollow() {
 }
 
 void IosLink::updateStatus() {
+    if (std::vector<AttachedDevice> attached = attachedDevices(); attached != m_attached) {
+        m_attached = std::move(attached);
+        emit devicesChanged();
+    }
     m_state.reading = !m_state.followed.isEmpty() && !m_announced;
     const QString text = ios::statusText(m_state);
     if (text == m_statusText)

@@ -8,6 +8,7 @@
 #include "device_link/kind_link.h"
 #include "device_link/refresh_answers.h"
 
+#include <QHash>
 #include <QTimer>
 
 #include <future>
@@ -30,7 +31,8 @@ public:
     bool hasDevice() const override { return m_announced; }
     void setWantedSerial(const QString& serial, const QString& from) override;
     // The UDID of the device followed, empty when none.
-    QString followedUdid() const { return m_state.followed; }
+    QString followedSerial() const override { return m_state.followed; }
+    std::vector<AttachedDevice> attachedDevices() const override;
 
     DeviceValue GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) override;
     DeviceValue GetStorageStatus(DeviceValue& Total, DeviceValue& Free) override;
@@ -81,4 +83,6 @@ private:
     QTimer m_readDeadline;
     QTimer m_retry;
     RefreshAnswers<ios::Domains> m_answers{this};
+    QHash<QString, AttachedDevice> m_known; // names and kinds of devices read, by UDID
+    std::vector<AttachedDevice> m_attached; // as last told
 };

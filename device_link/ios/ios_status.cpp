@@ -6,6 +6,27 @@
 
 namespace ios {
 
+QString stateWord(ReadError error) {
+    switch (error) {
+    case ReadError::None:
+        return QString();
+    case ReadError::TrustPending:
+        return QStringLiteral("waiting for Trust");
+    case ReadError::Locked:
+        return QStringLiteral("locked");
+    case ReadError::Denied:
+        return QStringLiteral("not trusted");
+    case ReadError::InvalidHostId:
+        return QStringLiteral("no longer trusted");
+    case ReadError::Ssl:
+        return QStringLiteral("pairing record broken");
+    case ReadError::NoDevice:
+    case ReadError::Other:
+        break;
+    }
+    return QStringLiteral("not answering");
+}
+
 QString remedy(const AttachedDevice& d) {
     switch (d.error) {
     case ReadError::TrustPending:

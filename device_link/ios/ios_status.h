@@ -29,6 +29,10 @@ struct LinkState {
 
 QString statusText(const LinkState& state);
 
+// How a device that cannot be shown stands, in a few words ("waiting for Trust"); empty for
+// one that can.
+QString stateWord(ReadError error);
+
 // What to do about a device that could not be read, in a sentence.
 QString remedy(const AttachedDevice& device);
 

@@ -3,11 +3,13 @@
 #include "e2e_fixture.h"
 
 #include "app/command_line.h"
+#include "app/device_menu.h"
 #include "device_link/combined_link.h"
 #include "device_link/ios/ios_link.h"
 
 #include <QAction>
 #include <QClipboard>
+#include <QMenu>
 
 namespace {
 
@@ -248,6 +250,64 @@ TEST_F(IphoneEndToEnd, AndroidAndIphoneTogetherTheOtherFollowedWhenTheFirstGoes)
     QTest::qWait(300); // a code 0 for a device gone earlier would come now
     EXPECT_FALSE(connectedLook());
     EXPECT_FALSE(refresh()->isEnabled());
+    EXPECT_EQ(failures->count(), 0);
+}
+
+// Two Android devices and an iPhone, as on a tester's desk: the Device menu shows the one
+// chosen, waits for it while it is gone, and goes back to the first ready device.
+TEST_F(IphoneEndToEnd, DeviceMenuFollowsTheChosenDeviceAndGoesBackToTheFirstReady) {
+    SimulatorProcess* phone = harness.startSimulator("current_phone");
+    SimulatorProcess* tablet = harness.startSimulator("tablet_on_mains");
+    ASSERT_TRUE(phone && tablet) << harness.error().toStdString();
+    SimulatorProcess* iphone = startIphone("current_iphone");
+    ASSERT_NE(iphone, nullptr);
+    openBoth();
+    auto* link = static_cast<CombinedLink*>(statusLink);
+    QMenu* menu = app::installDeviceMenu(*form, *link);
+    const auto tip = [this] { return form->findChild<QWidget*>("Frame2")->toolTip(); };
+    ASSERT_TRUE(waitUntil([&] { return connectedLook() && link->attachedDevices().size() == 3; }));
+    EXPECT_TRUE(waitUntil([&] { return tip().contains("2 more devices are attached ("); }))
+        << tip().toStdString();
+    EXPECT_TRUE(tip().contains("right-click to choose."));
+    const auto choose = [menu](const QString& words) {
+        emit menu->aboutToShow(); // as opening it does
+        for (QAction* entry : menu->actions()) {
+            if (entry->text().contains(words)) {
+                EXPECT_TRUE(entry->isEnabled()) << words.toStdString();
+                return entry->trigger();
+            }
+        }
+        ADD_FAILURE() << "no entry " << words.toStdString();
+    };
+
+    // An Android device not shown now.
+    SimulatorProcess* chosen = link->followedSerial() == tablet->serial() ? phone : tablet;
+    choose("Android, " + chosen->serial());
+    EXPECT_TRUE(
+        showsTitle(chosen == tablet ? "Device Info (Kitchen tablet)" : "Device Info (Lab-07)"));
+    EXPECT_EQ(link->wantedSerial(), chosen->serial());
+
+    // Chosen, it is waited for while it is gone, however many others are ready.
+    ASSERT_TRUE(harness.disconnect(*chosen));
+    EXPECT_TRUE(waitUntil([&] { return !connectedLook(); }, 8000));
+    QTest::qWait(500);
+    EXPECT_FALSE(connectedLook());
+    EXPECT_TRUE(
+        link->statusText().contains("Waiting for " + chosen->serial() + " (the Device menu)"))
+        << link->statusText().toStdString();
+
+    choose("First ready device");
+    EXPECT_TRUE(waitUntil([&] { return connectedLook(); }));
+    EXPECT_TRUE(link->wantedSerial().isEmpty());
+    EXPECT_TRUE(waitUntil([&] { return tip().contains("1 more device is attached ("); }))
+        << tip().toStdString();
+    // The other goes, and so does the sentence.
+    SimulatorProcess* other = chosen == tablet ? phone : tablet;
+    const bool iphoneShown = link->followedSerial() == kIphone;
+    ASSERT_TRUE(iphoneShown ? harness.disconnect(*other) : iphone->control("unplug") == "ok");
+    EXPECT_TRUE(waitUntil([&] { return !tip().contains("more device"); }, 8000))
+        << tip().toStdString();
+    EXPECT_TRUE(connectedLook());
     EXPECT_EQ(failures->count(), 0);
 }
 
