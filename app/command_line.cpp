@@ -20,6 +20,24 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("Show only the device with this adb serial or Apple UDID."),
         QStringLiteral("SERIAL"));
     parser.addOption(serial);
+    const QCommandLineOption list(
+        QStringLiteral("list"),
+        QStringLiteral("Print one line per attached device: serial or UDID, kind, state and name, "
+                       "tab-separated; then exit."));
+    const QCommandLineOption report(
+        QStringLiteral("report"),
+        QStringLiteral("Read the device the window would show (or --serial's) once, print what "
+                       "Copy all would, and exit."));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("With --report or --list: print JSON instead."));
+    const QCommandLineOption all(
+        QStringLiteral("all"),
+        QStringLiteral("With --report: read every ready device, side by side."));
+    const QCommandLineOption wait(
+        QStringLiteral("wait"),
+        QStringLiteral("With --report: wait up to SECONDS for the device (or one) to be ready."),
+        QStringLiteral("SECONDS"));
+    parser.addOptions({list, report, json, all, wait});
 
     CommandLine out;
     const QString program = QFileInfo(arguments.value(0, QStringLiteral("device-info"))).fileName();
@@ -39,14 +57,45 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         // Answered before the application object exists, which is where Qt takes the name.
         out.message = parser.helpText().replace(QLatin1String("<executable_name>"), program) +
                       QStringLiteral("\nWithout --serial it shows the first ready device; "
-                                     "ANDROID_SERIAL chooses an Android device.\n");
-    } else if (parser.isSet(version)) {
+                                     "ANDROID_SERIAL chooses an Android device.\n"
+                                     "--list and --report need no display. Exit status of "
+                                     "--report: 0 when every device asked for was read, 1 when "
+                                     "one was not, 2 for a wrong option.\n");
+        return out;
+    }
+    if (parser.isSet(version)) {
         out.action = CommandLine::Action::Version;
         out.message = QStringLiteral("device-info " DEVICE_INFO_VERSION "\n");
-    } else if (parser.isSet(serial)) {
+        return out;
+    }
+    if (parser.isSet(serial)) {
         out.serial = parser.value(serial).trimmed();
         if (out.serial.isEmpty())
             return error(QStringLiteral("--serial needs a serial or UDID"));
+    }
+    out.json = parser.isSet(json);
+    out.all = parser.isSet(all);
+    if (parser.isSet(list) && parser.isSet(report))
+        return error(QStringLiteral("--list and --report do not go together"));
+    if (parser.isSet(list)) {
+        if (out.all || parser.isSet(wait) || !out.serial.isEmpty())
+            return error(QStringLiteral("--list takes no --serial, --all or --wait"));
+        out.action = CommandLine::Action::List;
+        return out;
+    }
+    if (!parser.isSet(report)) {
+        if (out.json || out.all || parser.isSet(wait))
+            return error(QStringLiteral("--json, --all and --wait go with --report"));
+        return out;
+    }
+    out.action = CommandLine::Action::Report;
+    if (out.all && !out.serial.isEmpty())
+        return error(QStringLiteral("--all and --serial do not go together"));
+    if (parser.isSet(wait)) {
+        bool ok = false;
+        out.waitSeconds = parser.value(wait).toInt(&ok);
+        if (!ok || out.waitSeconds < 0 || out.waitSeconds > 86400)
+            return error(QStringLiteral("--wait needs a whole number of seconds"));
     }
     return out;
 }

@@ -12,10 +12,13 @@ class CombinedLink;
 namespace app {
 
 struct CommandLine {
-    enum class Action { Run, Help, Version, Error };
+    enum class Action { Run, Help, Version, Error, List, Report };
     Action action = Action::Run;
-    QString serial;  // --serial: an adb serial or an Apple UDID; empty: none chosen
-    QString message; // the help, the version or the error, to print
+    QString serial;      // --serial: an adb serial or an Apple UDID; empty: none chosen
+    QString message;     // the help, the version or the error, to print
+    bool json = false;   // --json: data as JSON
+    bool all = false;    // --all: every ready device
+    int waitSeconds = 0; // --wait: how long to wait for the devices asked for
 };
 
 CommandLine parseCommandLine(const QStringList& arguments);

@@ -2,6 +2,7 @@
 #include "app/command_line.h"
 #include "app/desktop_integration.h"
 #include "app/device_menu.h"
+#include "app/script_face.h"
 #include "device_link/combined_link.h"
 #include "display/form1.h"
 
@@ -17,6 +18,19 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     const app::CommandLine command = app::parseCommandLine(arguments);
+    if (command.action == app::CommandLine::Action::List ||
+        command.action == app::CommandLine::Action::Report) {
+        // Without a display: a text report lays its values out in a window drawn nowhere.
+        if (command.action == app::CommandLine::Action::Report && !command.json) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            // Standard error is for our own words: not Qt's about a missing runtime folder.
+            qputenv("QT_LOGGING_RULES", "default.warning=false");
+            QApplication app(argc, argv);
+            return app::runScript(command);
+        }
+        QCoreApplication app(argc, argv);
+        return app::runScript(command);
+    }
     if (command.action != app::CommandLine::Action::Run) {
         const bool failed = command.action == app::CommandLine::Action::Error;
         std::fputs(qUtf8Printable(command.message), failed ? stderr : stdout);

@@ -3,8 +3,30 @@
 // gave them, made printable.
 #pragma once
 
+#include "device_link/device_facts.h"
+
 #include <QMetaType>
 #include <QStringList>
+
+#include <optional>
+
+// The battery's and the processor's details as values, for a script: the same readings the
+// lines say, never read twice.
+struct BatteryFacts {
+    QString health; // "Good", "Overheat"; empty where the device does not say
+    std::optional<double> temperatureC;
+    std::optional<double> voltageV;
+    std::optional<qint64> cycles;
+    std::optional<device::BatteryCapacity> capacity;
+    bool operator==(const BatteryFacts&) const = default;
+};
+
+struct ProcessorFacts {
+    QStringList abis; // "arm64-v8a", or an iPhone's "arm64e"
+    QString systemOnChip;
+    int cores = 0; // 0: not said
+    bool operator==(const ProcessorFacts&) const = default;
+};
 
 struct DeviceDetails {
     QStringList processor;
@@ -12,6 +34,8 @@ struct DeviceDetails {
     QStringList memory;
     QStringList storage;
     QStringList screen;
+    BatteryFacts battery;
+    ProcessorFacts cpu;
 
     bool isEmpty() const {
         return processor.isEmpty() && power.isEmpty() && memory.isEmpty() && storage.isEmpty() &&

@@ -5,24 +5,10 @@
 
 #include <QLabel>
 
-#include <algorithm>
-#include <cmath>
-
 namespace {
 
 const QString kUnavailable = QStringLiteral("Unavailable");
 const QString kBytes = QStringLiteral(" bytes");
-
-// Percentage in use. An empty total (a storage card with no space) reads as nothing in use
-// rather than failing, and whatever a device reports stays on the bar's scale.
-float usagePercent(double total, double remaining) {
-    if (total == 0.0)
-        return 0.0f;
-    const double usage = 100.0 - (remaining / total) * 100.0;
-    if (!std::isfinite(usage))
-        return 0.0f;
-    return static_cast<float>(std::clamp(usage, 0.0, 100.0));
-}
 
 } // namespace
 
@@ -46,5 +32,5 @@ void Form1::fillBytePanel(DeviceValue (Pelorin::*query)(DeviceValue&, DeviceValu
     first->setText(display::groupedWholeNumber(totalBytes) + kBytes);
     const double remainingBytes = remaining.toDouble();
     second->setText(display::groupedWholeNumber(remainingBytes) + kBytes);
-    bar->setValue(usagePercent(totalBytes, remainingBytes));
+    bar->setValue(display::usagePercent(totalBytes, remainingBytes));
 }

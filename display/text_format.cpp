@@ -2,6 +2,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 namespace display {
@@ -22,6 +23,15 @@ QString groupedWholeNumber(double value) {
         locale = QLocale(QLocale::English, QLocale::UnitedStates);
     locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
     return locale.toString(whole, 'f', 0);
+}
+
+float usagePercent(double total, double remaining) {
+    if (total == 0.0)
+        return 0.0f;
+    const double usage = 100.0 - (remaining / total) * 100.0;
+    if (!std::isfinite(usage))
+        return 0.0f;
+    return static_cast<float>(std::clamp(usage, 0.0, 100.0));
 }
 
 QString visibleControls(const QString& text) {

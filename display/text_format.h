@@ -14,6 +14,11 @@ QString numberToText(qint64 value);
 // leading zeros and no decimals; zero gives no digits at all.
 QString groupedWholeNumber(double value);
 
+// The share in use, as the usage bars show it. An empty total (a storage card with no space)
+// reads as nothing in use rather than failing, and whatever a device reports stays on the bar's
+// scale.
+float usagePercent(double total, double remaining);
+
 // TEXT with each control character shown as a visible escape ("\e", "\t", "\x07"), so that
 // a device's name cannot ring a bell or recolour a terminal it is pasted into.
 QString visibleControls(const QString& text);

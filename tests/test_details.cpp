@@ -44,6 +44,9 @@ TEST_P(AndroidDetails, SayWhatTheFieldsDoNot) {
     EXPECT_EQ(got.memory, GetParam().details.memory);
     EXPECT_EQ(got.storage, GetParam().details.storage);
     EXPECT_EQ(got.screen, GetParam().details.screen);
+    // The same readings as values, for a script.
+    EXPECT_EQ(got.battery, GetParam().details.battery);
+    EXPECT_EQ(got.cpu, GetParam().details.cpu);
     EXPECT_EQ(adb::systemText(GetParam().outputs[ProcessorAt]), GetParam().system);
 }
 
@@ -68,7 +71,9 @@ INSTANTIATE_TEST_SUITE_P(
                "Compressed in memory (zram): /dev/block/zram0"},
               {"Read from /data (f2fs)"},
               {"Shown at 720x1600; the panel is 1080x2400",
-               "Density: 400 dpi (the panel's is 420 dpi)"}},
+               "Density: 400 dpi (the panel's is 420 dpi)"},
+              {"Good", 28.6, 4.187, std::nullopt, std::nullopt},
+              {{"arm64-v8a", "armeabi-v7a"}, "QTI SM8550", 8}},
              "Android 14, model dm1q"},
         // Android 4.4 through a terminal: CRLF, no ABI list, no chip, no swap, df -k.
         Case{"olderPhone",
@@ -82,7 +87,9 @@ INSTANTIATE_TEST_SUITE_P(
               {"Health: Good", "Temperature: 25.0 °C", "Voltage: 3.61 V", "Technology: Li-ion"},
               {},
               {"Read from /data"},
-              {}},
+              {},
+              {"Good", 25.0, 3.611, std::nullopt, std::nullopt},
+              {{"armeabi-v7a"}, "", 4}},
              "Android 4.4.4, model mako"},
         Case{"oldTabletWithRoundedStorage",
              outputs({{ProcessorAt, processor("armeabi-v7a", "armv7l", "", "", "", "0", "", "")},
@@ -91,7 +98,9 @@ INSTANTIATE_TEST_SUITE_P(
               {},
               {},
               {"Read from /data", "Rounded by the device's df, to about 0.05 of their unit"},
-              {}},
+              {},
+              {},
+              {{"armeabi-v7a"}, "", 1}},
              ""},
         // A battery that says 0 °C says nothing; volts and microvolts where millivolts belong.
         Case{"absurdValues",
@@ -100,11 +109,23 @@ INSTANTIATE_TEST_SUITE_P(
                                 "  AC powered: true\n  Dock powered: true\n"},
                       {MemoryAt, "SwapTotal: 0 kB\nSwapFree: 0 kB\n"},
                       {DensityAt, "Physical density: 99999999\n"}}),
-             {{"System on chip: <b>x</b>"}, {"Voltage: 4.00 V", "Powered by AC, Dock"}, {}, {}, {}},
+             {{"System on chip: <b>x</b>"},
+              {"Voltage: 4.00 V", "Powered by AC, Dock"},
+              {},
+              {},
+              {},
+              {"", std::nullopt, 4.0, std::nullopt, std::nullopt},
+              {{}, "<b>x</b>", 0}},
              "model grouper"},
         Case{"microvolts",
              outputs({{PowerAt, "  voltage: 4123000\n  temperature: 1500\n"}}),
-             {{}, {"Voltage: 4.12 V"}, {}, {}, {}},
+             {{},
+              {"Voltage: 4.12 V"},
+              {},
+              {},
+              {},
+              {"", std::nullopt, 4.123, std::nullopt, std::nullopt},
+              {}},
              ""},
         Case{"nothingAnswered", outputs({}), {}, ""}),
     [](const auto& info) { return std::string(info.param.name); });

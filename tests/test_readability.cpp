@@ -72,7 +72,9 @@ TEST_F(Readability, MarkupInADevicesWordsIsShownLiterallyInEveryTooltipAndDescri
                 {"Technology: " + said},
                 {"Swap: " + said},
                 {"Read from " + said},
-                {"Density: " + said}});
+                {"Density: " + said},
+                {},
+                {}});
     for (const char* name : {"Frame2", "ConnectedPicture", "DisconnectedPicture"}) {
         const auto* widget = form->findChild<QWidget*>(name);
         EXPECT_EQ(drawnAsTooltip(*widget), "Connected to " + said + ".") << name;

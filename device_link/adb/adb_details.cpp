@@ -45,21 +45,25 @@ int coreCount(const QString& present) {
     return count;
 }
 
-QStringList processorDetails(const QStringList& parts) {
+QStringList processorDetails(const QStringList& parts, ProcessorFacts& facts) {
     QStringList lines;
     QString abis = firstLine(parts[AbiList]);
     if (abis.isEmpty())
         abis = firstLine(parts[Abi]);
+    facts.abis = abis.split(u',', Qt::SkipEmptyParts);
     abis.replace(u',', QStringLiteral(", "));
     const QString machine = firstLine(parts[Machine]);
     if (const QString said = joinPresent({abis, machine}, QStringLiteral("; ")); !said.isEmpty())
         lines << said;
     const QString soc =
         joinPresent({firstLine(parts[SocMaker]), firstLine(parts[SocModel])}, QStringLiteral(" "));
+    facts.systemOnChip = soc;
     if (!soc.isEmpty())
         lines << QStringLiteral("System on chip: %1").arg(soc);
-    if (const int cores = coreCount(firstLine(parts[CpusPresent])); cores > 0)
-        lines << (cores == 1 ? QStringLiteral("1 core") : QStringLiteral("%1 cores").arg(cores));
+    facts.cores = coreCount(firstLine(parts[CpusPresent]));
+    if (facts.cores > 0)
+        lines << (facts.cores == 1 ? QStringLiteral("1 core")
+                                   : QStringLiteral("%1 cores").arg(facts.cores));
     return lines;
 }
 
@@ -72,7 +76,7 @@ QString valueOf(const QStringList& lines, QStringView key) {
     return QString();
 }
 
-QStringList powerDetails(const QString& dumpsys) {
+QStringList powerDetails(const QString& dumpsys, BatteryFacts& facts) {
     const QStringList lines = outputLines(dumpsys);
     QStringList out;
     static const char* const healths[] = {"",         "Unknown", "Good",
@@ -80,20 +84,26 @@ QStringList powerDetails(const QString& dumpsys) {
                                           "Failure",  "Cold"}; // BatteryManager.BATTERY_HEALTH_*
     bool ok = false;
     const int health = valueOf(lines, u"health").toInt(&ok);
-    if (ok && health >= 1 && health <= 7)
-        out << QStringLiteral("Health: %1").arg(QLatin1String(healths[health]));
+    if (ok && health >= 1 && health <= 7) {
+        facts.health = QLatin1String(healths[health]);
+        out << QStringLiteral("Health: %1").arg(facts.health);
+    }
     // Tenths of a degree; 0 is a battery that does not say, and past 100 °C none is real.
     const int tenths = valueOf(lines, u"temperature").toInt(&ok);
-    if (ok && tenths != 0 && tenths > -400 && tenths < 1000)
-        out << QStringLiteral("Temperature: %1 °C").arg(tenths / 10.0, 0, 'f', 1);
+    if (ok && tenths != 0 && tenths > -400 && tenths < 1000) {
+        facts.temperatureC = tenths / 10.0;
+        out << QStringLiteral("Temperature: %1 °C").arg(*facts.temperatureC, 0, 'f', 1);
+    }
     // Millivolts as a rule; some devices give volts, some microvolts.
     double volts = valueOf(lines, u"voltage").toDouble(&ok);
     if (ok && volts >= 100000)
         volts /= 1e6;
     else if (ok && volts >= 100)
         volts /= 1000;
-    if (ok && volts >= 1 && volts < 100)
+    if (ok && volts >= 1 && volts < 100) {
+        facts.voltageV = volts;
         out << QStringLiteral("Voltage: %1 V").arg(volts, 0, 'f', 2);
+    }
     const QString technology = device::printable(valueOf(lines, u"technology"), 40);
     if (!technology.isEmpty())
         out << QStringLiteral("Technology: %1").arg(technology);
@@ -179,8 +189,8 @@ DeviceDetails parseDetails(const std::vector<QByteArray>& outputs) {
         return std::size_t(at) < outputs.size() ? QString::fromUtf8(outputs[at]) : QString();
     };
     DeviceDetails details;
-    details.processor = processorDetails(splitSections(text(command::ProcessorAt), 8));
-    details.power = powerDetails(splitSections(text(command::PowerAt), 1)[0]);
+    details.processor = processorDetails(splitSections(text(command::ProcessorAt), 8), details.cpu);
+    details.power = powerDetails(splitSections(text(command::PowerAt), 1)[0], details.battery);
     details.memory = memoryDetails(splitSections(text(command::MemoryAt), 2));
     details.storage = storageDetails(text(command::StorageAt));
     details.screen = screenDetails(text(command::ScreenAt), text(command::DensityAt));

@@ -3,6 +3,7 @@
 #include "device_link/adb/adb_commands.h"
 #include "device_link/adb/adb_details.h"
 #include "device_link/adb/adb_parsers.h"
+#include "device_link/adb/adb_reading.h"
 
 #include <QStandardPaths>
 #include <QtConcurrent/QtConcurrentRun>
@@ -253,8 +254,10 @@ void AdbLink::noteDetails(const std::vector<adb::CommandResult>& results) {
     for (const adb::CommandResult& result : results)
         outputs.push_back(result.error ? QByteArray() : result.output);
     DeviceDetails details = adb::parseDetails(outputs);
-    if (!m_healthLine.isEmpty())
-        details.power << m_healthLine;
+    if (m_health) {
+        details.battery.capacity = m_health;
+        details.power << device::capacityText(*m_health);
+    }
     setDetails(details);
     if (const QString system = adb::systemText(outputs[adb::command::ProcessorAt]);
         !system.isEmpty()) {
@@ -270,7 +273,7 @@ void AdbLink::unfollow() {
     m_state.followed.clear();
     m_connecting.reset();
     m_healthRead.reset();
-    m_healthLine.clear();
+    m_health.reset();
     m_answers.clear();
 }
 
@@ -286,8 +289,7 @@ void AdbLink::onFirstAnswers(const QString& serial, QString address, bool askAdd
             note(QStringLiteral("the address of %1: %2")
                      .arg(adb::printable(serial), QString::fromUtf8(found.error->what())));
         } else {
-            const QStringList parts = adb::splitSections(QString::fromUtf8(found.output), 2);
-            address = adb::parseIpv4Address(parts[0], parts[1]);
+            address = adb::addressFrom(found.output);
         }
     }
     noteDetails(results);
@@ -308,12 +310,12 @@ void AdbLink::readHealth(const QString& serial) {
         m_healthRead.release()->deleteLater(); // it is the sender
         if (serial != m_state.followed || results.empty() || results[0].error)
             return;
-        const auto capacity = adb::parseBatteryCapacity(QString::fromUtf8(results[0].output));
-        if (!capacity)
+        m_health = adb::parseBatteryCapacity(QString::fromUtf8(results[0].output));
+        if (!m_health)
             return;
-        m_healthLine = device::capacityText(*capacity);
         DeviceDetails shown = details();
-        shown.power << m_healthLine;
+        shown.battery.capacity = m_health;
+        shown.power << device::capacityText(*m_health);
         setDetails(shown);
     });
     // Nobody waits for it: it may take longer than a query, never more than it may read.
@@ -344,43 +346,40 @@ QByteArray AdbLink::answer(const char* query, Asked asked, adb::command::Refresh
 }
 
 DeviceValue AdbLink::GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) {
-    const QStringList parts = adb::splitSections(
-        QString::fromUtf8(answer("GetMemoryStatus", AskedMemory, adb::command::MemoryAt)), 2);
-    return device::report(adb::parseMeminfo(parts[0]), Total, Available);
+    return device::report(
+        adb::memoryFrom(answer("GetMemoryStatus", AskedMemory, adb::command::MemoryAt)), Total,
+        Available);
 }
 
 DeviceValue AdbLink::GetStorageStatus(DeviceValue& Total, DeviceValue& Free) {
-    const auto storage = adb::parseStorage(
-        QString::fromUtf8(answer("GetStorageStatus", AskedStorage, adb::command::StorageAt)));
-    return device::report(storage ? std::optional(storage->counts) : std::nullopt, Total, Free);
+    return device::report(
+        adb::storageFrom(answer("GetStorageStatus", AskedStorage, adb::command::StorageAt)), Total,
+        Free);
 }
 
 DeviceValue AdbLink::ProcessorType() {
-    const QStringList parts = adb::splitSections(
-        QString::fromUtf8(answer("ProcessorType", AskedProcessor, adb::command::ProcessorAt)), 2);
-    return DeviceValue(double(adb::processorCode(parts[0], parts[1])));
+    return DeviceValue(double(
+        adb::processorFrom(answer("ProcessorType", AskedProcessor, adb::command::ProcessorAt))));
 }
 
 DeviceValue AdbLink::GetPowerStatus(DeviceValue& BatteryFlag, DeviceValue& BatteryLifePercent,
                                     DeviceValue& BatteryLifeTime,
                                     DeviceValue& BatteryFullLifeTime) {
-    const QStringList parts = adb::splitSections(
-        QString::fromUtf8(answer("GetPowerStatus", AskedPower, adb::command::PowerAt)), 3);
-    return device::report(adb::parseBattery(parts[0], parts[1], parts[2]), BatteryFlag,
-                          BatteryLifePercent, BatteryLifeTime, BatteryFullLifeTime);
+    return device::report(
+        adb::powerFrom(answer("GetPowerStatus", AskedPower, adb::command::PowerAt)), BatteryFlag,
+        BatteryLifePercent, BatteryLifeTime, BatteryFullLifeTime);
 }
 
 DeviceValue AdbLink::ACLineStatus() {
-    const QStringList parts = adb::splitSections(
-        QString::fromUtf8(answer("ACLineStatus", AskedMains, adb::command::PowerAt)), 3);
-    return DeviceValue(double(adb::parseMainsStatus(parts[0])));
+    return DeviceValue(
+        double(adb::mainsFrom(answer("ACLineStatus", AskedMains, adb::command::PowerAt))));
 }
 
 DeviceValue AdbLink::GetSystemMetric(qint32 Index) {
     if (Index != 0 && Index != 1)
         return DeviceValue(0.0);
-    const QSize size = adb::parseScreen(QString::fromUtf8(
-        answer("GetSystemMetric", Index == 0 ? AskedWidth : AskedHeight, adb::command::ScreenAt)));
+    const QSize size = adb::screenFrom(
+        answer("GetSystemMetric", Index == 0 ? AskedWidth : AskedHeight, adb::command::ScreenAt));
     if (!size.isValid())
         return DeviceValue(0.0);
     return DeviceValue(double(Index == 0 ? size.width() : size.height()));
@@ -389,8 +388,7 @@ DeviceValue AdbLink::GetSystemMetric(qint32 Index) {
 DeviceValue AdbLink::ReadRegistryValue(qint32 Root, const QString& Key, const QString& ValueName) {
     if (Root != 2 || Key != QLatin1String("IDENT") || ValueName != QLatin1String("name"))
         return DeviceValue();
-    const QStringList parts = adb::splitSections(
-        QString::fromUtf8(answer("ReadRegistryValue", AskedName, adb::command::NameAt)), 2);
-    const QString name = adb::parseDeviceName(parts[0], parts[1]);
+    const QString name =
+        adb::nameFrom(answer("ReadRegistryValue", AskedName, adb::command::NameAt));
     return name.isEmpty() ? DeviceValue() : DeviceValue(name);
 }

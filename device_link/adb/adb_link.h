@@ -113,7 +113,7 @@ private:
     bool m_announced = false; // code 0 raised for the followed device
     std::unique_ptr<AnswersWatcher> m_connecting;
     std::unique_ptr<AnswersWatcher> m_healthRead;
-    QString m_healthLine; // the followed device's, once read
+    std::optional<device::BatteryCapacity> m_health; // the followed device's, once read
     RefreshAnswers<std::vector<adb::CommandResult>> m_answers{this}; // by adb::command::Refresh
     QSet<QString> m_notedNotReady; // "serial state" pairs already raised as code 1
     adb::LinkState m_state;

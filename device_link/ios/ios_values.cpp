@@ -227,6 +227,8 @@ DeviceDetails details(const Domains& d) {
     DeviceDetails out;
     const QString arch = text(d.general, "CPUArchitecture");
     const QString hardware = text(d.general, "HardwareModel");
+    if (!arch.isEmpty())
+        out.cpu.abis << arch;
     if (!arch.isEmpty() || !hardware.isEmpty())
         out.processor << (hardware.isEmpty() ? arch
                           : arch.isEmpty()
@@ -239,17 +241,24 @@ DeviceDetails details(const Domains& d) {
         out.power
             << QStringLiteral("Can charge from what it is plugged into: %1").arg(yesNo(*capable));
     if (const auto cycles = number(d.batteryRegistry.value(QStringLiteral("CycleCount")));
-        cycles && *cycles >= 0 && *cycles < 100000)
-        out.power << QStringLiteral("Charge cycles: %1").arg(qlonglong(*cycles));
-    if (const auto capacity = batteryCapacity(d.batteryRegistry))
-        out.power << device::capacityText(*capacity);
+        cycles && *cycles >= 0 && *cycles < 100000) {
+        out.battery.cycles = qint64(*cycles);
+        out.power << QStringLiteral("Charge cycles: %1").arg(*out.battery.cycles);
+    }
+    out.battery.capacity = batteryCapacity(d.batteryRegistry);
+    if (out.battery.capacity)
+        out.power << device::capacityText(*out.battery.capacity);
     // Hundredths of a degree, millivolts.
     if (const auto hundredths = number(d.batteryRegistry.value(QStringLiteral("Temperature")));
-        hundredths && *hundredths != 0 && *hundredths > -4000 && *hundredths < 10000)
-        out.power << QStringLiteral("Temperature: %1 °C").arg(*hundredths / 100, 0, 'f', 1);
+        hundredths && *hundredths != 0 && *hundredths > -4000 && *hundredths < 10000) {
+        out.battery.temperatureC = *hundredths / 100;
+        out.power << QStringLiteral("Temperature: %1 °C").arg(*out.battery.temperatureC, 0, 'f', 1);
+    }
     if (const auto millivolts = number(d.batteryRegistry.value(QStringLiteral("Voltage")));
-        millivolts && *millivolts >= 1000 && *millivolts < 100000)
-        out.power << QStringLiteral("Voltage: %1 V").arg(*millivolts / 1000, 0, 'f', 2);
+        millivolts && *millivolts >= 1000 && *millivolts < 100000) {
+        out.battery.voltageV = *millivolts / 1000;
+        out.power << QStringLiteral("Voltage: %1 V").arg(*out.battery.voltageV, 0, 'f', 2);
+    }
 
     if (storage(d.disk)) {
         out.storage << QStringLiteral("Read from the data partition");

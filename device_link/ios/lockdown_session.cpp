@@ -151,6 +151,30 @@ void DeviceHandle::dropSession() {
     m_client = nullptr;
 }
 
+Probe probe(const std::string& udid) {
+    Probe out;
+    idevice_t raw = nullptr;
+    if (idevice_new_with_options(&raw, udid.c_str(), IDEVICE_LOOKUP_USBMUX) != IDEVICE_E_SUCCESS) {
+        out.error = ReadError::NoDevice;
+        return out;
+    }
+    const std::unique_ptr<idevice_private, DeviceFree> device(raw);
+    lockdownd_client_t plain = nullptr;
+    if (lockdownd_client_new(device.get(), &plain, kLabel) == LOCKDOWN_E_SUCCESS) {
+        const std::unique_ptr<lockdownd_client_private, LockdownFree> client(plain);
+        plist_t name = nullptr;
+        if (lockdownd_get_value(client.get(), nullptr, "DeviceName", &name) == LOCKDOWN_E_SUCCESS) {
+            const std::unique_ptr<void, PlistFree> owned(name);
+            out.name = toVariant(owned.get()).toString();
+        }
+    }
+    lockdownd_client_t session = nullptr;
+    out.error = fromLockdown(lockdownd_client_new_with_handshake(device.get(), &session, kLabel));
+    if (session)
+        lockdownd_client_free(session);
+    return out;
+}
+
 void readDevice(DeviceHandle& handle, const std::function<void(Reading)>& deliver) {
     Reading reading;
     // A read still stuck in the library holds the kept handle: this one makes its own.

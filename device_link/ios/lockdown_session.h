@@ -64,6 +64,14 @@ private:
 // reading as soon as it is complete.
 void readDevice(DeviceHandle& handle, const std::function<void(Reading)>& deliver);
 
+// Whether a device can be read, and its name, which it gives even before it trusts this
+// computer.
+struct Probe {
+    ReadError error = ReadError::None;
+    QString name;
+};
+Probe probe(const std::string& udid);
+
 // A plist as Qt values, as fromPlistXml gives them.
 QVariant toVariant(plist_t node);
 

@@ -1,0 +1,99 @@
+#include "device_link/ios/ios_reader.h"
+
+#include "device_link/ios/ios_status.h"
+#include "device_link/ios/ios_values.h"
+
+#include <libimobiledevice/libimobiledevice.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
+
+namespace ios {
+namespace {
+
+// Runs WORK on a thread of its own and waits for it at most DEADLINE_MS; a call stuck in the
+// library is left to finish there, its answer dropped.
+template <typename T, typename Work> std::optional<T> within(int deadlineMs, Work work) {
+    auto promise = std::make_shared<std::promise<T>>();
+    std::future<T> future = promise->get_future();
+    std::thread([promise, work = std::move(work)]() mutable {
+        try {
+            promise->set_value(work());
+        } catch (...) {
+            promise->set_exception(std::current_exception());
+        }
+    }).detach();
+    if (future.wait_for(std::chrono::milliseconds(deadlineMs)) != std::future_status::ready)
+        return std::nullopt;
+    return future.get();
+}
+
+QString timedOut(int deadlineMs) {
+    return QStringLiteral("no answer within %1 s").arg(deadlineMs / 1000.0);
+}
+
+} // namespace
+
+std::vector<Listed> listDevices(int deadlineMs) {
+    std::vector<Listed> out;
+    idevice_info_t* list = nullptr;
+    int count = 0;
+    if (idevice_get_device_list_extended(&list, &count) != IDEVICE_E_SUCCESS)
+        return out;
+    for (int i = 0; i < count; ++i) {
+        if (list[i]->conn_type == CONNECTION_USBMUXD && list[i]->udid)
+            out.push_back({device::printable(QString::fromUtf8(list[i]->udid), 128), {}, {}});
+    }
+    idevice_device_list_extended_free(list);
+    std::vector<std::future<std::optional<Probe>>> probes;
+    for (const Listed& listed : out)
+        probes.push_back(std::async(std::launch::async, [udid = listed.udid, deadlineMs] {
+            return within<Probe>(deadlineMs, [udid] { return probe(udid.toStdString()); });
+        }));
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const std::optional<Probe> found = probes[i].get();
+        out[i].state = found ? found->error : ReadError::Other;
+        out[i].name = found ? found->name : QString();
+    }
+    return out;
+}
+
+DeviceReading readingFrom(const QString& udid, const Domains& domains) {
+    DeviceReading reading;
+    reading.serial = udid;
+    reading.kind = QStringLiteral("ios");
+    reading.name = deviceName(domains.general);
+    reading.storage = storage(domains.disk);
+    reading.processorCode = processorCode(domains.general);
+    reading.power = power(domains.battery, domains.batteryRegistry);
+    reading.mains = mainsStatus(domains.battery);
+    reading.screen = screenSize(domains.itunes);
+    reading.details = details(domains);
+    LinkState state;
+    state.devices = {{udid, ReadError::None, QString()}};
+    state.followed = udid;
+    state.followedName = reading.name;
+    state.system = systemText(domains.general);
+    reading.status = statusText(state);
+    return reading;
+}
+
+DeviceReading readOnce(const QString& udid, int deadlineMs) {
+    const auto read = within<Reading>(deadlineMs, [udid] {
+        DeviceHandle handle(udid.toStdString());
+        Reading reading;
+        readDevice(handle, [&reading](Reading r) { reading = std::move(r); });
+        return reading;
+    });
+    DeviceReading out;
+    if (read && read->error == ReadError::None)
+        return readingFrom(udid, read->domains);
+    out.serial = udid;
+    out.kind = QStringLiteral("ios");
+    out.error = !read ? timedOut(deadlineMs) : remedy({udid, read->error, read->detail});
+    return out;
+}
+
+} // namespace ios

@@ -1,0 +1,31 @@
+// iPhones and iPads read once, as a report reads them: the devices usbmuxd lists and whether
+// each can be read, and one device's values from the same session a refresh uses. Blocking,
+// each within its deadline; never on the window's thread.
+#pragma once
+
+#include "device_link/device_reading.h"
+#include "device_link/ios/lockdown_session.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace ios {
+
+struct Listed {
+    QString udid;
+    ReadError state = ReadError::None; // None: it can be read
+    QString name;                      // empty where it gives none
+};
+
+// The devices usbmuxd lists by USB, in its order, each asked for its name and whether a session
+// can start (pairing where usbmuxd keeps no record), side by side within DEADLINE_MS.
+std::vector<Listed> listDevices(int deadlineMs);
+
+// The window's values from one read's domains.
+DeviceReading readingFrom(const QString& udid, const Domains& domains);
+
+// Reads UDID once within DEADLINE_MS.
+DeviceReading readOnce(const QString& udid, int deadlineMs);
+
+} // namespace ios
