@@ -223,11 +223,21 @@ TEST(CommandLine, ChoosesADeviceOrAnswersWithoutAWindow) {
         {{"device-info", "--serial"}, Action::Error, "Missing value after '--serial'"},
         {{"device-info", "--serial", " "}, Action::Error, "needs a serial"},
         {{"device-info", "phone"}, Action::Error, "unexpected argument 'phone'"},
+        {{"device-info", "--list"}, Action::List, ""},
+        {{"device-info", "--report", "--json", "-s", "R58M"}, Action::Report, "R58M"},
+        {{"device-info", "--report", "--all", "--wait", "5"}, Action::Report, ""},
+        {{"device-info", "--report", "--all", "--serial", "R58M"}, Action::Error, "do not go"},
+        {{"device-info", "--report", "--wait", "-1"}, Action::Error, "whole number"},
+        {{"device-info", "--json"}, Action::Error, "go with --report"},
+        {{"device-info", "--list", "--report"}, Action::Error, "do not go together"},
+        {{"device-info", "--list", "--wait", "3"}, Action::Error, "--list takes no"},
     };
     for (const Case& c : cases) {
         const app::CommandLine command = app::parseCommandLine(c.arguments);
         EXPECT_EQ(command.action, c.action) << c.arguments.join(' ').toStdString();
-        const QString& got = c.action == Action::Run ? command.serial : command.message;
+        const bool runs =
+            c.action == Action::Run || c.action == Action::List || c.action == Action::Report;
+        const QString& got = runs ? command.serial : command.message;
         EXPECT_TRUE(got.contains(QString::fromUtf8(c.serialOrMessage)))
             << c.arguments.join(' ').toStdString() << ": " << got.toStdString();
     }

@@ -1,0 +1,248 @@
+// The program as a script runs it, with no display: --list and --report against simulated
+// Android devices and a simulated iPhone, through the real adb server and libimobiledevice.
+#include "e2e_fixture.h"
+
+#include <QJsonArray>
+#include <QProcess>
+
+namespace {
+
+const QString kIphone = QStringLiteral("00008110-001A2B3C4D5E801E");
+
+class ScriptFace : public EndToEnd {
+protected:
+    struct Ran {
+        int status = -1;
+        QString out;
+        QString err;
+    };
+
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("ANDROID_SERIAL"));
+        env.insert(QStringLiteral("ADB_SERVER_SOCKET"), harness.socketSpec());
+        // Without a simulated iPhone, a usbmuxd that nothing answers: never this machine's.
+        env.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"),
+                   iphone ? iphone->usbmuxdAddress()
+                          : QStringLiteral("127.0.0.1:%1").arg(freePort()));
+        return env;
+    }
+
+    void start(QProcess& program, const QStringList& arguments) const {
+        program.setProcessEnvironment(environment());
+        program.start(QStringLiteral(DEVICE_INFO_EXE), arguments);
+    }
+
+    Ran run(const QStringList& arguments) const {
+        QProcess program;
+        start(program, arguments);
+        Ran ran;
+        if (!program.waitForFinished(20000)) {
+            ADD_FAILURE() << "no end: " << arguments.join(' ').toStdString();
+            return ran;
+        }
+        ran.status = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+        ran.out = QString::fromUtf8(program.readAllStandardOutput());
+        ran.err = QString::fromUtf8(program.readAllStandardError());
+        return ran;
+    }
+
+    SimulatorProcess* startAndroid(const char* profile) {
+        SimulatorProcess* device = harness.startSimulator(QString::fromLatin1(profile));
+        EXPECT_NE(device, nullptr) << harness.error().toStdString();
+        return device;
+    }
+
+    SimulatorProcess* iphone = nullptr;
+};
+
+// What a field of a report holds: the schema's types, with null for what is unknown.
+enum class Type { Integer, Number, String, Bool, Object, Array, NullOr = 0x10 };
+
+struct Field {
+    const char* path; // "battery/percent"
+    Type type;
+    bool nullable;
+};
+
+const Field kSchema[] = {
+    {"schema", Type::Integer, false},
+    {"serial", Type::String, false},
+    {"kind", Type::String, false},
+    {"name", Type::String, true},
+    {"status", Type::String, false},
+    {"address", Type::String, true},
+    {"memory", Type::Object, true},
+    {"memory/total", Type::Integer, false},
+    {"memory/available", Type::Integer, false},
+    {"memory/usedPercent", Type::Number, false},
+    {"storage", Type::Object, true},
+    {"storage/total", Type::Integer, false},
+    {"storage/free", Type::Integer, false},
+    {"storage/usedPercent", Type::Number, false},
+    {"processor/type", Type::Integer, false},
+    {"processor/abis", Type::Array, false},
+    {"processor/systemOnChip", Type::String, true},
+    {"processor/cores", Type::Integer, true},
+    {"battery/present", Type::Bool, true},
+    {"battery/charging", Type::Bool, true},
+    {"battery/percent", Type::Number, true},
+    {"battery/secondsLeft", Type::Integer, true},
+    {"battery/secondsToFull", Type::Integer, true},
+    {"battery/onMains", Type::Bool, true},
+    {"battery/health", Type::String, true},
+    {"battery/temperatureC", Type::Number, true},
+    {"battery/voltageV", Type::Number, true},
+    {"battery/cycles", Type::Integer, true},
+    {"battery/maximumCapacity", Type::Object, true},
+    {"battery/maximumCapacity/percent", Type::Number, false},
+    {"battery/maximumCapacity/fullMah", Type::Number, false},
+    {"battery/maximumCapacity/designMah", Type::Number, false},
+    {"screen", Type::Object, true},
+    {"screen/width", Type::Integer, false},
+    {"screen/height", Type::Integer, false},
+};
+
+// Every field of the schema is there with its type; a field inside a null object is skipped.
+void expectSchema(const QJsonObject& report) {
+    for (const Field& field : kSchema) {
+        const QStringList path = QString::fromLatin1(field.path).split(u'/');
+        QJsonValue value = report;
+        bool insideNull = false;
+        for (const QString& key : path) {
+            if (value.isNull()) {
+                insideNull = true;
+                break;
+            }
+            ASSERT_TRUE(value.isObject()) << field.path;
+            ASSERT_TRUE(value.toObject().contains(key)) << "missing " << field.path;
+            value = value.toObject().value(key);
+        }
+        if (insideNull || (field.nullable && value.isNull()))
+            continue;
+        const bool typed = [&] {
+            switch (field.type) {
+            case Type::Integer:
+                return value.isDouble() && value.toDouble() == std::floor(value.toDouble());
+            case Type::Number:
+                return value.isDouble();
+            case Type::String:
+                return value.isString();
+            case Type::Bool:
+                return value.isBool();
+            case Type::Object:
+                return value.isObject();
+            case Type::Array:
+                return value.isArray();
+            case Type::NullOr:
+                break;
+            }
+            return false;
+        }();
+        EXPECT_TRUE(typed) << field.path << " in "
+                           << report.value("serial").toString().toStdString();
+    }
+}
+
+TEST_F(ScriptFace, ListsBothKindsAndReportsOneOrAllSideBySide) {
+    SimulatorProcess* phone = startAndroid("current_phone");
+    SimulatorProcess* tablet = startAndroid("tablet_on_mains");
+    iphone = harness.startIphone(QStringLiteral("current_iphone"));
+    ASSERT_TRUE(phone && tablet && iphone) << harness.error().toStdString();
+
+    const Ran list = run({"--list"});
+    EXPECT_EQ(list.status, 0) << list.err.toStdString();
+    QStringList lines = list.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << list.out.toStdString();
+    // adb's list gives the model with "_" for what is not a letter or digit.
+    lines.sort();
+    EXPECT_TRUE(lines.contains(kIphone + "\tios\tready\tAna's iPhone")) << list.out.toStdString();
+    EXPECT_TRUE(lines.contains(phone->serial() + "\tandroid\tready\tPixel 7a"));
+    EXPECT_TRUE(lines.contains(tablet->serial() + "\tandroid\tready\tSM P610"));
+
+    const Ran all = run({"--report", "--all", "--json"});
+    EXPECT_EQ(all.status, 0) << all.err.toStdString();
+    const QJsonArray reports = QJsonDocument::fromJson(all.out.toUtf8()).array();
+    ASSERT_EQ(reports.size(), 3) << all.out.toStdString();
+    EXPECT_EQ(reports.last().toObject().value("serial").toString(), kIphone);
+    for (const QJsonValue& report : reports)
+        expectSchema(report.toObject());
+    for (const QJsonValue& value : reports) {
+        const QJsonObject report = value.toObject();
+        if (report.value("serial") == phone->serial()) {
+            EXPECT_EQ(report.value("name").toString(), "Lab-07");
+            EXPECT_EQ(report.value("memory")["total"].toDouble(), 8156930048.0);
+            EXPECT_EQ(report.value("address").toString(), "192.168.1.23");
+            EXPECT_EQ(report.value("battery")["percent"].toDouble(), 76.0);
+            EXPECT_EQ(report.value("battery")["secondsLeft"].toDouble(), 31500.0);
+            EXPECT_TRUE(report.value("battery")["secondsToFull"].isNull());
+            EXPECT_EQ(report.value("battery")["maximumCapacity"]["designMah"].toDouble(), 4385.0);
+            EXPECT_EQ(report.value("processor")["cores"].toDouble(), 8.0);
+        } else if (report.value("serial") == kIphone) {
+            // No service of an iPhone gives its memory, and usbmuxd no address: null, not 0.
+            EXPECT_TRUE(report.value("memory").isNull());
+            EXPECT_TRUE(report.value("address").isNull());
+            EXPECT_EQ(report.value("battery")["cycles"].toDouble(), 212.0);
+            EXPECT_EQ(report.value("kind").toString(), "ios");
+        }
+    }
+
+    // One device of either kind by --serial, as Copy all would put it.
+    const Ran one = run({"--report", "--serial", kIphone});
+    EXPECT_EQ(one.status, 0) << one.err.toStdString();
+    EXPECT_TRUE(one.out.startsWith("Device Info (Ana's iPhone)\nConnection: Connected\n"))
+        << one.out.toStdString();
+    EXPECT_TRUE(one.out.contains("\nUsage (%): Unavailable\n"));
+    EXPECT_EQ(one.err, QString()) << "nothing but our words on standard error";
+    const Ran other = run({"--report", "--json", "--serial", tablet->serial()});
+    EXPECT_EQ(other.status, 0);
+    EXPECT_EQ(QJsonDocument::fromJson(other.out.toUtf8()).object().value("name").toString(),
+              "Kitchen tablet");
+}
+
+TEST_F(ScriptFace, UnauthorizedDeviceIsListedNotReportedAndTheStatusSaysSo) {
+    SimulatorProcess* phone = startAndroid("current_phone");
+    SimulatorProcess* locked = startAndroid("unauthorized_phone");
+    ASSERT_TRUE(phone && locked);
+    ASSERT_TRUE(waitUntil([&] { return harness.devices().contains("unauthorized"); }));
+    EXPECT_TRUE(run({"--list"}).out.contains(locked->serial() + "\tandroid\tunauthorized\t"));
+    const Ran all = run({"--report", "--all"});
+    EXPECT_EQ(all.status, 1);
+    EXPECT_EQ(all.err, "device-info: " + locked->serial() + " is unauthorized: not read\n");
+    EXPECT_TRUE(all.out.startsWith("Device Info (Lab-07)\n")) << all.out.toStdString();
+    EXPECT_EQ(all.out.count("Device Info ("), 1);
+}
+
+TEST_F(ScriptFace, NothingAttachedListsNothingAndReportsWhyNot) {
+    const Ran list = run({"--list"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out, QString());
+    const Ran report = run({"--report"});
+    EXPECT_EQ(report.status, 1);
+    EXPECT_EQ(report.out, QString());
+    EXPECT_EQ(report.err, "device-info: no device is ready\n");
+    const Ran absent = run({"--report", "--json", "--serial", "R58M12ABCDE"});
+    EXPECT_EQ(absent.status, 1);
+    EXPECT_EQ(absent.err, "device-info: R58M12ABCDE is not attached\n");
+    EXPECT_EQ(run({"--report", "--wait", "soon"}).status, 2);
+}
+
+TEST_F(ScriptFace, WaitReadsADeviceThatConnectsLater) {
+    SimulatorProcess* phone = startAndroid("current_phone");
+    ASSERT_NE(phone, nullptr);
+    ASSERT_TRUE(harness.disconnect(*phone));
+    QProcess program;
+    start(program, {"--report", "--json", "--wait", "15", "--serial", phone->serial()});
+    QTest::qWait(700); // it is waiting now
+    EXPECT_EQ(program.state(), QProcess::Running);
+    ASSERT_TRUE(harness.connect(*phone));
+    ASSERT_TRUE(program.waitForFinished(15000));
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(program.readAllStandardOutput()).object().value("name"),
+              "Lab-07");
+}
+
+} // namespace
