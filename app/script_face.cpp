@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/desktop_integration.h"
+#include "device_link/adb/adb_commands.h"
 #include "device_link/adb/adb_reading.h"
 #include "device_link/ios/ios_reader.h"
 #include "device_link/kind_link.h"
@@ -315,7 +316,8 @@ int runScript(const CommandLine& command) {
         return 1;
     }
 
-    // Side by side, each within its own deadline.
+    // Side by side, each within its own deadline: every device's commands at once.
+    adb::reserveCommandThreads(int(targets.size() * (adb::command::RefreshSet.size() + 2)));
     std::vector<std::future<DeviceReading>> reads;
     for (const ListedDevice& target : targets) {
         if (target.kind == QLatin1String("ios")) {

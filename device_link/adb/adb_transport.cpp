@@ -5,6 +5,8 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+
 #include <type_traits>
 
 namespace adb {
@@ -20,6 +22,14 @@ public:
     CommandPool() { setMaxThreadCount(14); }
 };
 Q_GLOBAL_STATIC(CommandPool, commandPool)
+
+} // namespace
+
+void reserveCommandThreads(int count) {
+    commandPool()->setMaxThreadCount(std::clamp(count, 14, 512));
+}
+
+namespace {
 
 class Connection {
 public:

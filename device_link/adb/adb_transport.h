@@ -48,6 +48,10 @@ std::vector<CommandResult> runDeviceCommands(const ServerAddress& server, const 
                                              const std::vector<QByteArray>& commands,
                                              const Limits& limits);
 
+// Lets COUNT commands run side by side (a report of many devices at once); the window's two sets
+// of commands need no call.
+void reserveCommandThreads(int count);
+
 // Sends a host service ("host:devices-l") and returns its length-prefixed answer.
 QByteArray hostQuery(const ServerAddress& server, const QByteArray& service, const Limits& limits);
 

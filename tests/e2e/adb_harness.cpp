@@ -54,10 +54,11 @@ long residentKiB(const QString& statusFile) {
     return -1;
 }
 
-SimulatorProcess::SimulatorProcess(const QString& program, const QString& profile, quint16 port) {
+SimulatorProcess::SimulatorProcess(const QString& program, const QStringList& profiles,
+                                   quint16 port) {
     dieWithParent(m_process);
     m_process.setProgram(program);
-    m_process.setArguments({profile, QString::number(port)});
+    m_process.setArguments(profiles + QStringList{QString::number(port)});
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start();
     QByteArray line;
@@ -139,23 +140,31 @@ void AdbHarness::killServer() {
 }
 
 SimulatorProcess* AdbHarness::startSimulator(const QString& profileName) {
-    SimulatorProcess* started = startProcess(profileName);
+    SimulatorProcess* started = startProcess({profileName});
     return started && connect(*started) ? started : nullptr;
 }
 
 SimulatorProcess* AdbHarness::startIphone(const QString& profileName, quint16 port) {
-    SimulatorProcess* started = startProcess(profileName, port);
+    SimulatorProcess* started = startProcess({profileName}, port);
     if (started)
         qputenv("USBMUXD_SOCKET_ADDRESS", started->usbmuxdAddress().toUtf8());
     return started;
 }
 
-SimulatorProcess* AdbHarness::startProcess(const QString& profileName, quint16 port) {
-    auto simulator = std::make_unique<SimulatorProcess>(
-        QStringLiteral(DEVICE_SIM_EXE),
-        QStringLiteral(DEVICE_INFO_SOURCE_DIR "/tools/device_sim/profiles/") + profileName +
-            QStringLiteral(".json"),
-        port);
+SimulatorProcess* AdbHarness::startIphones(const QStringList& profileNames) {
+    SimulatorProcess* started = startProcess(profileNames);
+    if (started)
+        qputenv("USBMUXD_SOCKET_ADDRESS", started->usbmuxdAddress().toUtf8());
+    return started;
+}
+
+SimulatorProcess* AdbHarness::startProcess(const QStringList& profileNames, quint16 port) {
+    QStringList paths;
+    for (const QString& name : profileNames)
+        paths << QStringLiteral(DEVICE_INFO_SOURCE_DIR "/tools/device_sim/profiles/") + name +
+                     QStringLiteral(".json");
+    auto simulator =
+        std::make_unique<SimulatorProcess>(QStringLiteral(DEVICE_SIM_EXE), paths, port);
     if (!simulator->isRunning()) {
         m_error = QStringLiteral("the simulator did not start");
         return nullptr;

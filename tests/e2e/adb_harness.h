@@ -6,6 +6,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -19,7 +20,7 @@ long residentKiB(const QString& statusFile = QStringLiteral("/proc/self/status")
 
 class SimulatorProcess {
 public:
-    SimulatorProcess(const QString& program, const QString& profile, quint16 port = 0);
+    SimulatorProcess(const QString& program, const QStringList& profiles, quint16 port = 0);
     ~SimulatorProcess();
 
     bool isRunning() const;
@@ -53,6 +54,8 @@ public:
     // Starts a simulated iPhone (usbmuxd with the device behind it) and points libusbmuxd at
     // it, for links made after this.
     SimulatorProcess* startIphone(const QString& profileName, quint16 port = 0);
+    // Several iPhones behind one simulated usbmuxd (the same profile twice is two devices).
+    SimulatorProcess* startIphones(const QStringList& profileNames);
     // Has the server connect to a running simulator again (after a server restart), or let
     // it go.
     bool connect(const SimulatorProcess& simulator);
@@ -65,7 +68,7 @@ public:
     QString devices();
 
 private:
-    SimulatorProcess* startProcess(const QString& profileName, quint16 port = 0);
+    SimulatorProcess* startProcess(const QStringList& profileNames, quint16 port = 0);
 
     QTemporaryDir m_home;
     std::unique_ptr<QProcess> m_server;

@@ -14,7 +14,6 @@
 namespace sim {
 namespace {
 
-constexpr quint32 kDeviceId = 1;
 constexpr quint16 kLockdownPort = 62078;
 constexpr quint16 kDiagnosticsPort = 62079;
 constexpr qsizetype kMaxMessage = 1 << 20;
@@ -134,15 +133,48 @@ std::optional<IosProfile> iosProfileFromJson(const QByteArray& json, QString* er
 }
 
 IosSimulator::IosSimulator(IosProfile profile, QObject* parent)
-    : QObject(parent), m_profile(std::move(profile)), m_credentials(makeCredentials()) {
-    if (m_profile.trust == QLatin1String("trusted") || m_profile.trust == QLatin1String("ssl")) {
-        m_knownHostId = kTrustedHost;
-        m_knownRoot = m_credentials.rootCertificate;
-    } else if (m_profile.trust == QLatin1String("forgotten")) {
-        m_knownHostId = kOtherHost;
+    : IosSimulator(std::vector<IosProfile>{std::move(profile)}, parent) {}
+
+IosSimulator::IosSimulator(std::vector<IosProfile> profiles, QObject* parent) : QObject(parent) {
+    for (IosProfile& profile : profiles) {
+        auto device = std::make_unique<Device>();
+        Device& d = *device;
+        d.id = quint32(m_devices.size() + 1);
+        // The same profile twice is two devices: the later ones' UDIDs end in their number.
+        for (const auto& other : m_devices) {
+            if (other->profile.udid == profile.udid)
+                profile.udid = profile.udid.chopped(2) +
+                               QStringLiteral("%1").arg(d.id, 2, 16, QLatin1Char('0')).toUpper();
+        }
+        d.profile = std::move(profile);
+        d.credentials = makeCredentials();
+        if (d.profile.trust == QLatin1String("trusted") ||
+            d.profile.trust == QLatin1String("ssl")) {
+            d.knownHostId = kTrustedHost;
+            d.knownRoot = d.credentials.rootCertificate;
+        } else if (d.profile.trust == QLatin1String("forgotten")) {
+            d.knownHostId = kOtherHost;
+        }
+        m_devices.push_back(std::move(device));
     }
     connect(&m_server, &QTcpServer::newConnection, this, &IosSimulator::onNewConnection);
     m_clock.start();
+}
+
+IosSimulator::Device* IosSimulator::device(quint32 id) const {
+    for (const auto& d : m_devices) {
+        if (d->id == id)
+            return d.get();
+    }
+    return nullptr;
+}
+
+IosSimulator::Device* IosSimulator::device(const QString& udid) const {
+    for (const auto& d : m_devices) {
+        if (d->profile.udid == udid)
+            return d.get();
+    }
+    return nullptr;
 }
 
 IosSimulator::~IosSimulator() {
@@ -156,17 +188,17 @@ bool IosSimulator::listen(quint16 port) {
     return m_server.listen(QHostAddress::LocalHost, port);
 }
 
-QByteArray IosSimulator::pairRecord() const {
-    if (!m_savedRecord.isEmpty())
-        return m_savedRecord;
+QByteArray IosSimulator::pairRecord(const Device& d) const {
+    if (!d.savedRecord.isEmpty())
+        return d.savedRecord;
     // usbmuxd keeps a record only for devices this computer was paired with.
-    if (m_profile.trust != QLatin1String("trusted") && m_profile.trust != QLatin1String("ssl") &&
-        m_profile.trust != QLatin1String("forgotten"))
+    if (d.profile.trust != QLatin1String("trusted") && d.profile.trust != QLatin1String("ssl") &&
+        d.profile.trust != QLatin1String("forgotten"))
         return QByteArray();
-    const Credentials& c = m_credentials;
+    const Credentials& c = d.credentials;
     // A record the device no longer takes: the computer's root is not the one it was paired
     // with.
-    const bool stale = m_profile.trust == QLatin1String("ssl");
+    const bool stale = d.profile.trust == QLatin1String("ssl");
     const auto data = [](const QByteArray& bytes) {
         return QString(QStringLiteral("data:") + QString::fromLatin1(bytes.toBase64()));
     };
@@ -184,54 +216,56 @@ QByteArray IosSimulator::pairRecord() const {
     return toXml(plist.get());
 }
 
-QJsonObject IosSimulator::attachedMessage() const {
+QJsonObject IosSimulator::attachedMessage(const Device& d) const {
     const QJsonObject properties{{QStringLiteral("ConnectionType"), QStringLiteral("USB")},
-                                 {QStringLiteral("DeviceID"), int(kDeviceId)},
+                                 {QStringLiteral("DeviceID"), int(d.id)},
                                  {QStringLiteral("LocationID"), 0x14100000},
                                  {QStringLiteral("ProductID"), 0x12a8},
                                  {QStringLiteral("ConnectionSpeed"), 480000000},
-                                 {QStringLiteral("SerialNumber"), m_profile.udid},
-                                 {QStringLiteral("USBSerialNumber"), m_profile.udid}};
+                                 {QStringLiteral("SerialNumber"), d.profile.udid},
+                                 {QStringLiteral("USBSerialNumber"), d.profile.udid}};
     return {{QStringLiteral("MessageType"), QStringLiteral("Attached")},
-            {QStringLiteral("DeviceID"), int(kDeviceId)},
+            {QStringLiteral("DeviceID"), int(d.id)},
             {QStringLiteral("Properties"), properties}};
 }
 
 QString IosSimulator::control(const QString& line) {
+    // Controls act on the first device.
+    Device& d = *m_devices.front();
     const QStringList words = line.trimmed().split(u' ', Qt::SkipEmptyParts);
     if (words.isEmpty())
         return QStringLiteral("error: empty line");
     const QString& verb = words.first();
     if (verb == QLatin1String("unlock")) {
         // Unlocking changes nothing usbmuxd knows: only asking again finds the prompt.
-        if (m_profile.trust == QLatin1String("locked"))
-            m_profile.trust = QStringLiteral("pending");
+        if (d.profile.trust == QLatin1String("locked"))
+            d.profile.trust = QStringLiteral("pending");
         return QStringLiteral("ok");
     }
     if (verb == QLatin1String("trust")) {
         // usbmuxd pairs on its own once the user trusts the computer, keeps the record, and
         // tells its listeners.
-        m_profile.trust = QStringLiteral("trusted");
-        m_knownHostId = kTrustedHost;
-        m_knownRoot = m_credentials.rootCertificate;
-        m_savedRecord.clear();
+        d.profile.trust = QStringLiteral("trusted");
+        d.knownHostId = kTrustedHost;
+        d.knownRoot = d.credentials.rootCertificate;
+        d.savedRecord.clear();
         pushToListeners({{QStringLiteral("MessageType"), QStringLiteral("Paired")},
-                         {QStringLiteral("DeviceID"), int(kDeviceId)}});
+                         {QStringLiteral("DeviceID"), int(d.id)}});
         return QStringLiteral("ok");
     }
     if (verb == QLatin1String("deny")) {
-        m_profile.trust = QStringLiteral("denied");
+        d.profile.trust = QStringLiteral("denied");
         return QStringLiteral("ok");
     }
     if (verb == QLatin1String("unplug") || verb == QLatin1String("plug")) {
-        m_plugged = verb == QLatin1String("plug");
-        if (m_plugged) {
-            pushToListeners(attachedMessage());
+        d.plugged = verb == QLatin1String("plug");
+        if (d.plugged) {
+            pushToListeners(attachedMessage(d));
         } else {
             pushToListeners({{QStringLiteral("MessageType"), QStringLiteral("Detached")},
-                             {QStringLiteral("DeviceID"), int(kDeviceId)}});
+                             {QStringLiteral("DeviceID"), int(d.id)}});
             for (const auto& connection : std::as_const(m_connections)) {
-                if (connection->lockdown && connection->socket)
+                if (connection->device == &d && connection->socket)
                     connection->socket->abort();
             }
         }
@@ -240,13 +274,13 @@ QString IosSimulator::control(const QString& line) {
     if (verb == QLatin1String("close")) {
         // lockdownd ends its connections, as after a long idle: the device stays attached.
         for (const auto& connection : std::as_const(m_connections)) {
-            if (connection->lockdown && connection->socket)
+            if (connection->device == &d && connection->socket)
                 connection->socket->abort();
         }
         return QStringLiteral("ok");
     }
     if (verb == QLatin1String("hang") || verb == QLatin1String("resume")) {
-        m_hung = verb == QLatin1String("hang");
+        d.hung = verb == QLatin1String("hang");
         return QStringLiteral("ok");
     }
     if (verb == QLatin1String("handshakes"))
@@ -259,19 +293,19 @@ QString IosSimulator::control(const QString& line) {
     }
     if (verb == QLatin1String("set") && words.size() >= 3) {
         const QString value = line.trimmed().section(u' ', 2);
-        QJsonObject general = m_profile.domains.value(QString()).toObject();
+        QJsonObject general = d.profile.domains.value(QString()).toObject();
         QJsonObject battery =
-            m_profile.domains.value(QStringLiteral("com.apple.mobile.battery")).toObject();
+            d.profile.domains.value(QStringLiteral("com.apple.mobile.battery")).toObject();
         if (words[1] == QLatin1String("battery.level"))
             battery.insert(QStringLiteral("BatteryCurrentCapacity"), value.toInt());
         else if (words[1] == QLatin1String("name"))
             general.insert(QStringLiteral("DeviceName"), value);
         else if (words[1] == QLatin1String("latencyMs"))
-            m_profile.latencyMs = value.toInt();
+            d.profile.latencyMs = value.toInt();
         else
             return QStringLiteral("error: unknown setting");
-        m_profile.domains.insert(QString(), general);
-        m_profile.domains.insert(QStringLiteral("com.apple.mobile.battery"), battery);
+        d.profile.domains.insert(QString(), general);
+        d.profile.domains.insert(QStringLiteral("com.apple.mobile.battery"), battery);
         return QStringLiteral("ok");
     }
     return QStringLiteral("error: unknown control");
@@ -382,41 +416,48 @@ void IosSimulator::handleMux(Connection& c, quint32 tag, const QByteArray& xml) 
     const QString type = stringItem(request.get(), "MessageType");
     if (type == QLatin1String("ListDevices")) {
         QJsonArray list;
-        if (m_plugged)
-            list.append(attachedMessage());
+        for (const auto& d : m_devices) {
+            if (d->plugged)
+                list.append(attachedMessage(*d));
+        }
         return sendMux(c, tag, {{QStringLiteral("DeviceList"), list}});
     }
     if (type == QLatin1String("Listen")) {
         sendResult(c, tag, 0);
         c.listening = true;
-        if (m_plugged)
-            sendMux(c, 0, attachedMessage());
+        for (const auto& d : m_devices) {
+            if (d->plugged)
+                sendMux(c, 0, attachedMessage(*d));
+        }
         return;
     }
     if (type == QLatin1String("Connect")) {
         const quint16 port = qFromBigEndian(quint16(uintItem(request.get(), "PortNumber")));
-        const bool diagnostics = port == kDiagnosticsPort && !m_profile.registry.isEmpty();
-        if (!m_plugged || uintItem(request.get(), "DeviceID") != kDeviceId ||
-            (port != kLockdownPort && !diagnostics))
+        Device* d = device(quint32(uintItem(request.get(), "DeviceID")));
+        const bool diagnostics = d && port == kDiagnosticsPort && !d->profile.registry.isEmpty();
+        if (!d || !d->plugged || (port != kLockdownPort && !diagnostics))
             return sendResult(c, tag, 3); // connection refused
         sendResult(c, tag, 0);
+        c.device = d;
         c.lockdown = true;
         c.diagnostics = diagnostics;
         return;
     }
     if (type == QLatin1String("ReadPairRecord")) {
-        const QByteArray record = pairRecord();
-        if (record.isEmpty() || stringItem(request.get(), "PairRecordID") != m_profile.udid)
+        const Device* d = device(stringItem(request.get(), "PairRecordID"));
+        const QByteArray record = d ? pairRecord(*d) : QByteArray();
+        if (record.isEmpty())
             return sendResult(c, tag, 2);
         return sendMux(c, tag, {}, {{QStringLiteral("PairRecordData"), record}});
     }
     if (type == QLatin1String("SavePairRecord")) {
+        Device* d = device(stringItem(request.get(), "PairRecordID"));
         plist_t data = plist_dict_get_item(request.get(), "PairRecordData");
-        if (data && plist_get_node_type(data) == PLIST_DATA) {
+        if (d && data && plist_get_node_type(data) == PLIST_DATA) {
             char* bytes = nullptr;
             uint64_t length = 0;
             plist_get_data_val(data, &bytes, &length);
-            m_savedRecord = QByteArray(bytes, qsizetype(length));
+            d->savedRecord = QByteArray(bytes, qsizetype(length));
             free(bytes);
         }
         return sendResult(c, tag, 0);
@@ -427,6 +468,7 @@ void IosSimulator::handleMux(Connection& c, quint32 tag, const QByteArray& xml) 
 }
 
 void IosSimulator::handleLockdown(Connection& c, const QByteArray& xml) {
+    Device& d = *c.device;
     const Plist request = parse(xml);
     if (!request || plist_get_node_type(request.get()) != PLIST_DICT) {
         if (c.socket)
@@ -437,7 +479,7 @@ void IosSimulator::handleLockdown(Connection& c, const QByteArray& xml) {
     const QString domain = stringItem(request.get(), "Domain");
     const QString key = stringItem(request.get(), "Key");
     m_requestCounts[verb + (domain.isEmpty() ? QString() : u' ' + domain)] += 1;
-    if (m_hung)
+    if (d.hung)
         return;
 
     QJsonObject reply{{QStringLiteral("Request"), verb}};
@@ -451,36 +493,36 @@ void IosSimulator::handleLockdown(Connection& c, const QByteArray& xml) {
             reply.insert(QStringLiteral("Domain"), domain);
         if (!key.isEmpty())
             reply.insert(QStringLiteral("Key"), key);
-        const QJsonValue values = m_profile.domains.value(domain);
+        const QJsonValue values = d.profile.domains.value(domain);
         const QJsonValue value = key.isEmpty() ? values : values.toObject().value(key);
         if (value.isUndefined())
             fail("MissingValue");
         else
             reply.insert(QStringLiteral("Value"), value);
     } else if (verb == QLatin1String("StartSession")) {
-        if (stringItem(request.get(), "HostID") != m_knownHostId) {
+        if (stringItem(request.get(), "HostID") != d.knownHostId) {
             fail("InvalidHostID");
         } else {
             reply.insert(QStringLiteral("SessionID"), QStringLiteral("SIM-SESSION"));
-            reply.insert(QStringLiteral("EnableSessionSSL"), m_profile.sessionSsl);
+            reply.insert(QStringLiteral("EnableSessionSSL"), d.profile.sessionSsl);
         }
     } else if (verb == QLatin1String("Pair")) {
-        if (m_profile.trust == QLatin1String("pending"))
+        if (d.profile.trust == QLatin1String("pending"))
             fail("PairingDialogResponsePending");
-        else if (m_profile.trust == QLatin1String("locked"))
+        else if (d.profile.trust == QLatin1String("locked"))
             fail("PasswordProtected");
-        else if (m_profile.trust == QLatin1String("denied"))
+        else if (d.profile.trust == QLatin1String("denied"))
             fail("UserDeniedPairing");
         else {
             plist_t record = plist_dict_get_item(request.get(), "PairRecord");
-            m_knownHostId = record ? stringItem(record, "HostID") : QString();
-            m_knownRoot = record ? dataItem(record, "RootCertificate") : QByteArray();
+            d.knownHostId = record ? stringItem(record, "HostID") : QString();
+            d.knownRoot = record ? dataItem(record, "RootCertificate") : QByteArray();
             reply.insert(QStringLiteral("EscrowBag"), QStringLiteral("data:c2ltLWVzY3Jvdw=="));
         }
     } else if (verb == QLatin1String("StartService")) {
         const QString service = stringItem(request.get(), "Service");
         if (service != QLatin1String("com.apple.mobile.diagnostics_relay") ||
-            m_profile.registry.isEmpty()) {
+            d.profile.registry.isEmpty()) {
             fail("InvalidService");
         } else {
             reply.insert(QStringLiteral("Service"), service);
@@ -494,11 +536,12 @@ void IosSimulator::handleLockdown(Connection& c, const QByteArray& xml) {
     }
 
     this->reply(c, reply,
-                verb == QLatin1String("StartSession") && m_profile.sessionSsl &&
+                verb == QLatin1String("StartSession") && d.profile.sessionSsl &&
                     !reply.contains(QStringLiteral("Error")));
 }
 
 void IosSimulator::handleDiagnostics(Connection& c, const QByteArray& xml) {
+    const Device& d = *c.device;
     const Plist request = parse(xml);
     const QString verb = request ? stringItem(request.get(), "Request") : QString();
     const QString name = stringItem(request.get(), "EntryName");
@@ -508,7 +551,7 @@ void IosSimulator::handleDiagnostics(Connection& c, const QByteArray& xml) {
                     (verb == QLatin1String("IORegistry")
                          ? QStringLiteral(" %1/%2").arg(name, entryClass)
                          : QString())] += 1;
-    if (m_hung)
+    if (d.hung)
         return;
     QJsonObject answer{{QStringLiteral("Status"), QStringLiteral("Success")}};
     if (verb == QLatin1String("IORegistry")) {
@@ -517,35 +560,36 @@ void IosSimulator::handleDiagnostics(Connection& c, const QByteArray& xml) {
         const bool byClass = entryClass == QLatin1String("IOPMPowerSource") ||
                              entryClass == QLatin1String("AppleSmartBattery");
         const bool byName = entryClass.isEmpty() && name == QLatin1String("AppleSmartBattery") &&
-                            m_profile.registryBy != QLatin1String("class");
+                            d.profile.registryBy != QLatin1String("class");
         answer.insert(QStringLiteral("Diagnostics"),
                       QJsonObject{{QStringLiteral("IORegistry"),
-                                   byClass || byName ? m_profile.registry : QJsonObject()}});
+                                   byClass || byName ? d.profile.registry : QJsonObject()}});
     } else if (verb != QLatin1String("Goodbye"))
         answer.insert(QStringLiteral("Status"), QStringLiteral("UnknownRequest"));
     reply(c, answer);
 }
 
 void IosSimulator::reply(Connection& c, const QJsonObject& message, bool startsTls) {
+    const Device& d = *c.device;
     Plist plist(toPlist(message));
     const QByteArray body = toXml(plist.get());
     QByteArray frame(4, Qt::Uninitialized);
     qToBigEndian<quint32>(quint32(body.size()), frame.data());
     frame += body;
     const std::weak_ptr<Connection> connection = m_connections.value(c.socket);
-    const auto send = [this, connection, frame, startsTls] {
+    const auto send = [&d, connection, frame, startsTls] {
         const std::shared_ptr<Connection> to = connection.lock();
         if (!to || !to->socket)
             return;
         to->socket->write(to->tls ? to->tls->encrypt(frame) : frame);
         if (startsTls)
-            to->tls = std::make_unique<TlsServer>(m_credentials.deviceCertificate,
-                                                  m_credentials.devicePrivateKey, m_knownRoot);
+            to->tls = std::make_unique<TlsServer>(d.credentials.deviceCertificate,
+                                                  d.credentials.devicePrivateKey, d.knownRoot);
     };
-    if (m_profile.latencyMs <= 0)
+    if (d.profile.latencyMs <= 0)
         return send();
     const qint64 now = m_clock.elapsed();
-    c.busyUntilMs = qMax(now, c.busyUntilMs) + m_profile.latencyMs;
+    c.busyUntilMs = qMax(now, c.busyUntilMs) + d.profile.latencyMs;
     QTimer::singleShot(int(c.busyUntilMs - now), this, send);
 }
 

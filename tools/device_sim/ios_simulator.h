@@ -18,6 +18,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QTcpSocket;
 
@@ -49,20 +50,37 @@ class IosSimulator : public QObject {
     Q_OBJECT
 public:
     explicit IosSimulator(IosProfile profile, QObject* parent = nullptr);
+    // Several devices behind one usbmuxd; a profile given twice is two devices, the later one's
+    // UDID ending in its number.
+    explicit IosSimulator(std::vector<IosProfile> profiles, QObject* parent = nullptr);
     ~IosSimulator() override;
 
     bool listen(quint16 port = 0);
     quint16 port() const { return m_server.serverPort(); }
 
-    // One control line: "trust", "unlock", "deny", "unplug", "plug", "close" (lockdownd's
+    // One control line, for the first device: "trust", "unlock", "deny", "unplug", "plug",
+    // "close" (lockdownd's
     // connections), "hang", "resume",
     // "set KEY VALUE" (battery.level, name, latencyMs), "count" (lockdownd requests so far, as
     // JSON), "handshakes" (sessions that went TLS). Returns "ok", the count, or "error: ...".
     QString control(const QString& line);
 
 private:
+    // One device behind usbmuxd, and how far it trusts this computer.
+    struct Device {
+        IosProfile profile;
+        quint32 id = 0; // usbmuxd's DeviceID
+        bool plugged = true;
+        bool hung = false;
+        QString knownHostId;     // the host the device trusts
+        Credentials credentials; // the device's certificate, and the record usbmuxd keeps
+        QByteArray knownRoot;    // the root certificate of the host it trusts
+        QByteArray savedRecord;
+    };
+
     struct Connection {
         QPointer<QTcpSocket> socket;
+        Device* device = nullptr; // the one Connect switched it to
         QByteArray buffer;
         bool lockdown = false;    // switched to lockdownd (or a service) by Connect
         bool diagnostics = false; // the diagnostics relay rather than lockdownd
@@ -83,19 +101,15 @@ private:
                  const QHash<QString, QByteArray>& data = {});
     void sendResult(Connection& connection, quint32 tag, int number);
     void pushToListeners(const QJsonObject& message);
-    QJsonObject attachedMessage() const;
-    QByteArray pairRecord() const;
+    QJsonObject attachedMessage(const Device& device) const;
+    QByteArray pairRecord(const Device& device) const;
+    Device* device(quint32 id) const;
+    Device* device(const QString& udid) const;
 
-    IosProfile m_profile;
+    std::vector<std::unique_ptr<Device>> m_devices;
     QTcpServer m_server;
     QHash<QTcpSocket*, std::shared_ptr<Connection>> m_connections;
     QElapsedTimer m_clock;
-    bool m_plugged = true;
-    bool m_hung = false;
-    QString m_knownHostId;     // the host the device trusts
-    Credentials m_credentials; // the device's certificate, and the record usbmuxd keeps
-    QByteArray m_knownRoot;    // the root certificate of the host it trusts
-    QByteArray m_savedRecord;
     QHash<QString, int> m_requestCounts;
     int m_tlsSessions = 0; // handshakes completed
 };

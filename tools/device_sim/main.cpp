@@ -1,6 +1,7 @@
 // device-sim: plays an Android device for "adb connect 127.0.0.1:PORT", or, for a profile with
 // a "udid", usbmuxd with an iPhone behind it (USBMUXD_SOCKET_ADDRESS=127.0.0.1:PORT).
 //   device-sim PROFILE.json [PORT]
+//   device-sim IPHONE.json IPHONE.json... [PORT]   several iPhones behind one usbmuxd
 // Prints "listening on PORT", then takes control lines on standard input: "set battery.level
 // 40", "set battery.charging 1", "set name NAME", "set address 10.0.0.5|none", "vanish",
 // "hang", "flood", "drip", "malformed", "resume", "count"; for an iPhone "trust", "unlock",
@@ -17,33 +18,46 @@
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: %s PROFILE.json [PORT]\n", argv[0]);
+    QStringList arguments = app.arguments().mid(1);
+    bool numeric = false;
+    const quint16 port = arguments.isEmpty() ? 0 : quint16(arguments.last().toUShort(&numeric));
+    if (numeric)
+        arguments.removeLast();
+    if (arguments.isEmpty()) {
+        std::fprintf(stderr, "usage: %s PROFILE.json [PROFILE.json...] [PORT]\n", argv[0]);
         return 2;
     }
-    QFile file(QString::fromLocal8Bit(argv[1]));
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "device-sim: cannot read %s\n", argv[1]);
-        return 2;
-    }
-    const QByteArray json = file.readAll();
-    QString error;
     std::unique_ptr<sim::Simulator> android;
     std::unique_ptr<sim::IosSimulator> apple;
-    if (json.contains("\"udid\"")) {
-        if (auto profile = sim::iosProfileFromJson(json, &error))
-            apple = std::make_unique<sim::IosSimulator>(std::move(*profile));
-    } else if (auto profile = sim::profileFromJson(json, &error)) {
-        android = std::make_unique<sim::Simulator>(std::move(*profile));
+    std::vector<sim::IosProfile> iphones;
+    for (const QString& path : arguments) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "device-sim: cannot read %s\n", qPrintable(path));
+            return 2;
+        }
+        const QByteArray json = file.readAll();
+        QString error;
+        if (json.contains("\"udid\"")) {
+            if (auto profile = sim::iosProfileFromJson(json, &error))
+                iphones.push_back(std::move(*profile));
+        } else if (arguments.size() == 1) {
+            if (auto profile = sim::profileFromJson(json, &error))
+                android = std::make_unique<sim::Simulator>(std::move(*profile));
+        } else {
+            error = QStringLiteral("only iPhones share one simulated usbmuxd");
+        }
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "device-sim: %s: %s\n", qPrintable(path), qPrintable(error));
+            return 2;
+        }
     }
-    if (!android && !apple) {
-        std::fprintf(stderr, "device-sim: %s: %s\n", argv[1], qPrintable(error));
-        return 2;
-    }
-    const quint16 port = argc == 3 ? quint16(QByteArray(argv[2]).toUShort()) : 0;
+    if (!iphones.empty())
+        apple = std::make_unique<sim::IosSimulator>(std::move(iphones));
     if (!(android ? android->listen(port) : apple->listen(port))) {
         std::fprintf(stderr, "device-sim: cannot listen on port %u\n", unsigned(port));
         return 1;
