@@ -198,7 +198,7 @@ void AdbLink::setWantedSerial(const QString& serial, const QString& from) {
 std::vector<AttachedDevice> AdbLink::attachedDevices() const {
     std::vector<AttachedDevice> out;
     for (const adb::Device& d : m_state.devices)
-        out.push_back({d.serial, QStringLiteral("Android"), d.model,
+        out.push_back({d.serial, QStringLiteral("Android"), m_names.value(d.serial, d.model),
                        d.state == QLatin1String("device") ? QString() : d.state});
     return out;
 }
@@ -250,6 +250,11 @@ void AdbLink::follow(const QString& serial) {
 }
 
 void AdbLink::noteDetails(const std::vector<adb::CommandResult>& results) {
+    // Its own name, for the Device menu, where it gave one.
+    if (const adb::CommandResult& name = results[adb::command::NameAt]; !name.error) {
+        if (const QString said = adb::nameFrom(name.output); !said.isEmpty())
+            m_names.insert(m_state.followed, said);
+    }
     std::vector<QByteArray> outputs;
     for (const adb::CommandResult& result : results)
         outputs.push_back(result.error ? QByteArray() : result.output);

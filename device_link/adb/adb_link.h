@@ -12,6 +12,7 @@
 #include "device_link/refresh_answers.h"
 
 #include <QFutureWatcher>
+#include <QHash>
 #include <QProcess>
 #include <QSet>
 #include <QTimer>
@@ -119,4 +120,5 @@ private:
     adb::LinkState m_state;
     QString m_statusText;
     std::vector<AttachedDevice> m_attached; // as last told
+    QHash<QString, QString> m_names;        // the names of devices read, by serial
 };
