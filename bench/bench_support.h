@@ -6,6 +6,8 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QProcess>
+#include <QStringList>
 #include <QTimer>
 
 #include <algorithm>
@@ -35,6 +37,21 @@ inline double median(std::vector<double> samples) {
 
 inline double msSince(const QElapsedTimer& clock) {
     return double(clock.nsecsElapsed()) / 1e6;
+}
+
+// Runs command-line tools one after another, as a script would; their time in milliseconds, or
+// -1 when one failed.
+inline double runTools(const QList<QStringList>& commands) {
+    QElapsedTimer clock;
+    clock.start();
+    for (const QStringList& command : commands) {
+        QProcess tool;
+        tool.setStandardOutputFile(QProcess::nullDevice());
+        tool.start(command.first(), command.mid(1));
+        if (!tool.waitForFinished(30000) || tool.exitCode() != 0)
+            return -1;
+    }
+    return msSince(clock);
 }
 
 // Runs the event loop until done() holds, never sleeping on the window's thread.

@@ -39,20 +39,6 @@ int requestsSoFar(SimulatorProcess& phone) {
     return total;
 }
 
-// Runs the command-line tools one after another; their time in milliseconds, or -1.
-double runTools(const QList<QStringList>& commands) {
-    QElapsedTimer clock;
-    clock.start();
-    for (const QStringList& command : commands) {
-        QProcess tool;
-        tool.setStandardOutputFile(QProcess::nullDevice());
-        tool.start(command.first(), command.mid(1));
-        if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
-            return -1;
-    }
-    return msSince(clock);
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {

@@ -147,18 +147,11 @@ int main(int argc, char* argv[]) {
         for (const char* domain : {ios::kBatteryDomain, ios::kDiskDomain, ios::kITunesDomain})
             loop << QStringList{"ideviceinfo", "-u", udid, "-q", QString::fromLatin1(domain)};
     }
-    QElapsedTimer clock;
-    clock.start();
-    for (const QStringList& command : loop) {
-        QProcess tool;
-        tool.setStandardOutputFile(QProcess::nullDevice());
-        tool.start(command.first(), command.mid(1));
-        if (!tool.waitForFinished(30000) || tool.exitCode() != 0) {
-            std::fprintf(stderr, "failed: %s\n", qPrintable(command.join(u' ')));
-            return 1;
-        }
+    const double scripted = runTools(loop);
+    if (scripted < 0) {
+        std::fprintf(stderr, "a command of the script's loop failed\n");
+        return 1;
     }
-    const double scripted = msSince(clock);
 
     std::printf("report of all 18 (A), median of %d:            %8.1f ms, peak %ld KiB\n",
                 repetitions, all.ms, all.peakKiB);
