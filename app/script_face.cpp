@@ -17,6 +17,7 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <future>
@@ -90,12 +91,17 @@ std::vector<adb::Device> androidDevices(const adb::ServerAddress& server, bool m
     return {};
 }
 
-Listing listBoth(const adb::ServerAddress& server, bool mayStart) {
-    auto android = std::async(std::launch::async,
-                              [server, mayStart] { return androidDevices(server, mayStart); });
-    const std::vector<ios::Listed> apple = ios::listDevices(kDeadlineMs);
+// Both kinds, or only Android where ONLY names a device the adb server lists: asking an iPhone
+// is a session handshake, and one that does not trust this computer yet would show its Trust
+// prompt for nothing.
+Listing listBoth(const adb::ServerAddress& server, bool mayStart, const QString& only = {}) {
     Listing listing;
-    listing.android = android.get();
+    listing.android = androidDevices(server, mayStart);
+    const bool androidOnly =
+        !only.isEmpty() && std::any_of(listing.android.begin(), listing.android.end(),
+                                       [&only](const adb::Device& d) { return d.serial == only; });
+    const std::vector<ios::Listed> apple =
+        androidOnly ? std::vector<ios::Listed>() : ios::listDevices(kDeadlineMs);
     for (const adb::Device& d : listing.android)
         listing.devices.push_back(
             {d.serial, QStringLiteral("android"), androidState(d.state), d.model});
@@ -286,7 +292,7 @@ int runScript(const CommandLine& command) {
     Listing listing;
     std::vector<ListedDevice> targets;
     for (bool first = true;; first = false) {
-        listing = listBoth(server, first);
+        listing = listBoth(server, first, wanted);
         targets.clear();
         for (const ListedDevice& d : listing.devices) {
             if (d.state == QLatin1String("ready") && (wanted.isEmpty() || d.serial == wanted))

@@ -197,10 +197,13 @@ TEST_F(ScriptFace, ListsBothKindsAndReportsOneOrAllSideBySide) {
         << one.out.toStdString();
     EXPECT_TRUE(one.out.contains("\nUsage (%): Unavailable\n"));
     EXPECT_EQ(one.err, QString()) << "nothing but our words on standard error";
+    // An Android device's serial: no iPhone is asked anything.
+    const QString before = iphone->control("count");
     const Ran other = run({"--report", "--json", "--serial", tablet->serial()});
     EXPECT_EQ(other.status, 0);
     EXPECT_EQ(QJsonDocument::fromJson(other.out.toUtf8()).object().value("name").toString(),
               "Kitchen tablet");
+    EXPECT_EQ(iphone->control("count"), before);
 }
 
 TEST_F(ScriptFace, UnauthorizedDeviceIsListedNotReportedAndTheStatusSaysSo) {
