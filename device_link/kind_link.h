@@ -46,6 +46,21 @@ signals:
     void devicesChanged();
 
 protected:
+    // Lets the device followed go at once, raising CODE where it was shown: a device that went
+    // while it was being read was never shown.
+    void letFollowedGo(qint32 code) {
+        const bool shown = hasDevice();
+        forgetFollowed();
+        if (shown)
+            emit ConnectionEvent(code, QString());
+    }
+    // Whether a device followed is one that is no longer wanted.
+    static bool unwanted(const QString& followed, const QString& wanted) {
+        return !followed.isEmpty() && !wanted.isEmpty() && followed != wanted;
+    }
+    // Stops following, and says so in the status, for letFollowedGo.
+    virtual void forgetFollowed() {}
+
     void setDetails(const DeviceDetails& details) {
         if (details == m_details)
             return;

@@ -197,6 +197,13 @@ DeviceDetails parseDetails(const std::vector<QByteArray>& outputs) {
     return details;
 }
 
+void addBatteryCapacity(DeviceDetails& details,
+                        const std::optional<device::BatteryCapacity>& capacity) {
+    details.battery.capacity = capacity;
+    if (capacity)
+        details.power << device::capacityText(*capacity);
+}
+
 QString systemText(const QByteArray& processorOutput) {
     const QStringList parts = splitSections(QString::fromUtf8(processorOutput), 8);
     const QString release = firstLine(parts[Release]);

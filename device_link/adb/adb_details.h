@@ -8,12 +8,18 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 #include <vector>
 
 namespace adb {
 
 // OUTPUTS by adb::command::Refresh; an empty one is a command that gave no answer.
 DeviceDetails parseDetails(const std::vector<QByteArray>& outputs);
+
+// The battery's health, where it was read, among the power panel's details.
+void addBatteryCapacity(DeviceDetails& details,
+                        const std::optional<device::BatteryCapacity>& capacity);
 
 // "Android 14, model lynx" from the processor command's output; empty when it names neither.
 QString systemText(const QByteArray& processorOutput);

@@ -146,12 +146,7 @@ void AdbLink::applyDeviceList(const std::vector<adb::Device>& devices) {
         });
         if (it != devices.end() && it->state == QLatin1String("device"))
             return updateStatus();
-        const bool announced = m_announced;
-        unfollow();
-        updateStatus();
-        // A device that went while it was being read was never shown.
-        if (announced)
-            emit ConnectionEvent(it == devices.end() ? EventRemoved : EventOffline, QString());
+        letFollowedGo(it == devices.end() ? EventRemoved : EventOffline);
     }
 
     const auto candidate = [this](const adb::Device& d) {
@@ -181,14 +176,8 @@ void AdbLink::applyDeviceList(const std::vector<adb::Device>& devices) {
 void AdbLink::setWantedSerial(const QString& serial, const QString& from) {
     m_state.wanted = serial.trimmed();
     m_state.wantedFrom = from;
-    if (!m_state.followed.isEmpty() && !m_state.wanted.isEmpty() &&
-        m_state.followed != m_state.wanted) {
-        const bool announced = m_announced;
-        unfollow();
-        updateStatus();
-        if (announced)
-            emit ConnectionEvent(EventRemoved, QString());
-    }
+    if (unwanted(m_state.followed, m_state.wanted))
+        letFollowedGo(EventRemoved);
     // The wanted device, or the first ready one, from the list already in hand.
     if (m_state.followed.isEmpty() && m_state.phase == adb::ServerPhase::Up)
         return applyDeviceList(m_state.devices);
@@ -259,16 +248,18 @@ void AdbLink::noteDetails(const std::vector<adb::CommandResult>& results) {
     for (const adb::CommandResult& result : results)
         outputs.push_back(result.error ? QByteArray() : result.output);
     DeviceDetails details = adb::parseDetails(outputs);
-    if (m_health) {
-        details.battery.capacity = m_health;
-        details.power << device::capacityText(*m_health);
-    }
+    adb::addBatteryCapacity(details, m_health);
     setDetails(details);
     if (const QString system = adb::systemText(outputs[adb::command::ProcessorAt]);
         !system.isEmpty()) {
         m_state.system = system;
         updateStatus();
     }
+}
+
+void AdbLink::forgetFollowed() {
+    unfollow();
+    updateStatus();
 }
 
 void AdbLink::unfollow() {
@@ -316,11 +307,8 @@ void AdbLink::readHealth(const QString& serial) {
         if (serial != m_state.followed || results.empty() || results[0].error)
             return;
         m_health = adb::parseBatteryCapacity(QString::fromUtf8(results[0].output));
-        if (!m_health)
-            return;
         DeviceDetails shown = details();
-        shown.battery.capacity = m_health;
-        shown.power << device::capacityText(*m_health);
+        adb::addBatteryCapacity(shown, m_health);
         setDetails(shown);
     });
     // Nobody waits for it: it may take longer than a query, never more than it may read.

@@ -95,6 +95,7 @@ private:
     void readHealth(const QString& serial);
     // The details and the system version from a refresh's outputs.
     void noteDetails(const std::vector<adb::CommandResult>& results);
+    void forgetFollowed() override;
     void unfollow();
     void setPhase(adb::ServerPhase phase, const QString& message = QString());
     void updateStatus();

@@ -96,12 +96,9 @@ DeviceReading readOnce(const ServerAddress& server, const Device& device, const 
     for (std::size_t i = 0; i < addressAt; ++i)
         outputs.push_back(output(i));
     reading.details = parseDetails(outputs);
-    if (!results[healthAt].error) {
-        reading.details.battery.capacity =
-            parseBatteryCapacity(QString::fromUtf8(output(healthAt)));
-        if (reading.details.battery.capacity)
-            reading.details.power << device::capacityText(*reading.details.battery.capacity);
-    }
+    if (!results[healthAt].error)
+        addBatteryCapacity(reading.details,
+                           parseBatteryCapacity(QString::fromUtf8(output(healthAt))));
     LinkState state;
     state.server = server;
     state.phase = ServerPhase::Up;

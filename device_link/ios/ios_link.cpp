@@ -170,14 +170,8 @@ IosLink::~IosLink() {
 void IosLink::setWantedSerial(const QString& serial, const QString& from) {
     m_state.wanted = serial.trimmed();
     m_state.wantedFrom = from;
-    if (!m_state.followed.isEmpty() && !m_state.wanted.isEmpty() &&
-        m_state.followed != m_state.wanted) {
-        const bool announced = m_announced;
-        unfollow();
-        updateStatus();
-        if (announced)
-            emit ConnectionEvent(EventRemoved, QString());
-    }
+    if (unwanted(m_state.followed, m_state.wanted))
+        letFollowedGo(EventRemoved);
     consider();
 }
 
@@ -205,14 +199,8 @@ void IosLink::onDeviceEvent(int event, const QString& udid) {
             m_state.devices.push_back({udid, ios::ReadError::None, QString()});
     } else if (event == IDEVICE_DEVICE_REMOVE) {
         std::erase_if(m_state.devices, [&udid](const auto& d) { return d.udid == udid; });
-        if (m_state.followed == udid) {
-            const bool announced = m_announced;
-            unfollow();
-            updateStatus();
-            // A device that went while it was being read was never shown.
-            if (announced)
-                emit ConnectionEvent(EventRemoved, QString());
-        }
+        if (m_state.followed == udid)
+            letFollowedGo(EventRemoved);
     } else if (event == IDEVICE_DEVICE_PAIRED) {
         // usbmuxd paired it once the user tapped Trust: read it again.
         if (ios::AttachedDevice* d = attached(udid))
@@ -323,6 +311,11 @@ void IosLink::noteDetails(const ios::Domains& domains) {
         m_state.system = system;
         updateStatus();
     }
+}
+
+void IosLink::forgetFollowed() {
+    unfollow();
+    updateStatus();
 }
 
 void IosLink::unfollow() {

@@ -67,6 +67,7 @@ private:
     void consider();
     // The details and the system version from a reading.
     void noteDetails(const ios::Domains& domains);
+    void forgetFollowed() override;
     void unfollow();
     ios::AttachedDevice* attached(const QString& udid);
     const ios::Domains& answer(const char* query, Asked asked);
