@@ -67,12 +67,32 @@ bool CombinedLink::hasDevice() const {
 
 void CombinedLink::setWantedSerial(const QString& serial, const QString& from) {
     m_wanted = serial.trimmed();
+    int owner = -1;
+    for (int i = 0; i < int(m_kinds.size()) && !m_wanted.isEmpty(); ++i) {
+        for (const AttachedDevice& d : kind(i)->attachedDevices()) {
+            if (d.serial == m_wanted)
+                owner = i;
+        }
+    }
+    const auto tell = [&](int i) {
+        if (owner >= 0 && i != owner)
+            kind(i)->standAside(m_wanted, from);
+        else
+            kind(i)->setWantedSerial(m_wanted, from);
+    };
     for (int i = 0; i < int(m_kinds.size()); ++i) {
         if (i != m_current)
-            kind(i)->setWantedSerial(serial, from);
+            tell(i);
     }
     if (m_current >= 0)
-        kind(m_current)->setWantedSerial(serial, from);
+        tell(m_current);
+    updateStatus();
+}
+
+void CombinedLink::standAside(const QString& serial, const QString& from) {
+    m_wanted = serial.trimmed();
+    for (const Kind& k : m_kinds)
+        k.link->standAside(m_wanted, from);
     updateStatus();
 }
 

@@ -21,8 +21,10 @@ public:
     QString statusText() const override;
     bool hasDevice() const override;
     // Every kind is told; the kind that shows a device it no longer wants lets it go last, so
-    // that no other device shows in between.
+    // that no other device shows in between. Where one kind lists the device, the others stand
+    // aside.
     void setWantedSerial(const QString& serial, const QString& from) override;
+    void standAside(const QString& serial, const QString& from) override;
     // The device chosen (--serial, the Device menu); empty: the first ready one.
     QString wantedSerial() const { return m_wanted; }
     // The link of the device followed; nullptr when none is.

@@ -36,6 +36,9 @@ public:
     // says where the choice came from ("ANDROID_SERIAL", "--serial"), for the status text. A
     // device followed that is not the one wanted goes (its gone code is raised) at once.
     virtual void setWantedSerial(const QString& serial, const QString& from) = 0;
+    // Another kind's device SERIAL was chosen (FROM says where): follow none of this kind's,
+    // let a followed one go, and say so without a word on standard error.
+    virtual void standAside(const QString& serial, const QString& from) = 0;
     // What the device shown said beyond the window's fields, from its last reading; empty while
     // none is shown. detailsChanged follows every change.
     DeviceDetails details() const { return m_details; }

@@ -51,10 +51,18 @@ public:
     std::vector<AttachedDevice> attached;
     QString followed;
     bool hasDevice() const override { return shows; }
-    void setWantedSerial(const QString& serial, const QString&) override { wanted = serial; }
+    void setWantedSerial(const QString& serial, const QString&) override {
+        wanted = serial;
+        aside = false;
+    }
+    void standAside(const QString& serial, const QString&) override {
+        wanted = serial;
+        aside = true;
+    }
     QString status;
     bool shows = false; // code 0 raised, and no gone code since
     QString wanted;
+    bool aside = false; // told that another kind's device is wanted
 
     // A small phone that answers every query.
     static void scriptPhone(ScriptedLink& link) {

@@ -1,6 +1,7 @@
 // The link over both kinds of device, the Apple link's words, and the command line that chooses
 // a device.
 #include "app/command_line.h"
+#include "app/desktop_integration.h"
 #include "app/device_menu.h"
 #include "device_link/combined_link.h"
 #include "device_link/ios/ios_status.h"
@@ -115,8 +116,12 @@ TEST_F(CombinedLinkTest, DeviceMenuListsEveryDeviceAndChoosingOneTellsEveryKind)
     apple->see({{"00008110-001A", "iPhone", "Ana's & Ben's", ""}});
     android->raise(Pelorin::EventConnected);
     QWidget window;
+    app::installCopy(window, [] { return QString(); });
     QMenu* menu = app::installDeviceMenu(window, *link);
+    // The submenu opens the context menu, before Copy all.
+    ASSERT_EQ(window.actions().size(), 2);
     EXPECT_EQ(window.actions().value(0), menu->menuAction());
+    EXPECT_EQ(window.actions().value(1)->text(), "Copy all");
     const auto entries = [menu] {
         emit menu->aboutToShow(); // as opening it does
         QStringList out;
@@ -131,15 +136,24 @@ TEST_F(CombinedLinkTest, DeviceMenuListsEveryDeviceAndChoosingOneTellsEveryKind)
               (QStringList{"[x] First ready device", "--", "[x] Galaxy S10 (Android, R58M)",
                            "[ ] Android emulator-5554 (offline) (disabled)",
                            "[ ] Ana's && Ben's (iPhone, 00008110-001A)"}));
+    // The iPhone: the Android link stands aside, the Apple one follows it.
     menu->actions().value(4)->trigger();
     EXPECT_EQ(android->wanted, "00008110-001A");
     EXPECT_EQ(apple->wanted, "00008110-001A");
+    EXPECT_TRUE(android->aside);
+    EXPECT_FALSE(apple->aside);
     EXPECT_EQ(entries().value(0), "[ ] First ready device");
     EXPECT_EQ(entries().value(4), "[x] Ana's && Ben's (iPhone, 00008110-001A)");
     menu->actions().value(0)->trigger();
     EXPECT_EQ(android->wanted, "");
     EXPECT_EQ(apple->wanted, "");
+    EXPECT_FALSE(android->aside);
     EXPECT_EQ(entries().value(0), "[x] First ready device");
+    // An Android device: now the Apple link stands aside.
+    menu->actions().value(2)->trigger();
+    EXPECT_TRUE(apple->aside);
+    EXPECT_FALSE(android->aside);
+    EXPECT_EQ(apple->wanted, "R58M");
 }
 
 TEST(DeviceMenu, EntriesNameTheDeviceItsKindSerialAndWhyItCannotBeShown) {
@@ -154,10 +168,16 @@ TEST(DeviceMenu, EntriesNameTheDeviceItsKindSerialAndWhyItCannotBeShown) {
         EXPECT_EQ(app::deviceEntryText(device), QString::fromUtf8(says));
 }
 
-TEST_F(CombinedLinkTest, ChoosingASerialTellsEveryKind) {
+// A serial no kind lists yet (--serial at start, a device unplugged): every kind waits for it.
+TEST_F(CombinedLinkTest, ChoosingASerialNoKindListsTellsEveryKindToWaitForIt) {
     link->setWantedSerial("R58M12ABCDE", "--serial");
     EXPECT_EQ(android->wanted, "R58M12ABCDE");
     EXPECT_EQ(apple->wanted, "R58M12ABCDE");
+    EXPECT_FALSE(android->aside);
+    EXPECT_FALSE(apple->aside);
+    link->standAside("R58M12ABCDE", "--serial");
+    EXPECT_TRUE(android->aside);
+    EXPECT_TRUE(apple->aside);
 }
 
 ios::LinkState attached(ios::ReadError error, const char* detail = "") {
@@ -181,6 +201,11 @@ TEST(IosStatusText, SaysWhereThingsStandAndWhatToDo) {
     ios::LinkState waiting = attached(ReadError::None);
     waiting.wanted = QStringLiteral("R58M12ABCDE");
     waiting.wantedFrom = QStringLiteral("ANDROID_SERIAL");
+    ios::LinkState aside = connected;
+    aside.followed.clear();
+    aside.wanted = QStringLiteral("127.0.0.1:32835");
+    aside.wantedFrom = QStringLiteral("the Device menu");
+    aside.aside = true;
     const std::pair<ios::LinkState, const char*> cases[] = {
         {none, "No iPhone or iPad is attached through usbmuxd."},
         {missing, "sudo apt install usbmuxd"},
@@ -188,6 +213,7 @@ TEST(IosStatusText, SaysWhereThingsStandAndWhatToDo) {
         {connected,
          "Connected to Ana's iPhone (00008110-001A2B3C4D5E801E) by USB, through usbmuxd."},
         {waiting, "Waiting for R58M12ABCDE (ANDROID_SERIAL) through usbmuxd"},
+        {aside, "127.0.0.1:32835 was chosen (the Device menu): iPhones and iPads are ignored."},
         {attached(ReadError::TrustPending), "unlock it and tap Trust"},
         // Locked before it was ever trusted: both steps, or the user unlocks and waits.
         {attached(ReadError::Locked), "unlock it with its passcode, and tap Trust if it asks"},

@@ -115,6 +115,26 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"wanted not ready",
              up({device("other", "device"), device("R58M", "offline")}, "", "R58M"),
              {"R58M is \"offline\""}},
+        // Chosen in the Device menu: read next, never "is "device"" and a re-plug.
+        Case{"wanted ready and about to be read",
+             [] {
+                 LinkState s = up({device("a", "device"), device("R58M", "device", "Nexus 7")},
+                                  "", "R58M");
+                 s.system = QStringLiteral("Android 14");
+                 return s;
+             }(),
+             {"Reading Nexus 7 (R58M), through the adb server at localhost:5037."},
+             "Android 14"},
+        Case{"another kinds device chosen",
+             [] {
+                 LinkState s = up({device("R58M", "device")}, "", "00008110-001A");
+                 s.phase = ServerPhase::Lost;
+                 s.aside = true;
+                 s.wantedFrom = QStringLiteral("the Device menu");
+                 return s;
+             }(),
+             {"00008110-001A was chosen (the Device menu): devices on the adb server at "
+              "localhost:5037 are ignored."}},
         Case{"device text is shown inert",
              up({device("x\x1b[2Jy", "device", "<b>\nPhone")}, "x\x1b[2Jy"),
              {"<b> Phone (x [2Jy)"},

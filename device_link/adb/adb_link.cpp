@@ -174,8 +174,17 @@ void AdbLink::applyDeviceList(const std::vector<adb::Device>& devices) {
 }
 
 void AdbLink::setWantedSerial(const QString& serial, const QString& from) {
+    choose(serial, from, false);
+}
+
+void AdbLink::standAside(const QString& serial, const QString& from) {
+    choose(serial, from, true);
+}
+
+void AdbLink::choose(const QString& serial, const QString& from, bool aside) {
     m_state.wanted = serial.trimmed();
     m_state.wantedFrom = from;
+    m_state.aside = aside;
     if (unwanted(m_state.followed, m_state.wanted))
         letFollowedGo(EventRemoved);
     // The wanted device, or the first ready one, from the list already in hand.
@@ -210,7 +219,8 @@ void AdbLink::updateStatus() {
     if (text == m_statusText)
         return;
     m_statusText = text;
-    note(text);
+    if (!m_state.aside)
+        note(text);
     emit statusChanged(text);
 }
 

@@ -50,6 +50,7 @@ public:
     QString followedSerial() const override { return m_state.followed; }
     std::vector<AttachedDevice> attachedDevices() const override;
     void setWantedSerial(const QString& serial, const QString& from) override;
+    void standAside(const QString& serial, const QString& from) override;
     QString statusText() const override { return m_statusText; }
     bool hasDevice() const override { return m_announced; }
 
@@ -76,6 +77,7 @@ private:
     void poll();
     void applyDeviceList(const std::vector<adb::Device>& devices);
     void follow(const QString& serial);
+    void choose(const QString& serial, const QString& from, bool aside);
     // Each query once per set of answers; asking one again begins a new refresh.
     enum Asked : quint32 {
         AskedName = 1,

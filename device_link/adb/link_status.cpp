@@ -79,33 +79,41 @@ QString named(const Device& d) {
 } // namespace
 
 QString statusText(const LinkState& s) {
+    const QString at = where(s.server);
+    if (s.aside)
+        return QStringLiteral("%1 was chosen (%2): devices on the adb server at %3 are ignored.")
+            .arg(printable(s.wanted), printable(s.wantedFrom), at);
     if (s.phase != ServerPhase::Up)
         return serverText(s);
-    const QString at = where(s.server);
     const auto find = [&s](const QString& serial) {
         return std::find_if(s.devices.begin(), s.devices.end(),
                             [&serial](const Device& d) { return d.serial == serial; });
     };
 
-    if (!s.followed.isEmpty()) {
-        const auto it = find(s.followed);
+    // A wanted device that is ready is read next, even in the moment before it is followed.
+    const auto wanted = find(s.wanted);
+    const bool readingWanted = s.followed.isEmpty() && wanted != s.devices.end() &&
+                               wanted->state == QLatin1String("device");
+    if (!s.followed.isEmpty() || readingWanted) {
+        const auto it = readingWanted ? wanted : find(s.followed);
         Device d;
         d.serial = s.followed;
         if (it != s.devices.end())
             d = *it;
+        const bool reading = s.reading || readingWanted;
         QString text =
             QStringLiteral("%1 %2%3, through the adb server at %4")
-                .arg(s.reading ? QStringLiteral("Reading") : QStringLiteral("Connected to"),
-                     named(d), attachment(d), at);
+                .arg(reading ? QStringLiteral("Reading") : QStringLiteral("Connected to"), named(d),
+                     attachment(d), at);
         text += u'.';
-        if (!s.system.isEmpty() && !s.reading)
+        if (!s.system.isEmpty() && !reading)
             text += u' ' + s.system + u'.';
         return text;
     }
 
     auto unusable = s.devices.end();
     if (!s.wanted.isEmpty()) {
-        unusable = find(s.wanted);
+        unusable = wanted;
         if (unusable == s.devices.end())
             return QStringLiteral("Waiting for %1 (%2) on the adb server at %3; other devices "
                                   "are ignored.")

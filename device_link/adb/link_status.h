@@ -33,6 +33,7 @@ struct LinkState {
     QString system;       // what the followed device runs: "Android 14, model lynx"
     QString wanted;       // follow this device only
     QString wantedFrom = QStringLiteral("ANDROID_SERIAL"); // where that choice came from
+    bool aside = false;                                    // the device wanted is another kind's
 };
 
 QString statusText(const LinkState& state);

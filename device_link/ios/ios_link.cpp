@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -168,8 +169,17 @@ IosLink::~IosLink() {
 }
 
 void IosLink::setWantedSerial(const QString& serial, const QString& from) {
+    choose(serial, from, false);
+}
+
+void IosLink::standAside(const QString& serial, const QString& from) {
+    choose(serial, from, true);
+}
+
+void IosLink::choose(const QString& serial, const QString& from, bool aside) {
     m_state.wanted = serial.trimmed();
     m_state.wantedFrom = from;
+    m_state.aside = aside;
     if (unwanted(m_state.followed, m_state.wanted))
         letFollowedGo(EventRemoved);
     consider();
@@ -195,8 +205,11 @@ ios::AttachedDevice* IosLink::attached(const QString& udid) {
 
 void IosLink::onDeviceEvent(int event, const QString& udid) {
     if (event == IDEVICE_DEVICE_ADD) {
-        if (!attached(udid))
+        if (!attached(udid)) {
             m_state.devices.push_back({udid, ios::ReadError::None, QString()});
+            if (!m_known.contains(udid))
+                identify(udid);
+        }
     } else if (event == IDEVICE_DEVICE_REMOVE) {
         std::erase_if(m_state.devices, [&udid](const auto& d) { return d.udid == udid; });
         if (m_state.followed == udid)
@@ -207,6 +220,23 @@ void IosLink::onDeviceEvent(int event, const QString& udid) {
             d->error = ios::ReadError::None;
     }
     consider();
+}
+
+void IosLink::identify(const QString& udid) {
+    const auto ask = [udid, id = m_id] {
+        const QVariantMap general = ios::publicValues(udid.toStdString());
+        EventHub::instance().post(id, [udid, general](IosLink& link) {
+            // A read in full may have named it meanwhile, and better.
+            if (general.isEmpty() || !link.attached(udid) || link.m_known.contains(udid))
+                return;
+            link.m_known.insert(udid, {udid, ios::kindWord(general), ios::deviceName(general), {}});
+            link.updateStatus();
+        });
+    };
+    try {
+        std::thread(ask).detach();
+    } catch (const std::system_error&) { // no thread to be had: it stays unnamed until read
+    }
 }
 
 void IosLink::consider() {
@@ -293,11 +323,8 @@ void IosLink::finishRead(const ios::Reading& reading) {
         return;
     }
     m_state.followedName = ios::deviceName(reading.domains.general);
-    const bool ipad = reading.domains.general.value(QStringLiteral("DeviceClass")).toString() ==
-                      QLatin1String("iPad");
-    m_known.insert(m_state.followed,
-                   {m_state.followed, ipad ? QStringLiteral("iPad") : QStringLiteral("iPhone"),
-                    m_state.followedName, QString()});
+    m_known.insert(m_state.followed, {m_state.followed, ios::kindWord(reading.domains.general),
+                                      m_state.followedName, QString()});
     noteDetails(reading.domains);
     m_answers.keep(m_state.followed, reading.domains);
     m_announced = true;
@@ -341,7 +368,8 @@ void IosLink::updateStatus() {
     if (text == m_statusText)
         return;
     m_statusText = text;
-    note(text);
+    if (!m_state.aside)
+        note(text);
     emit statusChanged(text);
 }
 

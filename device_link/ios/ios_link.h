@@ -30,6 +30,7 @@ public:
     QString statusText() const override { return m_statusText; }
     bool hasDevice() const override { return m_announced; }
     void setWantedSerial(const QString& serial, const QString& from) override;
+    void standAside(const QString& serial, const QString& from) override;
     // The UDID of the device followed, empty when none.
     QString followedSerial() const override { return m_state.followed; }
     std::vector<AttachedDevice> attachedDevices() const override;
@@ -65,6 +66,9 @@ private:
     void onReadTimedOut(quint64 generation);
     void finishRead(const ios::Reading& reading);
     void consider();
+    void choose(const QString& serial, const QString& from, bool aside);
+    // Asks a device just attached its name and class, which it gives without a session.
+    void identify(const QString& udid);
     // The details and the system version from a reading.
     void noteDetails(const ios::Domains& domains);
     void forgetFollowed() override;

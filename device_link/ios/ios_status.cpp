@@ -55,6 +55,9 @@ QString remedy(const AttachedDevice& d) {
 }
 
 QString statusText(const LinkState& s) {
+    if (s.aside)
+        return QStringLiteral("%1 was chosen (%2): iPhones and iPads are ignored.")
+            .arg(device::printable(s.wanted), device::printable(s.wantedFrom));
     if (!s.followed.isEmpty()) {
         const QString name = s.followedName.isEmpty()
                                  ? device::printable(s.followed)

@@ -25,6 +25,7 @@ struct LinkState {
     QString system; // what the followed device runs: "iOS 17.5, model iPhone15,2"
     QString wanted; // follow this UDID only
     QString wantedFrom;
+    bool aside = false; // the device wanted is another kind's
 };
 
 QString statusText(const LinkState& state);

@@ -134,6 +134,12 @@ QString deviceName(const QVariantMap& general) {
     return name.typeId() == QMetaType::QString ? name.toString() : QString();
 }
 
+QString kindWord(const QVariantMap& general) {
+    return general.value(QStringLiteral("DeviceClass")).toString() == QLatin1String("iPad")
+               ? QStringLiteral("iPad")
+               : QStringLiteral("iPhone");
+}
+
 std::optional<device::ByteCounts> storage(const QVariantMap& disk) {
     const auto total = number(disk.value(QStringLiteral("TotalDataCapacity")));
     auto free = number(disk.value(QStringLiteral("AmountDataAvailable")));

@@ -43,6 +43,9 @@ std::optional<bool> truth(const QVariant& value);
 // DeviceName; empty when the device names none.
 QString deviceName(const QVariantMap& general);
 
+// What to call the device: "iPad" where DeviceClass says so, else "iPhone".
+QString kindWord(const QVariantMap& general);
+
 // TotalDataCapacity and AmountDataAvailable (TotalDataAvailable only where that is missing:
 // on iOS 17 it counts purgeable space and stands far above what is free).
 std::optional<device::ByteCounts> storage(const QVariantMap& disk);

@@ -151,23 +151,41 @@ void DeviceHandle::dropSession() {
     m_client = nullptr;
 }
 
+namespace {
+
+using Device = std::unique_ptr<idevice_private, DeviceFree>;
+
+Device openDevice(const std::string& udid) {
+    idevice_t raw = nullptr;
+    if (idevice_new_with_options(&raw, udid.c_str(), IDEVICE_LOOKUP_USBMUX) != IDEVICE_E_SUCCESS)
+        return nullptr;
+    return Device(raw);
+}
+
+// The general domain on a plain connection, as "ideviceinfo -s" asks it.
+QVariantMap publicValues(idevice_t device) {
+    lockdownd_client_t plain = nullptr;
+    if (lockdownd_client_new(device, &plain, kLabel) != LOCKDOWN_E_SUCCESS)
+        return {};
+    const std::unique_ptr<lockdownd_client_private, LockdownFree> client(plain);
+    return domainValues(client.get(), nullptr);
+}
+
+} // namespace
+
+QVariantMap publicValues(const std::string& udid) {
+    const Device device = openDevice(udid);
+    return device ? publicValues(device.get()) : QVariantMap();
+}
+
 Probe probe(const std::string& udid) {
     Probe out;
-    idevice_t raw = nullptr;
-    if (idevice_new_with_options(&raw, udid.c_str(), IDEVICE_LOOKUP_USBMUX) != IDEVICE_E_SUCCESS) {
+    const Device device = openDevice(udid);
+    if (!device) {
         out.error = ReadError::NoDevice;
         return out;
     }
-    const std::unique_ptr<idevice_private, DeviceFree> device(raw);
-    lockdownd_client_t plain = nullptr;
-    if (lockdownd_client_new(device.get(), &plain, kLabel) == LOCKDOWN_E_SUCCESS) {
-        const std::unique_ptr<lockdownd_client_private, LockdownFree> client(plain);
-        plist_t name = nullptr;
-        if (lockdownd_get_value(client.get(), nullptr, "DeviceName", &name) == LOCKDOWN_E_SUCCESS) {
-            const std::unique_ptr<void, PlistFree> owned(name);
-            out.name = toVariant(owned.get()).toString();
-        }
-    }
+    out.name = deviceName(publicValues(device.get()));
     lockdownd_client_t session = nullptr;
     out.error = fromLockdown(lockdownd_client_new_with_handshake(device.get(), &session, kLabel));
     if (session)

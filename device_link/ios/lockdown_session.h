@@ -64,6 +64,11 @@ private:
 // reading as soon as it is complete.
 void readDevice(DeviceHandle& handle, const std::function<void(Reading)>& deliver);
 
+// What lockdownd gives outside a session, so without a handshake or a Trust prompt: the
+// general domain's public values (DeviceName, DeviceClass, ProductType, ProductVersion, ...);
+// empty when the device does not answer.
+QVariantMap publicValues(const std::string& udid);
+
 // Whether a device can be read, and its name, which it gives even before it trusts this
 // computer.
 struct Probe {

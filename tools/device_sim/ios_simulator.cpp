@@ -20,6 +20,14 @@ constexpr qsizetype kMaxMessage = 1 << 20;
 const QString kTrustedHost = QStringLiteral("6F1C2C5E-8E33-4B7A-9D0B-3A1E2F4C5D6E");
 const QString kOtherHost = QStringLiteral("0B5D3C2A-1F4E-4D6C-8A9B-7E6F5D4C3B2A");
 const QString kBuid = QStringLiteral("4C3B2A1F-5D6E-4F7A-8B9C-0D1E2F3A4B5C");
+// What lockdownd answers outside a session ("ideviceinfo -s"): a few values of the general
+// domain, and the public key that pairing needs.
+const QStringList kPublicKeys = {
+    QStringLiteral("BuildVersion"),   QStringLiteral("DeviceClass"),
+    QStringLiteral("DeviceName"),     QStringLiteral("DevicePublicKey"),
+    QStringLiteral("ProductType"),    QStringLiteral("ProductVersion"),
+    QStringLiteral("UniqueDeviceID"),
+};
 
 struct PlistFree {
     void operator()(plist_t p) const { plist_free(p); }
@@ -493,9 +501,19 @@ void IosSimulator::handleLockdown(Connection& c, const QByteArray& xml) {
             reply.insert(QStringLiteral("Domain"), domain);
         if (!key.isEmpty())
             reply.insert(QStringLiteral("Key"), key);
-        const QJsonValue values = d.profile.domains.value(domain);
-        const QJsonValue value = key.isEmpty() ? values : values.toObject().value(key);
-        if (value.isUndefined())
+        QJsonObject values = d.profile.domains.value(domain).toObject();
+        if (!c.session) {
+            QJsonObject open;
+            for (const QString& name : kPublicKeys) {
+                if (domain.isEmpty() && values.contains(name))
+                    open.insert(name, values.value(name));
+            }
+            values = open;
+        }
+        const QJsonValue value = key.isEmpty() ? QJsonValue(values) : values.value(key);
+        if (!c.session && (!domain.isEmpty() || (!key.isEmpty() && !kPublicKeys.contains(key))))
+            fail("GetProhibited");
+        else if (value.isUndefined() || (key.isEmpty() && values.isEmpty()))
             fail("MissingValue");
         else
             reply.insert(QStringLiteral("Value"), value);
@@ -505,6 +523,7 @@ void IosSimulator::handleLockdown(Connection& c, const QByteArray& xml) {
         } else {
             reply.insert(QStringLiteral("SessionID"), QStringLiteral("SIM-SESSION"));
             reply.insert(QStringLiteral("EnableSessionSSL"), d.profile.sessionSsl);
+            c.session = true;
         }
     } else if (verb == QLatin1String("Pair")) {
         if (d.profile.trust == QLatin1String("pending"))
@@ -528,8 +547,9 @@ void IosSimulator::handleLockdown(Connection& c, const QByteArray& xml) {
             reply.insert(QStringLiteral("Service"), service);
             reply.insert(QStringLiteral("Port"), int(kDiagnosticsPort));
         }
-    } else if (verb == QLatin1String("ValidatePair") || verb == QLatin1String("StopSession") ||
-               verb == QLatin1String("Goodbye")) {
+    } else if (verb == QLatin1String("StopSession")) {
+        c.session = false;
+    } else if (verb == QLatin1String("ValidatePair") || verb == QLatin1String("Goodbye")) {
         // Nothing to add.
     } else {
         fail("UnknownRequest");

@@ -86,6 +86,7 @@ private:
         bool diagnostics = false; // the diagnostics relay rather than lockdownd
         qint64 busyUntilMs = 0;   // a service answers one request after another
         bool listening = false;
+        bool session = false;           // from StartSession to StopSession
         std::unique_ptr<TlsServer> tls; // lockdownd's session, from StartSession to its end
     };
 
