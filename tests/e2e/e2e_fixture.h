@@ -17,9 +17,45 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+// What the program writes to standard error while one lives: the links' sentences.
+class CapturedStderr {
+public:
+    CapturedStderr() {
+        std::fflush(stderr);
+        m_saved = ::dup(2);
+        if (m_file.open())
+            ::dup2(m_file.handle(), 2);
+    }
+    ~CapturedStderr() { release(); }
+    Q_DISABLE_COPY_MOVE(CapturedStderr)
+
+    // Every line written so far; standard error is the terminal's again.
+    QStringList lines() {
+        release();
+        m_file.seek(0);
+        return QString::fromUtf8(m_file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+private:
+    void release() {
+        std::fflush(stderr);
+        if (m_saved >= 0)
+            ::dup2(m_saved, 2);
+        if (m_saved >= 0)
+            ::close(m_saved);
+        m_saved = -1;
+    }
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
 
 class EndToEnd : public ::testing::Test {
 protected:

@@ -6,6 +6,7 @@
 #include "app/device_menu.h"
 #include "device_link/combined_link.h"
 #include "device_link/ios/ios_link.h"
+#include "device_link/ios/lockdown_session.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -227,16 +228,61 @@ TEST_F(IphoneEndToEnd, UnpluggedIphoneClearsTheWindowAndPluggedInAgainFillsIt) {
     EXPECT_TRUE(showsTitle("Device Info (Ana's iPhone)"));
 }
 
-TEST_F(IphoneEndToEnd, AndroidAndIphoneTogetherTheOtherFollowedWhenTheFirstGoes) {
+// Which kind's device the window shows first; the other's is attached once it shows.
+enum class First { Android, Iphone };
+
+class BothKinds : public IphoneEndToEnd, public ::testing::WithParamInterface<First> {
+protected:
+    // The window with ANDROIDS on the adb server and IPHONE behind usbmuxd, attached kind after
+    // kind in the order the test asks for; both kinds' links have a device ready at the end.
+    void openInOrder(const std::vector<SimulatorProcess*>& androids, SimulatorProcess& iphone) {
+        androidFirst = GetParam() == First::Android;
+        const auto attach = [&](bool second) {
+            if (androidFirst)
+                return iphone.control(second ? "plug" : "unplug") == "ok";
+            return std::all_of(androids.begin(), androids.end(), [&](SimulatorProcess* a) {
+                return second ? harness.connect(*a) : harness.disconnect(*a);
+            });
+        };
+        ASSERT_TRUE(attach(false));
+        openBoth();
+        ASSERT_TRUE(waitUntil([&] { return connectedLook() && !text("StorageLabel").isEmpty(); }));
+        ASSERT_EQ(adbLink->hasDevice(), androidFirst);
+        ASSERT_TRUE(attach(true));
+        ASSERT_TRUE(waitUntil([&] { return adbLink->hasDevice() && iosLink->hasDevice(); }));
+    }
+
+    bool androidFirst = true;
+};
+
+TEST_P(BothKinds, TheOtherKindWaitsUnseenAndIsShownWhenTheFirstGoes) {
     SimulatorProcess* android = harness.startSimulator("current_phone");
     ASSERT_NE(android, nullptr) << harness.error().toStdString();
     SimulatorProcess* iphone = startIphone("current_iphone");
     ASSERT_NE(iphone, nullptr);
-    openBoth();
-    ASSERT_TRUE(waitUntil([&] { return connectedLook() && !text("StorageLabel").isEmpty(); }));
-    const bool androidFirst = adbLink->hasDevice() && form->windowTitle().contains("Lab-07");
-    ASSERT_EQ(androidFirst ? android->control("vanish") : iphone->control("unplug"), "ok");
+    openInOrder({android}, *iphone);
+    ASSERT_FALSE(HasFatalFailure());
+    const QString first = androidFirst ? "Device Info (Lab-07)" : "Device Info (Ana's iPhone)";
     const QString second = androidFirst ? "Device Info (Ana's iPhone)" : "Device Info (Lab-07)";
+
+    // The other kind's device, ready too, changes nothing: title, hover details and Copy all.
+    QTest::qWait(300);
+    EXPECT_EQ(form->windowTitle(), first);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 0), 1);
+    const QString tooltip = form->findChild<QWidget*>("ProcessorLabel")->toolTip();
+    EXPECT_TRUE(tooltip.contains(androidFirst ? "System on chip: Google GS201"
+                                              : "arm64e; hardware model D73AP"))
+        << tooltip.toStdString();
+    form->actions().value(0)->trigger();
+    const QString copied = QGuiApplication::clipboard()->text();
+    EXPECT_TRUE(copied.startsWith(first + "\nConnection: Connected\n")) << copied.toStdString();
+    EXPECT_TRUE(copied.contains(androidFirst ? "\nStatus: Connected to Pixel 7a"
+                                             : "\nStatus: Connected to Ana's iPhone"))
+        << copied.toStdString();
+    EXPECT_EQ(copied.count("Device Info ("), 1);
+
+    // The first goes: the other is shown at once.
+    ASSERT_EQ(androidFirst ? android->control("vanish") : iphone->control("unplug"), "ok");
     EXPECT_TRUE(showsTitle(second));
     EXPECT_TRUE(connectedLook());
     EXPECT_TRUE(refresh()->isEnabled());
@@ -244,7 +290,7 @@ TEST_F(IphoneEndToEnd, AndroidAndIphoneTogetherTheOtherFollowedWhenTheFirstGoes)
     refresh()->click();
     EXPECT_EQ(form->windowTitle(), second);
     EXPECT_EQ(failures->count(), 0);
-    // Then the second goes too: nothing is left to show, whichever kind went first.
+    // Then the second goes too: nothing is left to show.
     ASSERT_EQ(androidFirst ? iphone->control("unplug") : android->control("vanish"), "ok");
     EXPECT_TRUE(waitUntil([&] { return !connectedLook(); }, 8000));
     QTest::qWait(300); // a code 0 for a device gone earlier would come now
@@ -254,18 +300,20 @@ TEST_F(IphoneEndToEnd, AndroidAndIphoneTogetherTheOtherFollowedWhenTheFirstGoes)
 }
 
 // Two Android devices and an iPhone, as on a tester's desk: the Device menu shows the one
-// chosen, waits for it while it is gone, and goes back to the first ready device.
-TEST_F(IphoneEndToEnd, DeviceMenuFollowsTheChosenDeviceAndGoesBackToTheFirstReady) {
+// chosen, saying only true things on the way, waits for it while it is gone, and goes back to
+// the first ready device.
+TEST_P(BothKinds, DeviceMenuFollowsTheChoiceSayingOnlyTrueThings) {
     SimulatorProcess* phone = harness.startSimulator("current_phone");
     SimulatorProcess* tablet = harness.startSimulator("tablet_on_mains");
     ASSERT_TRUE(phone && tablet) << harness.error().toStdString();
     SimulatorProcess* iphone = startIphone("current_iphone");
     ASSERT_NE(iphone, nullptr);
-    openBoth();
+    openInOrder({phone, tablet}, *iphone);
+    ASSERT_FALSE(HasFatalFailure());
     auto* link = static_cast<CombinedLink*>(statusLink);
     QMenu* menu = app::installDeviceMenu(*form, *link);
     const auto tip = [this] { return form->findChild<QWidget*>("Frame2")->toolTip(); };
-    ASSERT_TRUE(waitUntil([&] { return connectedLook() && link->attachedDevices().size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return link->attachedDevices().size() == 3; }));
     EXPECT_TRUE(waitUntil([&] { return tip().contains("2 more devices are attached ("); }))
         << tip().toStdString();
     EXPECT_TRUE(tip().contains("right-click to choose."));
@@ -279,21 +327,57 @@ TEST_F(IphoneEndToEnd, DeviceMenuFollowsTheChosenDeviceAndGoesBackToTheFirstRead
         }
         ADD_FAILURE() << "no entry " << words.toStdString();
     };
+    // A switch says "Reading ...", then "Connected to ...", on standard error and in the
+    // tooltip; the kind that does not list the device stands aside without a word.
+    const auto switchTo = [&](const QString& words, const QString& title) {
+        QStringList said;
+        const auto spy = QObject::connect(link, &KindLink::statusChanged,
+                                          [&said](const QString& text) { said << text; });
+        CapturedStderr stderrLines;
+        choose(words);
+        EXPECT_TRUE(showsTitle(title)) << link->statusText().toStdString();
+        QTest::qWait(200);
+        QObject::disconnect(spy);
+        const QStringList lines = stderrLines.lines();
+        for (const QString& line : lines)
+            EXPECT_TRUE(line.startsWith("device-info: Reading ") ||
+                        line.startsWith("device-info: Connected to "))
+                << words.toStdString() << ": " << line.toStdString();
+        for (const QString& text : said)
+            EXPECT_FALSE(text.contains("Waiting for") || text.contains("\"device\"") ||
+                         text.contains("Re-plug"))
+                << words.toStdString() << ": " << text.toStdString();
+    };
 
-    // An Android device not shown now.
-    SimulatorProcess* chosen = link->followedSerial() == tablet->serial() ? phone : tablet;
-    choose("Android, " + chosen->serial());
-    EXPECT_TRUE(
-        showsTitle(chosen == tablet ? "Device Info (Kitchen tablet)" : "Device Info (Lab-07)"));
+    // An Android device not shown now, then the iPhone.
+    SimulatorProcess* chosen = adbLink->followedSerial() == tablet->serial() ? phone : tablet;
+    const QString chosenTitle =
+        chosen == tablet ? "Device Info (Kitchen tablet)" : "Device Info (Lab-07)";
+    switchTo("Android, " + chosen->serial(), chosenTitle);
     EXPECT_EQ(link->wantedSerial(), chosen->serial());
+    switchTo("iPhone, " + kIphone, "Device Info (Ana's iPhone)");
 
-    // Chosen, it is waited for while it is gone, however many others are ready.
+    // Back to the first ready device, while one is shown: it stays, unread and unblanked.
+    const std::size_t events = codes.size();
+    const QString requests = iphone->control("count");
+    choose("First ready device");
+    QTest::qWait(500);
+    EXPECT_EQ(codes.size(), events);
+    EXPECT_EQ(form->windowTitle(), "Device Info (Ana's iPhone)");
+    EXPECT_EQ(iphone->control("count"), requests);
+    EXPECT_TRUE(link->wantedSerial().isEmpty());
+
+    // Chosen, a device is waited for while it is gone, however many others are ready.
+    switchTo("Android, " + chosen->serial(), chosenTitle);
     ASSERT_TRUE(harness.disconnect(*chosen));
     EXPECT_TRUE(waitUntil([&] { return !connectedLook(); }, 8000));
     QTest::qWait(500);
     EXPECT_FALSE(connectedLook());
     EXPECT_TRUE(
         link->statusText().contains("Waiting for " + chosen->serial() + " (the Device menu)"))
+        << link->statusText().toStdString();
+    EXPECT_TRUE(link->statusText().contains(
+        chosen->serial() + " was chosen (the Device menu): iPhones and iPads are ignored."))
         << link->statusText().toStdString();
 
     choose("First ready device");
@@ -309,6 +393,49 @@ TEST_F(IphoneEndToEnd, DeviceMenuFollowsTheChosenDeviceAndGoesBackToTheFirstRead
         << tip().toStdString();
     EXPECT_TRUE(connectedLook());
     EXPECT_EQ(failures->count(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, BothKinds, ::testing::Values(First::Android, First::Iphone),
+                         [](const auto& info) {
+                             return info.param == First::Android ? "AndroidFirst" : "IphoneFirst";
+                         });
+
+// lockdownd gives a device's name and class outside a session: the menu names every device
+// before it is shown, and no Trust prompt comes for it.
+TEST_F(IphoneEndToEnd, DeviceMenuNamesIphonesAndIpadsBeforeTheyAreShown) {
+    SimulatorProcess* android = harness.startSimulator("current_phone");
+    ASSERT_NE(android, nullptr) << harness.error().toStdString();
+    SimulatorProcess* apple = harness.startIphones({"current_iphone", "ipad_on_mains"});
+    ASSERT_NE(apple, nullptr) << harness.error().toStdString();
+    openBoth();
+    auto* link = static_cast<CombinedLink*>(statusLink);
+    link->setWantedSerial(android->serial(), "--serial");
+    const QString ipad = QStringLiteral("00008027-000E1D2C3B4A5968");
+    const std::vector<AttachedDevice> named{{kIphone, "iPhone", "Ana's iPhone", ""},
+                                            {ipad, "iPad", "Kitchen iPad", ""}};
+    EXPECT_TRUE(waitUntil([&] { return iosLink->attachedDevices() == named; }));
+    EXPECT_TRUE(showsTitle("Device Info (Lab-07)"));
+    EXPECT_TRUE(waitUntil([&] {
+        return link->statusText().endsWith(
+            " 2 more devices are attached (iPhone, iPad): right-click to choose.");
+    })) << link->statusText().toStdString();
+    QMenu* menu = app::installDeviceMenu(*form, *link);
+    emit menu->aboutToShow();
+    QStringList entries;
+    for (const QAction* entry : menu->actions())
+        entries << entry->text();
+    EXPECT_TRUE(entries.contains("Ana's iPhone (iPhone, " + kIphone + ")"))
+        << entries.join('|').toStdString();
+    EXPECT_TRUE(entries.contains("Kitchen iPad (iPad, " + ipad + ")"))
+        << entries.join('|').toStdString();
+    const QJsonObject counts = QJsonDocument::fromJson(apple->control("count").toUtf8()).object();
+    EXPECT_EQ(counts.value("StartSession").toInt(), 0);
+    EXPECT_EQ(counts.value("Pair").toInt(), 0);
+    // Outside a session lockdownd gives those few values, and no more.
+    QStringList given = ios::publicValues(kIphone.toStdString()).keys();
+    given.sort();
+    EXPECT_EQ(given, (QStringList{"BuildVersion", "DeviceClass", "DeviceName", "DevicePublicKey",
+                                  "ProductType", "ProductVersion", "UniqueDeviceID"}));
 }
 
 TEST_F(IphoneEndToEnd, SerialChoosesADeviceOfEitherKind) {
