@@ -127,6 +127,7 @@ public:
     QString statusText() const override { return m_reading.status; }
     bool hasDevice() const override { return true; }
     void setWantedSerial(const QString&, const QString&) override {}
+    void standAside(const QString&, const QString&) override {}
     std::vector<AttachedDevice> attachedDevices() const override { return {}; }
     QString followedSerial() const override { return m_reading.serial; }
 
@@ -309,7 +310,7 @@ int runScript(const CommandLine& command) {
         if (d.state == QLatin1String("ready") || (!wanted.isEmpty() && d.serial != wanted))
             continue;
         if (command.all || d.serial == wanted) {
-            say(QStringLiteral("%1 is %2: not read")
+            say(QStringLiteral("%1 is not ready (%2): not read")
                     .arg(display::visibleControls(d.serial), d.state));
             status = 1;
         }

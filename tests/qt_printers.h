@@ -2,6 +2,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 
 #include <ostream>
@@ -11,4 +15,12 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 }
 inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
     *out << '"' << bytes.toStdString() << '"';
+}
+inline void PrintTo(const QJsonValue& value, std::ostream* out) {
+    // As JSON, through an array that can hold any value.
+    const QByteArray json = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    *out << json.mid(1, json.size() - 2).toStdString();
+}
+inline void PrintTo(const QJsonObject& object, std::ostream* out) {
+    PrintTo(QJsonValue(object), out);
 }

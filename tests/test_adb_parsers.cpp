@@ -169,6 +169,11 @@ TEST(BatteryHealth, LearnedOverEstimatedAsBatterystatsPrintsThem) {
         {"absurd learned",
          "  Estimated battery capacity: 7040 mAh\n  Last learned battery capacity: 12 mAh\n", ""},
         {"no grep", "/system/bin/sh: grep: not found\n", ""},
+        // The dump's "since last charge" section comes first; a later one counts for nothing.
+        {"two sections",
+         "  Estimated battery capacity: 4385 mAh\n  Last learned battery capacity: 4012 mAh\n"
+         "  Estimated battery capacity: 5000 mAh\n  Last learned battery capacity: 2000 mAh\n",
+         "Maximum capacity: 91% of its design (4,012 of 4,385 mAh)"},
     };
     for (const auto& c : cases) {
         const auto capacity = parseBatteryCapacity(c.text);

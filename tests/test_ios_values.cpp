@@ -223,6 +223,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "<key>AppleRawMaxCapacity</key><integer>7606</integer>"
                    "<key>MaxCapacity</key><integer>7606</integer>",
                    "Maximum capacity: 94% of its design (7,606 of 8,134 mAh)"},
+        HealthCase{"rawWithoutNominal",
+                   "<key>DesignCapacity</key><integer>3279</integer>"
+                   "<key>AppleRawMaxCapacity</key><integer>2874</integer>",
+                   "Maximum capacity: 88% of its design (2,874 of 3,279 mAh)"},
         // iOS 18: the design figure only inside BatteryData.
         HealthCase{"designInBatteryData",
                    "<key>BatteryData</key><dict><key>DesignCapacity</key><integer>3349</integer>"

@@ -101,6 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Control characters as escapes: a pasted title rings no bell.
                       TitleCase{QString::fromUtf8("\x1b[31mLab\x07\t07\x7f"),
                                 "Device Info (\\e[31mLab\\x07\\t07\\x7f)"},
+                      TitleCase{QString::fromUtf8("Lab\r07\n"), "Device Info (Lab\\r07\\n)"},
                       TitleCase{QString::fromUtf8("Pixel \u202e8"),
                                 "Device Info (Pixel \u202e8)"}));
 

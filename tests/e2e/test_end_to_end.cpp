@@ -124,6 +124,9 @@ TEST_F(EndToEnd, SlowPhoneRefreshRunsEachCommandOnceAndEveryPressFetchesAnew) {
     ASSERT_TRUE(waitUntil([&] { return !text("IPAddrLabel").isEmpty(); }));
     expectCurrentPhoneShown();
     const auto counts = [&] { return QJsonDocument::fromJson(phone->control("count").toUtf8()); };
+    // The health read starts in the background after the window fills, once a connection.
+    const QString health = QString::fromUtf8(adb::command::BatteryHealth);
+    ASSERT_TRUE(waitUntil([&] { return counts().object().value(health).toInt() == 1; }));
     const QJsonObject before = counts().object();
     EXPECT_EQ(before.value(QString::fromUtf8(adb::command::Address)).toInt(), 1);
 

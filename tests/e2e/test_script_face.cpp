@@ -214,9 +214,160 @@ TEST_F(ScriptFace, UnauthorizedDeviceIsListedNotReportedAndTheStatusSaysSo) {
     EXPECT_TRUE(run({"--list"}).out.contains(locked->serial() + "\tandroid\tunauthorized\t"));
     const Ran all = run({"--report", "--all"});
     EXPECT_EQ(all.status, 1);
-    EXPECT_EQ(all.err, "device-info: " + locked->serial() + " is unauthorized: not read\n");
+    EXPECT_EQ(all.err,
+              "device-info: " + locked->serial() + " is not ready (unauthorized): not read\n");
     EXPECT_TRUE(all.out.startsWith("Device Info (Lab-07)\n")) << all.out.toStdString();
     EXPECT_EQ(all.out.count("Device Info ("), 1);
+    // Asked for by its serial: attached, so never "not attached".
+    const Ran one = run({"--report", "--serial", locked->serial()});
+    EXPECT_EQ(one.status, 1);
+    EXPECT_EQ(one.out, QString());
+    EXPECT_EQ(one.err,
+              "device-info: " + locked->serial() + " is not ready (unauthorized): not read\n");
+}
+
+TEST_F(ScriptFace, IphoneWaitingForTrustIsNotReadyRatherThanAbsent) {
+    iphone = harness.startIphone(QStringLiteral("untrusted_iphone"));
+    ASSERT_NE(iphone, nullptr) << harness.error().toStdString();
+    const Ran one = run({"--report", "--json", "--serial", kIphone});
+    EXPECT_EQ(one.status, 1);
+    EXPECT_EQ(one.err, "device-info: " + kIphone + " is not ready (trust): not read\n");
+}
+
+// Every field by value, as the README's schema names it: a phone, a tablet on mains and an
+// iPhone, read side by side.
+TEST_F(ScriptFace, JsonGivesEveryFieldOfTheSchemaByValue) {
+    SimulatorProcess* phone = startAndroid("current_phone");
+    SimulatorProcess* tablet = startAndroid("tablet_on_mains");
+    iphone = harness.startIphone(QStringLiteral("current_iphone"));
+    ASSERT_TRUE(phone && tablet && iphone) << harness.error().toStdString();
+
+    const Ran list = run({"--list", "--json"});
+    EXPECT_EQ(list.status, 0);
+    QJsonArray listed = QJsonDocument::fromJson(list.out.toUtf8()).array();
+    ASSERT_EQ(listed.size(), 3) << list.out.toStdString();
+    const auto object = [](std::initializer_list<std::pair<QString, QJsonValue>> fields) {
+        QJsonObject o;
+        for (const auto& [key, value] : fields)
+            o.insert(key, value);
+        return o;
+    };
+    EXPECT_EQ(
+        listed.last().toObject(),
+        object(
+            {{"serial", kIphone}, {"kind", "ios"}, {"state", "ready"}, {"name", "Ana's iPhone"}}));
+    EXPECT_TRUE(listed.contains(object({{"serial", tablet->serial()},
+                                        {"kind", "android"},
+                                        {"state", "ready"},
+                                        {"name", "SM P610"}})))
+        << list.out.toStdString();
+
+    const Ran all = run({"--report", "--all", "--json"});
+    EXPECT_EQ(all.status, 0) << all.err.toStdString();
+    QHash<QString, QJsonObject> bySerial;
+    for (const QJsonValue& report : QJsonDocument::fromJson(all.out.toUtf8()).array())
+        bySerial.insert(report["serial"].toString(), report.toObject());
+    ASSERT_EQ(bySerial.size(), 3) << all.out.toStdString();
+    const QJsonObject phoneWanted = object(
+        {{"schema", 1},
+         {"serial", phone->serial()},
+         {"kind", "android"},
+         {"name", "Lab-07"},
+         {"status", "Connected to Pixel 7a (" + phone->serial() +
+                        ") over the network, through the adb server at 127.0.0.1:" +
+                        QString::number(harness.port()) + ". Android 14, model lynx."},
+         {"address", "192.168.1.23"},
+         {"memory",
+          object({{"total", 8156930048.0}, {"available", 3310448640.0}, {"usedPercent", 59.42}})},
+         {"storage",
+          object({{"total", 117439594496.0}, {"free", 73055395840.0}, {"usedPercent", 37.79}})},
+         {"processor", object({{"type", 43620},
+                               {"abis", QJsonArray{"arm64-v8a", "armeabi-v7a", "armeabi"}},
+                               {"systemOnChip", "Google GS201"},
+                               {"cores", 8}})},
+         {"battery",
+          object({{"present", true},
+                  {"charging", false},
+                  {"onMains", false},
+                  {"percent", 76},
+                  {"secondsLeft", 31500},
+                  {"secondsToFull", QJsonValue()},
+                  {"health", "Good"},
+                  {"temperatureC", 28.6},
+                  {"voltageV", 4.123},
+                  {"cycles", QJsonValue()},
+                  {"maximumCapacity",
+                   object({{"percent", 91.49}, {"fullMah", 4012}, {"designMah", 4385}})}})},
+         {"screen", object({{"width", 1080}, {"height", 2400}})}});
+    const QJsonObject iphoneWanted = object(
+        {{"schema", 1},
+         {"serial", kIphone},
+         {"kind", "ios"},
+         {"name", "Ana's iPhone"},
+         {"status", "Connected to Ana's iPhone (" + kIphone +
+                        ") by USB, through usbmuxd. iOS 17.5, model iPhone15,2."},
+         {"address", QJsonValue()},
+         {"memory", QJsonValue()},
+         {"storage",
+          object({{"total", 111592116224.0}, {"free", 61354827776.0}, {"usedPercent", 45.02}})},
+         {"processor", object({{"type", 43620},
+                               {"abis", QJsonArray{"arm64e"}},
+                               {"systemOnChip", QJsonValue()},
+                               {"cores", QJsonValue()}})},
+         {"battery",
+          object({{"present", true},
+                  {"charging", false},
+                  {"onMains", false},
+                  {"percent", 81},
+                  {"secondsLeft", 36600},
+                  {"secondsToFull", QJsonValue()},
+                  {"health", QJsonValue()},
+                  {"temperatureC", 29.5},
+                  {"voltageV", 3.912},
+                  {"cycles", 212},
+                  {"maximumCapacity",
+                   object({{"percent", 86.92}, {"fullMah", 2850}, {"designMah", 3279}})}})},
+         {"screen", object({{"width", 1179}, {"height", 2556}})}});
+    for (const QJsonObject& wanted : {phoneWanted, iphoneWanted}) {
+        const QJsonObject got = bySerial.value(wanted["serial"].toString());
+        EXPECT_EQ(got.keys(), wanted.keys());
+        for (const QString& key : wanted.keys())
+            EXPECT_EQ(got[key], wanted[key])
+                << key.toStdString() << " of " << wanted["serial"].toString().toStdString();
+    }
+    // Mains power as the window gives it: in JSON, and as "AC Line:" in the text.
+    EXPECT_EQ(bySerial.value(tablet->serial())["battery"].toObject()["onMains"], QJsonValue(true));
+    EXPECT_TRUE(
+        run({"--report", "--serial", tablet->serial()}).out.contains("\nAC Line: Connected\n"));
+    EXPECT_TRUE(
+        run({"--report", "--serial", phone->serial()}).out.contains("\nAC Line: Disconnected\n"));
+}
+
+// ANDROID_SERIAL chooses the device a plain report reads, as the window shows it; --all still
+// reads every one.
+TEST_F(ScriptFace, AndroidSerialChoosesTheReportsDeviceButNotAllOfThem) {
+    SimulatorProcess* phone = startAndroid("current_phone");
+    SimulatorProcess* tablet = startAndroid("tablet_on_mains");
+    iphone = harness.startIphone(QStringLiteral("current_iphone"));
+    ASSERT_TRUE(phone && tablet && iphone) << harness.error().toStdString();
+    for (SimulatorProcess* chosen : {phone, tablet}) {
+        QProcess program;
+        QProcessEnvironment env = environment();
+        env.insert(QStringLiteral("ANDROID_SERIAL"), chosen->serial());
+        for (const bool all : {false, true}) {
+            program.setProcessEnvironment(env);
+            program.start(QStringLiteral(DEVICE_INFO_EXE),
+                          all ? QStringList{"--report", "--json", "--all"}
+                              : QStringList{"--report", "--json"});
+            ASSERT_TRUE(program.waitForFinished(20000));
+            EXPECT_EQ(program.exitCode(), 0);
+            const QJsonDocument out = QJsonDocument::fromJson(program.readAllStandardOutput());
+            if (all)
+                EXPECT_EQ(out.array().size(), 3);
+            else
+                EXPECT_EQ(out.object()["serial"].toString(), chosen->serial());
+        }
+    }
 }
 
 TEST_F(ScriptFace, NothingAttachedListsNothingAndReportsWhyNot) {
@@ -231,6 +382,10 @@ TEST_F(ScriptFace, NothingAttachedListsNothingAndReportsWhyNot) {
     EXPECT_EQ(absent.status, 1);
     EXPECT_EQ(absent.err, "device-info: R58M12ABCDE is not attached\n");
     EXPECT_EQ(run({"--report", "--wait", "soon"}).status, 2);
+    // No wait at all is a wait of 0 s: a report of what is attached now.
+    const Ran now = run({"--report", "--wait", "0"});
+    EXPECT_EQ(now.status, 1);
+    EXPECT_EQ(now.err, "device-info: no device is ready\n");
 }
 
 TEST_F(ScriptFace, WaitReadsADeviceThatConnectsLater) {
@@ -238,8 +393,8 @@ TEST_F(ScriptFace, WaitReadsADeviceThatConnectsLater) {
     ASSERT_NE(phone, nullptr);
     ASSERT_TRUE(harness.disconnect(*phone));
     QProcess program;
-    start(program, {"--report", "--json", "--wait", "15", "--serial", phone->serial()});
-    QTest::qWait(700); // it is waiting now
+    start(program, {"--report", "--json", "--wait", "5", "--serial", phone->serial()});
+    QTest::qWait(3000); // it is still waiting
     EXPECT_EQ(program.state(), QProcess::Running);
     ASSERT_TRUE(harness.connect(*phone));
     ASSERT_TRUE(program.waitForFinished(15000));
