@@ -226,8 +226,7 @@ void IosLink::identify(const QString& udid) {
     const auto ask = [udid, id = m_id] {
         const QVariantMap general = ios::publicValues(udid.toStdString());
         EventHub::instance().post(id, [udid, general](IosLink& link) {
-            // A read in full may have named it meanwhile, and better.
-            if (general.isEmpty() || !link.attached(udid) || link.m_known.contains(udid))
+            if (general.isEmpty() || !link.attached(udid))
                 return;
             link.m_known.insert(udid, {udid, ios::kindWord(general), ios::deviceName(general), {}});
             link.updateStatus();
