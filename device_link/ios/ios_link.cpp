@@ -225,8 +225,10 @@ void IosLink::onDeviceEvent(int event, const QString& udid) {
 void IosLink::identify(const QString& udid) {
     const auto ask = [udid, id = m_id] {
         const QVariantMap general = ios::publicValues(udid.toStdString());
+        // Taken whenever it comes, as a full read says the same; an answer that did not come
+        // never unnames a device read meanwhile.
         EventHub::instance().post(id, [udid, general](IosLink& link) {
-            if (general.isEmpty() || !link.attached(udid))
+            if (general.isEmpty())
                 return;
             link.m_known.insert(udid, {udid, ios::kindWord(general), ios::deviceName(general), {}});
             link.updateStatus();

@@ -336,6 +336,8 @@ TEST_P(BothKinds, DeviceMenuFollowsTheChoiceSayingOnlyTrueThings) {
         CapturedStderr stderrLines;
         choose(words);
         EXPECT_TRUE(showsTitle(title)) << link->statusText().toStdString();
+        EXPECT_TRUE(waitUntil([&] { return link->statusText().startsWith("Connected to "); }))
+            << link->statusText().toStdString();
         QTest::qWait(200);
         QObject::disconnect(spy);
         const QStringList lines = stderrLines.lines();
