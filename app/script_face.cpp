@@ -2,32 +2,22 @@
 
 #include "app/command_line.h"
 #include "app/desktop_integration.h"
-#include "device_link/adb/adb_commands.h"
-#include "device_link/adb/adb_reading.h"
-#include "device_link/ios/ios_reader.h"
 #include "device_link/kind_link.h"
 #include "display/form1.h"
 #include "display/text_format.h"
+#include "report/json_report.h"
 
 #include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QProcessEnvironment>
-#include <QStandardPaths>
 #include <QThread>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <future>
 #include <vector>
 
 namespace app {
 namespace {
-
-constexpr int kDeadlineMs = 3000;
-const adb::Limits kLimits{.deadlineMs = kDeadlineMs, .maxBytes = 1 << 20};
 
 void say(const QString& text) {
     std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(text));
@@ -37,76 +27,14 @@ void print(const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
 }
 
-QString androidState(const QString& adbState) {
-    return adbState == QLatin1String("device") ? QStringLiteral("ready")
-                                               : QString(adbState).replace(u' ', u'-');
-}
+using survey::ListedDevice;
 
-QString iosState(ios::ReadError error) {
-    switch (error) {
-    case ios::ReadError::None:
-        return QStringLiteral("ready");
-    case ios::ReadError::TrustPending:
-        return QStringLiteral("trust");
-    case ios::ReadError::Locked:
-        return QStringLiteral("locked");
-    case ios::ReadError::Denied:
-        return QStringLiteral("denied");
-    case ios::ReadError::InvalidHostId:
-        return QStringLiteral("untrusted");
-    case ios::ReadError::Ssl:
-        return QStringLiteral("ssl-error");
-    case ios::ReadError::NoDevice:
-    case ios::ReadError::Other:
-        break;
-    }
-    return QStringLiteral("offline");
-}
-
-// What both kinds list, Android first, and what reading each takes.
-struct Listing {
-    std::vector<ListedDevice> devices;
-    std::vector<adb::Device> android; // by serial, for its reader
-};
-
-// The adb server's list; as the window does, a local server that does not answer is started
-// once.
-std::vector<adb::Device> androidDevices(const adb::ServerAddress& server, bool mayStart) {
-    QString why;
-    if (auto devices = adb::listDevices(server, kLimits, &why))
-        return *devices;
-    const QString adbPath = QStandardPaths::findExecutable(QStringLiteral("adb"));
-    if (mayStart && adb::isLocalHost(server.host) && !adbPath.isEmpty()) {
-        QProcess start;
-        start.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        start.setStandardOutputFile(QProcess::nullDevice());
-        start.start(adbPath, {QStringLiteral("-P"), QString::number(server.port),
-                              QStringLiteral("start-server")});
-        start.waitForFinished(10000);
-        if (auto devices = adb::listDevices(server, kLimits, &why))
-            return *devices;
-    }
-    say(QStringLiteral("no adb server answers at %1:%2 (%3)")
-            .arg(server.host, QString::number(server.port), why));
-    return {};
-}
-
-// Both kinds, or only Android where ONLY names a device the adb server lists: asking an iPhone
-// is a session handshake, and one that does not trust this computer yet would show its Trust
-// prompt for nothing.
-Listing listBoth(const adb::ServerAddress& server, bool mayStart, const QString& only = {}) {
-    Listing listing;
-    listing.android = androidDevices(server, mayStart);
-    const bool androidOnly =
-        !only.isEmpty() && std::any_of(listing.android.begin(), listing.android.end(),
-                                       [&only](const adb::Device& d) { return d.serial == only; });
-    const std::vector<ios::Listed> apple =
-        androidOnly ? std::vector<ios::Listed>() : ios::listDevices(kDeadlineMs);
-    for (const adb::Device& d : listing.android)
-        listing.devices.push_back(
-            {d.serial, QStringLiteral("android"), androidState(d.state), d.model});
-    for (const ios::Listed& d : apple)
-        listing.devices.push_back({d.udid, QStringLiteral("ios"), iosState(d.state), d.name});
+// Both kinds; says why where the adb server gave no list.
+survey::Listing listBoth(const adb::ServerAddress& server, bool mayStart,
+                         const QString& only = {}) {
+    survey::Listing listing = survey::list(server, mayStart, only);
+    if (!listing.androidError.isEmpty())
+        say(listing.androidError);
     return listing;
 }
 
@@ -175,91 +103,7 @@ QString textReport(const DeviceReading& reading, QString* failure) {
     return failure->isEmpty() ? report(window, reading.status, reading.details) : QString();
 }
 
-QJsonValue orNull(const QString& text) {
-    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
-}
-
-template <typename T> QJsonValue orNull(const std::optional<T>& value) {
-    return value ? QJsonValue(*value) : QJsonValue();
-}
-
-// A share in percent, to a hundredth.
-double percent(double value) {
-    return std::round(value * 100) / 100;
-}
-
-QJsonValue bytesJson(const std::optional<device::ByteCounts>& counts, const char* remaining) {
-    if (!counts)
-        return QJsonValue();
-    return QJsonObject{{QStringLiteral("total"), qint64(counts->total)},
-                       {QLatin1String(remaining), qint64(counts->remaining)},
-                       {QStringLiteral("usedPercent"),
-                        percent(display::usagePercent(counts->total, counts->remaining))}};
-}
-
-// A power status's seconds; its "unknown" is null.
-QJsonValue seconds(double value) {
-    return value >= device::kUnknownTime || value < 0 ? QJsonValue() : QJsonValue(qint64(value));
-}
-
-QJsonObject batteryJson(const DeviceReading& r) {
-    const std::optional<device::PowerStatus>& p = r.power;
-    const BatteryFacts& facts = r.details.battery;
-    QJsonObject battery{
-        {QStringLiteral("present"),
-         !p || p->flag == 255 ? QJsonValue() : QJsonValue(p->flag != 128)},
-        {QStringLiteral("charging"),
-         !p || p->flag == 255 || p->flag == 128 ? QJsonValue() : QJsonValue(p->flag == 8)},
-        {QStringLiteral("percent"), !p || p->percent > 100 ? QJsonValue() : QJsonValue(p->percent)},
-        {QStringLiteral("secondsLeft"), p ? seconds(p->lifeTime) : QJsonValue()},
-        {QStringLiteral("secondsToFull"), p ? seconds(p->fullLifeTime) : QJsonValue()},
-        {QStringLiteral("onMains"), r.mains == 255 ? QJsonValue() : QJsonValue(r.mains == 1)},
-        {QStringLiteral("health"), orNull(facts.health)},
-        {QStringLiteral("temperatureC"), orNull(facts.temperatureC)},
-        {QStringLiteral("voltageV"), orNull(facts.voltageV)},
-        {QStringLiteral("cycles"), facts.cycles ? QJsonValue(*facts.cycles) : QJsonValue()},
-        {QStringLiteral("maximumCapacity"), QJsonValue()}};
-    if (const auto& c = facts.capacity)
-        battery.insert(
-            QStringLiteral("maximumCapacity"),
-            QJsonObject{{QStringLiteral("percent"), percent(c->fullMah * 100 / c->designMah)},
-                        {QStringLiteral("fullMah"), c->fullMah},
-                        {QStringLiteral("designMah"), c->designMah}});
-    return battery;
-}
-
 } // namespace
-
-QJsonObject readingJson(const DeviceReading& r) {
-    const ProcessorFacts& cpu = r.details.cpu;
-    return QJsonObject{{QStringLiteral("schema"), kReportSchema},
-                       {QStringLiteral("serial"), r.serial},
-                       {QStringLiteral("kind"), r.kind},
-                       {QStringLiteral("name"), orNull(r.name)},
-                       {QStringLiteral("status"), r.status},
-                       {QStringLiteral("address"), orNull(r.address)},
-                       {QStringLiteral("memory"), bytesJson(r.memory, "available")},
-                       {QStringLiteral("storage"), bytesJson(r.storage, "free")},
-                       {QStringLiteral("processor"),
-                        QJsonObject{{QStringLiteral("type"), r.processorCode},
-                                    {QStringLiteral("abis"), QJsonArray::fromStringList(cpu.abis)},
-                                    {QStringLiteral("systemOnChip"), orNull(cpu.systemOnChip)},
-                                    {QStringLiteral("cores"),
-                                     cpu.cores > 0 ? QJsonValue(cpu.cores) : QJsonValue()}}},
-                       {QStringLiteral("battery"), batteryJson(r)},
-                       {QStringLiteral("screen"),
-                        r.screen.isValid()
-                            ? QJsonValue(QJsonObject{{QStringLiteral("width"), r.screen.width()},
-                                                     {QStringLiteral("height"), r.screen.height()}})
-                            : QJsonValue()}};
-}
-
-QJsonObject listedJson(const ListedDevice& d) {
-    return QJsonObject{{QStringLiteral("serial"), d.serial},
-                       {QStringLiteral("kind"), d.kind},
-                       {QStringLiteral("state"), d.state},
-                       {QStringLiteral("name"), orNull(d.name)}};
-}
 
 QString listLine(const ListedDevice& d) {
     QStringList fields;
@@ -272,11 +116,11 @@ int runScript(const CommandLine& command) {
     const adb::ServerAddress server =
         adb::serverAddressFromEnvironment(QProcessEnvironment::systemEnvironment());
     if (command.action == CommandLine::Action::List) {
-        const Listing listing = listBoth(server, true);
+        const survey::Listing listing = listBoth(server, true);
         if (command.json) {
             QJsonArray array;
             for (const ListedDevice& d : listing.devices)
-                array.append(listedJson(d));
+                array.append(report::listedJson(d));
             print(QJsonDocument(array).toJson());
         } else {
             for (const ListedDevice& d : listing.devices)
@@ -290,13 +134,13 @@ int runScript(const CommandLine& command) {
     if (wanted.isEmpty() && !command.all)
         wanted = qEnvironmentVariable("ANDROID_SERIAL").trimmed();
     const QDeadlineTimer waiting(qint64(command.waitSeconds) * 1000);
-    Listing listing;
+    survey::Listing listing;
     std::vector<ListedDevice> targets;
     for (bool first = true;; first = false) {
         listing = listBoth(server, first, wanted);
         targets.clear();
         for (const ListedDevice& d : listing.devices) {
-            if (d.state == QLatin1String("ready") && (wanted.isEmpty() || d.serial == wanted))
+            if (survey::isReady(d) && (wanted.isEmpty() || d.serial == wanted))
                 targets.push_back(d);
         }
         if (!command.all && targets.size() > 1)
@@ -307,7 +151,7 @@ int runScript(const CommandLine& command) {
     }
     int status = 0;
     for (const ListedDevice& d : listing.devices) {
-        if (d.state == QLatin1String("ready") || (!wanted.isEmpty() && d.serial != wanted))
+        if (survey::isReady(d) || (!wanted.isEmpty() && d.serial != wanted))
             continue;
         if (command.all || d.serial == wanted) {
             say(QStringLiteral("%1 is not ready (%2): not read")
@@ -324,28 +168,10 @@ int runScript(const CommandLine& command) {
     }
 
     // Side by side, each within its own deadline: every device's commands at once.
-    adb::reserveCommandThreads(int(targets.size() * (adb::command::RefreshSet.size() + 2)));
-    std::vector<std::future<DeviceReading>> reads;
-    for (const ListedDevice& target : targets) {
-        if (target.kind == QLatin1String("ios")) {
-            reads.push_back(std::async(std::launch::async, [serial = target.serial] {
-                return ios::readOnce(serial, kDeadlineMs);
-            }));
-            continue;
-        }
-        adb::Device device;
-        for (const adb::Device& d : listing.android) {
-            if (d.serial == target.serial)
-                device = d;
-        }
-        reads.push_back(std::async(std::launch::async, [server, device] {
-            return adb::readOnce(server, device, kLimits);
-        }));
-    }
+    const std::vector<DeviceReading> readings = survey::readAll(server, listing, targets);
     QJsonArray array;
     QStringList texts;
-    for (std::future<DeviceReading>& read : reads) {
-        const DeviceReading reading = read.get();
+    for (const DeviceReading& reading : readings) {
         QString failure = reading.error;
         QString text;
         if (failure.isEmpty() && !command.json)
@@ -357,7 +183,7 @@ int runScript(const CommandLine& command) {
             continue;
         }
         if (command.json)
-            array.append(readingJson(reading));
+            array.append(report::readingJson(reading));
         else
             texts << text;
     }

@@ -1,6 +1,6 @@
 // A reading as a script gets it: the JSON report's values, from readings made by hand.
-#include "app/script_face.h"
 #include "qt_printers.h"
+#include "report/json_report.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -69,6 +69,12 @@ TEST(ReadingJson, NumbersAsNumbersAndNullForWhatIsUnknown) {
         {"no battery", [](DeviceReading& r) { r.power->flag = 128; }, "battery/present", false},
         {"no battery charges nothing", [](DeviceReading& r) { r.power->flag = 128; },
          "battery/charging", QJsonValue()},
+        {"no battery holds no charge",
+         [](DeviceReading& r) {
+             r.power->flag = 128;
+             r.power->percent = 0;
+         },
+         "battery/percent", QJsonValue()},
         {"time left unknown", [](DeviceReading&) {}, "battery/secondsLeft", QJsonValue()},
         {"time to full", [](DeviceReading&) {}, "battery/secondsToFull", 5400.0},
         {"memory in use", [](DeviceReading&) {}, "memory/usedPercent", 59.42},
@@ -87,12 +93,12 @@ TEST(ReadingJson, NumbersAsNumbersAndNullForWhatIsUnknown) {
     for (const Case& c : cases) {
         DeviceReading reading = phone();
         c.change(reading);
-        EXPECT_EQ(at(app::readingJson(reading), c.path), c.expected) << c.name;
+        EXPECT_EQ(at(report::readingJson(reading), c.path), c.expected) << c.name;
     }
 }
 
 TEST(ListedJson, NamesEachFieldAsTheSchemaDoes) {
-    EXPECT_EQ(app::listedJson({"R58M", "android", "unauthorized", ""}),
+    EXPECT_EQ(report::listedJson({"R58M", "android", "unauthorized", ""}),
               (QJsonObject{{"serial", "R58M"},
                            {"kind", "android"},
                            {"state", "unauthorized"},

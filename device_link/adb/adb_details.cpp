@@ -204,15 +204,18 @@ void addBatteryCapacity(DeviceDetails& details,
         details.power << device::capacityText(*capacity);
 }
 
-QString systemText(const QByteArray& processorOutput) {
+SystemFacts systemFacts(const QByteArray& processorOutput) {
     const QStringList parts = splitSections(QString::fromUtf8(processorOutput), 8);
-    const QString release = firstLine(parts[Release]);
-    const QString product = firstLine(parts[Product]);
+    return {firstLine(parts[Release]), firstLine(parts[Product])};
+}
+
+QString systemText(const QByteArray& processorOutput) {
+    const SystemFacts facts = systemFacts(processorOutput);
     QStringList said;
-    if (!release.isEmpty())
-        said << QStringLiteral("Android %1").arg(release);
-    if (!product.isEmpty())
-        said << QStringLiteral("model %1").arg(product);
+    if (!facts.release.isEmpty())
+        said << QStringLiteral("Android %1").arg(facts.release);
+    if (!facts.product.isEmpty())
+        said << QStringLiteral("model %1").arg(facts.product);
     return said.join(QStringLiteral(", "));
 }
 

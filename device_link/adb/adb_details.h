@@ -21,6 +21,14 @@ DeviceDetails parseDetails(const std::vector<QByteArray>& outputs);
 void addBatteryCapacity(DeviceDetails& details,
                         const std::optional<device::BatteryCapacity>& capacity);
 
+// The system's release ("14") and the model code ("lynx") from the processor command's output;
+// empty where the device does not say.
+struct SystemFacts {
+    QString release;
+    QString product;
+};
+SystemFacts systemFacts(const QByteArray& processorOutput);
+
 // "Android 14, model lynx" from the processor command's output; empty when it names neither.
 QString systemText(const QByteArray& processorOutput);
 

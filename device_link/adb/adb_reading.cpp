@@ -61,7 +61,8 @@ std::optional<std::vector<Device>> listDevices(const ServerAddress& server, cons
     }
 }
 
-DeviceReading readOnce(const ServerAddress& server, const Device& device, const Limits& limits) {
+DeviceReading readOnce(const ServerAddress& server, const Device& device, const Limits& limits,
+                       bool withHealth) {
     DeviceReading reading;
     reading.serial = device.serial;
     reading.kind = QStringLiteral("android");
@@ -69,7 +70,8 @@ DeviceReading readOnce(const ServerAddress& server, const Device& device, const 
     const std::size_t addressAt = commands.size();
     commands.push_back(command::Address);
     const std::size_t healthAt = commands.size();
-    commands.push_back(command::BatteryHealth);
+    if (withHealth)
+        commands.push_back(command::BatteryHealth);
     const std::vector<CommandResult> results =
         runDeviceCommands(server, device.serial, commands, limits);
     for (std::size_t i = 0; i < addressAt; ++i) {
@@ -96,9 +98,12 @@ DeviceReading readOnce(const ServerAddress& server, const Device& device, const 
     for (std::size_t i = 0; i < addressAt; ++i)
         outputs.push_back(output(i));
     reading.details = parseDetails(outputs);
-    if (!results[healthAt].error)
+    if (withHealth && !results[healthAt].error)
         addBatteryCapacity(reading.details,
                            parseBatteryCapacity(QString::fromUtf8(output(healthAt))));
+    const SystemFacts system = systemFacts(output(command::ProcessorAt));
+    reading.osVersion = system.release;
+    reading.model = system.product;
     LinkState state;
     state.server = server;
     state.phase = ServerPhase::Up;

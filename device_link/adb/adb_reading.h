@@ -30,8 +30,10 @@ QString addressFrom(const QByteArray& output);
 std::optional<std::vector<Device>> listDevices(const ServerAddress& server, const Limits& limits,
                                                QString* error);
 
-// Reads DEVICE once through SERVER: a refresh's commands, its address and its battery's health,
-// side by side, each within LIMITS. A command that gives no answer fails the reading.
-DeviceReading readOnce(const ServerAddress& server, const Device& device, const Limits& limits);
+// Reads DEVICE once through SERVER: a refresh's commands, its address and, WITH_HEALTH, its
+// battery's health, side by side, each within LIMITS. A command that gives no answer fails the
+// reading.
+DeviceReading readOnce(const ServerAddress& server, const Device& device, const Limits& limits,
+                       bool withHealth = true);
 
 } // namespace adb

@@ -36,17 +36,24 @@ QString timedOut(int deadlineMs) {
 
 } // namespace
 
-std::vector<Listed> listDevices(int deadlineMs) {
-    std::vector<Listed> out;
+std::vector<QString> attachedUdids() {
+    std::vector<QString> out;
     idevice_info_t* list = nullptr;
     int count = 0;
     if (idevice_get_device_list_extended(&list, &count) != IDEVICE_E_SUCCESS)
         return out;
     for (int i = 0; i < count; ++i) {
         if (list[i]->conn_type == CONNECTION_USBMUXD && list[i]->udid)
-            out.push_back({device::printable(QString::fromUtf8(list[i]->udid), 128), {}, {}});
+            out.push_back(device::printable(QString::fromUtf8(list[i]->udid), 128));
     }
     idevice_device_list_extended_free(list);
+    return out;
+}
+
+std::vector<Listed> listDevices(int deadlineMs) {
+    std::vector<Listed> out;
+    for (const QString& udid : attachedUdids())
+        out.push_back({udid, {}, {}});
     std::vector<std::future<std::optional<Probe>>> probes;
     for (const Listed& listed : out)
         probes.push_back(std::async(std::launch::async, [udid = listed.udid, deadlineMs] {
@@ -65,6 +72,9 @@ DeviceReading readingFrom(const QString& udid, const Domains& domains) {
     reading.serial = udid;
     reading.kind = QStringLiteral("ios");
     reading.name = deviceName(domains.general);
+    const SystemFacts system = systemFacts(domains.general);
+    reading.osVersion = system.version;
+    reading.model = system.productType;
     reading.storage = storage(domains.disk);
     reading.processorCode = processorCode(domains.general);
     reading.power = power(domains.battery, domains.batteryRegistry);

@@ -18,6 +18,9 @@ struct Listed {
     QString name;                      // empty where it gives none
 };
 
+// The UDIDs usbmuxd lists by USB, in its order; no device is asked anything.
+std::vector<QString> attachedUdids();
+
 // The devices usbmuxd lists by USB, in its order, each asked for its name and whether a session
 // can start (pairing where usbmuxd keeps no record), side by side within DEADLINE_MS.
 std::vector<Listed> listDevices(int deadlineMs);

@@ -279,9 +279,12 @@ DeviceDetails details(const Domains& d) {
     return out;
 }
 
+SystemFacts systemFacts(const QVariantMap& general) {
+    return {text(general, "ProductVersion"), text(general, "ProductType")};
+}
+
 QString systemText(const QVariantMap& general) {
-    const QString version = text(general, "ProductVersion");
-    const QString model = text(general, "ProductType");
+    const auto [version, model] = systemFacts(general);
     QStringList said;
     if (!version.isEmpty()) {
         const bool ipados = text(general, "DeviceClass") == QLatin1String("iPad") &&

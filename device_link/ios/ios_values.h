@@ -71,6 +71,13 @@ qint32 processorCode(const QVariantMap& general);
 // What the domains say beyond the window's fields, a few lines a panel.
 DeviceDetails details(const Domains& domains);
 
+// ProductVersion ("17.5") and ProductType ("iPhone15,2"); empty where the device does not say.
+struct SystemFacts {
+    QString version;
+    QString productType;
+};
+SystemFacts systemFacts(const QVariantMap& general);
+
 // "iOS 17.5, model iPhone15,2" ("iPadOS" on an iPad from 13 on); empty when it names neither.
 QString systemText(const QVariantMap& general);
 

@@ -1,0 +1,126 @@
+#include "device_link/survey.h"
+
+#include "device_link/adb/adb_commands.h"
+#include "device_link/adb/adb_reading.h"
+#include "device_link/ios/ios_reader.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <future>
+
+namespace survey {
+namespace {
+
+QString androidState(const QString& adbState) {
+    return adbState == QLatin1String("device") ? QStringLiteral("ready")
+                                               : QString(adbState).replace(u' ', u'-');
+}
+
+QString iosState(ios::ReadError error) {
+    switch (error) {
+    case ios::ReadError::None:
+        return QStringLiteral("ready");
+    case ios::ReadError::TrustPending:
+        return QStringLiteral("trust");
+    case ios::ReadError::Locked:
+        return QStringLiteral("locked");
+    case ios::ReadError::Denied:
+        return QStringLiteral("denied");
+    case ios::ReadError::InvalidHostId:
+        return QStringLiteral("untrusted");
+    case ios::ReadError::Ssl:
+        return QStringLiteral("ssl-error");
+    case ios::ReadError::NoDevice:
+    case ios::ReadError::Other:
+        break;
+    }
+    return QStringLiteral("offline");
+}
+
+// The adb server's list; as the window does, a local server that does not answer is started
+// once.
+std::vector<adb::Device> androidDevices(const adb::ServerAddress& server, bool mayStart,
+                                        QString* why) {
+    if (auto devices = adb::listDevices(server, kLimits, why))
+        return *devices;
+    const QString adbPath = QStandardPaths::findExecutable(QStringLiteral("adb"));
+    if (mayStart && adb::isLocalHost(server.host) && !adbPath.isEmpty()) {
+        QProcess start;
+        start.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        start.setStandardOutputFile(QProcess::nullDevice());
+        start.start(adbPath, {QStringLiteral("-P"), QString::number(server.port),
+                              QStringLiteral("start-server")});
+        start.waitForFinished(10000);
+        if (auto devices = adb::listDevices(server, kLimits, why))
+            return *devices;
+    }
+    return {};
+}
+
+// Whether TARGET is still there, and ready, as its kind lists it.
+bool stillAttached(const adb::ServerAddress& server, const ListedDevice& target) {
+    if (target.kind == QLatin1String("ios")) {
+        const std::vector<QString> udids = ios::attachedUdids();
+        return std::find(udids.begin(), udids.end(), target.serial) != udids.end();
+    }
+    const auto devices = adb::listDevices(server, kLimits, nullptr);
+    return devices && std::any_of(devices->begin(), devices->end(), [&](const adb::Device& d) {
+               return d.serial == target.serial && d.state == QLatin1String("device");
+           });
+}
+
+} // namespace
+
+Listing list(const adb::ServerAddress& server, bool mayStartServer, const QString& only) {
+    Listing listing;
+    QString why;
+    listing.android = androidDevices(server, mayStartServer, &why);
+    if (listing.android.empty() && !why.isEmpty())
+        listing.androidError = QStringLiteral("no adb server answers at %1:%2 (%3)")
+                                   .arg(server.host, QString::number(server.port), why);
+    const bool androidOnly =
+        !only.isEmpty() && std::any_of(listing.android.begin(), listing.android.end(),
+                                       [&only](const adb::Device& d) { return d.serial == only; });
+    const std::vector<ios::Listed> apple =
+        androidOnly ? std::vector<ios::Listed>() : ios::listDevices(kDeadlineMs);
+    for (const adb::Device& d : listing.android)
+        listing.devices.push_back(
+            {d.serial, QStringLiteral("android"), androidState(d.state), d.model});
+    for (const ios::Listed& d : apple)
+        listing.devices.push_back({d.udid, QStringLiteral("ios"), iosState(d.state), d.name});
+    return listing;
+}
+
+DeviceReading read(const adb::ServerAddress& server, const Listing& listing,
+                   const ListedDevice& target, bool withHealth) {
+    const bool apple = target.kind == QLatin1String("ios");
+    adb::Device device;
+    for (const adb::Device& d : listing.android) {
+        if (d.serial == target.serial)
+            device = d;
+    }
+    DeviceReading reading = apple ? ios::readOnce(target.serial, kDeadlineMs)
+                                  : adb::readOnce(server, device, kLimits, withHealth);
+    // Its answers may all have come before it went; a device gone is not read.
+    if (reading.error.isEmpty() && !stillAttached(server, target))
+        reading.error = QStringLiteral("it went while it was read");
+    return reading;
+}
+
+std::vector<DeviceReading> readAll(const adb::ServerAddress& server, const Listing& listing,
+                                   const std::vector<ListedDevice>& targets, bool withHealth) {
+    adb::reserveCommandThreads(int(targets.size() * (adb::command::RefreshSet.size() + 2)));
+    std::vector<std::future<DeviceReading>> reads;
+    for (const ListedDevice& target : targets)
+        reads.push_back(std::async(std::launch::async, [&server, &listing, target, withHealth] {
+            return read(server, listing, target, withHealth);
+        }));
+    std::vector<DeviceReading> out;
+    for (std::future<DeviceReading>& r : reads)
+        out.push_back(r.get());
+    return out;
+}
+
+} // namespace survey

@@ -1,0 +1,57 @@
+// Every device of either kind, listed and read once, side by side: what a report of all devices
+// and the metrics exporter both take their readings from. Blocking, each device within its
+// deadline and byte limit; never on a window's thread.
+#pragma once
+
+#include "device_link/adb/adb_protocol.h"
+#include "device_link/adb/adb_transport.h"
+#include "device_link/adb/identity_parsers.h"
+#include "device_link/device_reading.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace survey {
+
+// What one read of a device may take, as a window's query may.
+inline constexpr int kDeadlineMs = 3000;
+inline const adb::Limits kLimits{.deadlineMs = kDeadlineMs, .maxBytes = 1 << 20};
+
+// One device as both kinds list it.
+struct ListedDevice {
+    QString serial;
+    QString kind;  // "android" or "ios"
+    QString state; // "ready", "unauthorized", "offline", "trust", "locked", ...
+    QString name;  // empty where none can be read yet
+    bool operator==(const ListedDevice&) const = default;
+};
+
+inline bool isReady(const ListedDevice& device) {
+    return device.state == QLatin1String("ready");
+}
+
+// What both kinds list, Android first, and what reading an Android device takes.
+struct Listing {
+    std::vector<ListedDevice> devices;
+    std::vector<adb::Device> android;
+    QString androidError; // why the adb server gave no list; empty when it did
+};
+
+// Both kinds. A local adb server that does not answer is started where MAY_START_SERVER. Only
+// Android where ONLY names a device the adb server lists: asking an iPhone is a session
+// handshake, and one that does not trust this computer yet would show its Trust prompt for
+// nothing.
+Listing list(const adb::ServerAddress& server, bool mayStartServer, const QString& only = {});
+
+// Reads TARGET, a ready device of LISTING, once; an Android device's battery health only
+// WITH_HEALTH.
+DeviceReading read(const adb::ServerAddress& server, const Listing& listing,
+                   const ListedDevice& target, bool withHealth = true);
+
+// Reads each of TARGETS side by side, every device's commands at once; in their order.
+std::vector<DeviceReading> readAll(const adb::ServerAddress& server, const Listing& listing,
+                                   const std::vector<ListedDevice>& targets,
+                                   bool withHealth = true);
+
+} // namespace survey

@@ -1,0 +1,89 @@
+#include "report/json_report.h"
+
+#include "display/text_format.h"
+#include "report/reading_values.h"
+
+#include <QJsonArray>
+
+#include <cmath>
+
+namespace report {
+namespace {
+
+QJsonValue orNull(const QString& text) {
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+template <typename T> QJsonValue orNull(const std::optional<T>& value) {
+    return value ? QJsonValue(*value) : QJsonValue();
+}
+
+// A share in percent, to a hundredth.
+double percent(double value) {
+    return std::round(value * 100) / 100;
+}
+
+QJsonValue bytesJson(const std::optional<device::ByteCounts>& counts, const char* remaining) {
+    if (!counts)
+        return QJsonValue();
+    return QJsonObject{{QStringLiteral("total"), qint64(counts->total)},
+                       {QLatin1String(remaining), qint64(counts->remaining)},
+                       {QStringLiteral("usedPercent"),
+                        percent(display::usagePercent(counts->total, counts->remaining))}};
+}
+
+QJsonObject batteryJson(const DeviceReading& r) {
+    const BatteryValues b = batteryValues(r);
+    QJsonObject battery{{QStringLiteral("present"), orNull(b.present)},
+                        {QStringLiteral("charging"), orNull(b.charging)},
+                        {QStringLiteral("percent"), orNull(b.percent)},
+                        {QStringLiteral("secondsLeft"), orNull(b.secondsLeft)},
+                        {QStringLiteral("secondsToFull"), orNull(b.secondsToFull)},
+                        {QStringLiteral("onMains"), orNull(b.onMains)},
+                        {QStringLiteral("health"), orNull(b.health)},
+                        {QStringLiteral("temperatureC"), orNull(b.temperatureC)},
+                        {QStringLiteral("voltageV"), orNull(b.voltageV)},
+                        {QStringLiteral("cycles"), orNull(b.cycles)},
+                        {QStringLiteral("maximumCapacity"), QJsonValue()}};
+    if (const auto& c = b.capacity)
+        battery.insert(QStringLiteral("maximumCapacity"),
+                       QJsonObject{{QStringLiteral("percent"), percent(healthRatio(*c) * 100)},
+                                   {QStringLiteral("fullMah"), c->fullMah},
+                                   {QStringLiteral("designMah"), c->designMah}});
+    return battery;
+}
+
+} // namespace
+
+QJsonObject readingJson(const DeviceReading& r) {
+    const ProcessorFacts& cpu = r.details.cpu;
+    return QJsonObject{{QStringLiteral("schema"), kReportSchema},
+                       {QStringLiteral("serial"), r.serial},
+                       {QStringLiteral("kind"), r.kind},
+                       {QStringLiteral("name"), orNull(r.name)},
+                       {QStringLiteral("status"), r.status},
+                       {QStringLiteral("address"), orNull(r.address)},
+                       {QStringLiteral("memory"), bytesJson(r.memory, "available")},
+                       {QStringLiteral("storage"), bytesJson(r.storage, "free")},
+                       {QStringLiteral("processor"),
+                        QJsonObject{{QStringLiteral("type"), r.processorCode},
+                                    {QStringLiteral("abis"), QJsonArray::fromStringList(cpu.abis)},
+                                    {QStringLiteral("systemOnChip"), orNull(cpu.systemOnChip)},
+                                    {QStringLiteral("cores"),
+                                     cpu.cores > 0 ? QJsonValue(cpu.cores) : QJsonValue()}}},
+                       {QStringLiteral("battery"), batteryJson(r)},
+                       {QStringLiteral("screen"),
+                        r.screen.isValid()
+                            ? QJsonValue(QJsonObject{{QStringLiteral("width"), r.screen.width()},
+                                                     {QStringLiteral("height"), r.screen.height()}})
+                            : QJsonValue()}};
+}
+
+QJsonObject listedJson(const survey::ListedDevice& d) {
+    return QJsonObject{{QStringLiteral("serial"), d.serial},
+                       {QStringLiteral("kind"), d.kind},
+                       {QStringLiteral("state"), d.state},
+                       {QStringLiteral("name"), orNull(d.name)}};
+}
+
+} // namespace report
