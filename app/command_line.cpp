@@ -9,6 +9,24 @@
 
 namespace app {
 
+namespace {
+
+// "9877", "0.0.0.0:9877", "[::]:9877"; a host must be an address, so that nothing is looked up.
+bool serveAddress(const QString& text, CommandLine& out) {
+    const qsizetype colon = text.lastIndexOf(u':');
+    QString host = colon < 0 ? QStringLiteral("127.0.0.1") : text.left(colon);
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    if (!ok || port > 65535 || !out.serveHost.setAddress(host))
+        return false;
+    out.servePort = quint16(port);
+    return true;
+}
+
+} // namespace
+
 CommandLine parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -37,7 +55,16 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("wait"),
         QStringLiteral("With --report: wait up to SECONDS for the device (or one) to be ready."),
         QStringLiteral("SECONDS"));
-    parser.addOptions({list, report, json, all, wait});
+    const QCommandLineOption serve(
+        QStringLiteral("serve"),
+        QStringLiteral("Serve every device's readings as Prometheus metrics at "
+                       "http://[HOST:]PORT/metrics (HOST 127.0.0.1 unless given) until SIGTERM."),
+        QStringLiteral("[HOST:]PORT"));
+    const QCommandLineOption interval(
+        QStringLiteral("interval"),
+        QStringLiteral("With --serve: read every device every SECONDS (default 30)."),
+        QStringLiteral("SECONDS"));
+    parser.addOptions({list, report, json, all, wait, serve, interval});
 
     CommandLine out;
     const QString program = QFileInfo(arguments.value(0, QStringLiteral("device-info"))).fileName();
@@ -58,7 +85,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         out.message = parser.helpText().replace(QLatin1String("<executable_name>"), program) +
                       QStringLiteral("\nWithout --serial it shows the first ready device; "
                                      "ANDROID_SERIAL chooses an Android device.\n"
-                                     "--list and --report need no display. Exit status of "
+                                     "--list, --report and --serve need no display. Exit status of "
                                      "--report: 0 when every device asked for was read, 1 when "
                                      "one was not, 2 for a wrong option.\n");
         return out;
@@ -77,6 +104,24 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     out.all = parser.isSet(all);
     if (parser.isSet(list) && parser.isSet(report))
         return error(QStringLiteral("--list and --report do not go together"));
+    if (parser.isSet(serve)) {
+        if (parser.isSet(list) || parser.isSet(report) || out.json || out.all ||
+            parser.isSet(wait) || !out.serial.isEmpty())
+            return error(QStringLiteral("--serve takes only --interval"));
+        if (!serveAddress(parser.value(serve), out))
+            return error(QStringLiteral("--serve needs [HOST:]PORT, HOST an IP address"));
+        if (parser.isSet(interval)) {
+            bool ok = false;
+            out.intervalSeconds = parser.value(interval).toInt(&ok);
+            if (!ok || out.intervalSeconds < 1 || out.intervalSeconds > 86400)
+                return error(
+                    QStringLiteral("--interval needs a whole number of seconds, 1 or more"));
+        }
+        out.action = CommandLine::Action::Serve;
+        return out;
+    }
+    if (parser.isSet(interval))
+        return error(QStringLiteral("--interval goes with --serve"));
     if (parser.isSet(list)) {
         if (out.all || parser.isSet(wait) || !out.serial.isEmpty())
             return error(QStringLiteral("--list takes no --serial, --all or --wait"));

@@ -2,6 +2,7 @@
 // program has them; and the link that the window holds, made from what was chosen.
 #pragma once
 
+#include <QHostAddress>
 #include <QString>
 #include <QStringList>
 
@@ -12,13 +13,16 @@ class CombinedLink;
 namespace app {
 
 struct CommandLine {
-    enum class Action { Run, Help, Version, Error, List, Report };
+    enum class Action { Run, Help, Version, Error, List, Report, Serve };
     Action action = Action::Run;
     QString serial;      // --serial: an adb serial or an Apple UDID; empty: none chosen
     QString message;     // the help, the version or the error, to print
     bool json = false;   // --json: data as JSON
     bool all = false;    // --all: every ready device
     int waitSeconds = 0; // --wait: how long to wait for the devices asked for
+    QHostAddress serveHost{QHostAddress::LocalHost}; // --serve: where the exporter listens
+    quint16 servePort = 0;
+    int intervalSeconds = 30; // --interval: how often the exporter reads every device
 };
 
 CommandLine parseCommandLine(const QStringList& arguments);

@@ -3,6 +3,7 @@
 #include "app/desktop_integration.h"
 #include "app/device_menu.h"
 #include "app/script_face.h"
+#include "app/serve_face.h"
 #include "device_link/combined_link.h"
 #include "display/form1.h"
 
@@ -30,6 +31,10 @@ int main(int argc, char* argv[]) {
         }
         QCoreApplication app(argc, argv);
         return app::runScript(command);
+    }
+    if (command.action == app::CommandLine::Action::Serve) {
+        QCoreApplication app(argc, argv);
+        return app::runServe(command);
     }
     if (command.action != app::CommandLine::Action::Run) {
         const bool failed = command.action == app::CommandLine::Action::Error;

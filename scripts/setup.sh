@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
     cmake make g++ git
     qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-httpserver-dev qt6-websockets-dev
     googletest libgtest-dev
     clang-format clang libclang-rt-14-dev
     fonts-crosextra-carlito fonts-liberation
@@ -13,23 +14,49 @@ packages=(
     dpkg-dev desktop-file-utils appstream lintian man-db
     libimobiledevice-dev libusbmuxd-dev libplist-dev usbmuxd libimobiledevice-utils pkg-config
     libssl-dev
-    python3
+    python3 systemd
 )
 
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()
 for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
+    installed "$p" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# Debian's Prometheus, for the exporter's tests: promtool, and a server the tests start on a
+# port of their own.
+installed prometheus || missing_prometheus=1
+[ ${#missing[@]} -eq 0 ] && [ -z "${missing_prometheus:-}" ] && exit 0
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-echo "Installing: ${missing[*]}"
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-    "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+        "${missing[@]}"
+fi
+
+# Its package would start a system Prometheus on port 9090 and enable it at boot: a policy that
+# starts no service while it installs, then the service disabled again. Nothing runs or is
+# enabled that was not before.
+if [ -n "${missing_prometheus:-}" ]; then
+    echo "Installing: prometheus (its service neither started nor enabled)"
+    policy=/usr/sbin/policy-rc.d
+    saved=$(mktemp)
+    had_policy=""
+    if [ -e "$policy" ]; then had_policy=1; "${sudo[@]}" cp -p "$policy" "$saved"; fi
+    printf '#!/bin/sh\nexit 101\n' | "${sudo[@]}" tee "$policy" >/dev/null
+    "${sudo[@]}" chmod 755 "$policy"
+    status=0
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+        prometheus || status=$?
+    if [ -n "$had_policy" ]; then "${sudo[@]}" cp -p "$saved" "$policy"; else "${sudo[@]}" rm -f "$policy"; fi
+    rm -f "$saved"
+    [ "$status" -eq 0 ] || exit "$status"
+    "${sudo[@]}" env DPKG_MAINTSCRIPT_PACKAGE=prometheus deb-systemd-helper disable \
+        prometheus.service >/dev/null 2>&1 || true
+    "${sudo[@]}" update-rc.d prometheus disable >/dev/null 2>&1 || true
+fi
 
 # A phone already plugged in keeps the permissions it got before the udev rules came; where
 # udev runs (not in a container), apply them now.

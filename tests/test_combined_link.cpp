@@ -269,6 +269,41 @@ TEST(CommandLine, ChoosesADeviceOrAnswersWithoutAWindow) {
     }
 }
 
+TEST(CommandLine, ServeTakesAnAddressAndAnInterval) {
+    using Action = app::CommandLine::Action;
+    struct Case {
+        QStringList arguments;
+        Action action;
+        const char* host;
+        quint16 port;
+        int interval;
+    };
+    const Case cases[] = {
+        {{"device-info", "--serve", "9877"}, Action::Serve, "127.0.0.1", 9877, 30},
+        {{"device-info", "--serve", "0.0.0.0:9100", "--interval", "5"},
+         Action::Serve,
+         "0.0.0.0",
+         9100,
+         5},
+        {{"device-info", "--serve", "[::1]:0", "--interval", "1"}, Action::Serve, "::1", 0, 1},
+        {{"device-info", "--serve", "65536"}, Action::Error, "", 0, 0},
+        {{"device-info", "--serve", "localhost:9877"}, Action::Error, "", 0, 0},
+        {{"device-info", "--serve", "9877", "--interval", "0"}, Action::Error, "", 0, 0},
+        {{"device-info", "--serve", "9877", "--json"}, Action::Error, "", 0, 0},
+        {{"device-info", "--serve", "9877", "--serial", "R58M"}, Action::Error, "", 0, 0},
+        {{"device-info", "--report", "--interval", "5"}, Action::Error, "", 0, 0},
+    };
+    for (const Case& c : cases) {
+        const app::CommandLine command = app::parseCommandLine(c.arguments);
+        EXPECT_EQ(command.action, c.action) << c.arguments.join(' ').toStdString();
+        if (c.action != Action::Serve)
+            continue;
+        EXPECT_EQ(command.serveHost, QHostAddress(QString::fromLatin1(c.host)));
+        EXPECT_EQ(command.servePort, c.port);
+        EXPECT_EQ(command.intervalSeconds, c.interval);
+    }
+}
+
 // The program itself, as a shell runs it: what the manual page promises of its exit status and
 // its words, without a display.
 TEST(CommandLine, TheProgramAnswersOnItsOwnStreamsWithTheManualsExitStatus) {

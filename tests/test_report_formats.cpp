@@ -1,5 +1,6 @@
 // A reading as a script gets it: the JSON report's values, from readings made by hand.
 #include "qt_printers.h"
+#include "report/exposition.h"
 #include "report/json_report.h"
 
 #include <QJsonArray>
@@ -103,6 +104,146 @@ TEST(ListedJson, NamesEachFieldAsTheSchemaDoes) {
                            {"kind", "android"},
                            {"state", "unauthorized"},
                            {"name", QJsonValue()}}));
+}
+
+} // namespace
+
+namespace {
+
+WatchedDevice watched(const char* serial, const char* kind, const char* state,
+                      std::optional<DeviceReading> reading = std::nullopt) {
+    WatchedDevice d;
+    d.listed = {QString::fromLatin1(serial), QString::fromLatin1(kind), QString::fromLatin1(state),
+                QString()};
+    d.reading = std::move(reading);
+    return d;
+}
+
+DeviceReading iphone() {
+    DeviceReading r;
+    r.serial = QStringLiteral("00008110-001A2B3C4D5E801E");
+    r.kind = QStringLiteral("ios");
+    r.name = QStringLiteral("Ana's iPhone");
+    r.osVersion = QStringLiteral("17.5");
+    r.model = QStringLiteral("iPhone15,2");
+    r.storage = device::ByteCounts{111592116224.0, 61354827776.0};
+    r.power = device::PowerStatus{1, 81, 36600, device::kUnknownTime};
+    r.mains = 0;
+    r.details.battery = {QString(), 29.5, 3.912, 212, device::BatteryCapacity{2850, 3279}};
+    return r;
+}
+
+// The families that have a sample, and the samples.
+struct Parsed {
+    QStringList families;
+    QStringList samples;
+};
+
+Parsed parse(const QByteArray& text) {
+    Parsed out;
+    for (const QString& line : QString::fromUtf8(text).split(u'\n', Qt::SkipEmptyParts)) {
+        if (line.startsWith(QLatin1String("# TYPE ")))
+            out.families << line.section(u' ', 2, 2);
+        else if (!line.startsWith(u'#'))
+            out.samples << line;
+    }
+    return out;
+}
+
+TEST(Exposition, BaseUnitsAndRatiosForEveryDeviceThatGaveThem) {
+    DeviceReading android = phone();
+    android.osVersion = QStringLiteral("14");
+    android.model = QStringLiteral("lynx");
+    WatchedDevice a = watched("R58M12ABCDE", "android", "ready", android);
+    a.readSeconds = 1.5;
+    a.lastReadTime = 1765140000.25;
+    a.readErrors = 3;
+    const WatchedDevice i = watched("00008110-001A2B3C4D5E801E", "ios", "ready", iphone());
+    const Parsed got = parse(report::exposition({a, i}));
+    const QString phone = QStringLiteral("{serial=\"R58M12ABCDE\",kind=\"android\"} ");
+    const QString apple = QStringLiteral("{serial=\"00008110-001A2B3C4D5E801E\",kind=\"ios\"} ");
+    const QStringList expected{
+        "device_info_devices{kind=\"android\",state=\"ready\"} 1",
+        "device_info_devices{kind=\"ios\",state=\"ready\"} 1",
+        "device_info_up" + phone + "1",
+        "device_info_device_info{serial=\"R58M12ABCDE\",kind=\"android\",state=\"ready\","
+        "name=\"Lab-07\",model=\"lynx\",os_version=\"14\"} 1",
+        "device_info_device_info{serial=\"00008110-001A2B3C4D5E801E\",kind=\"ios\",state=\"ready\","
+        "name=\"Ana's iPhone\",model=\"iPhone15,2\",os_version=\"17.5\"} 1",
+        "device_info_battery_charge_ratio" + phone + "0.76",
+        "device_info_battery_charge_ratio" + apple + "0.81",
+        "device_info_battery_charging" + phone + "1",
+        "device_info_battery_charging" + apple + "0",
+        "device_info_mains_online" + phone + "1",
+        "device_info_mains_online" + apple + "0",
+        "device_info_battery_health_ratio" + phone + "0.9149372862029647",
+        "device_info_battery_charge_full_ampere_hours" + phone + "4.012",
+        "device_info_battery_charge_full_design_ampere_hours" + apple + "3.279",
+        "device_info_battery_cycles" + apple + "212",
+        "device_info_battery_temperature_celsius" + phone + "28.6",
+        "device_info_battery_voltage_volts" + apple + "3.912",
+        "device_info_battery_time_to_empty_seconds" + apple + "36600",
+        "device_info_battery_time_to_full_seconds" + phone + "5400",
+        "device_info_memory_total_bytes" + phone + "8156930048",
+        "device_info_memory_available_bytes" + phone + "3310448640",
+        "device_info_storage_total_bytes" + apple + "111592116224",
+        "device_info_storage_free_bytes" + phone + "73055395840",
+        "device_info_screen_width_pixels" + phone + "1080",
+        "device_info_screen_height_pixels" + phone + "2400",
+        "device_info_read_duration_seconds" + phone + "1.5",
+        "device_info_last_read_timestamp_seconds" + phone + "1765140000.25",
+        "device_info_read_errors_total" + phone + "3",
+        "device_info_read_errors_total" + apple + "0",
+    };
+    for (const QString& sample : expected)
+        EXPECT_TRUE(got.samples.contains(sample)) << sample.toStdString();
+    // What a device does not give has no series: never 0, never NaN.
+    for (const QString& sample : got.samples) {
+        EXPECT_FALSE(sample.startsWith("device_info_memory") && sample.contains("ios"))
+            << sample.toStdString();
+        EXPECT_FALSE(sample.contains("nan", Qt::CaseInsensitive)) << sample.toStdString();
+    }
+    EXPECT_FALSE(got.samples.contains("device_info_battery_time_to_empty_seconds" + phone + "0"));
+    EXPECT_FALSE(got.samples.contains("device_info_battery_cycles" + phone + "0"));
+    // Each family once, with its samples together.
+    QStringList families = got.families;
+    EXPECT_EQ(families.removeDuplicates(), 0);
+}
+
+TEST(Exposition, DevicesNotReadAreCountedAndDownWithNoValues) {
+    WatchedDevice failed = watched("R58M12ABCDE", "android", "ready");
+    failed.readErrors = 2;
+    failed.readSeconds = 3.0;
+    const Parsed got =
+        parse(report::exposition({failed, watched("emulator-5554", "android", "unauthorized"),
+                                  watched("00008110-001A", "ios", "trust")}));
+    for (const char* sample :
+         {"device_info_devices{kind=\"android\",state=\"ready\"} 1",
+          "device_info_devices{kind=\"android\",state=\"unauthorized\"} 1",
+          "device_info_devices{kind=\"ios\",state=\"trust\"} 1",
+          "device_info_up{serial=\"R58M12ABCDE\",kind=\"android\"} 0",
+          "device_info_up{serial=\"emulator-5554\",kind=\"android\"} 0",
+          "device_info_read_errors_total{serial=\"R58M12ABCDE\",kind=\"android\"} 2",
+          "device_info_read_duration_seconds{serial=\"R58M12ABCDE\",kind=\"android\"} 3"})
+        EXPECT_TRUE(got.samples.contains(sample)) << sample;
+    EXPECT_EQ(got.families,
+              (QStringList{"device_info_devices", "device_info_up", "device_info_device_info",
+                           "device_info_read_duration_seconds", "device_info_read_errors_total"}));
+    EXPECT_TRUE(report::exposition({}).isEmpty());
+}
+
+TEST(Exposition, LabelValuesAreEscapedAndCut) {
+    const struct {
+        QString value;
+        QByteArray escaped;
+    } cases[] = {
+        {QStringLiteral("Lab \"7\" \\ back"), "Lab \\\"7\\\" \\\\ back"},
+        {QStringLiteral("two\nlines"), "two\\nlines"},
+        {QStringLiteral("Ana’s iPhone"), "Ana’s iPhone"},
+        {QString(300, u'x'), QByteArray(256, 'x')},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(report::labelValue(c.value), c.escaped);
 }
 
 } // namespace

@@ -4,8 +4,10 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 
 #include <csignal>
@@ -206,4 +208,76 @@ QString AdbHarness::devices() {
     } catch (const adb::TransportError& e) {
         return QString::fromUtf8(e.what());
     }
+}
+
+HttpAnswer httpExchange(quint16 port, const QByteArray& request, int ms) {
+    const QDeadlineTimer deadline(ms);
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    HttpAnswer answer;
+    if (!socket.waitForConnected(ms))
+        return answer;
+    socket.write(request);
+    QByteArray got;
+    // Until the server closes the connection, or the body its head announces is in.
+    const auto complete = [&got] {
+        const qsizetype end = got.indexOf("\r\n\r\n");
+        static const QRegularExpression length(QStringLiteral("\r\nContent-Length: *(\\d+)"),
+                                               QRegularExpression::CaseInsensitiveOption);
+        const QRegularExpressionMatch m = length.match(QString::fromLatin1(got.left(end)));
+        return end >= 0 && m.hasMatch() && got.size() - end - 4 >= m.captured(1).toLongLong();
+    };
+    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired() &&
+           !complete()) {
+        if (socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+            got += socket.readAll();
+    }
+    got += socket.readAll();
+    const qsizetype end = got.indexOf("\r\n\r\n");
+    if (!got.startsWith("HTTP/1.") || end < 0)
+        return answer;
+    answer.status = got.mid(9, 3).toInt();
+    answer.head = got.left(end);
+    answer.body = got.mid(end + 4);
+    return answer;
+}
+
+HttpAnswer httpGet(quint16 port, const QByteArray& path, const QByteArray& method) {
+    return httpExchange(port, method + ' ' + path +
+                                  " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+}
+
+ExporterProcess::ExporterProcess(const QString& program, const QProcessEnvironment& environment,
+                                 const QStringList& extraArguments) {
+    dieWithParent(m_process);
+    m_process.setProcessEnvironment(environment);
+    m_process.setStandardOutputFile(QProcess::nullDevice());
+    m_process.start(program, QStringList{"--serve", "127.0.0.1:0"} + extraArguments);
+    static const QRegularExpression serving(
+        QStringLiteral("serving metrics at http://[^:]+:(\\d+)/"));
+    const QDeadlineTimer deadline(10000);
+    while (m_port == 0 && !deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
+        m_process.waitForReadyRead(100);
+        m_stderr += m_process.readAllStandardError();
+        if (const QRegularExpressionMatch m = serving.match(QString::fromUtf8(m_stderr));
+            m.hasMatch())
+            m_port = quint16(m.captured(1).toUInt());
+    }
+    if (m_port == 0)
+        m_error = QStringLiteral("the exporter did not start: ") + QString::fromUtf8(m_stderr);
+}
+
+ExporterProcess::~ExporterProcess() {
+    if (m_process.state() != QProcess::NotRunning)
+        stop();
+}
+
+int ExporterProcess::stop() {
+    m_process.terminate();
+    if (!m_process.waitForFinished(10000)) {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+        return -1;
+    }
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
 }

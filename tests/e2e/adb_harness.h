@@ -5,6 +5,7 @@
 #include "device_link/adb/adb_protocol.h"
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -35,6 +36,43 @@ public:
 private:
     QProcess m_process;
     quint16 m_port = 0;
+};
+
+// An answer to one HTTP request.
+struct HttpAnswer {
+    int status = 0; // 0: no answer
+    QByteArray head;
+    QByteArray body;
+};
+
+// Sends REQUEST (a whole HTTP request) to a server on this computer and reads its answer until
+// it closes the connection, within MS.
+HttpAnswer httpExchange(quint16 port, const QByteArray& request, int ms = 5000);
+// "GET PATH", closing the connection after the answer.
+HttpAnswer httpGet(quint16 port, const QByteArray& path, const QByteArray& method = "GET");
+
+// "device-info --serve" on a free port of this computer, with ENVIRONMENT; stopped with SIGTERM
+// when it goes.
+class ExporterProcess {
+public:
+    ExporterProcess(const QString& program, const QProcessEnvironment& environment,
+                    const QStringList& extraArguments = {});
+    ~ExporterProcess();
+
+    // Empty while it serves; otherwise why it does not.
+    const QString& error() const { return m_error; }
+    quint16 port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
+    QByteArray metrics() { return httpGet(m_port, "/metrics").body; }
+    // Sends SIGTERM and waits; its exit status, or -1 when it did not end normally.
+    int stop();
+    QByteArray standardError() { return m_stderr + m_process.readAllStandardError(); }
+
+private:
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_error;
+    QByteArray m_stderr;
 };
 
 class AdbHarness {

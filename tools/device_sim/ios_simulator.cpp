@@ -155,7 +155,10 @@ IosSimulator::IosSimulator(std::vector<IosProfile> profiles, QObject* parent) : 
                                QStringLiteral("%1").arg(d.id, 2, 16, QLatin1Char('0')).toUpper();
         }
         d.profile = std::move(profile);
-        d.credentials = makeCredentials();
+        // One set of keys for every device here: three RSA keys a device would take seconds
+        // for a usbmuxd with many devices behind it.
+        static const Credentials shared = makeCredentials();
+        d.credentials = shared;
         if (d.profile.trust == QLatin1String("trusted") ||
             d.profile.trust == QLatin1String("ssl")) {
             d.knownHostId = kTrustedHost;

@@ -1,0 +1,82 @@
+#include "app/serve_face.h"
+
+#include "app/command_line.h"
+#include "app/metrics_server.h"
+#include "device_link/device_watch.h"
+#include "report/exposition.h"
+
+#include <QCoreApplication>
+#include <QProcessEnvironment>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace app {
+namespace {
+
+void say(const QString& text) {
+    std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(text));
+}
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the event loop, from outside the handler.
+bool quitOnSignals() {
+    if (::pipe(g_signalPipe) != 0)
+        return false;
+    auto* notifier =
+        new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 &&
+           ::sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+} // namespace
+
+int runServe(const CommandLine& command) {
+    if (!quitOnSignals()) {
+        say(QStringLiteral("cannot catch SIGTERM"));
+        return 1;
+    }
+    DeviceWatch::Options options;
+    options.server = adb::serverAddressFromEnvironment(QProcessEnvironment::systemEnvironment());
+    options.intervalMs = command.intervalSeconds * 1000;
+    DeviceWatch watch(options);
+    // Made once a change, so that a scrape only hands it over.
+    QByteArray metrics;
+    QObject::connect(&watch, &DeviceWatch::changed,
+                     [&] { metrics = report::exposition(watch.devices()); });
+    QObject::connect(&watch, &DeviceWatch::androidTrouble, [](const QString& why) {
+        say(why.isEmpty() ? QStringLiteral("the adb server answers again") : why);
+    });
+
+    MetricsServer server([&metrics] { return metrics; });
+    QString why;
+    if (!server.listen(command.serveHost, command.servePort, &why)) {
+        say(QStringLiteral("cannot listen on %1 port %2: %3")
+                .arg(command.serveHost.toString(), QString::number(command.servePort), why));
+        return 1;
+    }
+    const QString host = command.serveHost.protocol() == QAbstractSocket::IPv6Protocol
+                             ? u'[' + command.serveHost.toString() + u']'
+                             : command.serveHost.toString();
+    say(QStringLiteral("serving metrics at http://%1:%2/metrics, reading every %3 s")
+            .arg(host, QString::number(server.port()), QString::number(command.intervalSeconds)));
+    watch.start();
+    QCoreApplication::exec();
+    say(QStringLiteral("stopped"));
+    return 0;
+}
+
+} // namespace app

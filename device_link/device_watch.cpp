@@ -1,0 +1,186 @@
+#include "device_link/device_watch.h"
+
+#include "device_link/adb/adb_commands.h"
+#include "device_link/adb/adb_details.h"
+
+#include <QDateTime>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <functional>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include <csignal>
+#include <sys/prctl.h>
+
+// Threads hand their results back through this; it outlives the watch, and a result that comes
+// after the watch went is dropped.
+struct DeviceWatch::Mailbox {
+    std::mutex mutex;
+    DeviceWatch* watch = nullptr;
+
+    // From any thread: WORK runs on the watch's thread, if the watch is still there then.
+    void post(std::function<void(DeviceWatch&)> work) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (watch)
+            QMetaObject::invokeMethod(
+                watch, [w = watch, work = std::move(work)] { work(*w); }, Qt::QueuedConnection);
+    }
+};
+
+DeviceWatch::DeviceWatch(Options options, QObject* parent)
+    : QObject(parent), m_options(std::move(options)), m_mailbox(std::make_shared<Mailbox>()) {
+    m_mailbox->watch = this;
+    m_timer.setInterval(m_options.intervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &DeviceWatch::round);
+    m_clock.start();
+}
+
+DeviceWatch::~DeviceWatch() {
+    {
+        const std::lock_guard<std::mutex> lock(m_mailbox->mutex);
+        m_mailbox->watch = nullptr;
+    }
+    // The server started here goes with the watch: nobody else asked for it.
+    if (m_adbServer && m_adbServer->state() != QProcess::NotRunning) {
+        m_adbServer->terminate();
+        if (!m_adbServer->waitForFinished(3000))
+            m_adbServer->kill();
+        m_adbServer->waitForFinished(1000);
+    }
+}
+
+void DeviceWatch::start() {
+    round();
+    m_timer.start();
+}
+
+WatchedDevice* DeviceWatch::find(const QString& serial) {
+    for (WatchedDevice& d : m_devices) {
+        if (d.listed.serial == serial)
+            return &d;
+    }
+    return nullptr;
+}
+
+void DeviceWatch::round() {
+    // A listing still under way (an iPhone that takes its deadline) is not doubled.
+    if (m_listing)
+        return;
+    m_listing = true;
+    try {
+        std::thread([mailbox = m_mailbox, server = m_options.server] {
+            survey::Listing listing = survey::list(server, false);
+            mailbox->post([listing = std::move(listing)](DeviceWatch& w) { w.onListed(listing); });
+        }).detach();
+    } catch (const std::system_error&) { // no thread to be had: the next round tries again
+        m_listing = false;
+    }
+}
+
+void DeviceWatch::startServer() {
+    const QString adbPath = QStandardPaths::findExecutable(QStringLiteral("adb"));
+    if (m_adbServer || !m_options.mayStartServer || adbPath.isEmpty() ||
+        !adb::isLocalHost(m_options.server.host))
+        return;
+    // In the foreground, as a child: it ends with this program, which started it.
+    m_adbServer = std::make_unique<QProcess>();
+    // Its log is for adb's own developers; ours says whether it answers.
+    m_adbServer->setStandardOutputFile(QProcess::nullDevice());
+    m_adbServer->setStandardErrorFile(QProcess::nullDevice());
+    m_adbServer->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    m_adbServer->start(adbPath, {QStringLiteral("-P"), QString::number(m_options.server.port),
+                                 QStringLiteral("nodaemon"), QStringLiteral("server")});
+}
+
+void DeviceWatch::onListed(const survey::Listing& listing) {
+    m_listing = false;
+    if (listing.androidError != m_androidTrouble) {
+        m_androidTrouble = listing.androidError;
+        emit androidTrouble(m_androidTrouble);
+    }
+    if (!listing.androidError.isEmpty())
+        startServer();
+
+    std::vector<WatchedDevice> next;
+    QSet<QString> listed;
+    for (const survey::ListedDevice& d : listing.devices) {
+        WatchedDevice watched;
+        const WatchedDevice* before = find(d.serial);
+        if (before)
+            watched = *before;
+        // Come anew, or ready anew: a new connection, whose battery's health is read again.
+        if (!before || !survey::isReady(before->listed) || !survey::isReady(d))
+            m_health.remove(d.serial);
+        if (!survey::isReady(d))
+            watched.reading.reset();
+        watched.listed = d;
+        watched.readErrors = m_errors.value(d.serial);
+        next.push_back(std::move(watched));
+        listed.insert(d.serial);
+    }
+    m_devices = std::move(next);
+    for (auto it = m_health.begin(); it != m_health.end();)
+        it = listed.contains(it.key()) ? std::next(it) : m_health.erase(it);
+    emit changed();
+
+    int ready = 0;
+    for (const survey::ListedDevice& d : listing.devices)
+        ready += survey::isReady(d) ? 1 : 0;
+    adb::reserveCommandThreads(ready * int(adb::command::RefreshSet.size() + 2));
+    for (const survey::ListedDevice& d : listing.devices) {
+        // One read a device at a time: one that hangs delays only itself.
+        if (survey::isReady(d) && !m_reading.contains(d.serial))
+            startRead(d, listing);
+    }
+}
+
+void DeviceWatch::startRead(const survey::ListedDevice& device, const survey::Listing& listing) {
+    const auto health = m_health.constFind(device.serial);
+    const bool withHealth = device.kind == QLatin1String("android") &&
+                            (health == m_health.cend() ||
+                             m_clock.elapsed() - health->readAtMs >= m_options.healthEveryMs);
+    m_reading.insert(device.serial);
+    try {
+        std::thread([mailbox = m_mailbox, server = m_options.server, listing, device, withHealth] {
+            QElapsedTimer clock;
+            clock.start();
+            DeviceReading reading = survey::read(server, listing, device, withHealth);
+            const double seconds = double(clock.nsecsElapsed()) / 1e9;
+            mailbox->post([reading = std::move(reading), seconds, withHealth](DeviceWatch& w) {
+                w.onRead(reading, seconds, withHealth);
+            });
+        }).detach();
+    } catch (const std::system_error&) {
+        DeviceReading failed;
+        failed.serial = device.serial;
+        failed.kind = device.kind;
+        failed.error = QStringLiteral("no thread to read it on");
+        onRead(failed, 0, false);
+    }
+}
+
+void DeviceWatch::onRead(const DeviceReading& read, double seconds, bool withHealth) {
+    m_reading.remove(read.serial);
+    DeviceReading reading = read;
+    if (reading.error.isEmpty() && reading.kind == QLatin1String("android")) {
+        if (withHealth)
+            m_health.insert(reading.serial, {reading.details.battery.capacity, m_clock.elapsed()});
+        else
+            adb::addBatteryCapacity(reading.details, m_health.value(reading.serial).capacity);
+    }
+    WatchedDevice* watched = find(reading.serial);
+    if (!watched)
+        return; // gone while it was read
+    watched->readSeconds = seconds;
+    if (reading.error.isEmpty()) {
+        watched->reading = std::move(reading);
+        watched->lastReadTime = double(QDateTime::currentMSecsSinceEpoch()) / 1000;
+    } else {
+        watched->reading.reset();
+        watched->readErrors = ++m_errors[reading.serial];
+    }
+    emit changed();
+}

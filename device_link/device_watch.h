@@ -1,0 +1,82 @@
+// Every device of either kind, read again and again: what a lab's monitoring asks of one
+// computer. Every interval it lists both kinds and reads each ready device side by side on
+// threads of its own, as a report of all devices does; what it holds is always the last
+// completed read of each, so that nobody who asks ever waits for a device.
+#pragma once
+
+#include "device_link/survey.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QProcess>
+#include <QSet>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+// One device as the watch last saw it.
+struct WatchedDevice {
+    survey::ListedDevice listed;
+    std::optional<DeviceReading> reading; // the last read, where it succeeded
+    std::optional<double> readSeconds;    // how long the last read took
+    std::optional<double> lastReadTime;   // when the last good read ended, in Unix seconds
+    quint64 readErrors = 0;               // failed reads since the watch began
+    // Ready, and its last read succeeded.
+    bool up() const { return survey::isReady(listed) && reading.has_value(); }
+};
+
+class DeviceWatch final : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        adb::ServerAddress server;
+        int intervalMs = 30000;
+        // An Android battery's health (a slow dump) is read when the device comes, then at most
+        // this often.
+        qint64 healthEveryMs = 3600 * 1000;
+        bool mayStartServer = true;
+    };
+    explicit DeviceWatch(Options options, QObject* parent = nullptr);
+    ~DeviceWatch() override;
+    Q_DISABLE_COPY_MOVE(DeviceWatch)
+
+    // The first round at once, then one every interval.
+    void start();
+    // Every device listed in the last round, Android first, in the order the kinds list them.
+    const std::vector<WatchedDevice>& devices() const { return m_devices; }
+
+signals:
+    // After every change to devices(): a list, or a read that ended.
+    void changed();
+    // Why the adb server gave no list, when that changes; empty once it answers again.
+    void androidTrouble(const QString& why);
+
+private:
+    struct Mailbox;
+    void round();
+    // A local adb server of its own, where none answers.
+    void startServer();
+    void onListed(const survey::Listing& listing);
+    void startRead(const survey::ListedDevice& device, const survey::Listing& listing);
+    void onRead(const DeviceReading& reading, double seconds, bool withHealth);
+    WatchedDevice* find(const QString& serial);
+
+    Options m_options;
+    QTimer m_timer;
+    std::shared_ptr<Mailbox> m_mailbox; // how threads hand their results back
+    bool m_listing = false;
+    std::unique_ptr<QProcess> m_adbServer;
+    QString m_androidTrouble;
+    std::vector<WatchedDevice> m_devices;
+    QSet<QString> m_reading; // serials with a read under way
+    struct Health {
+        std::optional<device::BatteryCapacity> capacity;
+        qint64 readAtMs = 0;
+    };
+    QHash<QString, Health> m_health;  // Android devices' last health read, by serial
+    QHash<QString, quint64> m_errors; // failed reads, by serial, kept when a device goes
+    QElapsedTimer m_clock;
+};
