@@ -50,6 +50,13 @@ check "dependencies computed from the binary" \
     sh -c "dpkg-deb -f '$deb' Depends | grep -q 'libqt6widgets6' && dpkg-deb -f '$deb' Depends | grep -q 'libimobiledevice6' && dpkg-deb -f '$deb' Depends | grep -q 'libc6'"
 check "the recommended packages" \
     test "$(field Recommends)" = "adb, android-sdk-platform-tools-common, usbmuxd, fonts-crosextra-carlito"
+unit="$root/lib/systemd/system/device-info-exporter.service"
+check "the exporter's unit, its settings as a conffile, and the alerting rules" \
+    sh -c "test -f '$unit' -a -f '$root/usr/share/doc/device-info/examples/device-info.rules.yml' && dpkg-deb --ctrl-tarfile '$deb' | tar -xO ./conffiles | grep -qx /etc/default/device-info-exporter"
+check "the unit is not enabled by the package: it has no maintainer scripts" \
+    sh -c "! dpkg-deb --ctrl-tarfile '$deb' | tar -t | grep -q inst"
+check "systemd takes the unit, and rates it well hardened" \
+    sh -c "d=\$(mktemp -d) && sed 's|/usr/bin/device-info|$root/usr/bin/device-info|' '$unit' >\$d/device-info-exporter.service && systemd-analyze verify --man=no \$d/device-info-exporter.service && systemd-analyze security --offline=yes --threshold=30 \$d/device-info-exporter.service >/dev/null"
 check "desktop-file-validate" desktop-file-validate "$root/usr/share/applications/$id.desktop"
 check "appstreamcli validate" \
     appstreamcli validate --no-net --no-color "$root/usr/share/metainfo/$id.metainfo.xml"
