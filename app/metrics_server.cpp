@@ -97,6 +97,9 @@ public:
             m_open.erase(idlest);
         }
         m_open.append(new ConnectionGuard(socket, m_limits));
+        // The server writes an answer's head and body apart: without this the body waits for
+        // the client's delayed acknowledgement of the head.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         return socket;
     }
 

@@ -53,15 +53,21 @@ int runServe(const CommandLine& command) {
     options.server = adb::serverAddressFromEnvironment(QProcessEnvironment::systemEnvironment());
     options.intervalMs = command.intervalSeconds * 1000;
     DeviceWatch watch(options);
-    // Made once a change, so that a scrape only hands it over.
+    // Made by the first scrape after a change, from the readings in hand: a round's many reads
+    // cost nothing until someone asks.
     QByteArray metrics;
-    QObject::connect(&watch, &DeviceWatch::changed,
-                     [&] { metrics = report::exposition(watch.devices()); });
+    bool stale = true;
+    QObject::connect(&watch, &DeviceWatch::changed, [&stale] { stale = true; });
     QObject::connect(&watch, &DeviceWatch::androidTrouble, [](const QString& why) {
         say(why.isEmpty() ? QStringLiteral("the adb server answers again") : why);
     });
 
-    MetricsServer server([&metrics] { return metrics; });
+    MetricsServer server([&] {
+        if (stale)
+            metrics = report::exposition(watch.devices());
+        stale = false;
+        return metrics;
+    });
     QString why;
     if (!server.listen(command.serveHost, command.servePort, &why)) {
         say(QStringLiteral("cannot listen on %1 port %2: %3")

@@ -2,6 +2,9 @@
 // a heartbeat that sees how long the window's thread was blocked.
 #pragma once
 
+#include "device_link/adb/adb_commands.h"
+#include "device_link/ios/ios_values.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -52,6 +55,28 @@ inline double runTools(const QList<QStringList>& commands) {
             return -1;
     }
     return msSince(clock);
+}
+
+// The loop a lab's script runs without Device Info, one command and one device after another:
+// for each phone "adb shell" with each command a report needs, for each iPhone "ideviceinfo"
+// for the general domain and each other domain a report reads.
+inline QList<QStringList> scriptLoop(quint16 adbPort, const QStringList& serials,
+                                     const QStringList& udids) {
+    QList<QStringList> loop;
+    std::vector<QByteArray> commands = adb::command::RefreshSet;
+    commands.push_back(adb::command::Address);
+    commands.push_back(adb::command::BatteryHealth);
+    const QString port = QString::number(adbPort);
+    for (const QString& serial : serials) {
+        for (const QByteArray& command : commands)
+            loop << QStringList{"adb", "-P", port, "-s", serial, "shell", QString::fromUtf8(command)};
+    }
+    for (const QString& udid : udids) {
+        loop << QStringList{"ideviceinfo", "-u", udid};
+        for (const char* domain : {ios::kBatteryDomain, ios::kDiskDomain, ios::kITunesDomain})
+            loop << QStringList{"ideviceinfo", "-u", udid, "-q", QString::fromLatin1(domain)};
+    }
+    return loop;
 }
 
 // Runs the event loop until done() holds, never sleeping on the window's thread.

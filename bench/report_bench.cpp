@@ -8,8 +8,6 @@
 //   report-bench [REPETITIONS]
 #include "adb_harness.h"
 #include "bench_support.h"
-#include "device_link/adb/adb_commands.h"
-#include "device_link/ios/ios_values.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -129,24 +127,15 @@ int main(int argc, char* argv[]) {
     }
 
     // The loop a lab's script writes today, one command and one device after another.
-    QList<QStringList> loop;
-    std::vector<QByteArray> commands = adb::command::RefreshSet;
-    commands.push_back(adb::command::Address);
-    commands.push_back(adb::command::BatteryHealth);
-    const QString port = QString::number(harness.port());
-    for (const SimulatorProcess* phone : phones) {
-        for (const QByteArray& command : commands)
-            loop << QStringList{
-                "adb", "-P", port, "-s", phone->serial(), "shell", QString::fromUtf8(command)};
-    }
+    QStringList serials;
+    for (const SimulatorProcess* phone : phones)
+        serials << phone->serial();
+    QStringList udids;
     for (const QJsonValue& report : reports) {
-        if (report["kind"].toString() != QLatin1String("ios"))
-            continue;
-        const QString udid = report["serial"].toString();
-        loop << QStringList{"ideviceinfo", "-u", udid};
-        for (const char* domain : {ios::kBatteryDomain, ios::kDiskDomain, ios::kITunesDomain})
-            loop << QStringList{"ideviceinfo", "-u", udid, "-q", QString::fromLatin1(domain)};
+        if (report["kind"].toString() == QLatin1String("ios"))
+            udids << report["serial"].toString();
     }
+    const QList<QStringList> loop = scriptLoop(harness.port(), serials, udids);
     const double scripted = runTools(loop);
     if (scripted < 0) {
         std::fprintf(stderr, "a command of the script's loop failed\n");

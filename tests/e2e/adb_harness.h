@@ -25,6 +25,7 @@ public:
     ~SimulatorProcess();
 
     bool isRunning() const;
+    qint64 pid() const { return m_process.processId(); }
     quint16 port() const { return m_port; }
     QString serial() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
     // Where libusbmuxd finds a simulated iPhone's usbmuxd.
@@ -83,6 +84,7 @@ public:
     // Empty when the server is up; otherwise why it is not.
     const QString& error() const { return m_error; }
     quint16 port() const { return m_port; }
+    qint64 serverPid() const { return m_server ? m_server->processId() : 0; }
     QString socketSpec() const { return QStringLiteral("tcp:127.0.0.1:%1").arg(m_port); }
     adb::ServerAddress server() const { return {QStringLiteral("127.0.0.1"), m_port}; }
 

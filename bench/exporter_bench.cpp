@@ -1,0 +1,259 @@
+// Measures the exporter as a lab runs it, on one computer with 48 simulated Android phones of the
+// slow profile and 4 simulated slow iPhones behind one simulated usbmuxd:
+//   (S) 500 scrapes of "device-info --serve --interval 5" over one kept connection, as Prometheus
+//       makes them, while read rounds run: median and 99th percentile;
+//   (C) a round of all 52 against a round of one phone alone, in this process's watch;
+//   (M) the exporter's peak resident memory with 4, 16 and 52 devices;
+//   (U) its processor time a round;
+//   (A) the anchor: one scrape of a script exporter that runs the per-device command loop for
+//       each scrape (adb shell for each command, ideviceinfo for each domain).
+//   exporter-bench [SCRAPES]
+#include "adb_harness.h"
+#include "bench_support.h"
+#include "device_link/device_watch.h"
+#include "device_link/ios/ios_reader.h"
+#include "report/exposition.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QThread>
+#include <QFile>
+#include <QTcpSocket>
+
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+using namespace bench;
+
+namespace {
+
+constexpr int kIntervalMs = 5000;
+
+[[noreturn]] void fail(const QString& why) {
+    std::fprintf(stderr, "exporter-bench: %s\n", qPrintable(why));
+    std::exit(1);
+}
+
+// A field of /proc/PID/status, in KiB.
+long statusKiB(qint64 pid, const char* field) {
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qsizetype(std::strlen(field))).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+// Processor time, user and system, in seconds.
+double cpuSeconds(qint64 pid) {
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = file.readAll().split(')').last().trimmed().split(' ');
+    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) /
+           double(sysconf(_SC_CLK_TCK));
+}
+
+int upCount(const QByteArray& metrics) {
+    int up = 0;
+    for (const QByteArray& line : metrics.split('\n'))
+        up += line.startsWith("device_info_up{") && line.endsWith("} 1") ? 1 : 0;
+    return up;
+}
+
+// Scrapes over one kept connection, as Prometheus does; each scrape's time in milliseconds.
+std::vector<double> scrapes(quint16 port, int count, int gapMs) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(2000))
+        fail(QStringLiteral("no connection to the exporter"));
+    std::vector<double> times;
+    for (int i = 0; i < count; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        socket.write("GET /metrics HTTP/1.1\r\nHost: localhost\r\n\r\n");
+        QByteArray got;
+        qsizetype wanted = -1;
+        while (wanted < 0 || got.size() < wanted) {
+            if (!socket.waitForReadyRead(5000))
+                fail(QStringLiteral("a scrape got no answer"));
+            got += socket.readAll();
+            const qsizetype end = got.indexOf("\r\n\r\n");
+            const qsizetype at = got.indexOf("Content-Length: ");
+            if (wanted < 0 && end > 0 && at > 0)
+                wanted = end + 4 + got.mid(at + 16, got.indexOf('\r', at) - at - 16).toLongLong();
+        }
+        times.push_back(msSince(clock));
+        QThread::msleep(gapMs);
+    }
+    return times;
+}
+
+double percentile(std::vector<double> samples, double share) {
+    std::sort(samples.begin(), samples.end());
+    return samples[std::min(samples.size() - 1, std::size_t(share * double(samples.size())))];
+}
+
+struct Rounds {
+    double readMs;       // from the first read's start to the last one's end, median
+    double expositionMs; // making the metrics' text of every device, median
+};
+
+// Rounds of this watch after the first (which reads every phone's battery health too): how
+// long its reads take side by side, and what making the text of them all costs.
+Rounds rounds(const adb::ServerAddress& server, int devices) {
+    DeviceWatch watch({server, kIntervalMs, 3600 * 1000, false});
+    watch.start();
+    std::vector<double> reads;
+    double after = double(QDateTime::currentMSecsSinceEpoch()) / 1000;
+    for (int round = 0; round <= 3; ++round) {
+        double first = 0;
+        double last = 0;
+        const bool done = spinUntil(
+            [&] {
+                int read = 0;
+                first = 1e18;
+                last = 0;
+                for (const WatchedDevice& d : watch.devices()) {
+                    if (d.lastReadTime && *d.lastReadTime > after) {
+                        ++read;
+                        first = std::min(first, *d.lastReadTime - *d.readSeconds);
+                        last = std::max(last, *d.lastReadTime);
+                    }
+                }
+                return read == devices;
+            },
+            kIntervalMs + 10000);
+        if (!done)
+            fail(QStringLiteral("a round did not read all %1 devices").arg(devices));
+        if (round > 0)
+            reads.push_back((last - first) * 1000);
+        after = last;
+    }
+    std::vector<double> texts;
+    for (int i = 0; i < 200; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        report::exposition(watch.devices());
+        texts.push_back(msSince(clock));
+    }
+    return {median(reads), median(texts)};
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    const int scrapeCount = argc > 1 ? std::max(20, std::atoi(argv[1])) : 500;
+    AdbHarness harness;
+    if (!harness.error().isEmpty())
+        fail(harness.error());
+    std::vector<SimulatorProcess*> phones;
+    for (int i = 0; i < 48; ++i) {
+        phones.push_back(harness.startSimulator(QStringLiteral("slow_phone")));
+        if (!phones.back())
+            fail(harness.error());
+    }
+    SimulatorProcess* oneIphone = harness.startIphones({QStringLiteral("slow_iphone")});
+    SimulatorProcess* fourIphones =
+        harness.startIphones(QStringList(4, QStringLiteral("slow_iphone")));
+    if (!oneIphone || !fourIphones)
+        fail(harness.error());
+    const auto attach = [&](int phoneCount, SimulatorProcess* iphones) {
+        // A phone not attached is let go already: only attaching must work.
+        for (int i = 0; i < int(phones.size()); ++i) {
+            if (i >= phoneCount)
+                harness.disconnect(*phones[std::size_t(i)]);
+            else if (!harness.connect(*phones[std::size_t(i)]))
+                fail(harness.error());
+        }
+        qputenv("USBMUXD_SOCKET_ADDRESS", iphones->usbmuxdAddress().toUtf8());
+    };
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ADB_SERVER_SOCKET"), harness.socketSpec());
+    env.remove(QStringLiteral("ANDROID_SERIAL"));
+
+    // Memory, processor time and scrapes of the program itself, at 4, 16 and 52 devices.
+    struct Size {
+        int phones;
+        SimulatorProcess* iphones;
+        int devices;
+        long peakKiB = 0;
+    };
+    std::vector<Size> sizes{{3, oneIphone, 4}, {15, oneIphone, 16}, {48, fourIphones, 52}};
+    std::vector<double> times;
+    double cpuPerRound = 0;
+    double serverPerRound = 0;
+    double devicesPerRound = 0;
+    for (Size& size : sizes) {
+        attach(size.phones, size.iphones);
+        env.insert(QStringLiteral("USBMUXD_SOCKET_ADDRESS"), size.iphones->usbmuxdAddress());
+        ExporterProcess exporter(QStringLiteral(DEVICE_INFO_EXE), env,
+                                 {"--interval", QString::number(kIntervalMs / 1000)});
+        if (!exporter.error().isEmpty())
+            fail(exporter.error());
+        if (!spinUntil([&] { return upCount(exporter.metrics()) == size.devices; }, 30000))
+            fail(QStringLiteral("not every one of %1 devices is up").arg(size.devices));
+        if (size.devices == 52) {
+            times = scrapes(exporter.port(), scrapeCount, 20);
+            // What a round costs the exporter, the adb server, and the simulated devices, which
+            // share this computer's cores where a real phone works on its own.
+            const auto others = [&] {
+                double sum = 0;
+                for (const SimulatorProcess* device : phones)
+                    sum += cpuSeconds(device->pid());
+                return sum + cpuSeconds(fourIphones->pid());
+            };
+            const double before = cpuSeconds(exporter.pid());
+            const double serverBefore = cpuSeconds(harness.serverPid());
+            const double devicesBefore = others();
+            QThread::msleep(4 * kIntervalMs);
+            cpuPerRound = (cpuSeconds(exporter.pid()) - before) / 4;
+            serverPerRound = (cpuSeconds(harness.serverPid()) - serverBefore) / 4;
+            devicesPerRound = (others() - devicesBefore) / 4;
+        } else {
+            QThread::msleep(2 * kIntervalMs);
+        }
+        size.peakKiB = statusKiB(exporter.pid(), "VmHWM:");
+        exporter.stop();
+    }
+
+    // Rounds in this process: all 52, then one phone alone.
+    const Rounds all = rounds(harness.server(), 52);
+    attach(1, oneIphone);
+    qputenv("USBMUXD_SOCKET_ADDRESS", QByteArray("127.0.0.1:") + QByteArray::number(freePort()));
+    const Rounds one = rounds(harness.server(), 1);
+
+    // The anchor: what a script exporter's scrape runs.
+    attach(48, fourIphones);
+    QStringList serials;
+    for (const SimulatorProcess* phone : phones)
+        serials << phone->serial();
+    QStringList udids;
+    for (const ios::Listed& d : ios::listDevices(3000))
+        udids << d.udid;
+    const double anchor = runTools(scriptLoop(harness.port(), serials, udids));
+    if (anchor < 0)
+        fail(QStringLiteral("a command of the script's loop failed"));
+
+    const double p99 = percentile(times, 0.99);
+    std::printf("scrapes (S), %d over a kept connection during rounds: median %.2f ms, p99 %.2f ms "
+                "(target p99 <= 10 ms)\n",
+                int(times.size()), percentile(times, 0.5), p99);
+    std::printf("reads of a round of all 52 (C): %.0f ms; of one phone alone: %.0f ms; ratio %.2f "
+                "(target <= 2); the text of 52 devices made in %.2f ms\n",
+                all.readMs, one.readMs, all.readMs / one.readMs, all.expositionMs);
+    std::printf("peak memory (M): 4 devices %ld KiB, 16 devices %ld KiB, 52 devices %ld KiB; "
+                "52/4 = %.2f (target <= 2)\n",
+                sizes[0].peakKiB, sizes[1].peakKiB, sizes[2].peakKiB,
+                double(sizes[2].peakKiB) / double(sizes[0].peakKiB));
+    std::printf("processor time a round of 52 (U): the exporter %.0f ms, the adb server %.0f ms, "
+                "the simulated devices %.0f ms\n",
+                cpuPerRound * 1000, serverPerRound * 1000, devicesPerRound * 1000);
+    std::printf("a script exporter's scrape (A): %.0f ms; A / our p99 = %.0f (target >= 100)\n",
+                anchor, anchor / p99);
+    return 0;
+}
