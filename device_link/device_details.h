@@ -18,6 +18,7 @@ struct BatteryFacts {
     std::optional<double> voltageV;
     std::optional<qint64> cycles;
     std::optional<device::BatteryCapacity> capacity;
+    std::optional<double> percent; // charge, 0 to 100; none without a battery
     bool operator==(const BatteryFacts&) const = default;
 };
 
@@ -28,6 +29,13 @@ struct ProcessorFacts {
     bool operator==(const ProcessorFacts&) const = default;
 };
 
+// What the device runs and what it is, as the status says them.
+struct SystemFacts {
+    QString osVersion; // "14", "17.5"
+    QString model;     // its model code: "lynx", "iPhone15,2"
+    bool operator==(const SystemFacts&) const = default;
+};
+
 struct DeviceDetails {
     QStringList processor;
     QStringList power;
@@ -36,6 +44,7 @@ struct DeviceDetails {
     QStringList screen;
     BatteryFacts battery;
     ProcessorFacts cpu;
+    SystemFacts system;
 
     bool isEmpty() const {
         return processor.isEmpty() && power.isEmpty() && memory.isEmpty() && storage.isEmpty() &&

@@ -16,8 +16,6 @@ struct DeviceReading {
     QString kind;      // "android" or "ios"
     QString error;     // why it could not be read; empty when it was
     QString name;      // empty: the device names none
-    QString osVersion; // "14", "17.5"; empty where it does not say
-    QString model;     // its model code, as the status says it: "lynx", "iPhone15,2"
     std::optional<device::ByteCounts> memory;
     std::optional<device::ByteCounts> storage;
     qint32 processorCode = 0;

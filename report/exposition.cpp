@@ -4,19 +4,11 @@
 
 #include <QMap>
 
-#include <charconv>
 #include <functional>
 #include <optional>
 
 namespace report {
 namespace {
-
-// The shortest text that reads back as VALUE.
-QByteArray number(double value) {
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    return QByteArray(text, end - text);
-}
 
 using Labels = std::vector<std::pair<const char*, QString>>;
 
@@ -35,7 +27,7 @@ public:
         }
         if (!labels.empty())
             m_out += '}';
-        m_out += ' ' + number(value) + '\n';
+        m_out += ' ' + shortestNumber(value) + '\n';
     }
     QByteArray text() const { return m_out; }
 
@@ -175,8 +167,8 @@ QByteArray exposition(const std::vector<WatchedDevice>& devices) {
         Labels labels = device(d);
         labels.push_back({"state", d.listed.state});
         labels.push_back({"name", r && !r->name.isEmpty() ? r->name : d.listed.name});
-        labels.push_back({"model", r ? r->model : QString()});
-        labels.push_back({"os_version", r ? r->osVersion : QString()});
+        labels.push_back({"model", r ? r->details.system.model : QString()});
+        labels.push_back({"os_version", r ? r->details.system.osVersion : QString()});
         w.sample(labels, 1);
     }
 

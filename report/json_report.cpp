@@ -5,7 +5,6 @@
 
 #include <QJsonArray>
 
-#include <cmath>
 
 namespace report {
 namespace {
@@ -18,18 +17,13 @@ template <typename T> QJsonValue orNull(const std::optional<T>& value) {
     return value ? QJsonValue(*value) : QJsonValue();
 }
 
-// A share in percent, to a hundredth.
-double percent(double value) {
-    return std::round(value * 100) / 100;
-}
-
 QJsonValue bytesJson(const std::optional<device::ByteCounts>& counts, const char* remaining) {
     if (!counts)
         return QJsonValue();
     return QJsonObject{{QStringLiteral("total"), qint64(counts->total)},
                        {QLatin1String(remaining), qint64(counts->remaining)},
                        {QStringLiteral("usedPercent"),
-                        percent(display::usagePercent(counts->total, counts->remaining))}};
+                        hundredths(display::usagePercent(counts->total, counts->remaining))}};
 }
 
 QJsonObject batteryJson(const DeviceReading& r) {
@@ -47,7 +41,7 @@ QJsonObject batteryJson(const DeviceReading& r) {
                         {QStringLiteral("maximumCapacity"), QJsonValue()}};
     if (const auto& c = b.capacity)
         battery.insert(QStringLiteral("maximumCapacity"),
-                       QJsonObject{{QStringLiteral("percent"), percent(healthRatio(*c) * 100)},
+                       QJsonObject{{QStringLiteral("percent"), hundredths(healthRatio(*c) * 100)},
                                    {QStringLiteral("fullMah"), c->fullMah},
                                    {QStringLiteral("designMah"), c->designMah}});
     return battery;

@@ -1,5 +1,8 @@
 #include "report/reading_values.h"
 
+#include <charconv>
+#include <cmath>
+
 namespace report {
 namespace {
 
@@ -39,6 +42,16 @@ BatteryValues batteryValues(const DeviceReading& r) {
 
 double healthRatio(const device::BatteryCapacity& capacity) {
     return capacity.fullMah / capacity.designMah;
+}
+
+double hundredths(double value) {
+    return std::round(value * 100) / 100;
+}
+
+QByteArray shortestNumber(double value) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return QByteArray(text, end - text);
 }
 
 } // namespace report

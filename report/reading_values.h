@@ -5,6 +5,8 @@
 
 #include "device_link/device_reading.h"
 
+#include <QByteArray>
+
 #include <optional>
 
 namespace report {
@@ -27,5 +29,11 @@ BatteryValues batteryValues(const DeviceReading& reading);
 
 // The share of the capacity left at full charge, from 0 to 1: the window's "Maximum capacity".
 double healthRatio(const device::BatteryCapacity& capacity);
+
+// VALUE to a hundredth, as the reports give percentages.
+double hundredths(double value);
+
+// The shortest text that reads back as VALUE: "4.012", "8156930048".
+QByteArray shortestNumber(double value);
 
 } // namespace report

@@ -47,6 +47,7 @@ TEST_P(AndroidDetails, SayWhatTheFieldsDoNot) {
     // The same readings as values, for a script.
     EXPECT_EQ(got.battery, GetParam().details.battery);
     EXPECT_EQ(got.cpu, GetParam().details.cpu);
+    EXPECT_EQ(got.system, GetParam().details.system);
     EXPECT_EQ(adb::systemText(GetParam().outputs[ProcessorAt]), GetParam().system);
 }
 
@@ -72,8 +73,9 @@ INSTANTIATE_TEST_SUITE_P(
               {"Read from /data (f2fs)"},
               {"Shown at 720x1600; the panel is 1080x2400",
                "Density: 400 dpi (the panel's is 420 dpi)"},
-              {"Good", 28.6, 4.187, std::nullopt, std::nullopt},
-              {{"arm64-v8a", "armeabi-v7a"}, "QTI SM8550", 8}},
+              {"Good", 28.6, 4.187, std::nullopt, std::nullopt, 76.0},
+              {{"arm64-v8a", "armeabi-v7a"}, "QTI SM8550", 8},
+              {"14", "dm1q"}},
              "Android 14, model dm1q"},
         // Android 4.4 through a terminal: CRLF, no ABI list, no chip, no swap, df -k.
         Case{"olderPhone",
@@ -88,8 +90,9 @@ INSTANTIATE_TEST_SUITE_P(
               {},
               {"Read from /data"},
               {},
-              {"Good", 25.0, 3.611, std::nullopt, std::nullopt},
-              {{"armeabi-v7a"}, "", 4}},
+              {"Good", 25.0, 3.611, std::nullopt, std::nullopt, 12.0},
+              {{"armeabi-v7a"}, "", 4},
+              {"4.4.4", "mako"}},
              "Android 4.4.4, model mako"},
         Case{"oldTabletWithRoundedStorage",
              outputs({{ProcessorAt, processor("armeabi-v7a", "armv7l", "", "", "", "0", "", "")},
@@ -100,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
               {"Read from /data", "Rounded by the device's df, to about 0.05 of their unit"},
               {},
               {},
-              {{"armeabi-v7a"}, "", 1}},
+              {{"armeabi-v7a"}, "", 1},
+              {}},
              ""},
         // A battery that says 0 °C says nothing; volts and microvolts where millivolts belong.
         Case{"absurdValues",
@@ -114,8 +118,9 @@ INSTANTIATE_TEST_SUITE_P(
               {},
               {},
               {},
-              {"", std::nullopt, 4.0, std::nullopt, std::nullopt},
-              {{}, "<b>x</b>", 0}},
+              {"", std::nullopt, 4.0, std::nullopt, std::nullopt, std::nullopt},
+              {{}, "<b>x</b>", 0},
+              {"", "grouper"}},
              "model grouper"},
         // BatteryManager.BATTERY_HEALTH_COLD, the last code there is.
         Case{"cold",
@@ -125,7 +130,8 @@ INSTANTIATE_TEST_SUITE_P(
               {},
               {},
               {},
-              {"Cold", -5.2, std::nullopt, std::nullopt, std::nullopt},
+              {"Cold", -5.2, std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+              {},
               {}},
              ""},
         Case{"microvolts",
@@ -135,7 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
               {},
               {},
               {},
-              {"", std::nullopt, 4.123, std::nullopt, std::nullopt},
+              {"", std::nullopt, 4.123, std::nullopt, std::nullopt, std::nullopt},
+              {},
               {}},
              ""},
         Case{"nothingAnswered", outputs({}), {}, ""}),

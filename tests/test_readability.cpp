@@ -74,6 +74,7 @@ TEST_F(Readability, MarkupInADevicesWordsIsShownLiterallyInEveryTooltipAndDescri
                 {"Read from " + said},
                 {"Density: " + said},
                 {},
+                {},
                 {}});
     for (const char* name : {"Frame2", "ConnectedPicture", "DisconnectedPicture"}) {
         const auto* widget = form->findChild<QWidget*>(name);

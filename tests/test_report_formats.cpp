@@ -26,7 +26,7 @@ DeviceReading phone() {
     r.screen = QSize(1080, 2400);
     r.address = QStringLiteral("192.168.1.23");
     r.details.battery = {QStringLiteral("Good"), 28.6, 4.187, 212,
-                         device::BatteryCapacity{4012, 4385}};
+                         device::BatteryCapacity{4012, 4385}, 76};
     r.details.cpu = {{QStringLiteral("arm64-v8a")}, QStringLiteral("Google GS201"), 8};
     r.status = QStringLiteral("Connected to Lab-07 (R58M12ABCDE) by USB.");
     return r;
@@ -124,12 +124,11 @@ DeviceReading iphone() {
     r.serial = QStringLiteral("00008110-001A2B3C4D5E801E");
     r.kind = QStringLiteral("ios");
     r.name = QStringLiteral("Ana's iPhone");
-    r.osVersion = QStringLiteral("17.5");
-    r.model = QStringLiteral("iPhone15,2");
+    r.details.system = {QStringLiteral("17.5"), QStringLiteral("iPhone15,2")};
     r.storage = device::ByteCounts{111592116224.0, 61354827776.0};
     r.power = device::PowerStatus{1, 81, 36600, device::kUnknownTime};
     r.mains = 0;
-    r.details.battery = {QString(), 29.5, 3.912, 212, device::BatteryCapacity{2850, 3279}};
+    r.details.battery = {QString(), 29.5, 3.912, 212, device::BatteryCapacity{2850, 3279}, 81};
     return r;
 }
 
@@ -152,8 +151,7 @@ Parsed parse(const QByteArray& text) {
 
 TEST(Exposition, BaseUnitsAndRatiosForEveryDeviceThatGaveThem) {
     DeviceReading android = phone();
-    android.osVersion = QStringLiteral("14");
-    android.model = QStringLiteral("lynx");
+    android.details.system = {QStringLiteral("14"), QStringLiteral("lynx")};
     WatchedDevice a = watched("R58M12ABCDE", "android", "ready", android);
     a.readSeconds = 1.5;
     a.lastReadTime = 1765140000.25;

@@ -190,7 +190,15 @@ DeviceDetails parseDetails(const std::vector<QByteArray>& outputs) {
     };
     DeviceDetails details;
     details.processor = processorDetails(splitSections(text(command::ProcessorAt), 8), details.cpu);
-    details.power = powerDetails(splitSections(text(command::PowerAt), 1)[0], details.battery);
+    const QStringList power = splitSections(text(command::PowerAt), 3);
+    details.power = powerDetails(power[0], details.battery);
+    if (const auto status = parseBattery(power[0], power[1], power[2]);
+        status && status->flag != 128 && status->percent <= 100)
+        details.battery.percent = status->percent;
+    const SystemFacts system = systemFacts(outputs.size() > command::ProcessorAt
+                                               ? outputs[command::ProcessorAt]
+                                               : QByteArray());
+    details.system = {system.release, system.product};
     details.memory = memoryDetails(splitSections(text(command::MemoryAt), 2));
     details.storage = storageDetails(text(command::StorageAt));
     details.screen = screenDetails(text(command::ScreenAt), text(command::DensityAt));

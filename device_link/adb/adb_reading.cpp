@@ -101,9 +101,6 @@ DeviceReading readOnce(const ServerAddress& server, const Device& device, const 
     if (withHealth && !results[healthAt].error)
         addBatteryCapacity(reading.details,
                            parseBatteryCapacity(QString::fromUtf8(output(healthAt))));
-    const SystemFacts system = systemFacts(output(command::ProcessorAt));
-    reading.osVersion = system.release;
-    reading.model = system.product;
     LinkState state;
     state.server = server;
     state.phase = ServerPhase::Up;

@@ -72,9 +72,6 @@ DeviceReading readingFrom(const QString& udid, const Domains& domains) {
     reading.serial = udid;
     reading.kind = QStringLiteral("ios");
     reading.name = deviceName(domains.general);
-    const SystemFacts system = systemFacts(domains.general);
-    reading.osVersion = system.version;
-    reading.model = system.productType;
     reading.storage = storage(domains.disk);
     reading.processorCode = processorCode(domains.general);
     reading.power = power(domains.battery, domains.batteryRegistry);

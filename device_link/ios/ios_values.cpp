@@ -254,6 +254,11 @@ DeviceDetails details(const Domains& d) {
     out.battery.capacity = batteryCapacity(d.batteryRegistry);
     if (out.battery.capacity)
         out.power << device::capacityText(*out.battery.capacity);
+    if (const auto status = power(d.battery, d.batteryRegistry);
+        status && status->flag != 128 && status->percent <= 100)
+        out.battery.percent = status->percent;
+    const SystemFacts system = systemFacts(d.general);
+    out.system = {system.version, system.productType};
     // Hundredths of a degree, millivolts.
     if (const auto hundredths = number(d.batteryRegistry.value(QStringLiteral("Temperature")));
         hundredths && *hundredths != 0 && *hundredths > -4000 && *hundredths < 10000) {
