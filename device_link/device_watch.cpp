@@ -2,6 +2,7 @@
 
 #include "device_link/adb/adb_commands.h"
 #include "device_link/adb/adb_details.h"
+#include "device_link/ios/lockdown_session.h"
 
 #include <QDateTime>
 #include <QProcess>
@@ -124,6 +125,8 @@ void DeviceWatch::onListed(const survey::Listing& listing) {
     m_devices = std::move(next);
     for (auto it = m_health.begin(); it != m_health.end();)
         it = listed.contains(it.key()) ? std::next(it) : m_health.erase(it);
+    for (auto it = m_sessions.begin(); it != m_sessions.end();)
+        it = listed.contains(it.key()) ? std::next(it) : m_sessions.erase(it);
     emit changed();
 
     int ready = 0;
@@ -143,11 +146,15 @@ void DeviceWatch::startRead(const survey::ListedDevice& device, const survey::Li
                             (health == m_health.cend() ||
                              m_clock.elapsed() - health->readAtMs >= m_options.healthEveryMs);
     m_reading.insert(device.serial);
+    std::shared_ptr<ios::DeviceHandle>& session = m_sessions[device.serial];
+    if (device.kind == QLatin1String("ios") && !session)
+        session = std::make_shared<ios::DeviceHandle>(device.serial.toStdString());
     try {
-        std::thread([mailbox = m_mailbox, server = m_options.server, listing, device, withHealth] {
+        std::thread([mailbox = m_mailbox, server = m_options.server, listing, device, withHealth,
+                     session] {
             QElapsedTimer clock;
             clock.start();
-            DeviceReading reading = survey::read(server, listing, device, withHealth);
+            DeviceReading reading = survey::read(server, listing, device, withHealth, session);
             const double seconds = double(clock.nsecsElapsed()) / 1e9;
             mailbox->post([reading = std::move(reading), seconds, withHealth](DeviceWatch& w) {
                 w.onRead(reading, seconds, withHealth);

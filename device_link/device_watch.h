@@ -78,5 +78,8 @@ private:
     };
     QHash<QString, Health> m_health;  // Android devices' last health read, by serial
     QHash<QString, quint64> m_errors; // failed reads, by serial, kept when a device goes
+    // An iPhone's lockdownd session, kept from one round to the next: a TLS handshake is most
+    // of what a read costs.
+    QHash<QString, std::shared_ptr<ios::DeviceHandle>> m_sessions;
     QElapsedTimer m_clock;
 };

@@ -94,14 +94,15 @@ Listing list(const adb::ServerAddress& server, bool mayStartServer, const QStrin
 }
 
 DeviceReading read(const adb::ServerAddress& server, const Listing& listing,
-                   const ListedDevice& target, bool withHealth) {
+                   const ListedDevice& target, bool withHealth,
+                   std::shared_ptr<ios::DeviceHandle> session) {
     const bool apple = target.kind == QLatin1String("ios");
     adb::Device device;
     for (const adb::Device& d : listing.android) {
         if (d.serial == target.serial)
             device = d;
     }
-    DeviceReading reading = apple ? ios::readOnce(target.serial, kDeadlineMs)
+    DeviceReading reading = apple ? ios::readOnce(target.serial, kDeadlineMs, std::move(session))
                                   : adb::readOnce(server, device, kLimits, withHealth);
     // Its answers may all have come before it went; a device gone is not read.
     if (reading.error.isEmpty() && !stillAttached(server, target))

@@ -10,7 +10,12 @@
 
 #include <QString>
 
+#include <memory>
 #include <vector>
+
+namespace ios {
+class DeviceHandle;
+} // namespace ios
 
 namespace survey {
 
@@ -45,9 +50,10 @@ struct Listing {
 Listing list(const adb::ServerAddress& server, bool mayStartServer, const QString& only = {});
 
 // Reads TARGET, a ready device of LISTING, once; an Android device's battery health only
-// WITH_HEALTH.
+// WITH_HEALTH; an iPhone on SESSION where one is kept from an earlier read.
 DeviceReading read(const adb::ServerAddress& server, const Listing& listing,
-                   const ListedDevice& target, bool withHealth = true);
+                   const ListedDevice& target, bool withHealth = true,
+                   std::shared_ptr<ios::DeviceHandle> session = nullptr);
 
 // Reads each of TARGETS side by side, every device's commands at once; in their order.
 std::vector<DeviceReading> readAll(const adb::ServerAddress& server, const Listing& listing,

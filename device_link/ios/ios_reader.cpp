@@ -87,11 +87,13 @@ DeviceReading readingFrom(const QString& udid, const Domains& domains) {
     return reading;
 }
 
-DeviceReading readOnce(const QString& udid, int deadlineMs) {
-    const auto read = within<Reading>(deadlineMs, [udid] {
-        DeviceHandle handle(udid.toStdString());
+DeviceReading readOnce(const QString& udid, int deadlineMs,
+                       std::shared_ptr<DeviceHandle> session) {
+    if (!session)
+        session = std::make_shared<DeviceHandle>(udid.toStdString());
+    const auto read = within<Reading>(deadlineMs, [session] {
         Reading reading;
-        readDevice(handle, [&reading](Reading r) { reading = std::move(r); });
+        readDevice(*session, [&reading](Reading r) { reading = std::move(r); });
         return reading;
     });
     DeviceReading out;

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 namespace ios {
@@ -28,7 +29,9 @@ std::vector<Listed> listDevices(int deadlineMs);
 // The window's values from one read's domains.
 DeviceReading readingFrom(const QString& udid, const Domains& domains);
 
-// Reads UDID once within DEADLINE_MS.
-DeviceReading readOnce(const QString& udid, int deadlineMs);
+// Reads UDID once within DEADLINE_MS, on SESSION's lockdownd session where one is given and
+// still open (a TLS handshake saved), else on a new one.
+DeviceReading readOnce(const QString& udid, int deadlineMs,
+                       std::shared_ptr<DeviceHandle> session = nullptr);
 
 } // namespace ios

@@ -364,6 +364,24 @@ TEST_F(Watch, AHungDeviceDelaysOnlyItselfAndCountsAsAFailedRead) {
     EXPECT_GE(find(*w, phone->serial())->readErrors, 1u) << "a counter keeps its count";
 }
 
+// An iPhone's session lasts from one round to the next: its TLS handshake is most of a read.
+TEST_F(Watch, AnIphoneIsReadRoundAfterRoundOnOneSession) {
+    SimulatorProcess* iphone = harness.startIphone(QStringLiteral("current_iphone"));
+    ASSERT_NE(iphone, nullptr) << harness.error().toStdString();
+    auto w = watch(200);
+    const auto counted = [&](const char* request) {
+        return QJsonDocument::fromJson(iphone->control("count").toUtf8())
+            .object()
+            .value(QLatin1String(request))
+            .toInt();
+    };
+    ASSERT_TRUE(waitUntil([&] { return counted("GetValue com.apple.disk_usage") >= 5; }));
+    // Each round's listing asks whether it trusts this computer, a session of its own; the
+    // reads add only the first.
+    EXPECT_LE(counted("StartSession"), counted("GetValue com.apple.disk_usage") + 2);
+    EXPECT_TRUE(find(*w, QStringLiteral("00008110-001A2B3C4D5E801E"))->up());
+}
+
 // A device that goes while it is read is never left up.
 TEST_F(Watch, ADeviceThatVanishesInTheMiddleOfAReadIsNotLeftUp) {
     SimulatorProcess* phone = harness.startSimulator("slow_phone");
