@@ -69,7 +69,8 @@ inline QList<QStringList> scriptLoop(quint16 adbPort, const QStringList& serials
     const QString port = QString::number(adbPort);
     for (const QString& serial : serials) {
         for (const QByteArray& command : commands)
-            loop << QStringList{"adb", "-P", port, "-s", serial, "shell", QString::fromUtf8(command)};
+            loop << QStringList{
+                "adb", "-P", port, "-s", serial, "shell", QString::fromUtf8(command)};
     }
     for (const QString& udid : udids) {
         loop << QStringList{"ideviceinfo", "-u", udid};

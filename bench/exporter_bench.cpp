@@ -16,9 +16,9 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QThread>
 #include <QFile>
 #include <QTcpSocket>
+#include <QThread>
 
 #include <cstdio>
 #include <cstring>

@@ -13,9 +13,9 @@
 
 struct DeviceReading {
     QString serial;
-    QString kind;      // "android" or "ios"
-    QString error;     // why it could not be read; empty when it was
-    QString name;      // empty: the device names none
+    QString kind;  // "android" or "ios"
+    QString error; // why it could not be read; empty when it was
+    QString name;  // empty: the device names none
     std::optional<device::ByteCounts> memory;
     std::optional<device::ByteCounts> storage;
     qint32 processorCode = 0;

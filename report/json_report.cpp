@@ -5,7 +5,6 @@
 
 #include <QJsonArray>
 
-
 namespace report {
 namespace {
 

@@ -25,8 +25,8 @@ DeviceReading phone() {
     r.mains = 1;
     r.screen = QSize(1080, 2400);
     r.address = QStringLiteral("192.168.1.23");
-    r.details.battery = {QStringLiteral("Good"), 28.6, 4.187, 212,
-                         device::BatteryCapacity{4012, 4385}, 76};
+    r.details.battery = {
+        QStringLiteral("Good"), 28.6, 4.187, 212, device::BatteryCapacity{4012, 4385}, 76};
     r.details.cpu = {{QStringLiteral("arm64-v8a")}, QStringLiteral("Google GS201"), 8};
     r.status = QStringLiteral("Connected to Lab-07 (R58M12ABCDE) by USB.");
     return r;

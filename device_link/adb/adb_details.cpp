@@ -195,9 +195,8 @@ DeviceDetails parseDetails(const std::vector<QByteArray>& outputs) {
     if (const auto status = parseBattery(power[0], power[1], power[2]);
         status && status->flag != 128 && status->percent <= 100)
         details.battery.percent = status->percent;
-    const SystemFacts system = systemFacts(outputs.size() > command::ProcessorAt
-                                               ? outputs[command::ProcessorAt]
-                                               : QByteArray());
+    const SystemFacts system = systemFacts(
+        outputs.size() > command::ProcessorAt ? outputs[command::ProcessorAt] : QByteArray());
     details.system = {system.release, system.product};
     details.memory = memoryDetails(splitSections(text(command::MemoryAt), 2));
     details.storage = storageDetails(text(command::StorageAt));

@@ -87,8 +87,7 @@ DeviceReading readingFrom(const QString& udid, const Domains& domains) {
     return reading;
 }
 
-DeviceReading readOnce(const QString& udid, int deadlineMs,
-                       std::shared_ptr<DeviceHandle> session) {
+DeviceReading readOnce(const QString& udid, int deadlineMs, std::shared_ptr<DeviceHandle> session) {
     if (!session)
         session = std::make_shared<DeviceHandle>(udid.toStdString());
     const auto read = within<Reading>(deadlineMs, [session] {
