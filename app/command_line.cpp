@@ -64,7 +64,11 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("interval"),
         QStringLiteral("With --serve: read every device every SECONDS (default 30)."),
         QStringLiteral("SECONDS"));
-    parser.addOptions({list, report, json, all, wait, serve, interval});
+    const QCommandLineOption history(
+        QStringLiteral("history"),
+        QStringLiteral("Print the battery history this computer keeps, oldest first (--serial's "
+                       "device only), and exit."));
+    parser.addOptions({list, report, json, all, wait, serve, interval, history});
 
     CommandLine out;
     const QString program = QFileInfo(arguments.value(0, QStringLiteral("device-info"))).fileName();
@@ -85,7 +89,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         out.message = parser.helpText().replace(QLatin1String("<executable_name>"), program) +
                       QStringLiteral("\nWithout --serial it shows the first ready device; "
                                      "ANDROID_SERIAL chooses an Android device.\n"
-                                     "--list, --report and --serve need no display. Exit status of "
+                                     "--list, --report, --serve and --history need no display. "
+                                     "Exit status of "
                                      "--report: 0 when every device asked for was read, 1 when "
                                      "one was not, 2 for a wrong option.\n");
         return out;
@@ -104,6 +109,13 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     out.all = parser.isSet(all);
     if (parser.isSet(list) && parser.isSet(report))
         return error(QStringLiteral("--list and --report do not go together"));
+    if (parser.isSet(history)) {
+        if (parser.isSet(list) || parser.isSet(report) || parser.isSet(serve) || out.all ||
+            parser.isSet(wait) || parser.isSet(interval))
+            return error(QStringLiteral("--history takes only --json and --serial"));
+        out.action = CommandLine::Action::History;
+        return out;
+    }
     if (parser.isSet(serve)) {
         if (parser.isSet(list) || parser.isSet(report) || out.json || out.all ||
             parser.isSet(wait) || !out.serial.isEmpty())

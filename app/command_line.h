@@ -13,7 +13,7 @@ class CombinedLink;
 namespace app {
 
 struct CommandLine {
-    enum class Action { Run, Help, Version, Error, List, Report, Serve };
+    enum class Action { Run, Help, Version, Error, List, Report, Serve, History };
     Action action = Action::Run;
     QString serial;      // --serial: an adb serial or an Apple UDID; empty: none chosen
     QString message;     // the help, the version or the error, to print

@@ -2,10 +2,14 @@
 #include "app/command_line.h"
 #include "app/desktop_integration.h"
 #include "app/device_menu.h"
+#include "app/history_face.h"
 #include "app/script_face.h"
 #include "app/serve_face.h"
 #include "device_link/combined_link.h"
 #include "display/form1.h"
+#include "history/history_recorder.h"
+#include "history/history_store.h"
+#include "history/history_writer.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -32,6 +36,10 @@ int main(int argc, char* argv[]) {
         QCoreApplication app(argc, argv);
         return app::runScript(command);
     }
+    if (command.action == app::CommandLine::Action::History) {
+        QCoreApplication app(argc, argv);
+        return app::runHistory(command);
+    }
     if (command.action == app::CommandLine::Action::Serve) {
         QCoreApplication app(argc, argv);
         return app::runServe(command);
@@ -48,6 +56,11 @@ int main(int argc, char* argv[]) {
     Form1 window(std::move(link));
     app::showLink(window, devices);
     app::installDeviceMenu(window, devices);
+    // What the window reads of a battery's wear is kept, off the window's thread.
+    const QString historyPath = history::defaultPath();
+    history::Writer historyWriter(historyPath);
+    history::Recorder recorder;
+    app::installHistory(window, devices, historyWriter, recorder, historyPath);
     QObject::connect(&window, &Form1::failureReported, &window, [&window](const QString& message) {
         std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(message));
         // Non-modal, so no second event loop runs while the window goes on working.

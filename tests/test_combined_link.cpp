@@ -257,12 +257,16 @@ TEST(CommandLine, ChoosesADeviceOrAnswersWithoutAWindow) {
         {{"device-info", "--json"}, Action::Error, "go with --report"},
         {{"device-info", "--list", "--report"}, Action::Error, "do not go together"},
         {{"device-info", "--list", "--wait", "3"}, Action::Error, "--list takes no"},
+        {{"device-info", "--history"}, Action::History, ""},
+        {{"device-info", "--history", "--json", "-s", "R58M"}, Action::History, "R58M"},
+        {{"device-info", "--history", "--all"}, Action::Error, "--history takes only"},
+        {{"device-info", "--history", "--serve", "9877"}, Action::Error, "--history takes only"},
     };
     for (const Case& c : cases) {
         const app::CommandLine command = app::parseCommandLine(c.arguments);
         EXPECT_EQ(command.action, c.action) << c.arguments.join(' ').toStdString();
-        const bool runs =
-            c.action == Action::Run || c.action == Action::List || c.action == Action::Report;
+        const bool runs = c.action == Action::Run || c.action == Action::List ||
+                          c.action == Action::Report || c.action == Action::History;
         const QString& got = runs ? command.serial : command.message;
         EXPECT_TRUE(got.contains(QString::fromUtf8(c.serialOrMessage)))
             << c.arguments.join(' ').toStdString() << ": " << got.toStdString();

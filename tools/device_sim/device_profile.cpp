@@ -503,6 +503,10 @@ bool applySetting(DeviceProfile& p, const QString& key, const QString& value) {
         const bool on = value == QLatin1String("1") || value == QLatin1String("true");
         p.battery.status = on ? 2 : 3;
         p.battery.usb = on;
+    } else if (key == QLatin1String("battery.learned")) {
+        const double mah = value.toDouble(&ok);
+        if (ok)
+            p.battery.learnedMah = mah;
     } else if (key == QLatin1String("name"))
         p.deviceName = value;
     else if (key == QLatin1String("address"))

@@ -1,0 +1,97 @@
+#include "app/history_face.h"
+
+#include "app/command_line.h"
+#include "app/desktop_integration.h"
+#include "device_link/combined_link.h"
+#include "history/history_recorder.h"
+#include "history/history_store.h"
+#include "history/history_window.h"
+#include "history/history_writer.h"
+#include "report/history_formats.h"
+
+#include <QAction>
+#include <QFile>
+#include <QWidget>
+
+#include <cstdio>
+#include <memory>
+
+namespace app {
+namespace {
+
+void say(const QString& text) {
+    std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(text));
+}
+
+// The device shown, as the links list it.
+AttachedDevice shownDevice(const CombinedLink& link) {
+    const QString serial = link.followedSerial();
+    for (const AttachedDevice& d : link.attachedDevices()) {
+        if (d.serial == serial)
+            return d;
+    }
+    return {serial, QString(), QString(), QString()};
+}
+
+} // namespace
+
+void installHistory(QWidget& window, CombinedLink& link, history::Writer& writer,
+                    history::Recorder& recorder, const QString& path) {
+    QObject::connect(
+        &link, &KindLink::detailsChanged, &writer,
+        [&link, &writer, &recorder](const DeviceDetails& details) {
+            const AttachedDevice shown = shownDevice(link);
+            const QString kind = shown.kind == QLatin1String("Android") ? QStringLiteral("android")
+                                                                        : QStringLiteral("ios");
+            if (const auto record = recorder.offer(shown.serial, kind, shown.name, details))
+                writer.write(*record);
+        });
+    // A device that goes comes back as a new connection.
+    QObject::connect(&link, &Pelorin::ConnectionEvent, &writer, [&recorder](qint32 code) {
+        if (code == Pelorin::EventRemoved || code == Pelorin::EventOffline ||
+            code == Pelorin::EventServerLost)
+            recorder.newConnection();
+    });
+
+    // Said once, and kept beside the link's own words in the light's tooltip.
+    auto notices = std::make_shared<QStringList>();
+    const auto showStatus = [&window, &link, notices] {
+        showLinkStatus(window, (QStringList{link.statusText()} + *notices).join(u' '));
+    };
+    QObject::connect(&writer, &history::Writer::notice, &window,
+                     [notices, showStatus](const QString& text) {
+                         say(text);
+                         notices->append(text);
+                         showStatus();
+                     });
+    QObject::connect(&link, &KindLink::statusChanged, &window, showStatus);
+
+    auto* open = new QAction(QObject::tr("Battery history…"), &window);
+    QObject::connect(open, &QAction::triggered, &window, [&window, &link, path] {
+        const AttachedDevice shown = shownDevice(link);
+        auto* view = new history::HistoryWindow(path, shown.serial, shown.name, &window);
+        view->setAttribute(Qt::WA_DeleteOnClose);
+        view->show();
+    });
+    window.addAction(open);
+}
+
+int runHistory(const CommandLine& command) {
+    const QString path = history::defaultPath();
+    std::vector<history::Record> records;
+    // No file yet is a history with nothing in it.
+    if (QFile::exists(path)) {
+        try {
+            records = history::Store(path, history::Store::Mode::Read).records(command.serial);
+        } catch (const history::StoreError& e) {
+            say(QString::fromUtf8(e.what()));
+            return 1;
+        }
+    }
+    const QByteArray out =
+        command.json ? report::recordsJson(records) : report::recordsTsv(records);
+    std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout);
+    return 0;
+}
+
+} // namespace app

@@ -1,0 +1,387 @@
+// The battery history: its file, when a reading is kept, the line that sums it up, the chart
+// and the formats a script and a spreadsheet get.
+#include "history/history_recorder.h"
+#include "history/history_store.h"
+#include "history/history_summary.h"
+#include "history/history_window.h"
+#include "history/history_writer.h"
+#include "qt_printers.h"
+#include "report/history_formats.h"
+
+#include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QJsonArray>
+#include <QLineSeries>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using history::Record;
+using history::Store;
+
+const QDateTime kStart = QDateTime(QDate(2026, 1, 5), QTime(9, 30), Qt::UTC);
+
+Record record(const char* serial, qint64 day, double full, std::optional<qint64> cycles = {}) {
+    Record r;
+    r.time = kStart.addDays(day);
+    r.serial = QString::fromLatin1(serial);
+    r.kind = QStringLiteral("ios");
+    r.name = QStringLiteral("Ana's iPhone");
+    r.model = QStringLiteral("iPhone15,2");
+    r.fullMah = full;
+    r.designMah = 3279;
+    r.cycles = cycles;
+    r.temperatureC = 29.5;
+    r.percent = 81;
+    return r;
+}
+
+class HistoryFile : public ::testing::Test {
+protected:
+    QString path() const { return dir.filePath(QStringLiteral("device-info/history.sqlite3")); }
+    QTemporaryDir dir;
+};
+
+TEST_F(HistoryFile, KeepsRecordsOldestFirstAndForgetsADevice) {
+    {
+        Store store(path(), Store::Mode::Write);
+        store.write({record("B", 2, 2800, 250), record("A", 1, 2850, 212)});
+        store.write({record("A", 0, 2900)});
+    }
+    Store store(path(), Store::Mode::Read);
+    const std::vector<Record> a = store.records(QStringLiteral("A"));
+    ASSERT_EQ(a.size(), 2u);
+    EXPECT_EQ(a[0], record("A", 0, 2900));
+    EXPECT_EQ(a[1], record("A", 1, 2850, 212));
+    EXPECT_EQ(store.records().size(), 3u);
+    EXPECT_EQ(store.devices(),
+              (std::vector<history::Device>{{"A", "ios", "Ana's iPhone", "iPhone15,2", 2},
+                                            {"B", "ios", "Ana's iPhone", "iPhone15,2", 1}}));
+    Store(path(), Store::Mode::Write).forget(QStringLiteral("A"));
+    EXPECT_TRUE(store.records(QStringLiteral("A")).empty());
+    EXPECT_EQ(store.records().size(), 1u);
+    EXPECT_EQ(store.devices().size(), 1u);
+}
+
+TEST_F(HistoryFile, ValuesADeviceDidNotGiveStayNull) {
+    Record bare = record("A", 0, 2850);
+    bare.cycles.reset();
+    bare.temperatureC.reset();
+    bare.percent.reset();
+    bare.name.clear();
+    Store(path(), Store::Mode::Write).write({bare});
+    EXPECT_EQ(Store(path(), Store::Mode::Read).records().front(), bare);
+}
+
+// Version 0 is a file with nothing in it yet; a file from a newer version is left alone.
+TEST_F(HistoryFile, MigratesFromEachEarlierVersionAndLeavesANewerOneAlone) {
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("device-info")));
+    {
+        QFile empty(path());
+        ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    }
+    Store(path(), Store::Mode::Write).write({record("A", 0, 2850)});
+    const auto pragma = [this](const char* name) {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "pragma");
+        db.setDatabaseName(path());
+        db.open();
+        QSqlQuery query(db);
+        query.exec(QStringLiteral("PRAGMA %1").arg(QLatin1String(name)));
+        query.next();
+        const QString value = query.value(0).toString();
+        query.finish();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("pragma");
+        return value;
+    };
+    EXPECT_EQ(pragma("user_version"), "1");
+    EXPECT_EQ(pragma("journal_mode"), "wal") << "a reader beside a writer";
+    EXPECT_EQ(Store(path(), Store::Mode::Read).records().size(), 1u);
+
+    pragma("user_version = 7");
+    EXPECT_THROW(Store(path(), Store::Mode::Write), history::StoreError);
+    EXPECT_THROW(Store(path(), Store::Mode::Read), history::StoreError);
+    EXPECT_EQ(pragma("user_version"), "7") << "untouched";
+}
+
+TEST_F(HistoryFile, ADamagedFileIsMovedAsideNeverDeleted) {
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("device-info")));
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } files[] = {
+        {"not SQLite", QByteArray("GIF89a") + QByteArray(5000, 'x')},
+        // The header of a database whose pages are gone.
+        {"damaged",
+         QByteArray("SQLite format 3\0", 16) + QByteArray(84, '\x01') + QByteArray(4000, '\xff')},
+    };
+    for (const auto& f : files) {
+        for (const QString& old : QDir(dir.filePath("device-info")).entryList(QDir::Files))
+            QFile::remove(dir.filePath("device-info/" + old));
+        QFile file(path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(f.bytes);
+        file.close();
+        EXPECT_THROW(Store(path(), Store::Mode::Read), history::StoreError) << f.name;
+        Store store(path(), Store::Mode::Write);
+        EXPECT_TRUE(store.notice().contains("was damaged: it was moved to " + path() + ".corrupt-"))
+            << f.name << store.notice().toStdString();
+        store.write({record("A", 0, 2850)});
+        EXPECT_EQ(store.records().size(), 1u) << f.name;
+        const QStringList aside = QDir(dir.filePath("device-info"))
+                                      .entryList({QStringLiteral("history.sqlite3.corrupt-*")});
+        ASSERT_EQ(aside.size(), 1) << f.name;
+        QFile kept(dir.filePath("device-info/" + aside.first()));
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), f.bytes) << f.name;
+    }
+}
+
+// A window, and another window or a script, at once.
+TEST_F(HistoryFile, TwoProcessesWritingAtOnceLoseNothing) {
+    QProcess first;
+    QProcess second;
+    for (QProcess* writer : {&first, &second})
+        writer->start(QStringLiteral(HISTORY_WRITER_EXE),
+                      {path(), writer == &first ? "A" : "B", "200"});
+    for (QProcess* writer : {&first, &second}) {
+        ASSERT_TRUE(writer->waitForFinished(50000));
+        EXPECT_EQ(writer->exitCode(), 0) << writer->readAllStandardError().toStdString();
+    }
+    Store store(path(), Store::Mode::Read);
+    EXPECT_EQ(store.records().size(), 400u);
+    EXPECT_EQ(store.records(QStringLiteral("A")).size(), 200u);
+}
+
+TEST_F(HistoryFile, AFolderThatCannotBeMadeTurnsTheHistoryOffWithOneWord) {
+    QFile blocker(dir.filePath("device-info"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly)); // a file where the folder would be
+    blocker.close();
+    history::Writer writer(path());
+    QSignalSpy notices(&writer, &history::Writer::notice);
+    writer.write(record("A", 0, 2850));
+    writer.write(record("A", 1, 2840));
+    ASSERT_TRUE(writer.flush(5000));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(notices.count(), 1);
+    EXPECT_TRUE(notices.first().first().toString().startsWith("The battery history is off: "))
+        << notices.first().first().toString().toStdString();
+    // The folder comes: both readings are kept with the next one.
+    QFile::remove(dir.filePath("device-info"));
+    QSignalSpy written(&writer, &history::Writer::written);
+    writer.write(record("A", 2, 2830));
+    ASSERT_TRUE(writer.flush(5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(written.count(), 1);
+    EXPECT_EQ(Store(path(), Store::Mode::Read).records().size(), 3u);
+}
+
+TEST(HistoryRecorder, KeepsTheFirstReadingOfAConnectionThenOneADay) {
+    QDateTime now = kStart;
+    history::Recorder recorder([&now] { return now; });
+    DeviceDetails health;
+    health.battery.capacity = device::BatteryCapacity{2850, 3279};
+    health.battery.cycles = 212;
+    health.system.model = QStringLiteral("iPhone15,2");
+    const DeviceDetails none;
+    struct Step {
+        const char* what;
+        qint64 minutesLater;
+        const char* serial;
+        bool healthKnown;
+        bool newConnection;
+        bool kept;
+    };
+    const Step steps[] = {
+        {"no health yet", 0, "A", false, false, false},
+        {"health known", 1, "A", true, false, true},
+        {"an hour on", 60, "A", true, false, false},
+        {"a day less a minute", 24 * 60 - 61, "A", true, false, false},
+        {"a day on", 1, "A", true, false, true},
+        {"another device", 1, "B", true, false, true},
+        {"the first again", 1, "A", true, false, true},
+        {"plugged in anew", 1, "A", true, true, true},
+        {"the same connection", 1, "A", true, false, false},
+        {"no device", 1, "", true, false, false},
+    };
+    for (const Step& s : steps) {
+        now = now.addSecs(s.minutesLater * 60);
+        if (s.newConnection)
+            recorder.newConnection();
+        const auto kept = recorder.offer(QString::fromLatin1(s.serial), "ios", "Ana's iPhone",
+                                         s.healthKnown ? health : none);
+        EXPECT_EQ(kept.has_value(), s.kept) << s.what;
+        if (kept) {
+            EXPECT_EQ(kept->time, now) << s.what;
+            EXPECT_EQ(kept->model, "iPhone15,2");
+            EXPECT_EQ(kept->cycles, 212);
+        }
+    }
+}
+
+TEST(HistoryRecorder, KeepsNoValueABatteryCouldNotHave) {
+    DeviceDetails d;
+    d.battery.capacity = device::BatteryCapacity{2850, 3279};
+    d.battery.cycles = -3;
+    d.battery.temperatureC = 180;
+    d.battery.percent = 101;
+    const auto r = history::recordFrom("A", "android", "Lab-07", d, kStart);
+    ASSERT_TRUE(r);
+    EXPECT_FALSE(r->cycles || r->temperatureC || r->percent);
+    d.battery.cycles = 0;
+    d.battery.temperatureC = -40;
+    d.battery.percent = 100;
+    const auto edge = history::recordFrom("A", "android", "Lab-07", d, kStart);
+    EXPECT_EQ(edge->cycles, 0);
+    EXPECT_EQ(edge->temperatureC, -40);
+    EXPECT_EQ(edge->percent, 100);
+}
+
+TEST(HistorySummary, SaysHowTheBatteryWoreInPlainWords) {
+    Record noHealth = record("A", 0, 2850);
+    noHealth.fullMah.reset();
+    const struct {
+        std::vector<Record> records;
+        const char* says;
+    } cases[] = {
+        {{}, "No readings of this device's battery yet."},
+        {{noHealth}, "No readings of this device's battery yet."},
+        {{record("A", 0, 2850)}, "One reading so far: 87% of its design."},
+        // 2,984 and 2,853 of 3,279 mAh: 91% and 87%.
+        {{record("A", 0, 2984, 30), noHealth, record("A", 182, 2853, 212)},
+         "Lost 4 points of capacity in 6 months (91% → 87%), 212 cycles."},
+        {{record("A", 0, 2984), record("A", 3, 2951, 1)},
+         "Lost 1 point of capacity in 3 days (91% → 90%), 1 cycle."},
+        {{record("A", 0, 2984), record("A", 21, 2984)}, "Kept its capacity over 3 weeks (91%)."},
+        {{record("A", 0, 2853), record("A", 800, 2984)},
+         "Gained 4 points of capacity in 2 years (87% → 91%)."},
+        {{record("A", 0, 2853), record("A", 0, 2850)},
+         "Kept its capacity over less than a day (87%)."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(history::summary(c.records), QString::fromUtf8(c.says));
+}
+
+TEST(HistoryFormats, ForAScriptAndASpreadsheet) {
+    Record odd = record("A", 1, 2853, 212);
+    odd.name = QStringLiteral("=SUM(A1) \"Ana\"\t2");
+    odd.temperatureC.reset();
+    const std::vector<Record> records{record("A", 0, 2984), odd};
+    const QJsonArray json = QJsonDocument::fromJson(report::recordsJson(records)).array();
+    ASSERT_EQ(json.size(), 2);
+    EXPECT_EQ(
+        json[1].toObject(),
+        (QJsonObject{{"time", "2026-01-06T09:30:00Z"},
+                     {"serial", "A"},
+                     {"kind", "ios"},
+                     {"name", "=SUM(A1) \"Ana\"\t2"},
+                     {"maximumCapacity",
+                      QJsonObject{{"percent", 87.01}, {"fullMah", 2853}, {"designMah", 3279}}},
+                     {"cycles", 212},
+                     {"temperatureC", QJsonValue()},
+                     {"percent", 81}}));
+    EXPECT_TRUE(json[0]["cycles"].isNull());
+    EXPECT_EQ(report::recordsTsv(records),
+              "time\tserial\tkind\tname\tmaximumCapacityPercent\tfullMah\tdesignMah\tcycles\t"
+              "temperatureC\tpercent\n"
+              "2026-01-05T09:30:00Z\tA\tios\tAna's iPhone\t91\t2984\t3279\t\t29.5\t81\n"
+              "2026-01-06T09:30:00Z\tA\tios\t=SUM(A1) \"Ana\"\\t2\t87.01\t2853\t3279\t212\t\t81\n");
+    EXPECT_TRUE(
+        report::recordsCsv(records).endsWith("2026-01-06T09:30:00Z,A,ios,\"'=SUM(A1) "
+                                             "\"\"Ana\"\"\t2\",\"iPhone15,2\",87.01,2853,3279,212,,"
+                                             "81\r\n"))
+        << report::recordsCsv(records).toStdString();
+}
+
+class HistoryWindowTest : public HistoryFile {};
+
+TEST_F(HistoryWindowTest, DrawsExactlyTheRecordsOfTheDeviceShownAndForgetsIt) {
+    {
+        Store store(path(), Store::Mode::Write);
+        store.write({record("A", 0, 2984, 30), record("A", 91, 2920), record("A", 182, 2853, 212),
+                     record("B", 5, 4000, 10)});
+    }
+    history::HistoryWindow window(path(), "A", "Ana's iPhone");
+    window.show();
+    EXPECT_EQ(window.windowTitle(), "Battery history — Ana's iPhone");
+    EXPECT_EQ(window.shownSerial(), "A");
+    const auto* view = window.findChild<QChartView*>();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->accessibleDescription(),
+              "Lost 4 points of capacity in 6 months (91% → 87%), 212 cycles.");
+    const QList<QAbstractSeries*> series = view->chart()->series();
+    ASSERT_EQ(series.size(), 2);
+    const auto points = [&](int i) { return static_cast<QLineSeries*>(series[i])->points(); };
+    const double day = 86400000.0;
+    const double t0 = double(kStart.toMSecsSinceEpoch());
+    EXPECT_EQ(points(0), (QList<QPointF>{{t0, 2984 * 100.0 / 3279},
+                                         {t0 + 91 * day, 2920 * 100.0 / 3279},
+                                         {t0 + 182 * day, 2853 * 100.0 / 3279}}));
+    EXPECT_EQ(points(1), (QList<QPointF>{{t0, 30}, {t0 + 182 * day, 212}}));
+    EXPECT_TRUE(static_cast<QLineSeries*>(series[0])->pointsVisible());
+
+    // Every device of the history is offered, by name and serial.
+    auto* devices = window.findChild<QComboBox*>();
+    ASSERT_EQ(devices->count(), 2);
+    EXPECT_EQ(devices->itemText(1), "Ana's iPhone (B)");
+    devices->setCurrentIndex(1);
+    EXPECT_EQ(static_cast<QLineSeries*>(view->chart()->series()[0])->points().size(), 1);
+
+    // Exported as CSV, to the file the dialog is given.
+    devices->setCurrentIndex(0);
+    const QString csv = dir.filePath("exported.csv");
+    QTimer::singleShot(0, [csv] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
+                dialog->selectFile(csv);
+                QMetaObject::invokeMethod(dialog, "accept");
+            }
+        }
+    });
+    const auto click = [&window](const char* text) {
+        for (QPushButton* b : window.findChildren<QPushButton*>()) {
+            if (b->text().startsWith(QLatin1String(text)))
+                return b->click();
+        }
+        ADD_FAILURE() << "no button " << text;
+    };
+    click("&Export CSV");
+    QFile exported(csv);
+    ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
+    EXPECT_EQ(exported.readAll(),
+              report::recordsCsv(Store(path(), Store::Mode::Read).records("A")));
+
+    // Forgotten after its confirmation.
+    QTimer::singleShot(0, [] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                for (QAbstractButton* b : box->buttons()) {
+                    if (b->text() == "Forget")
+                        b->click();
+                }
+            }
+        }
+    });
+    click("&Forget");
+    EXPECT_TRUE(Store(path(), Store::Mode::Read).records("A").empty());
+    EXPECT_EQ(Store(path(), Store::Mode::Read).records("B").size(), 1u);
+    EXPECT_EQ(view->accessibleDescription(), "No readings of this device's battery yet.");
+}
+
+} // namespace
