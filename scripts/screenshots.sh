@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Writes screenshots of the real window under Xvfb into docs/: the not-connected look, a
 # connected look from a scripted link, and the connected look through a private adb server
-# and a simulated phone (the demo's path), and through a simulated usbmuxd with an iPhone.
+# and a simulated phone (the demo's path), and through a simulated usbmuxd with an iPhone, and
+# that iPhone's Battery history window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh >/dev/null
@@ -12,5 +13,6 @@ private_adb_start current_phone
 shoot --adb "$ADB_SERVER_SOCKET" docs
 private_device current_iphone
 shoot --iphone docs
+shoot --history docs
 echo "wrote docs/not-connected.png docs/connected-sample.png docs/connected.png" \
-    "docs/connected-iphone.png"
+    "docs/connected-iphone.png docs/battery-history.png"

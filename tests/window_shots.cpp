@@ -5,29 +5,90 @@
 //                                    device's address is shown
 //   window-shots --iphone FOLDER     connected to the iPhone that usbmuxd (as
 //                                    USBMUXD_SOCKET_ADDRESS says) reports, once it is named
+//   window-shots --history FOLDER    the Battery history window of that iPhone, whose
+//                                    reading today joins eleven earlier monthly ones
+#include "app/history_face.h"
 #include "device_link/adb/adb_link.h"
+#include "device_link/combined_link.h"
 #include "device_link/ios/ios_link.h"
 #include "display/form1.h"
+#include "history/history_recorder.h"
+#include "history/history_store.h"
+#include "history/history_window.h"
+#include "history/history_writer.h"
 #include "scripted_link.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
 
 namespace {
 
-bool shoot(Form1& form, const QString& path) {
+bool shoot(QWidget& window, const QString& path) {
     // Let the window system map and paint the window before it is grabbed.
-    if (!QTest::qWaitForWindowExposed(&form))
+    if (!QTest::qWaitForWindowExposed(&window))
         return false;
     QTest::qWait(300);
-    const QPixmap shot = form.screen()->grabWindow(form.winId());
+    const QPixmap shot = window.screen()->grabWindow(window.winId());
     return !shot.isNull() && shot.save(path);
+}
+
+// The window on the simulated iPhone, keeping its history in a folder of its own that holds a
+// year of earlier readings; then its Battery history window, opened from the context menu.
+int shootHistory(const QString& path) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("device-info/history.sqlite3"));
+    const QString udid = QStringLiteral("00008110-001A2B3C4D5E801E");
+    {
+        history::Store store(file, history::Store::Mode::Write);
+        std::vector<history::Record> earlier;
+        for (int month = 11; month >= 1; --month) {
+            history::Record r;
+            r.time = QDateTime::currentDateTimeUtc().addMonths(-month);
+            r.serial = udid;
+            r.kind = QStringLiteral("ios");
+            r.name = QStringLiteral("Ana's iPhone");
+            r.model = QStringLiteral("iPhone15,2");
+            r.designMah = 3279;
+            r.fullMah = 3279 * (0.99 - 0.011 * (11 - month));
+            r.cycles = 212 - 17 * month;
+            r.temperatureC = 28;
+            r.percent = 60;
+            earlier.push_back(r);
+        }
+        store.write(earlier);
+    }
+    std::vector<CombinedLink::Kind> kinds;
+    kinds.push_back({QStringLiteral("iPhone and iPad:"), std::make_unique<IosLink>()});
+    auto owned = std::make_unique<CombinedLink>(std::move(kinds));
+    CombinedLink& link = *owned;
+    Form1 form(std::move(owned));
+    history::Writer writer(file);
+    history::Recorder recorder;
+    app::installHistory(form, link, writer, recorder, file);
+    form.show();
+    const QDeadlineTimer deadline(20000);
+    while (history::Store(file, history::Store::Mode::Read).records(udid).size() < 12 &&
+           !deadline.hasExpired())
+        QTest::qWait(100);
+    for (QAction* action : form.actions()) {
+        if (action->text().startsWith(QLatin1String("Battery history")))
+            action->trigger();
+    }
+    auto* window = form.findChild<history::HistoryWindow*>();
+    if (!window) {
+        std::fprintf(stderr, "window-shots: no Battery history window\n");
+        return 1;
+    }
+    window->resize(720, 440);
+    return shoot(*window, path) ? 0 : 1;
 }
 
 } // namespace
@@ -61,6 +122,8 @@ int main(int argc, char* argv[]) {
             std::make_unique<IosLink>(),
             [](Form1& form) { return form.windowTitle().endsWith(u')'); },
             QDir(QString::fromLocal8Bit(argv[2])).filePath("connected-iphone.png"));
+    if (argc == 3 && QByteArray(argv[1]) == "--history")
+        return shootHistory(QDir(QString::fromLocal8Bit(argv[2])).filePath("battery-history.png"));
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s [--adb SOCKET_SPEC | --iphone] FOLDER\n", argv[0]);
         return 2;
