@@ -189,6 +189,7 @@ void HistoryWindow::showDevice(int index) {
     auto* percentAxis = new QValueAxis;
     percentAxis->setRange(std::max(0.0, std::floor(low->y() / 5) * 5 - 5),
                           std::ceil(high->y() / 5) * 5 + 5);
+    percentAxis->applyNiceNumbers();
     percentAxis->setLabelFormat(QStringLiteral("%d%%"));
     chart->addAxis(percentAxis, Qt::AlignLeft);
     percent->attachAxis(time);
@@ -208,6 +209,7 @@ void HistoryWindow::showDevice(int index) {
                             return a.y() < b.y();
                         })->y();
     cycleAxis->setRange(0, std::max(10.0, std::ceil(most * 1.1)));
+    cycleAxis->applyNiceNumbers();
     cycleAxis->setLabelFormat(QStringLiteral("%d"));
     chart->addAxis(cycleAxis, Qt::AlignRight);
     cycleSeries->attachAxis(time);

@@ -384,4 +384,18 @@ TEST_F(HistoryWindowTest, DrawsExactlyTheRecordsOfTheDeviceShownAndForgetsIt) {
     EXPECT_EQ(view->accessibleDescription(), "No readings of this device's battery yet.");
 }
 
+// It follows the desktop's theme, dark included, as the main window does.
+TEST_F(HistoryWindowTest, FollowsADarkDesktop) {
+    Store(path(), Store::Mode::Write).write({record("A", 0, 2984), record("A", 30, 2950)});
+    for (const bool dark : {false, true}) {
+        QPalette palette;
+        palette.setColor(QPalette::Window, dark ? QColor(30, 30, 30) : QColor(239, 239, 239));
+        QApplication::setPalette(palette);
+        history::HistoryWindow window(path(), "A", "Ana's iPhone");
+        EXPECT_EQ(window.findChild<QChartView*>()->chart()->theme(),
+                  dark ? QChart::ChartThemeDark : QChart::ChartThemeLight);
+    }
+    QApplication::setPalette(QPalette());
+}
+
 } // namespace
