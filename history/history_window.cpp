@@ -176,44 +176,35 @@ void HistoryWindow::showDevice(int index) {
     time->setRange(m_records.front().time.addSecs(-43200), m_records.back().time.addSecs(43200));
     chart->addAxis(time, Qt::AlignBottom);
 
-    // Readings are few: points as well as lines.
-    auto* percent = new QLineSeries;
-    percent->setName(tr("Maximum capacity (% of design)"));
-    percent->setPointsVisible(true);
-    for (const QPointF& p : capacity)
-        percent->append(p);
-    chart->addSeries(percent);
-    const auto [low, high] =
-        std::minmax_element(capacity.begin(), capacity.end(),
-                            [](const QPointF& a, const QPointF& b) { return a.y() < b.y(); });
-    auto* percentAxis = new QValueAxis;
-    percentAxis->setRange(std::max(0.0, std::floor(low->y() / 5) * 5 - 5),
-                          std::ceil(high->y() / 5) * 5 + 5);
-    percentAxis->applyNiceNumbers();
-    percentAxis->setLabelFormat(QStringLiteral("%d%%"));
-    chart->addAxis(percentAxis, Qt::AlignLeft);
-    percent->attachAxis(time);
-    percent->attachAxis(percentAxis);
-
+    // Readings are few: points as well as lines, each series on an axis of its own, its range
+    // from LOW to HIGH in round numbers.
+    const auto plot = [&](const QString& name, const std::vector<QPointF>& points, double low,
+                          double high, const QString& format, Qt::Alignment side) {
+        auto* series = new QLineSeries;
+        series->setName(name);
+        series->setPointsVisible(true);
+        for (const QPointF& p : points)
+            series->append(p);
+        chart->addSeries(series);
+        auto* axis = new QValueAxis;
+        axis->setRange(low, high);
+        axis->applyNiceNumbers();
+        axis->setLabelFormat(format);
+        chart->addAxis(axis, side);
+        series->attachAxis(time);
+        series->attachAxis(axis);
+    };
+    const auto byValue = [](const QPointF& a, const QPointF& b) { return a.y() < b.y(); };
+    const auto [low, high] = std::minmax_element(capacity.begin(), capacity.end(), byValue);
+    plot(tr("Maximum capacity (% of design)"), capacity,
+         std::max(0.0, std::floor(low->y() / 5) * 5 - 5), std::ceil(high->y() / 5) * 5 + 5,
+         QStringLiteral("%d%%"), Qt::AlignLeft);
     const std::vector<QPointF> cycles = cyclePoints(m_records);
-    if (cycles.empty())
-        return;
-    auto* cycleSeries = new QLineSeries;
-    cycleSeries->setName(tr("Charge cycles"));
-    cycleSeries->setPointsVisible(true);
-    for (const QPointF& p : cycles)
-        cycleSeries->append(p);
-    chart->addSeries(cycleSeries);
-    auto* cycleAxis = new QValueAxis;
-    const double most = std::max_element(cycles.begin(), cycles.end(), [](auto& a, auto& b) {
-                            return a.y() < b.y();
-                        })->y();
-    cycleAxis->setRange(0, std::max(10.0, std::ceil(most * 1.1)));
-    cycleAxis->applyNiceNumbers();
-    cycleAxis->setLabelFormat(QStringLiteral("%d"));
-    chart->addAxis(cycleAxis, Qt::AlignRight);
-    cycleSeries->attachAxis(time);
-    cycleSeries->attachAxis(cycleAxis);
+    if (!cycles.empty())
+        plot(tr("Charge cycles"), cycles, 0,
+             std::max(10.0, std::ceil(std::max_element(cycles.begin(), cycles.end(), byValue)->y() *
+                                      1.1)),
+             QStringLiteral("%d"), Qt::AlignRight);
 }
 
 void HistoryWindow::forget() {

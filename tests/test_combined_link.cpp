@@ -292,6 +292,8 @@ TEST(CommandLine, ServeTakesAnAddressAndAnInterval) {
         {{"device-info", "--serve", "[::1]:0", "--interval", "1"}, Action::Serve, "::1", 0, 1},
         {{"device-info", "--serve", "65536"}, Action::Error, "", 0, 0},
         {{"device-info", "--serve", "localhost:9877"}, Action::Error, "", 0, 0},
+        // An empty host is not taken for every interface, as some exporters take it.
+        {{"device-info", "--serve", ":9877"}, Action::Error, "", 0, 0},
         {{"device-info", "--serve", "9877", "--interval", "0"}, Action::Error, "", 0, 0},
         {{"device-info", "--serve", "9877", "--json"}, Action::Error, "", 0, 0},
         {{"device-info", "--serve", "9877", "--serial", "R58M"}, Action::Error, "", 0, 0},
