@@ -1,6 +1,5 @@
 #include "device_link/device_watch.h"
 
-#include "device_link/adb/adb_commands.h"
 #include "device_link/adb/adb_details.h"
 #include "device_link/ios/lockdown_session.h"
 
@@ -8,6 +7,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <system_error>
@@ -129,10 +129,8 @@ void DeviceWatch::onListed(const survey::Listing& listing) {
         it = listed.contains(it.key()) ? std::next(it) : m_sessions.erase(it);
     emit changed();
 
-    int ready = 0;
-    for (const survey::ListedDevice& d : listing.devices)
-        ready += survey::isReady(d) ? 1 : 0;
-    adb::reserveCommandThreads(ready * int(adb::command::RefreshSet.size() + 2));
+    survey::reserveCommandThreads(std::size_t(
+        std::count_if(listing.devices.begin(), listing.devices.end(), survey::isReady)));
     for (const survey::ListedDevice& d : listing.devices) {
         // One read a device at a time: one that hangs delays only itself.
         if (survey::isReady(d) && !m_reading.contains(d.serial))

@@ -110,9 +110,13 @@ DeviceReading read(const adb::ServerAddress& server, const Listing& listing,
     return reading;
 }
 
+void reserveCommandThreads(std::size_t devices) {
+    adb::reserveCommandThreads(int(devices * (adb::command::RefreshSet.size() + 2)));
+}
+
 std::vector<DeviceReading> readAll(const adb::ServerAddress& server, const Listing& listing,
                                    const std::vector<ListedDevice>& targets, bool withHealth) {
-    adb::reserveCommandThreads(int(targets.size() * (adb::command::RefreshSet.size() + 2)));
+    reserveCommandThreads(targets.size());
     std::vector<std::future<DeviceReading>> reads;
     for (const ListedDevice& target : targets)
         reads.push_back(std::async(std::launch::async, [&server, &listing, target, withHealth] {

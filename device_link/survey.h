@@ -55,6 +55,9 @@ DeviceReading read(const adb::ServerAddress& server, const Listing& listing,
                    const ListedDevice& target, bool withHealth = true,
                    std::shared_ptr<ios::DeviceHandle> session = nullptr);
 
+// Lets every command of DEVICES reads run at once: a refresh's, the address and the health.
+void reserveCommandThreads(std::size_t devices);
+
 // Reads each of TARGETS side by side, every device's commands at once; in their order.
 std::vector<DeviceReading> readAll(const adb::ServerAddress& server, const Listing& listing,
                                    const std::vector<ListedDevice>& targets,

@@ -290,6 +290,7 @@ TEST(CommandLine, ServeTakesAnAddressAndAnInterval) {
          9100,
          5},
         {{"device-info", "--serve", "[::1]:0", "--interval", "1"}, Action::Serve, "::1", 0, 1},
+        {{"device-info", "--serve", "65535"}, Action::Serve, "127.0.0.1", 65535, 30},
         {{"device-info", "--serve", "65536"}, Action::Error, "", 0, 0},
         {{"device-info", "--serve", "localhost:9877"}, Action::Error, "", 0, 0},
         // An empty host is not taken for every interface, as some exporters take it.

@@ -29,6 +29,10 @@ void reserveCommandThreads(int count) {
     commandPool()->setMaxThreadCount(std::clamp(count, 14, 512));
 }
 
+int commandThreads() {
+    return commandPool()->maxThreadCount();
+}
+
 namespace {
 
 class Connection {

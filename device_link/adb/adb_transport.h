@@ -51,6 +51,8 @@ std::vector<CommandResult> runDeviceCommands(const ServerAddress& server, const 
 // Lets COUNT commands run side by side (a report of many devices at once); the window's two sets
 // of commands need no call.
 void reserveCommandThreads(int count);
+// How many may run side by side now.
+int commandThreads();
 
 // Sends a host service ("host:devices-l") and returns its length-prefixed answer.
 QByteArray hostQuery(const ServerAddress& server, const QByteArray& service, const Limits& limits);

@@ -9,6 +9,7 @@
 
 #include <QJsonArray>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QUrlQuery>
 
 #include <csignal>
@@ -254,6 +255,21 @@ TEST_F(Exporter, HostileClientsNeverStopTheScrapes) {
     EXPECT_EQ(exporter->stop(), 0);
 }
 
+TEST_F(Exporter, APortInUseEndsItWithOneAndWhy) {
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+    QProcess program;
+    program.setProcessEnvironment(environment(harness));
+    program.start(QStringLiteral(DEVICE_INFO_EXE),
+                  {"--serve", QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())});
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitCode(), 1);
+    EXPECT_TRUE(program.readAllStandardError().startsWith(
+        QStringLiteral("device-info: cannot listen on 127.0.0.1 port %1: ")
+            .arg(taken.serverPort())
+            .toUtf8()));
+}
+
 TEST_F(Exporter, SigtermEndsItWithZeroAndStopsTheAdbServerItStarted) {
     const quint16 port = freePort();
     QProcessEnvironment env = environment(harness);
@@ -348,6 +364,7 @@ TEST_F(Watch, AHungDeviceDelaysOnlyItselfAndCountsAsAFailedRead) {
         const WatchedDevice* b = find(*w, tablet->serial());
         return a && b && a->up() && b->up();
     }));
+    EXPECT_EQ(adb::commandThreads(), 2 * 9) << "every command of both at once";
     ASSERT_EQ(phone->control("hang"), "ok");
     const double before = *find(*w, tablet->serial())->lastReadTime;
     EXPECT_TRUE(waitUntil([&] { return find(*w, phone->serial())->readErrors == 1; }, 8000));
