@@ -212,11 +212,16 @@ void HistoryWindow::forget() {
     if (index < 0)
         return;
     const Device device = m_devices[std::size_t(index)];
-    QMessageBox confirm(QMessageBox::Question, tr("Forget this device"),
-                        tr("Forget the battery history of %1? Its %n reading(s) are deleted from "
-                           "this computer.",
-                           nullptr, int(m_records.size()))
-                            .arg(label(device)),
+    const int readings = int(m_records.size());
+    const QString question =
+        readings == 1 ? tr("Forget the battery history of %1? Its one reading is deleted from "
+                           "this computer.")
+                            .arg(label(device))
+                      : tr("Forget the battery history of %1? Its %2 readings are deleted from "
+                           "this computer.")
+                            .arg(label(device))
+                            .arg(readings);
+    QMessageBox confirm(QMessageBox::Question, tr("Forget this device"), question,
                         QMessageBox::Cancel, this);
     confirm.setTextFormat(Qt::PlainText);
     confirm.addButton(tr("Forget"), QMessageBox::DestructiveRole);

@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -54,6 +55,33 @@ Record record(const char* serial, qint64 day, double full, std::optional<qint64>
 class HistoryFile : public ::testing::Test {
 protected:
     QString path() const { return dir.filePath(QStringLiteral("device-info/history.sqlite3")); }
+
+    // What SQL says of the file, by a connection of the test's own.
+    QString sql(const QString& statement) const {
+        QString value;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "test");
+            db.setDatabaseName(path());
+            db.open();
+            QSqlQuery query(db);
+            query.exec(statement);
+            if (query.next())
+                value = query.value(0).toString();
+        }
+        QSqlDatabase::removeDatabase("test");
+        return value;
+    }
+
+    // What a store of this file says where it cannot be used.
+    std::string refusal(Store::Mode mode) const {
+        try {
+            Store store(path(), mode);
+        } catch (const history::StoreError& e) {
+            return e.what();
+        }
+        return "(no refusal)";
+    }
+
     QTemporaryDir dir;
 };
 
@@ -76,6 +104,7 @@ TEST_F(HistoryFile, KeepsRecordsOldestFirstAndForgetsADevice) {
     EXPECT_TRUE(store.records(QStringLiteral("A")).empty());
     EXPECT_EQ(store.records().size(), 1u);
     EXPECT_EQ(store.devices().size(), 1u);
+    EXPECT_EQ(sql("SELECT count(*) FROM readings"), "1") << "gone from the file, not hidden";
 }
 
 TEST_F(HistoryFile, ValuesADeviceDidNotGiveStayNull) {
@@ -96,28 +125,17 @@ TEST_F(HistoryFile, MigratesFromEachEarlierVersionAndLeavesANewerOneAlone) {
         ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
     }
     Store(path(), Store::Mode::Write).write({record("A", 0, 2850)});
-    const auto pragma = [this](const char* name) {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "pragma");
-        db.setDatabaseName(path());
-        db.open();
-        QSqlQuery query(db);
-        query.exec(QStringLiteral("PRAGMA %1").arg(QLatin1String(name)));
-        query.next();
-        const QString value = query.value(0).toString();
-        query.finish();
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase("pragma");
-        return value;
-    };
-    EXPECT_EQ(pragma("user_version"), "1");
-    EXPECT_EQ(pragma("journal_mode"), "wal") << "a reader beside a writer";
+    EXPECT_EQ(sql("PRAGMA user_version"), "1");
+    EXPECT_EQ(sql("PRAGMA journal_mode"), "wal") << "a reader beside a writer";
     EXPECT_EQ(Store(path(), Store::Mode::Read).records().size(), 1u);
 
-    pragma("user_version = 7");
-    EXPECT_THROW(Store(path(), Store::Mode::Write), history::StoreError);
-    EXPECT_THROW(Store(path(), Store::Mode::Read), history::StoreError);
-    EXPECT_EQ(pragma("user_version"), "7") << "untouched";
+    sql("PRAGMA user_version = 7");
+    const std::string newer = (path() + " was written by a newer Device Info").toStdString();
+    EXPECT_EQ(refusal(Store::Mode::Write), newer);
+    EXPECT_EQ(refusal(Store::Mode::Read), newer);
+    EXPECT_EQ(sql("PRAGMA user_version"), "7") << "untouched";
+    QFile::remove(path());
+    EXPECT_EQ(refusal(Store::Mode::Read), "there is no history at " + path().toStdString());
 }
 
 TEST_F(HistoryFile, ADamagedFileIsMovedAsideNeverDeleted) {
@@ -138,9 +156,17 @@ TEST_F(HistoryFile, ADamagedFileIsMovedAsideNeverDeleted) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(f.bytes);
         file.close();
-        EXPECT_THROW(Store(path(), Store::Mode::Read), history::StoreError) << f.name;
+        EXPECT_EQ(refusal(Store::Mode::Read),
+                  (path() + " is not a history Device Info can read: it is not SQLite, or is "
+                            "damaged")
+                      .toStdString())
+            << f.name;
         Store store(path(), Store::Mode::Write);
-        EXPECT_TRUE(store.notice().contains("was damaged: it was moved to " + path() + ".corrupt-"))
+        const QRegularExpression said(
+            "^The battery history at " + QRegularExpression::escape(path()) +
+            " was damaged: it was moved to " + QRegularExpression::escape(path()) +
+            R"(\.corrupt-\d{8}T\d{6}Z, and a new one was started\.$)");
+        EXPECT_TRUE(said.match(store.notice()).hasMatch())
             << f.name << store.notice().toStdString();
         store.write({record("A", 0, 2850)});
         EXPECT_EQ(store.records().size(), 1u) << f.name;
@@ -180,8 +206,8 @@ TEST_F(HistoryFile, AFolderThatCannotBeMadeTurnsTheHistoryOffWithOneWord) {
     ASSERT_TRUE(writer.flush(5000));
     QCoreApplication::processEvents();
     ASSERT_EQ(notices.count(), 1);
-    EXPECT_TRUE(notices.first().first().toString().startsWith("The battery history is off: "))
-        << notices.first().first().toString().toStdString();
+    EXPECT_EQ(notices.first().first().toString(),
+              "The battery history is off: " + dir.filePath("device-info") + " cannot be made.");
     // The folder comes: both readings are kept with the next one.
     QFile::remove(dir.filePath("device-info"));
     QSignalSpy written(&writer, &history::Writer::written);
@@ -190,6 +216,30 @@ TEST_F(HistoryFile, AFolderThatCannotBeMadeTurnsTheHistoryOffWithOneWord) {
     QCoreApplication::processEvents();
     EXPECT_EQ(written.count(), 1);
     EXPECT_EQ(Store(path(), Store::Mode::Read).records().size(), 3u);
+}
+
+// A write that fails is said once and kept for the next reading, which takes both.
+TEST_F(HistoryFile, AReadingThatCannotBeWrittenIsTriedAgainWithTheNext) {
+    Store(path(), Store::Mode::Write).write({record("A", 0, 2900)});
+    history::Writer writer(path());
+    QSignalSpy notices(&writer, &history::Writer::notice);
+    writer.write(record("A", 1, 2890));
+    ASSERT_TRUE(writer.flush(5000));
+    sql("ALTER TABLE readings RENAME TO away"); // what a full disk would refuse too
+    writer.write(record("A", 2, 2880));
+    writer.write(record("A", 3, 2870));
+    ASSERT_TRUE(writer.flush(5000));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(notices.count(), 1);
+    const QString said = notices.first().first().toString();
+    EXPECT_TRUE(said.startsWith("The battery history could not keep a reading (the battery "
+                                "history could not be written ("))
+        << said.toStdString();
+    EXPECT_TRUE(said.endsWith("); it tries again with the next one.")) << said.toStdString();
+    sql("ALTER TABLE away RENAME TO readings");
+    writer.write(record("A", 4, 2860));
+    ASSERT_TRUE(writer.flush(5000));
+    EXPECT_EQ(Store(path(), Store::Mode::Read).records().size(), 5u) << "nothing lost";
 }
 
 TEST(HistoryRecorder, KeepsTheFirstReadingOfAConnectionThenOneADay) {
@@ -273,6 +323,10 @@ TEST(HistorySummary, SaysHowTheBatteryWoreInPlainWords) {
          "Gained 4 points of capacity in 2 years (87% → 91%)."},
         {{record("A", 0, 2853), record("A", 0, 2850)},
          "Kept its capacity over less than a day (87%)."},
+        {{record("A", 0, 2984), record("A", 1, 2984)}, "Kept its capacity over 1 day (91%)."},
+        {{record("A", 0, 2984), record("A", 14, 2984)}, "Kept its capacity over 2 weeks (91%)."},
+        {{record("A", 0, 2984), record("A", 61, 2984)}, "Kept its capacity over 2 months (91%)."},
+        {{record("A", 0, 2984), record("A", 730, 2984)}, "Kept its capacity over 2 years (91%)."},
     };
     for (const auto& c : cases)
         EXPECT_EQ(history::summary(c.records), QString::fromUtf8(c.says));
@@ -302,6 +356,15 @@ TEST(HistoryFormats, ForAScriptAndASpreadsheet) {
               "temperatureC\tpercent\n"
               "2026-01-05T09:30:00Z\tA\tios\tAna's iPhone\t91\t2984\t3279\t\t29.5\t81\n"
               "2026-01-06T09:30:00Z\tA\tios\t=SUM(A1) \"Ana\"\\t2\t87.01\t2853\t3279\t212\t\t81\n");
+    // Whatever a spreadsheet would take for a formula stays text.
+    for (const char* formula : {"=1+1", "+1", "-1", "@SUM(A1)"}) {
+        Record r = record("A", 0, 2984);
+        r.name = QString::fromLatin1(formula);
+        EXPECT_TRUE(report::recordsCsv({r}).contains(",'" + QByteArray(formula) + ",")) << formula;
+    }
+    Record lines = record("A", 0, 2984);
+    lines.name = QStringLiteral("two\rlines");
+    EXPECT_TRUE(report::recordsCsv({lines}).contains(",\"two\rlines\","));
     EXPECT_TRUE(
         report::recordsCsv(records).endsWith("2026-01-06T09:30:00Z,A,ios,\"'=SUM(A1) "
                                              "\"\"Ana\"\"\t2\",\"iPhone15,2\",87.01,2853,3279,212,,"
@@ -346,9 +409,11 @@ TEST_F(HistoryWindowTest, DrawsExactlyTheRecordsOfTheDeviceShownAndForgetsIt) {
     // Exported as CSV, to the file the dialog is given.
     devices->setCurrentIndex(0);
     const QString csv = dir.filePath("exported.csv");
-    QTimer::singleShot(0, [csv] {
+    QString offered;
+    QTimer::singleShot(0, [csv, &offered] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
+                offered = dialog->selectedFiles().value(0);
                 dialog->selectFile(csv);
                 QMetaObject::invokeMethod(dialog, "accept");
             }
@@ -362,15 +427,18 @@ TEST_F(HistoryWindowTest, DrawsExactlyTheRecordsOfTheDeviceShownAndForgetsIt) {
         ADD_FAILURE() << "no button " << text;
     };
     click("&Export CSV");
+    EXPECT_EQ(offered, QDir::home().filePath("battery-history-A.csv"));
     QFile exported(csv);
     ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
     EXPECT_EQ(exported.readAll(),
               report::recordsCsv(Store(path(), Store::Mode::Read).records("A")));
 
     // Forgotten after its confirmation.
-    QTimer::singleShot(0, [] {
+    QString asked;
+    QTimer::singleShot(0, [&asked] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                asked = box->text();
                 for (QAbstractButton* b : box->buttons()) {
                     if (b->text() == "Forget")
                         b->click();
@@ -379,6 +447,8 @@ TEST_F(HistoryWindowTest, DrawsExactlyTheRecordsOfTheDeviceShownAndForgetsIt) {
         }
     });
     click("&Forget");
+    EXPECT_EQ(asked, "Forget the battery history of Ana's iPhone (A)? Its 3 readings are deleted "
+                     "from this computer.");
     EXPECT_TRUE(Store(path(), Store::Mode::Read).records("A").empty());
     EXPECT_EQ(Store(path(), Store::Mode::Read).records("B").size(), 1u);
     EXPECT_EQ(view->accessibleDescription(), "No readings of this device's battery yet.");
@@ -396,6 +466,62 @@ TEST_F(HistoryWindowTest, FollowsADarkDesktop) {
                   dark ? QChart::ChartThemeDark : QChart::ChartThemeLight);
     }
     QApplication::setPalette(QPalette());
+}
+
+// A history it cannot read, or a file it cannot write, is said in a message; the window stays.
+TEST_F(HistoryWindowTest, SaysWhatItCannotDo) {
+    Store(path(), Store::Mode::Write).write({record("A", 0, 2984)});
+    history::HistoryWindow window(path(), "A", "Ana's iPhone");
+    window.show();
+    QTimer::singleShot(0, [this] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
+                dialog->selectFile(dir.filePath("no/such/folder/x.csv"));
+                QMetaObject::invokeMethod(dialog, "accept");
+            }
+        }
+    });
+    for (QPushButton* b : window.findChildren<QPushButton*>()) {
+        if (b->text().startsWith("&Export"))
+            b->click();
+    }
+    const auto said = [&window] {
+        QStringList out;
+        for (const QMessageBox* box : window.findChildren<QMessageBox*>())
+            out << box->text();
+        return out;
+    };
+    ASSERT_EQ(said().size(), 1);
+    EXPECT_TRUE(said().first().startsWith("The CSV file could not be written: "))
+        << said().first().toStdString();
+
+    // Asked to forget its one reading, and cancelled: it stays.
+    QString asked;
+    QTimer::singleShot(0, [&asked] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            asked = box->text();
+            box->button(QMessageBox::Cancel)->click();
+        }
+    });
+    for (QPushButton* b : window.findChildren<QPushButton*>()) {
+        if (b->text().startsWith("&Forget"))
+            b->click();
+    }
+    EXPECT_EQ(asked, "Forget the battery history of Ana's iPhone (A)? Its one reading is deleted "
+                     "from this computer.");
+    EXPECT_EQ(Store(path(), Store::Mode::Read).records().size(), 1u);
+
+    QFile broken(path());
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write(QByteArray(4096, 'x'));
+    broken.close();
+    history::HistoryWindow unreadable(path(), "A", "Ana's iPhone");
+    ASSERT_EQ(unreadable.findChildren<QMessageBox*>().size(), 1);
+    EXPECT_TRUE(unreadable.findChild<QMessageBox*>()->text().startsWith(
+        "The battery history cannot be read: " + path() + " is not a history"));
+    EXPECT_EQ(unreadable.windowTitle(), "Battery history — Ana's iPhone");
+    EXPECT_EQ(unreadable.findChild<QChartView*>()->accessibleDescription(),
+              "No readings of this device's battery yet.");
 }
 
 } // namespace

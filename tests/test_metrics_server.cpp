@@ -110,20 +110,26 @@ TEST_F(MetricsServerTest, OnlyGetOfItsTwoPaths) {
     struct Case {
         QByteArray request;
         const char* status;
+        const char* body; // its end
     };
     const Case cases[] = {
-        {"GET / HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK"},
-        {"POST /metrics HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 405 Method Not Allowed"},
-        {"HEAD / HTTP/1.1\r\n\r\n", "HTTP/1.1 405 Method Not Allowed"},
-        {"GET /metrics.txt HTTP/1.1\r\n\r\n", "HTTP/1.1 404 Not Found"},
-        {"PUT /nowhere HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 404 Not Found"},
+        {"GET / HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK", "</body></html>\n"},
+        {"POST /metrics HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 405 Method Not Allowed",
+         "\r\n\r\nOnly GET is served here.\n"},
+        {"HEAD / HTTP/1.1\r\n\r\n", "HTTP/1.1 405 Method Not Allowed",
+         "\r\n\r\nOnly GET is served here.\n"},
+        {"GET /metrics.txt HTTP/1.1\r\n\r\n", "HTTP/1.1 404 Not Found",
+         "\r\n\r\nNot found: try /metrics.\n"},
+        {"PUT /nowhere HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 404 Not Found",
+         "\r\n\r\nNot found: try /metrics.\n"},
     };
     for (const Case& c : cases) {
         auto client = connectClient();
         client->write(c.request);
         QByteArray got;
-        waitUntil([&] { return (got += client->readAll()).contains("\r\n\r\n"); }, 1000);
+        waitUntil([&] { return (got += client->readAll()).endsWith(c.body); }, 1000);
         EXPECT_TRUE(got.startsWith(c.status)) << c.request.toStdString() << got.toStdString();
+        EXPECT_TRUE(got.endsWith(c.body)) << c.request.toStdString() << got.toStdString();
         EXPECT_EQ(got.startsWith("HTTP/1.1 405"), got.contains("\r\nAllow: GET\r\n"));
     }
     EXPECT_EQ(scrapes, 0);

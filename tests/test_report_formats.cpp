@@ -208,6 +208,31 @@ TEST(Exposition, BaseUnitsAndRatiosForEveryDeviceThatGaveThem) {
     EXPECT_EQ(families.removeDuplicates(), 0);
 }
 
+// Each family says what it is in a sentence, and only the counter ends in _total.
+TEST(Exposition, EveryFamilyHasItsSentenceAndItsType) {
+    DeviceReading android = phone();
+    WatchedDevice a = watched("R58M12ABCDE", "android", "ready", android);
+    a.readSeconds = 1.5;
+    a.lastReadTime = 1765140000.25;
+    const WatchedDevice i = watched("00008110-001A2B3C4D5E801E", "ios", "ready", iphone());
+    const QStringList lines =
+        QString::fromUtf8(report::exposition({a, i})).split(u'\n', Qt::SkipEmptyParts);
+    int families = 0;
+    for (qsizetype at = 0; at < lines.size(); ++at) {
+        if (!lines[at].startsWith("# HELP "))
+            continue;
+        ++families;
+        const QString name = lines[at].section(u' ', 2, 2);
+        const QString help = lines[at].section(u' ', 3);
+        EXPECT_TRUE(help.size() > 5 && help.endsWith(u'.')) << lines[at].toStdString();
+        ASSERT_LT(at + 1, lines.size());
+        EXPECT_EQ(lines[at + 1], QStringLiteral("# TYPE %1 %2")
+                                     .arg(name, name.endsWith("_total") ? "counter" : "gauge"));
+        EXPECT_TRUE(lines.value(at + 2).startsWith(name + u'{')) << name.toStdString();
+    }
+    EXPECT_EQ(families, 23);
+}
+
 TEST(Exposition, DevicesNotReadAreCountedAndDownWithNoValues) {
     WatchedDevice failed = watched("R58M12ABCDE", "android", "ready");
     failed.readErrors = 2;

@@ -67,7 +67,8 @@ public:
     QByteArray metrics() { return httpGet(m_port, "/metrics").body; }
     // Sends SIGTERM and waits; its exit status, or -1 when it did not end normally.
     int stop();
-    QByteArray standardError() { return m_stderr + m_process.readAllStandardError(); }
+    // All it wrote to standard error so far.
+    QByteArray standardError() { return m_stderr += m_process.readAllStandardError(); }
 
 private:
     QProcess m_process;

@@ -130,7 +130,12 @@ TEST_F(Exporter, EveryProfileGivesMetricsThatPromtoolAccepts) {
               "8156930048");
     EXPECT_EQ(samples(text, "device_info_battery_health_ratio").value(labels(kIphone, "ios")),
               "0.869167429094236");
-    EXPECT_TRUE(exporter->standardError().contains("serving metrics at http://127.0.0.1:"));
+    EXPECT_TRUE(exporter->standardError().startsWith(
+        QStringLiteral("device-info: serving metrics at http://127.0.0.1:%1/metrics, reading "
+                       "every 1 s\n")
+            .arg(exporter->port())
+            .toUtf8()))
+        << exporter->standardError().toStdString();
 }
 
 // Two computers, each with its own adb server and exporter, scraped by one Prometheus.
@@ -281,8 +286,15 @@ TEST_F(Exporter, SigtermEndsItWithZeroAndStopsTheAdbServerItStarted) {
         return adb::listDevices(own, {500, 4096}, &why).has_value();
     };
     ASSERT_TRUE(waitUntil(answers, 15000)) << "it starts an adb server where none answers";
+    ASSERT_TRUE(waitUntil([&] { return exporter->standardError().contains("answers again"); }));
     EXPECT_EQ(exporter->stop(), 0);
-    EXPECT_TRUE(exporter->standardError().endsWith("device-info: stopped\n"));
+    const QString said = QString::fromUtf8(exporter->standardError());
+    EXPECT_TRUE(said.contains(QStringLiteral("\ndevice-info: no adb server answers at "
+                                             "127.0.0.1:%1 (")
+                                  .arg(port)))
+        << said.toStdString();
+    EXPECT_TRUE(said.contains("\ndevice-info: the adb server answers again\n"));
+    EXPECT_TRUE(said.endsWith("device-info: stopped\n"));
     EXPECT_TRUE(waitUntil([&] { return !answers(); }, 5000)) << "its adb server is gone";
 }
 
