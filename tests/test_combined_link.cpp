@@ -297,6 +297,10 @@ TEST(CommandLine, ServeTakesAnAddressAndAnInterval) {
         {{"device-info", "--serve", ":9877"}, Action::Error, "", 0, 0},
         {{"device-info", "--serve", "9877", "--interval", "0"}, Action::Error, "", 0, 0},
         {{"device-info", "--serve", "9877", "--json"}, Action::Error, "", 0, 0},
+        {{"device-info", "--serve", "9877", "--list"}, Action::Error, "", 0, 0},
+        {{"device-info", "--serve", "9877", "--report"}, Action::Error, "", 0, 0},
+        {{"device-info", "--serve", "9877", "--all"}, Action::Error, "", 0, 0},
+        {{"device-info", "--serve", "9877", "--wait", "3"}, Action::Error, "", 0, 0},
         {{"device-info", "--serve", "9877", "--serial", "R58M"}, Action::Error, "", 0, 0},
         {{"device-info", "--report", "--interval", "5"}, Action::Error, "", 0, 0},
     };
