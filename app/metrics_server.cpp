@@ -134,6 +134,9 @@ void MetricsServer::setLimits(const Limits& limits) {
 
 bool MetricsServer::listen(const QHostAddress& host, quint16 port, QString* error) {
     auto tcp = std::make_unique<GuardedTcpServer>(m_limits);
+    // Room for every connection it keeps and as many arriving: past a full queue the kernel
+    // drops a scrape's first packet, and the client waits a second before it tries again.
+    tcp->setListenBacklogSize(2 * m_limits.connections);
     if (!tcp->listen(host, port)) {
         if (error)
             *error = tcp->errorString();
