@@ -1,5 +1,7 @@
 // The battery history: its file, when a reading is kept, the line that sums it up, the chart
 // and the formats a script and a spreadsheet get.
+#include "app/history_face.h"
+#include "device_link/combined_link.h"
 #include "history/history_recorder.h"
 #include "history/history_store.h"
 #include "history/history_summary.h"
@@ -7,11 +9,15 @@
 #include "history/history_writer.h"
 #include "qt_printers.h"
 #include "report/history_formats.h"
+#include "scripted_link.h"
+
+#include <QAction>
 
 #include <QApplication>
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
+#include <QDateTimeAxis>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -27,6 +33,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QValueAxis>
 
 #include <gtest/gtest.h>
 
@@ -176,6 +183,42 @@ TEST_F(HistoryFile, ADamagedFileIsMovedAsideNeverDeleted) {
         QFile kept(dir.filePath("device-info/" + aside.first()));
         ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
         EXPECT_EQ(kept.readAll(), f.bytes) << f.name;
+    }
+}
+
+// What the history says when it cannot do something, in words that say what.
+TEST_F(HistoryFile, SaysWhyItCannot) {
+    // A file that had tables, though not ours, and no version: set up, nothing half done.
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("device-info")));
+    sql("CREATE TABLE devices (x)");
+    const std::string setUp = refusal(Store::Mode::Write);
+    EXPECT_EQ(setUp.rfind("the history could not be set up (", 0), 0u) << setUp;
+    EXPECT_EQ(sql("PRAGMA user_version"), "0");
+    EXPECT_EQ(sql("SELECT count(*) FROM sqlite_master WHERE name = 'readings'"), "0");
+    QFile::remove(path());
+
+    Store(path(), Store::Mode::Write).write({record("A", 0, 2850)});
+    Store reader(path(), Store::Mode::Read);
+    sql("ALTER TABLE readings RENAME TO away");
+    try {
+        reader.records();
+        ADD_FAILURE() << "read a table that is not there";
+    } catch (const history::StoreError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("the history could not be read (", 0), 0u)
+            << e.what();
+    }
+    sql("ALTER TABLE away RENAME TO readings");
+
+    // A folder where the file should be.
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("folder.sqlite3")));
+    try {
+        Store(dir.filePath("folder.sqlite3"), Store::Mode::Write);
+        ADD_FAILURE() << "opened a folder";
+    } catch (const history::StoreError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(
+                      (dir.filePath("folder.sqlite3") + " cannot be opened (").toStdString(), 0),
+                  0u)
+            << e.what();
     }
 }
 
@@ -398,6 +441,26 @@ TEST_F(HistoryWindowTest, DrawsExactlyTheRecordsOfTheDeviceShownAndForgetsIt) {
                                          {t0 + 182 * day, 2853 * 100.0 / 3279}}));
     EXPECT_EQ(points(1), (QList<QPointF>{{t0, 30}, {t0 + 182 * day, 212}}));
     EXPECT_TRUE(static_cast<QLineSeries*>(series[0])->pointsVisible());
+    // Half a day beyond the first and the last reading; months for half a year.
+    const auto* time = qobject_cast<QDateTimeAxis*>(view->chart()->axes(Qt::Horizontal).value(0));
+    ASSERT_NE(time, nullptr);
+    EXPECT_EQ(time->min(), kStart.addSecs(-43200));
+    EXPECT_EQ(time->max(), kStart.addDays(182).addSecs(43200));
+    EXPECT_EQ(time->format(), "MMM yyyy");
+    const auto axis = [&](Qt::Alignment side) {
+        for (QAbstractAxis* a : view->chart()->axes(Qt::Vertical)) {
+            if (a->alignment() == side)
+                return qobject_cast<QValueAxis*>(a);
+        }
+        return static_cast<QValueAxis*>(nullptr);
+    };
+    ASSERT_TRUE(axis(Qt::AlignLeft) && axis(Qt::AlignRight));
+    EXPECT_EQ(axis(Qt::AlignLeft)->labelFormat(), "%d%%");
+    EXPECT_EQ(axis(Qt::AlignLeft)->min(), 80);
+    EXPECT_EQ(axis(Qt::AlignLeft)->max(), 100);
+    EXPECT_EQ(axis(Qt::AlignRight)->labelFormat(), "%d");
+    EXPECT_EQ(axis(Qt::AlignRight)->min(), 0);
+    EXPECT_GE(axis(Qt::AlignRight)->max(), 212);
 
     // Every device of the history is offered, by name and serial.
     auto* devices = window.findChild<QComboBox*>();
@@ -464,6 +527,11 @@ TEST_F(HistoryWindowTest, FollowsADarkDesktop) {
         history::HistoryWindow window(path(), "A", "Ana's iPhone");
         EXPECT_EQ(window.findChild<QChartView*>()->chart()->theme(),
                   dark ? QChart::ChartThemeDark : QChart::ChartThemeLight);
+        // A month of readings reads in days.
+        EXPECT_EQ(qobject_cast<QDateTimeAxis*>(
+                      window.findChild<QChartView*>()->chart()->axes(Qt::Horizontal).value(0))
+                      ->format(),
+                  "d MMM");
     }
     QApplication::setPalette(QPalette());
 }
@@ -522,6 +590,55 @@ TEST_F(HistoryWindowTest, SaysWhatItCannotDo) {
     EXPECT_EQ(unreadable.windowTitle(), "Battery history — Ana's iPhone");
     EXPECT_EQ(unreadable.findChild<QChartView*>()->accessibleDescription(),
               "No readings of this device's battery yet.");
+}
+
+// The window's link, scripted: which readings it keeps, and that each gone code ends a
+// connection.
+TEST_F(HistoryFile, TheWindowKeepsAReadingAConnectionOfEitherKind) {
+    auto android = std::make_unique<ScriptedLink>();
+    auto apple = std::make_unique<ScriptedLink>();
+    ScriptedLink& a = *android;
+    ScriptedLink& i = *apple;
+    std::vector<CombinedLink::Kind> kinds;
+    kinds.push_back({"Android:", std::move(android)});
+    kinds.push_back({"iPhone and iPad:", std::move(apple)});
+    CombinedLink link(std::move(kinds));
+    QWidget window;
+    history::Writer writer(path());
+    history::Recorder recorder;
+    app::installHistory(window, link, writer, recorder, path());
+    DeviceDetails health;
+    health.battery.capacity = device::BatteryCapacity{2850, 3279};
+    const auto kept = [&] {
+        writer.flush(5000);
+        return Store(path(), Store::Mode::Read).records();
+    };
+
+    i.see({{"00008110-001A", "iPad", "Kitchen iPad", ""}}, "00008110-001A");
+    i.raise(Pelorin::EventConnected);
+    i.tell(health);
+    ASSERT_EQ(kept().size(), 1u);
+    EXPECT_EQ(kept().back().kind, "ios");
+    EXPECT_EQ(kept().back().name, "Kitchen iPad");
+    // Each way a device goes ends its connection: it comes back a new one.
+    for (const qint32 gone :
+         {Pelorin::EventRemoved, Pelorin::EventOffline, Pelorin::EventServerLost}) {
+        const std::size_t before = kept().size();
+        i.tell({});
+        i.raise(gone);
+        i.raise(Pelorin::EventConnected);
+        i.tell(health);
+        EXPECT_EQ(kept().size(), before + 1) << gone;
+    }
+    i.raise(Pelorin::EventRemoved);
+    a.see({{"R58M", "Android", "Lab-07", ""}}, "R58M");
+    a.raise(Pelorin::EventConnected);
+    a.tell(health);
+    EXPECT_EQ(kept().back().kind, "android");
+    EXPECT_EQ(kept().back().serial, "R58M");
+    const QList<QAction*> actions = window.actions();
+    ASSERT_EQ(actions.size(), 1);
+    EXPECT_EQ(actions.first()->text(), "Battery history…");
 }
 
 } // namespace
