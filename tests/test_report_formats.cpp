@@ -231,6 +231,13 @@ TEST(Exposition, EveryFamilyHasItsSentenceAndItsType) {
         EXPECT_TRUE(lines.value(at + 2).startsWith(name + u'{')) << name.toStdString();
     }
     EXPECT_EQ(families, 23);
+    // What the two-valued ones mean, as the README gives it.
+    for (const char* help :
+         {"# HELP device_info_up 1 when the device is ready and its last read succeeded, else 0.",
+          "# HELP device_info_battery_charging 1 while the battery charges, else 0.",
+          "# HELP device_info_mains_online 1 while the device is on mains power, else 0.",
+          "# HELP device_info_battery_charge_ratio Battery charge, from 0 to 1."})
+        EXPECT_TRUE(lines.contains(QString::fromLatin1(help))) << help;
 }
 
 TEST(Exposition, DevicesNotReadAreCountedAndDownWithNoValues) {

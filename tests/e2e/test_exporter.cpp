@@ -343,7 +343,13 @@ TEST_F(Watch, BatteryHealthIsReadOnceAConnectionThenAtMostEveryPeriod) {
         return d && d->up();
     };
     ASSERT_TRUE(waitUntil([&] { return up(*often); }));
-    ASSERT_TRUE(waitUntil([&] { return count(*phone, adb::command::Memory) >= 5; }));
+    // Round after round it stays up: a new round keeps the last reading until its own is in.
+    bool flickered = false;
+    while (count(*phone, adb::command::Memory) < 5) {
+        flickered = flickered || !up(*often);
+        QTest::qWait(10);
+    }
+    EXPECT_FALSE(flickered);
     EXPECT_EQ(count(*phone, adb::command::BatteryHealth), 1) << "once, not every round";
     // Every round's reading carries it all the same.
     EXPECT_EQ(find(*often, serial)->reading->details.battery.capacity,
@@ -370,7 +376,8 @@ TEST_F(Watch, BatteryHealthIsReadOnceAConnectionThenAtMostEveryPeriod) {
 TEST_F(Watch, AHungDeviceDelaysOnlyItselfAndCountsAsAFailedRead) {
     SimulatorProcess* phone = harness.startSimulator("current_phone");
     SimulatorProcess* tablet = harness.startSimulator("tablet_on_mains");
-    ASSERT_TRUE(phone && tablet) << harness.error().toStdString();
+    SimulatorProcess* locked = harness.startSimulator("unauthorized_phone");
+    ASSERT_TRUE(phone && tablet && locked) << harness.error().toStdString();
     auto w = watch(300);
     ASSERT_TRUE(waitUntil([&] {
         const WatchedDevice* a = find(*w, phone->serial());
@@ -392,6 +399,12 @@ TEST_F(Watch, AHungDeviceDelaysOnlyItselfAndCountsAsAFailedRead) {
     ASSERT_EQ(phone->control("resume"), "ok");
     EXPECT_TRUE(waitUntil([&] { return find(*w, phone->serial())->up(); }, 8000));
     EXPECT_GE(find(*w, phone->serial())->readErrors, 1u) << "a counter keeps its count";
+    // A device not ready is listed, and never read.
+    const WatchedDevice* unauthorized = find(*w, locked->serial());
+    ASSERT_NE(unauthorized, nullptr);
+    EXPECT_EQ(unauthorized->listed.state, "unauthorized");
+    EXPECT_FALSE(unauthorized->readSeconds.has_value());
+    EXPECT_EQ(unauthorized->readErrors, 0u);
 }
 
 // An iPhone's session lasts from one round to the next: its TLS handshake is most of a read.
@@ -431,6 +444,10 @@ TEST_F(Watch, ADeviceThatVanishesInTheMiddleOfAReadIsNotLeftUp) {
         QTest::qWait(50);
     }
     EXPECT_FALSE(everUp);
+    // Once listed as gone or not ready, nothing of it is kept to show.
+    const WatchedDevice* d = find(*w, phone->serial());
+    EXPECT_TRUE(!d || (d->listed.state != "ready" && !d->reading.has_value()))
+        << (d ? d->listed.state.toStdString() : "gone");
 }
 
 } // namespace
