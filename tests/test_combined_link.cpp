@@ -273,6 +273,22 @@ TEST(CommandLine, ChoosesADeviceOrAnswersWithoutAWindow) {
     }
 }
 
+TEST(CommandLine, ServeSaysWhatItDoesNotTake) {
+    const std::pair<QStringList, const char*> cases[] = {
+        {{"device-info", "--serve", "9877", "--json"}, "--serve takes only --interval\n"},
+        {{"device-info", "--serve", "localhost:1"},
+         "--serve needs [HOST:]PORT, HOST an IP address\n"},
+        {{"device-info", "--serve", "1", "--interval", "0"},
+         "--interval needs a whole number of seconds, 1 or more\n"},
+        {{"device-info", "--interval", "5"}, "--interval goes with --serve\n"},
+    };
+    for (const auto& [arguments, says] : cases) {
+        const QString message = app::parseCommandLine(arguments).message;
+        EXPECT_TRUE(message.startsWith("device-info: " + QString::fromLatin1(says).chopped(1)))
+            << message.toStdString();
+    }
+}
+
 TEST(CommandLine, ServeTakesAnAddressAndAnInterval) {
     using Action = app::CommandLine::Action;
     struct Case {
@@ -296,6 +312,12 @@ TEST(CommandLine, ServeTakesAnAddressAndAnInterval) {
         // An empty host is not taken for every interface, as some exporters take it.
         {{"device-info", "--serve", ":9877"}, Action::Error, "", 0, 0},
         {{"device-info", "--serve", "9877", "--interval", "0"}, Action::Error, "", 0, 0},
+        {{"device-info", "--serve", "9877", "--interval", "86401"}, Action::Error, "", 0, 0},
+        {{"device-info", "--serve", "9877", "--interval", "86400"},
+         Action::Serve,
+         "127.0.0.1",
+         9877,
+         86400},
         {{"device-info", "--serve", "9877", "--json"}, Action::Error, "", 0, 0},
         {{"device-info", "--serve", "9877", "--list"}, Action::Error, "", 0, 0},
         {{"device-info", "--serve", "9877", "--report"}, Action::Error, "", 0, 0},
@@ -309,6 +331,7 @@ TEST(CommandLine, ServeTakesAnAddressAndAnInterval) {
         EXPECT_EQ(command.action, c.action) << c.arguments.join(' ').toStdString();
         if (c.action != Action::Serve)
             continue;
+        EXPECT_TRUE(command.message.isEmpty());
         EXPECT_EQ(command.serveHost, QHostAddress(QString::fromLatin1(c.host)));
         EXPECT_EQ(command.servePort, c.port);
         EXPECT_EQ(command.intervalSeconds, c.interval);

@@ -195,6 +195,13 @@ TEST(IphoneDetails, FromTheDomainsAndTheBatteryRegistry) {
     EXPECT_EQ(got.screen, QStringList{"Scale factor: 3 (points to pixels)"});
     EXPECT_TRUE(got.memory.isEmpty());
     EXPECT_EQ(ios::systemText(d.general), "iOS 17.5, model iPhone15,2");
+    EXPECT_EQ(got.system, (SystemFacts{"17.5", "iPhone15,2"}));
+    EXPECT_FALSE(got.battery.percent.has_value()) << "the battery domain gives no charge";
+    d.battery.insert("BatteryCurrentCapacity", 100);
+    d.battery.insert("HasBattery", true);
+    EXPECT_EQ(ios::details(d).battery.percent, 100.0);
+    d.battery.insert("HasBattery", false);
+    EXPECT_FALSE(ios::details(d).battery.percent.has_value()) << "no battery, no charge";
 
     // Absurd registry values say nothing; an iPad from 13 on runs iPadOS.
     d.batteryRegistry = {{"Temperature", 0}, {"Voltage", 4}, {"CycleCount", -1}};

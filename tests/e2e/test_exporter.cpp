@@ -214,7 +214,7 @@ TEST_F(Exporter, HostileClientsNeverStopTheScrapes) {
         clock.start();
         const HttpAnswer answer = httpGet(exporter->port(), "/metrics");
         EXPECT_EQ(answer.status, 200);
-        EXPECT_TRUE(answer.head.contains("Content-Type: text/plain; version=0.0.4"));
+        EXPECT_TRUE(answer.head.contains("Content-Type: text/plain; version=0.0.4; charset=utf-8"));
         EXPECT_TRUE(answer.body.contains("device_info_up{"));
         EXPECT_LT(clock.elapsed(), 1000);
     };
@@ -258,6 +258,20 @@ TEST_F(Exporter, HostileClientsNeverStopTheScrapes) {
     }
     EXPECT_EQ(phone->control("count"), commands) << "no request runs a device command";
     EXPECT_EQ(exporter->stop(), 0);
+}
+
+// Ctrl+C in a terminal ends it as SIGTERM does.
+TEST_F(Exporter, SigintEndsItWithZero) {
+    QProcess program;
+    program.setProcessEnvironment(environment(harness));
+    program.setReadChannel(QProcess::StandardError);
+    program.start(QStringLiteral(DEVICE_INFO_EXE), {"--serve", "127.0.0.1:0"});
+    ASSERT_TRUE(program.waitForReadyRead(10000)) << "it says where it serves, then waits";
+    ::kill(pid_t(program.processId()), SIGINT);
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_TRUE(program.readAllStandardError().endsWith("device-info: stopped\n"));
 }
 
 TEST_F(Exporter, APortInUseEndsItWithOneAndWhy) {

@@ -2,6 +2,8 @@
 // Android devices and a simulated iPhone, through the real adb server and libimobiledevice.
 #include "e2e_fixture.h"
 
+#include "device_link/adb/adb_reading.h"
+
 #include <QJsonArray>
 #include <QProcess>
 
@@ -374,6 +376,7 @@ TEST_F(ScriptFace, NothingAttachedListsNothingAndReportsWhyNot) {
     const Ran list = run({"--list"});
     EXPECT_EQ(list.status, 0);
     EXPECT_EQ(list.out, QString());
+    EXPECT_EQ(list.err, QString()) << "an adb server with nothing attached is no trouble";
     const Ran report = run({"--report"});
     EXPECT_EQ(report.status, 1);
     EXPECT_EQ(report.out, QString());
@@ -386,6 +389,37 @@ TEST_F(ScriptFace, NothingAttachedListsNothingAndReportsWhyNot) {
     const Ran now = run({"--report", "--wait", "0"});
     EXPECT_EQ(now.status, 1);
     EXPECT_EQ(now.err, "device-info: no device is ready\n");
+}
+
+// A device that hangs is reported as such, within the deadline; the others are read.
+TEST_F(ScriptFace, AHungDeviceFailsItsReportSayingWhy) {
+    SimulatorProcess* phone = startAndroid("current_phone");
+    SimulatorProcess* tablet = startAndroid("tablet_on_mains");
+    ASSERT_TRUE(phone && tablet);
+    ASSERT_EQ(phone->control("hang"), "ok");
+    const Ran all = run({"--report", "--all", "--json"});
+    EXPECT_EQ(all.status, 1);
+    EXPECT_EQ(all.err,
+              "device-info: reading " + phone->serial() + " failed: no answer within 3 s\n");
+    EXPECT_EQ(QJsonDocument::fromJson(all.out.toUtf8()).array().size(), 1);
+}
+
+// Where no adb server answers on this computer, a script's listing starts one.
+TEST_F(ScriptFace, AListingStartsAnAdbServerWhereNoneAnswers) {
+    const quint16 port = freePort();
+    QProcess program;
+    QProcessEnvironment env = environment();
+    QTemporaryDir home;
+    env.insert("HOME", home.path());
+    env.insert("ADB_SERVER_SOCKET", QStringLiteral("tcp:127.0.0.1:%1").arg(port));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(DEVICE_INFO_EXE), {"--list"});
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    const adb::ServerAddress started{QStringLiteral("127.0.0.1"), port};
+    QString why;
+    EXPECT_TRUE(adb::listDevices(started, {1000, 4096}, &why).has_value()) << why.toStdString();
+    QProcess::execute("adb", {"-P", QString::number(port), "kill-server"});
 }
 
 TEST_F(ScriptFace, WaitReadsADeviceThatConnectsLater) {
