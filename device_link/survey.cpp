@@ -120,7 +120,7 @@ std::vector<DeviceReading> readAll(const adb::ServerAddress& server, const Listi
     std::vector<std::future<DeviceReading>> reads;
     for (const ListedDevice& target : targets)
         reads.push_back(std::async(std::launch::async, [&server, &listing, target, withHealth] {
-            return read(server, listing, target, withHealth);
+            return read(server, listing, target, withHealth, nullptr);
         }));
     std::vector<DeviceReading> out;
     for (std::future<DeviceReading>& r : reads)

@@ -52,8 +52,8 @@ Listing list(const adb::ServerAddress& server, bool mayStartServer, const QStrin
 // Reads TARGET, a ready device of LISTING, once; an Android device's battery health only
 // WITH_HEALTH; an iPhone on SESSION where one is kept from an earlier read.
 DeviceReading read(const adb::ServerAddress& server, const Listing& listing,
-                   const ListedDevice& target, bool withHealth = true,
-                   std::shared_ptr<ios::DeviceHandle> session = nullptr);
+                   const ListedDevice& target, bool withHealth,
+                   std::shared_ptr<ios::DeviceHandle> session);
 
 // Lets every command of DEVICES reads run at once: a refresh's, the address and the health.
 void reserveCommandThreads(std::size_t devices);
