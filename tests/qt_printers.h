@@ -9,12 +9,17 @@
 #include <QString>
 
 #include <ostream>
+#include <string>
 
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
+// Bytes as text: whatever is not UTF-8 shows as U+FFFD, so that a failure's message is text.
+inline std::string shown(const QByteArray& bytes) {
+    return QString::fromUtf8(bytes).toStdString();
+}
 inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
-    *out << '"' << bytes.toStdString() << '"';
+    *out << '"' << shown(bytes) << '"';
 }
 inline void PrintTo(const QJsonValue& value, std::ostream* out) {
     // As JSON, through an array that can hold any value.

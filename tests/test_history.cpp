@@ -231,7 +231,7 @@ TEST_F(HistoryFile, TwoProcessesWritingAtOnceLoseNothing) {
                       {path(), writer == &first ? "A" : "B", "200"});
     for (QProcess* writer : {&first, &second}) {
         ASSERT_TRUE(writer->waitForFinished(50000));
-        EXPECT_EQ(writer->exitCode(), 0) << writer->readAllStandardError().toStdString();
+        EXPECT_EQ(writer->exitCode(), 0) << shown(writer->readAllStandardError());
     }
     Store store(path(), Store::Mode::Read);
     EXPECT_EQ(store.records().size(), 400u);
@@ -412,7 +412,7 @@ TEST(HistoryFormats, ForAScriptAndASpreadsheet) {
         report::recordsCsv(records).endsWith("2026-01-06T09:30:00Z,A,ios,\"'=SUM(A1) "
                                              "\"\"Ana\"\"\t2\",\"iPhone15,2\",87.01,2853,3279,212,,"
                                              "81\r\n"))
-        << report::recordsCsv(records).toStdString();
+        << shown(report::recordsCsv(records));
 }
 
 class HistoryWindowTest : public HistoryFile {};

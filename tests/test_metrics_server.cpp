@@ -64,7 +64,7 @@ TEST_F(MetricsServerTest, AnswersAKeptConnectionAgainAndLetsItGoWhenQuiet) {
     const QByteArray first = get(*client);
     EXPECT_TRUE(first.endsWith("device_info_up{serial=\"a\",kind=\"android\"} 1\n"));
     EXPECT_TRUE(first.contains("\r\nContent-Type: text/plain; version=0.0.4; charset=utf-8\r\n"))
-        << first.toStdString();
+        << shown(first);
     QTest::qWait(500); // past a request's limit, within the idle one
     EXPECT_TRUE(get(*client).startsWith("HTTP/1.1 200 OK\r\n"));
     EXPECT_EQ(scrapes, 2);
@@ -131,12 +131,12 @@ TEST_F(MetricsServerTest, OnlyGetOfItsTwoPaths) {
         client->write(c.request);
         QByteArray got;
         waitUntil([&] { return (got += client->readAll()).endsWith(c.body); }, 1000);
-        EXPECT_TRUE(got.startsWith(c.status)) << c.request.toStdString() << got.toStdString();
-        EXPECT_TRUE(got.endsWith(c.body)) << c.request.toStdString() << got.toStdString();
+        EXPECT_TRUE(got.startsWith(c.status)) << c.request.toStdString() << shown(got);
+        EXPECT_TRUE(got.endsWith(c.body)) << c.request.toStdString() << shown(got);
         EXPECT_TRUE(got.contains(got.startsWith("HTTP/1.1 200")
                                      ? "\r\nContent-Type: text/html; charset=utf-8\r\n"
                                      : "\r\nContent-Type: text/plain\r\n"))
-            << got.toStdString();
+            << shown(got);
         EXPECT_EQ(got.startsWith("HTTP/1.1 405"), got.contains("\r\nAllow: GET\r\n"));
     }
     EXPECT_EQ(scrapes, 0);

@@ -88,7 +88,7 @@ TEST_F(Exporter, EveryProfileGivesMetricsThatPromtoolAccepts) {
             return samples(text, "device_info_up").values().count("1") == 10;
         },
         20000))
-        << text.toStdString();
+        << shown(text);
     // It parses, and its only remark is on the ampere-hours that node_exporter's power supplies
     // use too: promtool takes "hours" for a unit of time.
     QProcess check;
@@ -122,7 +122,7 @@ TEST_F(Exporter, EveryProfileGivesMetricsThatPromtoolAccepts) {
     EXPECT_TRUE(text.contains(labels(phones.front()->serial(), "android").toUtf8() +
                               ",state=\"ready\",name=\"Lab \\\"7\\\" \\\\ back\",model=\"lynx\","
                               "os_version=\"14\"} 1\n"))
-        << text.toStdString();
+        << shown(text);
     // An iPhone has no memory to give; the phone's health is full over design.
     EXPECT_FALSE(samples(text, "device_info_memory_total_bytes").contains(labels(kIphone, "ios")));
     EXPECT_EQ(samples(text, "device_info_memory_total_bytes")
@@ -135,7 +135,7 @@ TEST_F(Exporter, EveryProfileGivesMetricsThatPromtoolAccepts) {
                        "every 1 s\n")
             .arg(exporter->port())
             .toUtf8()))
-        << exporter->standardError().toStdString();
+        << shown(exporter->standardError());
 }
 
 // Two computers, each with its own adb server and exporter, scraped by one Prometheus.

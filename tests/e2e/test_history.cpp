@@ -154,7 +154,7 @@ TEST_F(HistoryEndToEnd, HistoryPrintsTheRecordsForAScript) {
     const auto [json, jsonErr] = run({"--history", "--json", "--serial", "00008110-001A"}, &status);
     EXPECT_EQ(status, 0) << jsonErr.toStdString();
     const QJsonArray array = QJsonDocument::fromJson(json).array();
-    ASSERT_EQ(array.size(), 1) << json.toStdString();
+    ASSERT_EQ(array.size(), 1) << shown(json);
     const QJsonObject one = array[0].toObject();
     EXPECT_EQ(one.keys(), (QStringList{"cycles", "kind", "maximumCapacity", "name", "percent",
                                        "serial", "temperatureC", "time"}));
@@ -173,7 +173,7 @@ TEST_F(HistoryEndToEnd, HistoryPrintsTheRecordsForAScript) {
     EXPECT_EQ(tsv.count('\n'), 3) << "a header and two records";
     EXPECT_TRUE(tsv.contains("\n2026-03-01T12:00:00Z\tR58M\tandroid\tLab-07\t91.49\t4012\t4385\t\t"
                              "28.6\t\n"))
-        << tsv.toStdString();
+        << shown(tsv);
 
     // A file that is not a history: why, and 1.
     QFile broken(path);
