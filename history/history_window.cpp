@@ -159,8 +159,11 @@ void HistoryWindow::showDevice(int index) {
 
     QChart* chart = m_view->chart();
     chart->removeAllSeries();
-    for (QAbstractAxis* axis : chart->axes())
+    // The chart gives up a removed axis without deleting it.
+    for (QAbstractAxis* axis : chart->axes()) {
         chart->removeAxis(axis);
+        delete axis;
+    }
     // The desktop's theme, dark included, as the main window follows it.
     chart->setTheme(palette().color(QPalette::Window).lightness() < 128 ? QChart::ChartThemeDark
                                                                         : QChart::ChartThemeLight);
