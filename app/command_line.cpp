@@ -127,7 +127,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             out.intervalSeconds = parser.value(interval).toInt(&ok);
             if (!ok || out.intervalSeconds < 1 || out.intervalSeconds > 86400)
                 return error(
-                    QStringLiteral("--interval needs a whole number of seconds, 1 or more"));
+                    QStringLiteral("--interval needs a whole number of seconds, from 1 to 86400"));
         }
         out.action = CommandLine::Action::Serve;
         return out;

@@ -279,7 +279,7 @@ TEST(CommandLine, ServeSaysWhatItDoesNotTake) {
         {{"device-info", "--serve", "localhost:1"},
          "--serve needs [HOST:]PORT, HOST an IP address\n"},
         {{"device-info", "--serve", "1", "--interval", "0"},
-         "--interval needs a whole number of seconds, 1 or more\n"},
+         "--interval needs a whole number of seconds, from 1 to 86400\n"},
         {{"device-info", "--interval", "5"}, "--interval goes with --serve\n"},
     };
     for (const auto& [arguments, says] : cases) {
