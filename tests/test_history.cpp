@@ -405,6 +405,14 @@ TEST(HistoryFormats, ForAScriptAndASpreadsheet) {
         r.name = QString::fromLatin1(formula);
         EXPECT_TRUE(report::recordsCsv({r}).contains(",'" + QByteArray(formula) + ",")) << formula;
     }
+    // A file another tool wrote may hold a design capacity of 0: no percent, never "inf".
+    Record zero = record("A", 0, 2984);
+    zero.designMah = 0;
+    const QJsonObject zeroJson =
+        QJsonDocument::fromJson(report::recordsJson({zero})).array()[0].toObject();
+    EXPECT_TRUE(zeroJson["maximumCapacity"].toObject()["percent"].isNull());
+    EXPECT_TRUE(report::recordsTsv({zero}).contains("\tAna's iPhone\t\t2984\t0\t"))
+        << shown(report::recordsTsv({zero}));
     Record lines = record("A", 0, 2984);
     lines.name = QStringLiteral("two\rlines");
     EXPECT_TRUE(report::recordsCsv({lines}).contains(",\"two\rlines\","));
