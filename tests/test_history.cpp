@@ -429,7 +429,7 @@ TEST_F(HistoryWindowTest, DrawsExactlyTheRecordsOfTheDeviceShownAndForgetsIt) {
     {
         Store store(path(), Store::Mode::Write);
         store.write({record("A", 0, 2984, 30), record("A", 91, 2920), record("A", 182, 2853, 212),
-                     record("B", 5, 4000, 10)});
+                     record("localhost:5555", 5, 4000, 10)});
     }
     history::HistoryWindow window(path(), "A", "Ana's iPhone");
     window.show();
@@ -473,12 +473,11 @@ TEST_F(HistoryWindowTest, DrawsExactlyTheRecordsOfTheDeviceShownAndForgetsIt) {
     // Every device of the history is offered, by name and serial.
     auto* devices = window.findChild<QComboBox*>();
     ASSERT_EQ(devices->count(), 2);
-    EXPECT_EQ(devices->itemText(1), "Ana's iPhone (B)");
+    EXPECT_EQ(devices->itemText(1), "Ana's iPhone (localhost:5555)");
     devices->setCurrentIndex(1);
     EXPECT_EQ(static_cast<QLineSeries*>(view->chart()->series()[0])->points().size(), 1);
 
-    // Exported as CSV, to the file the dialog is given.
-    devices->setCurrentIndex(0);
+    // Exported as CSV, to the file the dialog is given; the name offered has no colon.
     const QString csv = dir.filePath("exported.csv");
     QString offered;
     QTimer::singleShot(0, [csv, &offered] {
@@ -498,11 +497,12 @@ TEST_F(HistoryWindowTest, DrawsExactlyTheRecordsOfTheDeviceShownAndForgetsIt) {
         ADD_FAILURE() << "no button " << text;
     };
     click("&Export CSV");
-    EXPECT_EQ(offered, QDir::home().filePath("battery-history-A.csv"));
+    EXPECT_EQ(offered, QDir::home().filePath("battery-history-localhost_5555.csv"));
     QFile exported(csv);
     ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
     EXPECT_EQ(exported.readAll(),
-              report::recordsCsv(Store(path(), Store::Mode::Read).records("A")));
+              report::recordsCsv(Store(path(), Store::Mode::Read).records("localhost:5555")));
+    devices->setCurrentIndex(0);
 
     // Forgotten after its confirmation.
     QString asked;
@@ -521,7 +521,7 @@ TEST_F(HistoryWindowTest, DrawsExactlyTheRecordsOfTheDeviceShownAndForgetsIt) {
     EXPECT_EQ(asked, "Forget the battery history of Ana's iPhone (A)? Its 3 readings are deleted "
                      "from this computer.");
     EXPECT_TRUE(Store(path(), Store::Mode::Read).records("A").empty());
-    EXPECT_EQ(Store(path(), Store::Mode::Read).records("B").size(), 1u);
+    EXPECT_EQ(Store(path(), Store::Mode::Read).records("localhost:5555").size(), 1u);
     EXPECT_EQ(view->accessibleDescription(), "No readings of this device's battery yet.");
 }
 
