@@ -527,7 +527,7 @@ TEST_F(HistoryWindowTest, DrawsExactlyTheRecordsOfTheDeviceShownAndForgetsIt) {
 
 // It follows the desktop's theme, dark included, as the main window does.
 TEST_F(HistoryWindowTest, FollowsADarkDesktop) {
-    Store(path(), Store::Mode::Write).write({record("A", 0, 2984), record("A", 30, 2950)});
+    Store(path(), Store::Mode::Write).write({record("A", 0, 2984), record("A", 60, 2950)});
     for (const bool dark : {false, true}) {
         QPalette palette;
         palette.setColor(QPalette::Window, dark ? QColor(30, 30, 30) : QColor(239, 239, 239));
@@ -535,7 +535,7 @@ TEST_F(HistoryWindowTest, FollowsADarkDesktop) {
         history::HistoryWindow window(path(), "A", "Ana's iPhone");
         EXPECT_EQ(window.findChild<QChartView*>()->chart()->theme(),
                   dark ? QChart::ChartThemeDark : QChart::ChartThemeLight);
-        // A month of readings reads in days.
+        // Two months of readings still read in days; more, in months.
         EXPECT_EQ(qobject_cast<QDateTimeAxis*>(
                       window.findChild<QChartView*>()->chart()->axes(Qt::Horizontal).value(0))
                       ->format(),
