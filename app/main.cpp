@@ -6,6 +6,7 @@
 #include "app/script_face.h"
 #include "app/serve_face.h"
 #include "device_link/combined_link.h"
+#include "device_link/ios/lockdown_session.h"
 #include "display/form1.h"
 #include "history/history_recorder.h"
 #include "history/history_store.h"
@@ -14,9 +15,12 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <chrono>
 #include <cstdio>
 
-int main(int argc, char* argv[]) {
+namespace {
+
+int run(int argc, char* argv[]) {
     // Help, version and a wrong option are answered before any window system is needed.
     app::nameApplication();
     QStringList arguments;
@@ -73,4 +77,13 @@ int main(int argc, char* argv[]) {
     });
     window.show();
     return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const int status = run(argc, argv);
+    // Each iPhone hears its session end, unless it does not answer within a second.
+    ios::finishClosing(std::chrono::seconds(1));
+    return status;
 }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -57,6 +58,10 @@ private:
     lockdownd_client_private* m_client = nullptr;        // in a session
     diagnostics_relay_client_private* m_relay = nullptr; // where the device has one
 };
+
+// Waits up to WITHIN for every handle to be closed; whether they all were. A program calls it
+// before it ends: closing a session says goodbye to the device, which takes a moment.
+bool finishClosing(std::chrono::milliseconds within);
 
 // Reads each domain whole, one round trip a domain, with the battery's registry alongside, on
 // the session the handle keeps; where it keeps none, or that one no longer answers, connects

@@ -191,6 +191,11 @@ TEST_F(ScriptFace, ListsBothKindsAndReportsOneOrAllSideBySide) {
             EXPECT_EQ(report.value("kind").toString(), "ios");
         }
     }
+    // The program ends only once the iPhone has heard its session end.
+    const QJsonObject requests =
+        QJsonDocument::fromJson(iphone->control("count").toUtf8()).object();
+    EXPECT_EQ(requests.value("StopSession").toInt(), requests.value("StartSession").toInt())
+        << iphone->control("count").toStdString();
 
     // One device of either kind by --serial, as Copy all would put it.
     const Ran one = run({"--report", "--serial", kIphone});
