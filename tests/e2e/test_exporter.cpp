@@ -261,6 +261,28 @@ TEST_F(Exporter, HostileClientsNeverStopTheScrapes) {
 }
 
 // Ctrl+C in a terminal ends it as SIGTERM does.
+// A round each --interval: once the first round's health dump is behind it, a device's last
+// read moves on by about that much, and no more often.
+TEST_F(Exporter, ReadsEveryDeviceOnceAnInterval) {
+    SimulatorProcess* phone = android(harness, "current_phone");
+    ASSERT_NE(phone, nullptr);
+    const auto exporter = serve(environment(harness), {"--interval", "1"});
+    std::vector<double> reads;
+    const QDeadlineTimer deadline(12000);
+    while (reads.size() < 4 && !deadline.hasExpired()) {
+        const QString at = samples(exporter->metrics(), "device_info_last_read_timestamp_seconds")
+                               .value(labels(phone->serial(), "android"));
+        if (!at.isEmpty() && (reads.empty() || at.toDouble() != reads.back()))
+            reads.push_back(at.toDouble());
+        QTest::qWait(50);
+    }
+    ASSERT_EQ(reads.size(), 4u);
+    for (std::size_t i = 2; i < reads.size(); ++i) {
+        EXPECT_GT(reads[i] - reads[i - 1], 0.5) << i;
+        EXPECT_LT(reads[i] - reads[i - 1], 1.8) << i;
+    }
+}
+
 TEST_F(Exporter, SigintEndsItWithZero) {
     QProcess program;
     program.setProcessEnvironment(environment(harness));
