@@ -200,6 +200,9 @@ TEST(IphoneDetails, FromTheDomainsAndTheBatteryRegistry) {
     d.battery.insert("BatteryCurrentCapacity", 100);
     d.battery.insert("HasBattery", true);
     EXPECT_EQ(ios::details(d).battery.percent, 100.0);
+    d.battery.insert("BatteryCurrentCapacity", 150);
+    EXPECT_FALSE(ios::details(d).battery.percent.has_value()) << "no charge past 100%";
+    d.battery.insert("BatteryCurrentCapacity", 100);
     d.battery.insert("HasBattery", false);
     EXPECT_FALSE(ios::details(d).battery.percent.has_value()) << "no battery, no charge";
 
