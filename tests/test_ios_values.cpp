@@ -6,6 +6,10 @@
 
 #include <plist/plist.h>
 
+#include <chrono>
+#include <future>
+#include <memory>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -266,3 +270,16 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return QString::fromUtf8(info.param.name).remove(u' ').toStdString(); });
 
 } // namespace
+
+// The program's end waits for a handle still open, and is told as soon as it is closed.
+TEST(IosSessions, TheEndWaitsForEveryHandleToCloseAndNoLonger) {
+    auto handle = std::make_unique<ios::DeviceHandle>("00008110-001A2B3C4D5E801E");
+    auto waiting =
+        std::async(std::launch::async, [] { return ios::finishClosing(std::chrono::seconds(20)); });
+    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
+        << "a handle is still open";
+    handle.reset();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "told at once, not at the bound";
+    EXPECT_TRUE(waiting.get());
+}
