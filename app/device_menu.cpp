@@ -41,9 +41,9 @@ void fill(QMenu& menu, CombinedLink& link) {
 QString deviceEntryText(const AttachedDevice& device) {
     const QString serial = device::printable(device.serial, 80);
     QString text = device.name.isEmpty()
-                       ? QStringLiteral("%1 %2").arg(device.kind, serial)
+                       ? QStringLiteral("%1 %2").arg(device.label, serial)
                        : QStringLiteral("%1 (%2, %3)")
-                             .arg(device::printable(device.name, 40), device.kind, serial);
+                             .arg(device::printable(device.name, 40), device.label, serial);
     if (!device.state.isEmpty())
         text += QStringLiteral(" (%1)").arg(device::printable(device.state, 40));
     return text;

@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace app {
 namespace {
@@ -23,29 +24,29 @@ void say(const QString& text) {
     std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(text));
 }
 
-// The device shown, as the links list it.
-AttachedDevice shownDevice(const CombinedLink& link) {
+// The device shown, as the links list it; none while none is.
+std::optional<AttachedDevice> shownDevice(const CombinedLink& link) {
     const QString serial = link.followedSerial();
     for (const AttachedDevice& d : link.attachedDevices()) {
         if (d.serial == serial)
             return d;
     }
-    return {serial, QString(), QString(), QString()};
+    return std::nullopt;
 }
 
 } // namespace
 
 void installHistory(QWidget& window, CombinedLink& link, history::Writer& writer,
                     history::Recorder& recorder, const QString& path) {
-    QObject::connect(
-        &link, &KindLink::detailsChanged, &writer,
-        [&link, &writer, &recorder](const DeviceDetails& details) {
-            const AttachedDevice shown = shownDevice(link);
-            const QString kind = shown.kind == QLatin1String("Android") ? QStringLiteral("android")
-                                                                        : QStringLiteral("ios");
-            if (const auto record = recorder.offer(shown.serial, kind, shown.name, details))
-                writer.write(*record);
-        });
+    QObject::connect(&link, &KindLink::detailsChanged, &writer,
+                     [&link, &writer, &recorder](const DeviceDetails& details) {
+                         const std::optional<AttachedDevice> shown = shownDevice(link);
+                         if (!shown)
+                             return;
+                         if (const auto record =
+                                 recorder.offer(shown->serial, shown->kind, shown->name, details))
+                             writer.write(*record);
+                     });
     // A device that goes comes back as a new connection.
     QObject::connect(&link, &Pelorin::ConnectionEvent, &writer, [&recorder](qint32 code) {
         if (code == Pelorin::EventRemoved || code == Pelorin::EventOffline ||
@@ -68,7 +69,7 @@ void installHistory(QWidget& window, CombinedLink& link, history::Writer& writer
 
     auto* open = new QAction(QObject::tr("Battery history…"), &window);
     QObject::connect(open, &QAction::triggered, &window, [&window, &link, path] {
-        const AttachedDevice shown = shownDevice(link);
+        const AttachedDevice shown = shownDevice(link).value_or(AttachedDevice{});
         auto* view = new history::HistoryWindow(path, shown.serial, shown.name, &window);
         view->setAttribute(Qt::WA_DeleteOnClose);
         view->show();

@@ -38,7 +38,7 @@ history::Record day(int device, int n) {
     history::Record r;
     r.time = QDateTime(QDate(2016, 1, 1), QTime(9, 0), Qt::UTC).addDays(n);
     r.serial = QStringLiteral("R58M%1").arg(device, 6, 10, QLatin1Char('0'));
-    r.kind = device % 4 == 0 ? QStringLiteral("ios") : QStringLiteral("android");
+    r.kind = device % 4 == 0 ? DeviceKind::Apple : DeviceKind::Android;
     r.name = QStringLiteral("Lab phone %1").arg(device);
     r.model = QStringLiteral("lynx");
     r.designMah = 4385;

@@ -122,8 +122,8 @@ void CombinedLink::updateStatus() {
             if (d.serial == shown)
                 continue;
             ++others;
-            if (!kinds.contains(d.kind))
-                kinds << d.kind;
+            if (!kinds.contains(d.label))
+                kinds << d.label;
         }
         const QString which = kinds.join(QStringLiteral(", "));
         if (others == 1)

@@ -41,6 +41,13 @@ QString printable(QStringView text, qsizetype maxLength) {
     return out;
 }
 
+QStringView leftWhole(QStringView text, qsizetype maxUnits) {
+    if (text.size() <= maxUnits)
+        return text;
+    return text.left(maxUnits > 0 && text[maxUnits - 1].isHighSurrogate() ? maxUnits - 1
+                                                                          : maxUnits);
+}
+
 double batteryFlag(bool present, bool charging, std::optional<double> percent) {
     if (!present)
         return 128;

@@ -26,6 +26,10 @@ double batteryFlag(bool present, bool charging, std::optional<double> percent);
 // anything past a sensible length is cut.
 QString printable(QStringView text, qsizetype maxLength = 64);
 
+// At most MAX_UNITS UTF-16 units of TEXT, never half a character: a pair cut in two would be
+// invalid UTF-8 once encoded.
+QStringView leftWhole(QStringView text, qsizetype maxUnits);
+
 // What a power status gives for a time that the device does not know.
 inline constexpr double kUnknownTime = 4294967295.0;
 

@@ -5,6 +5,7 @@
 
 #include "device_link/device_details.h"
 #include "device_link/device_facts.h"
+#include "device_link/device_kind.h"
 
 #include <QSize>
 #include <QString>
@@ -13,7 +14,7 @@
 
 struct DeviceReading {
     QString serial;
-    QString kind;  // "android" or "ios"
+    DeviceKind kind = DeviceKind::Android;
     QString error; // why it could not be read; empty when it was
     QString name;  // empty: the device names none
     std::optional<device::ByteCounts> memory;

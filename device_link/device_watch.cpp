@@ -4,17 +4,12 @@
 #include "device_link/ios/lockdown_session.h"
 
 #include <QDateTime>
-#include <QProcess>
-#include <QStandardPaths>
 
 #include <algorithm>
 #include <functional>
 #include <mutex>
 #include <system_error>
 #include <thread>
-
-#include <csignal>
-#include <sys/prctl.h>
 
 // Threads hand their results back through this; it outlives the watch, and a result that comes
 // after the watch went is dropped.
@@ -35,6 +30,9 @@ DeviceWatch::DeviceWatch(Options options, QObject* parent)
     : QObject(parent), m_options(std::move(options)), m_mailbox(std::make_shared<Mailbox>()) {
     m_mailbox->watch = this;
     m_timer.setInterval(m_options.intervalMs);
+    if (m_options.mayStartServer)
+        m_adbServer = std::make_unique<adb::ServerStarter>(m_options.server,
+                                                           adb::ServerStarter::Lifetime::Child);
     connect(&m_timer, &QTimer::timeout, this, &DeviceWatch::round);
     m_clock.start();
 }
@@ -43,13 +41,6 @@ DeviceWatch::~DeviceWatch() {
     {
         const std::lock_guard<std::mutex> lock(m_mailbox->mutex);
         m_mailbox->watch = nullptr;
-    }
-    // The server started here goes with the watch: nobody else asked for it.
-    if (m_adbServer && m_adbServer->state() != QProcess::NotRunning) {
-        m_adbServer->terminate();
-        if (!m_adbServer->waitForFinished(3000))
-            m_adbServer->kill();
-        m_adbServer->waitForFinished(1000);
     }
 }
 
@@ -71,29 +62,24 @@ void DeviceWatch::round() {
     if (m_listing)
         return;
     m_listing = true;
+    // An iPhone with a session kept is asked only whether that session still stands, and one
+    // that was told not to trust this computer is not asked again while it stays attached.
+    std::vector<ios::Listed> known;
+    for (const WatchedDevice& d : m_devices) {
+        const std::shared_ptr<ios::DeviceHandle> session = m_sessions.value(d.listed.serial);
+        if (session || m_denied.contains(d.listed.serial))
+            known.push_back({d.listed.serial,
+                             session ? ios::ReadError::None : ios::ReadError::Denied, d.listed.name,
+                             session});
+    }
     try {
-        std::thread([mailbox = m_mailbox, server = m_options.server] {
-            survey::Listing listing = survey::list(server, false);
+        std::thread([mailbox = m_mailbox, server = m_options.server, known = std::move(known)] {
+            survey::Listing listing = survey::list(server, false, {}, known);
             mailbox->post([listing = std::move(listing)](DeviceWatch& w) { w.onListed(listing); });
         }).detach();
     } catch (const std::system_error&) { // no thread to be had: the next round tries again
         m_listing = false;
     }
-}
-
-void DeviceWatch::startServer() {
-    const QString adbPath = QStandardPaths::findExecutable(QStringLiteral("adb"));
-    if (m_adbServer || !m_options.mayStartServer || adbPath.isEmpty() ||
-        !adb::isLocalHost(m_options.server.host))
-        return;
-    // In the foreground, as a child: it ends with this program, which started it.
-    m_adbServer = std::make_unique<QProcess>();
-    // Its log is for adb's own developers; ours says whether it answers.
-    m_adbServer->setStandardOutputFile(QProcess::nullDevice());
-    m_adbServer->setStandardErrorFile(QProcess::nullDevice());
-    m_adbServer->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_adbServer->start(adbPath, {QStringLiteral("-P"), QString::number(m_options.server.port),
-                                 QStringLiteral("nodaemon"), QStringLiteral("server")});
 }
 
 void DeviceWatch::onListed(const survey::Listing& listing) {
@@ -102,8 +88,10 @@ void DeviceWatch::onListed(const survey::Listing& listing) {
         m_androidTrouble = listing.androidError;
         emit androidTrouble(m_androidTrouble);
     }
-    if (!listing.androidError.isEmpty())
-        startServer();
+    if (m_adbServer && listing.androidError.isEmpty())
+        m_adbServer->answers();
+    else if (m_adbServer)
+        m_adbServer->noneAnswers();
 
     std::vector<WatchedDevice> next;
     QSet<QString> listed;
@@ -125,8 +113,12 @@ void DeviceWatch::onListed(const survey::Listing& listing) {
     m_devices = std::move(next);
     for (auto it = m_health.begin(); it != m_health.end();)
         it = listed.contains(it.key()) ? std::next(it) : m_health.erase(it);
-    for (auto it = m_sessions.begin(); it != m_sessions.end();)
-        it = listed.contains(it.key()) ? std::next(it) : m_sessions.erase(it);
+    m_sessions = listing.sessions;
+    m_denied.clear();
+    for (const survey::ListedDevice& d : listing.devices) {
+        if (d.kind == DeviceKind::Apple && d.state == QLatin1String("denied"))
+            m_denied.insert(d.serial);
+    }
     emit changed();
 
     survey::reserveCommandThreads(std::size_t(
@@ -140,13 +132,11 @@ void DeviceWatch::onListed(const survey::Listing& listing) {
 
 void DeviceWatch::startRead(const survey::ListedDevice& device, const survey::Listing& listing) {
     const auto health = m_health.constFind(device.serial);
-    const bool withHealth = device.kind == QLatin1String("android") &&
+    const bool withHealth = device.kind == DeviceKind::Android &&
                             (health == m_health.cend() ||
                              m_clock.elapsed() - health->readAtMs >= m_options.healthEveryMs);
     m_reading.insert(device.serial);
-    std::shared_ptr<ios::DeviceHandle>& session = m_sessions[device.serial];
-    if (device.kind == QLatin1String("ios") && !session)
-        session = std::make_shared<ios::DeviceHandle>(device.serial.toStdString());
+    const std::shared_ptr<ios::DeviceHandle> session = m_sessions.value(device.serial);
     try {
         std::thread([mailbox = m_mailbox, server = m_options.server, listing, device, withHealth,
                      session] {
@@ -170,7 +160,7 @@ void DeviceWatch::startRead(const survey::ListedDevice& device, const survey::Li
 void DeviceWatch::onRead(const DeviceReading& read, double seconds, bool withHealth) {
     m_reading.remove(read.serial);
     DeviceReading reading = read;
-    if (reading.error.isEmpty() && reading.kind == QLatin1String("android")) {
+    if (reading.error.isEmpty() && reading.kind == DeviceKind::Android) {
         if (withHealth)
             m_health.insert(reading.serial, {reading.details.battery.capacity, m_clock.elapsed()});
         else

@@ -4,12 +4,12 @@
 // completed read of each, so that nobody who asks ever waits for a device.
 #pragma once
 
+#include "device_link/adb/server_starter.h"
 #include "device_link/survey.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
-#include <QProcess>
 #include <QSet>
 #include <QTimer>
 
@@ -57,8 +57,6 @@ signals:
 private:
     struct Mailbox;
     void round();
-    // A local adb server of its own, where none answers.
-    void startServer();
     void onListed(const survey::Listing& listing);
     void startRead(const survey::ListedDevice& device, const survey::Listing& listing);
     void onRead(const DeviceReading& reading, double seconds, bool withHealth);
@@ -68,7 +66,8 @@ private:
     QTimer m_timer;
     std::shared_ptr<Mailbox> m_mailbox; // how threads hand their results back
     bool m_listing = false;
-    std::unique_ptr<QProcess> m_adbServer;
+    // A local adb server of its own, where none answers: a child, which ends with the watch.
+    std::unique_ptr<adb::ServerStarter> m_adbServer;
     QString m_androidTrouble;
     std::vector<WatchedDevice> m_devices;
     QSet<QString> m_reading; // serials with a read under way
@@ -79,7 +78,8 @@ private:
     QHash<QString, Health> m_health;  // Android devices' last health read, by serial
     QHash<QString, quint64> m_errors; // failed reads, by serial, kept when a device goes
     // An iPhone's lockdownd session, kept from one round to the next: a TLS handshake is most
-    // of what a read costs.
+    // of what a read costs, and each one a listing would open anew.
     QHash<QString, std::shared_ptr<ios::DeviceHandle>> m_sessions;
+    QSet<QString> m_denied; // iPhones told not to trust this computer, while they stay attached
     QElapsedTimer m_clock;
 };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "device_link/device_details.h"
+#include "device_link/device_kind.h"
 #include "device_link/pelorin.h"
 
 #include <vector>
@@ -11,8 +12,9 @@
 // A device a link sees, ready to be shown or not, as the window's Device menu lists it.
 struct AttachedDevice {
     QString serial; // an adb serial or an Apple UDID
-    QString kind;   // "Android", "iPhone", "iPad"
-    QString name;   // where the link knows it
+    DeviceKind kind;
+    QString label; // what a person calls it: "Android", "iPhone", "iPad"
+    QString name;  // where the link knows it
     QString state; // why it cannot be shown now ("unauthorized", "waiting for Trust"); empty: ready
     bool operator==(const AttachedDevice&) const = default;
 };

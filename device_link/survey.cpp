@@ -2,10 +2,8 @@
 
 #include "device_link/adb/adb_commands.h"
 #include "device_link/adb/adb_reading.h"
+#include "device_link/adb/server_starter.h"
 #include "device_link/ios/ios_reader.h"
-
-#include <QProcess>
-#include <QStandardPaths>
 
 #include <algorithm>
 #include <future>
@@ -45,14 +43,11 @@ std::vector<adb::Device> androidDevices(const adb::ServerAddress& server, bool m
                                         QString* why) {
     if (auto devices = adb::listDevices(server, kLimits, why))
         return *devices;
-    const QString adbPath = QStandardPaths::findExecutable(QStringLiteral("adb"));
-    if (mayStart && adb::isLocalHost(server.host) && !adbPath.isEmpty()) {
-        QProcess start;
-        start.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        start.setStandardOutputFile(QProcess::nullDevice());
-        start.start(adbPath, {QStringLiteral("-P"), QString::number(server.port),
-                              QStringLiteral("start-server")});
-        start.waitForFinished(10000);
+    if (!mayStart)
+        return {};
+    adb::ServerStarter starter(server, adb::ServerStarter::Lifetime::Daemon);
+    if (starter.noneAnswers() == adb::ServerStarter::Outcome::Started &&
+        starter.waitForStarted(10000)) {
         if (auto devices = adb::listDevices(server, kLimits, why))
             return *devices;
     }
@@ -61,7 +56,7 @@ std::vector<adb::Device> androidDevices(const adb::ServerAddress& server, bool m
 
 // Whether TARGET is still there, and ready, as its kind lists it.
 bool stillAttached(const adb::ServerAddress& server, const ListedDevice& target) {
-    if (target.kind == QLatin1String("ios")) {
+    if (target.kind == DeviceKind::Apple) {
         const std::vector<QString> udids = ios::attachedUdids();
         return std::find(udids.begin(), udids.end(), target.serial) != udids.end();
     }
@@ -73,7 +68,8 @@ bool stillAttached(const adb::ServerAddress& server, const ListedDevice& target)
 
 } // namespace
 
-Listing list(const adb::ServerAddress& server, bool mayStartServer, const QString& only) {
+Listing list(const adb::ServerAddress& server, bool mayStartServer, const QString& only,
+             const std::vector<ios::Listed>& knownIphones) {
     Listing listing;
     QString why;
     listing.android = androidDevices(server, mayStartServer, &why);
@@ -84,24 +80,28 @@ Listing list(const adb::ServerAddress& server, bool mayStartServer, const QStrin
         !only.isEmpty() && std::any_of(listing.android.begin(), listing.android.end(),
                                        [&only](const adb::Device& d) { return d.serial == only; });
     const std::vector<ios::Listed> apple =
-        androidOnly ? std::vector<ios::Listed>() : ios::listDevices(kDeadlineMs);
+        androidOnly ? std::vector<ios::Listed>() : ios::listDevices(kDeadlineMs, knownIphones);
     for (const adb::Device& d : listing.android)
-        listing.devices.push_back(
-            {d.serial, QStringLiteral("android"), androidState(d.state), d.model});
-    for (const ios::Listed& d : apple)
-        listing.devices.push_back({d.udid, QStringLiteral("ios"), iosState(d.state), d.name});
+        listing.devices.push_back({d.serial, DeviceKind::Android, androidState(d.state), d.model});
+    for (const ios::Listed& d : apple) {
+        listing.devices.push_back({d.udid, DeviceKind::Apple, iosState(d.state), d.name});
+        if (d.session)
+            listing.sessions.insert(d.udid, d.session);
+    }
     return listing;
 }
 
 DeviceReading read(const adb::ServerAddress& server, const Listing& listing,
                    const ListedDevice& target, bool withHealth,
                    std::shared_ptr<ios::DeviceHandle> session) {
-    const bool apple = target.kind == QLatin1String("ios");
+    const bool apple = target.kind == DeviceKind::Apple;
     adb::Device device;
     for (const adb::Device& d : listing.android) {
         if (d.serial == target.serial)
             device = d;
     }
+    if (apple && !session)
+        session = listing.sessions.value(target.serial);
     DeviceReading reading = apple ? ios::readOnce(target.serial, kDeadlineMs, std::move(session))
                                   : adb::readOnce(server, device, kLimits, withHealth);
     // Its answers may all have come before it went; a device gone is not read.

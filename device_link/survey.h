@@ -8,14 +8,13 @@
 #include "device_link/adb/identity_parsers.h"
 #include "device_link/device_reading.h"
 
+#include <QHash>
 #include <QString>
 
 #include <memory>
 #include <vector>
 
-namespace ios {
-class DeviceHandle;
-} // namespace ios
+#include "device_link/ios/ios_reader.h"
 
 namespace survey {
 
@@ -26,7 +25,7 @@ inline const adb::Limits kLimits{.deadlineMs = kDeadlineMs, .maxBytes = 1 << 20}
 // One device as both kinds list it.
 struct ListedDevice {
     QString serial;
-    QString kind;  // "android" or "ios"
+    DeviceKind kind = DeviceKind::Android;
     QString state; // "ready", "unauthorized", "offline", "trust", "locked", ...
     QString name;  // empty where none can be read yet
     bool operator==(const ListedDevice&) const = default;
@@ -41,16 +40,21 @@ struct Listing {
     std::vector<ListedDevice> devices;
     std::vector<adb::Device> android;
     QString androidError; // why the adb server gave no list; empty when it did
+    // The iPhones' sessions that the listing found open or opened, by UDID: a read takes its
+    // device's, and saves a handshake.
+    QHash<QString, std::shared_ptr<ios::DeviceHandle>> sessions;
 };
 
 // Both kinds. A local adb server that does not answer is started where MAY_START_SERVER. Only
 // Android where ONLY names a device the adb server lists: asking an iPhone is a session
 // handshake, and one that does not trust this computer yet would show its Trust prompt for
-// nothing.
-Listing list(const adb::ServerAddress& server, bool mayStartServer, const QString& only = {});
+// nothing. KNOWN_IPHONES: what the caller knows of iPhones already, as ios::listDevices takes.
+Listing list(const adb::ServerAddress& server, bool mayStartServer, const QString& only = {},
+             const std::vector<ios::Listed>& knownIphones = {});
 
 // Reads TARGET, a ready device of LISTING, once; an Android device's battery health only
-// WITH_HEALTH; an iPhone on SESSION where one is kept from an earlier read.
+// WITH_HEALTH; an iPhone on SESSION where one is kept from an earlier read, else on the one its
+// listing opened.
 DeviceReading read(const adb::ServerAddress& server, const Listing& listing,
                    const ListedDevice& target, bool withHealth,
                    std::shared_ptr<ios::DeviceHandle> session);

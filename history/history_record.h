@@ -2,6 +2,8 @@
 // battery said then. Each value is empty where the device did not give it.
 #pragma once
 
+#include "device_link/device_kind.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -12,7 +14,7 @@ namespace history {
 struct Record {
     QDateTime time; // UTC
     QString serial; // an adb serial or an Apple UDID
-    QString kind;   // "android" or "ios"
+    DeviceKind kind = DeviceKind::Android;
     QString name;
     QString model;
     std::optional<double> fullMah;
@@ -33,7 +35,7 @@ struct Record {
 // A device the history holds records of.
 struct Device {
     QString serial;
-    QString kind;
+    DeviceKind kind = DeviceKind::Android;
     QString name;
     QString model;
     int records = 0;

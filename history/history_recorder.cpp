@@ -9,7 +9,7 @@ template <typename T> std::optional<T> within(const std::optional<T>& value, T l
 
 } // namespace
 
-std::optional<Record> recordFrom(const QString& serial, const QString& kind, const QString& name,
+std::optional<Record> recordFrom(const QString& serial, DeviceKind kind, const QString& name,
                                  const DeviceDetails& details, const QDateTime& time) {
     const BatteryFacts& b = details.battery;
     // The capacity comes bounded as the window's health is; the rest is held to what a battery
@@ -37,8 +37,8 @@ void Recorder::newConnection() {
     m_lastWrite = QDateTime();
 }
 
-std::optional<Record> Recorder::offer(const QString& serial, const QString& kind,
-                                      const QString& name, const DeviceDetails& details) {
+std::optional<Record> Recorder::offer(const QString& serial, DeviceKind kind, const QString& name,
+                                      const DeviceDetails& details) {
     const QDateTime now = m_clock();
     std::optional<Record> record = recordFrom(serial, kind, name, details, now);
     if (!record)

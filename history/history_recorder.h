@@ -13,9 +13,9 @@
 
 namespace history {
 
-// A record of what DETAILS say of the battery of the device SERIAL (kind "android" or "ios"),
+// A record of what DETAILS say of the battery of the device SERIAL of KIND,
 // at TIME; none where they say nothing of its health.
-std::optional<Record> recordFrom(const QString& serial, const QString& kind, const QString& name,
+std::optional<Record> recordFrom(const QString& serial, DeviceKind kind, const QString& name,
                                  const DeviceDetails& details, const QDateTime& time);
 
 class Recorder {
@@ -26,7 +26,7 @@ public:
     // The device shown changed, or went: the next reading with health is recorded at once.
     void newConnection();
     // What to write of this reading of the device shown, where anything is due.
-    std::optional<Record> offer(const QString& serial, const QString& kind, const QString& name,
+    std::optional<Record> offer(const QString& serial, DeviceKind kind, const QString& name,
                                 const DeviceDetails& details);
 
 private:

@@ -179,7 +179,7 @@ void Store::write(const std::vector<Record>& records) {
                     "INSERT INTO devices (serial, kind, name, model) VALUES (?, ?, ?, ?) "
                     "ON CONFLICT (serial) DO UPDATE SET kind = excluded.kind, "
                     "name = excluded.name, model = excluded.model"),
-                {r.serial, r.kind, r.name, r.model}, what);
+                {r.serial, kindName(r.kind), r.name, r.model}, what);
             run(m_connection,
                 QStringLiteral("INSERT INTO readings (device, time, full_mah, design_mah, cycles, "
                                "temperature_c, percent) SELECT id, ?, ?, ?, ?, ?, ? FROM devices "
@@ -206,10 +206,14 @@ std::vector<Record> Store::records(const QString& serial) const {
             : run(m_connection, select.arg(QStringLiteral("WHERE serial = ?")), {serial});
     std::vector<Record> out;
     while (query.next()) {
+        // A kind this program never wrote (a file edited by hand) names no device it knows.
+        const std::optional<DeviceKind> kind = kindFromName(query.value(2).toString());
+        if (!kind)
+            continue;
         Record r;
         r.time = QDateTime::fromSecsSinceEpoch(query.value(0).toLongLong(), Qt::UTC);
         r.serial = query.value(1).toString();
-        r.kind = query.value(2).toString();
+        r.kind = *kind;
         r.name = query.value(3).toString();
         r.model = query.value(4).toString();
         r.fullMah = real(query.value(5));
@@ -229,10 +233,11 @@ std::vector<Device> Store::devices() const {
             QStringLiteral("SELECT serial, kind, name, model, (SELECT count(*) FROM readings WHERE "
                            "device = devices.id) FROM devices ORDER BY name, serial"));
     std::vector<Device> out;
-    while (query.next())
-        out.push_back({query.value(0).toString(), query.value(1).toString(),
-                       query.value(2).toString(), query.value(3).toString(),
-                       query.value(4).toInt()});
+    while (query.next()) {
+        if (const std::optional<DeviceKind> kind = kindFromName(query.value(1).toString()))
+            out.push_back({query.value(0).toString(), *kind, query.value(2).toString(),
+                           query.value(3).toString(), query.value(4).toInt()});
+    }
     return out;
 }
 

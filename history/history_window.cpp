@@ -127,8 +127,9 @@ void HistoryWindow::load(const QString& serial) {
     // The device on display is offered even before it has a record.
     const auto shown = std::find_if(m_devices.begin(), m_devices.end(),
                                     [&serial](const Device& d) { return d.serial == serial; });
+    // (Its kind is not shown here, so none is asked for.)
     if (shown == m_devices.end() && !serial.isEmpty())
-        m_devices.insert(m_devices.begin(), Device{serial, QString(), m_shownName, QString(), 0});
+        m_devices.insert(m_devices.begin(), Device{serial, {}, m_shownName, QString(), 0});
     const QSignalBlocker quiet(m_device);
     m_device->clear();
     for (const Device& d : m_devices)

@@ -37,7 +37,7 @@ private:
 };
 
 Labels device(const WatchedDevice& d) {
-    return {{"serial", d.listed.serial}, {"kind", d.listed.kind}};
+    return {{"serial", d.listed.serial}, {"kind", kindName(d.listed.kind)}};
 }
 
 double flag(bool value) {
@@ -130,7 +130,7 @@ const Gauge kGauges[] = {
 
 QByteArray labelValue(const QString& value) {
     QByteArray out;
-    for (const char c : value.left(256).toUtf8()) {
+    for (const char c : device::leftWhole(value, 256).toUtf8()) {
         if (c == '\\')
             out += "\\\\";
         else if (c == '"')
@@ -150,7 +150,7 @@ QByteArray exposition(const std::vector<WatchedDevice>& devices) {
 
     QMap<std::pair<QString, QString>, int> attached;
     for (const WatchedDevice& d : devices)
-        ++attached[{d.listed.kind, d.listed.state}];
+        ++attached[{kindName(d.listed.kind), d.listed.state}];
     w.family("device_info_devices", "gauge", "Attached devices by kind and state.");
     for (auto it = attached.cbegin(); it != attached.cend(); ++it)
         w.sample({{"kind", it.key().first}, {"state", it.key().second}}, it.value());

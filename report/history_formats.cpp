@@ -46,7 +46,7 @@ QJsonObject recordJson(const history::Record& r) {
                                {QStringLiteral("designMah"), *r.designMah}};
     return QJsonObject{{QStringLiteral("time"), isoTime(r.time)},
                        {QStringLiteral("serial"), r.serial},
-                       {QStringLiteral("kind"), r.kind},
+                       {QStringLiteral("kind"), kindName(r.kind)},
                        {QStringLiteral("name"), r.name.isEmpty() ? QJsonValue() : r.name},
                        {QStringLiteral("maximumCapacity"), capacity},
                        {QStringLiteral("cycles"), orNull(r.cycles)},
@@ -68,7 +68,7 @@ QByteArray recordsTsv(const std::vector<history::Record>& records) {
     for (const history::Record& r : records) {
         const QList<QByteArray> fields{
             isoTime(r.time).toUtf8(),  display::visibleControls(r.serial).toUtf8(),
-            r.kind.toUtf8(),           display::visibleControls(r.name).toUtf8(),
+            kindName(r.kind).toUtf8(), display::visibleControls(r.name).toUtf8(),
             field(capacityPercent(r)), field(r.fullMah),
             field(r.designMah),        field(r.cycles),
             field(r.temperatureC),     field(r.percent)};
@@ -82,7 +82,7 @@ QByteArray recordsCsv(const std::vector<history::Record>& records) {
                      "cycles,temperature_c,percent\r\n";
     for (const history::Record& r : records) {
         const QList<QByteArray> fields{
-            isoTime(r.time).toUtf8(), csvText(r.serial),  csvText(r.kind),
+            isoTime(r.time).toUtf8(), csvText(r.serial),  csvText(kindName(r.kind)),
             csvText(r.name),          csvText(r.model),   field(capacityPercent(r)),
             field(r.fullMah),         field(r.designMah), field(r.cycles),
             field(r.temperatureC),    field(r.percent)};

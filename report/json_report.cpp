@@ -52,7 +52,7 @@ QJsonObject readingJson(const DeviceReading& r) {
     const ProcessorFacts& cpu = r.details.cpu;
     return QJsonObject{{QStringLiteral("schema"), kReportSchema},
                        {QStringLiteral("serial"), r.serial},
-                       {QStringLiteral("kind"), r.kind},
+                       {QStringLiteral("kind"), kindName(r.kind)},
                        {QStringLiteral("name"), orNull(r.name)},
                        {QStringLiteral("status"), r.status},
                        {QStringLiteral("address"), orNull(r.address)},
@@ -74,7 +74,7 @@ QJsonObject readingJson(const DeviceReading& r) {
 
 QJsonObject listedJson(const survey::ListedDevice& d) {
     return QJsonObject{{QStringLiteral("serial"), d.serial},
-                       {QStringLiteral("kind"), d.kind},
+                       {QStringLiteral("kind"), kindName(d.kind)},
                        {QStringLiteral("state"), d.state},
                        {QStringLiteral("name"), orNull(d.name)}};
 }

@@ -18,7 +18,7 @@ int main(int argc, char* argv[]) {
             history::Record r;
             r.time = QDateTime::currentDateTimeUtc();
             r.serial = QString::fromLocal8Bit(argv[2]);
-            r.kind = QStringLiteral("android");
+            r.kind = DeviceKind::Android;
             r.fullMah = 4000 - i;
             r.designMah = 4385;
             store.write({r});

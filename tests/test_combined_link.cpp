@@ -93,10 +93,10 @@ TEST_F(CombinedLinkTest, EveryGoneCodeMovesTheWindowToTheOtherKindsReadyDevice) 
 }
 
 TEST_F(CombinedLinkTest, StatusEndsWithHowManyOthersThereAreAndHowToChoose) {
-    android->see(
-        {{"R58M", "Android", "Galaxy S10", ""}, {"emulator-5554", "Android", "", "offline"}},
-        "R58M");
-    apple->see({{"00008110-001A", "iPhone", "", "waiting for Trust"}});
+    android->see({{"R58M", DeviceKind::Android, "Android", "Galaxy S10", ""},
+                  {"emulator-5554", DeviceKind::Android, "Android", "", "offline"}},
+                 "R58M");
+    apple->see({{"00008110-001A", DeviceKind::Apple, "iPhone", "", "waiting for Trust"}});
     android->raise(Pelorin::EventConnected);
     android->say("Connected to Galaxy S10.");
     EXPECT_EQ(link->statusText(), "Connected to Galaxy S10. 2 more devices are attached "
@@ -105,15 +105,15 @@ TEST_F(CombinedLinkTest, StatusEndsWithHowManyOthersThereAreAndHowToChoose) {
     EXPECT_EQ(link->statusText(),
               "Connected to Galaxy S10. 1 more device is attached (Android): right-click to "
               "choose.");
-    android->see({{"R58M", "Android", "Galaxy S10", ""}}, "R58M");
+    android->see({{"R58M", DeviceKind::Android, "Android", "Galaxy S10", ""}}, "R58M");
     EXPECT_EQ(link->statusText(), "Connected to Galaxy S10.");
 }
 
 TEST_F(CombinedLinkTest, DeviceMenuListsEveryDeviceAndChoosingOneTellsEveryKind) {
-    android->see(
-        {{"R58M", "Android", "Galaxy S10", ""}, {"emulator-5554", "Android", "", "offline"}},
-        "R58M");
-    apple->see({{"00008110-001A", "iPhone", "Ana's & Ben's", ""}});
+    android->see({{"R58M", DeviceKind::Android, "Android", "Galaxy S10", ""},
+                  {"emulator-5554", DeviceKind::Android, "Android", "", "offline"}},
+                 "R58M");
+    apple->see({{"00008110-001A", DeviceKind::Apple, "iPhone", "Ana's & Ben's", ""}});
     android->raise(Pelorin::EventConnected);
     QWidget window;
     app::installCopy(window, [] { return QString(); });
@@ -158,11 +158,13 @@ TEST_F(CombinedLinkTest, DeviceMenuListsEveryDeviceAndChoosingOneTellsEveryKind)
 
 TEST(DeviceMenu, EntriesNameTheDeviceItsKindSerialAndWhyItCannotBeShown) {
     const std::pair<AttachedDevice, const char*> cases[] = {
-        {{"35161FDJH000GW", "Android", "Pixel 7a", ""}, "Pixel 7a (Android, 35161FDJH000GW)"},
-        {{"00008110-001A2B3C4D5E801E", "iPhone", "", "waiting for Trust"},
+        {{"35161FDJH000GW", DeviceKind::Android, "Android", "Pixel 7a", ""},
+         "Pixel 7a (Android, 35161FDJH000GW)"},
+        {{"00008110-001A2B3C4D5E801E", DeviceKind::Apple, "iPhone", "", "waiting for Trust"},
          "iPhone 00008110-001A2B3C4D5E801E (waiting for Trust)"},
-        {{"R58M", "Android", "", "unauthorized"}, "Android R58M (unauthorized)"},
-        {{"x\x1b[2J", "Android", "Lab\t07", ""}, "Lab 07 (Android, x [2J)"},
+        {{"R58M", DeviceKind::Android, "Android", "", "unauthorized"},
+         "Android R58M (unauthorized)"},
+        {{"x\x1b[2J", DeviceKind::Android, "Android", "Lab\t07", ""}, "Lab 07 (Android, x [2J)"},
     };
     for (const auto& [device, says] : cases)
         EXPECT_EQ(app::deviceEntryText(device), QString::fromUtf8(says));

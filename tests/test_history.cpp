@@ -48,7 +48,7 @@ Record record(const char* serial, qint64 day, double full, std::optional<qint64>
     Record r;
     r.time = kStart.addDays(day);
     r.serial = QString::fromLatin1(serial);
-    r.kind = QStringLiteral("ios");
+    r.kind = DeviceKind::Apple;
     r.name = QStringLiteral("Ana's iPhone");
     r.model = QStringLiteral("iPhone15,2");
     r.fullMah = full;
@@ -104,9 +104,9 @@ TEST_F(HistoryFile, KeepsRecordsOldestFirstAndForgetsADevice) {
     EXPECT_EQ(a[0], record("A", 0, 2900));
     EXPECT_EQ(a[1], record("A", 1, 2850, 212));
     EXPECT_EQ(store.records().size(), 3u);
-    EXPECT_EQ(store.devices(),
-              (std::vector<history::Device>{{"A", "ios", "Ana's iPhone", "iPhone15,2", 2},
-                                            {"B", "ios", "Ana's iPhone", "iPhone15,2", 1}}));
+    EXPECT_EQ(store.devices(), (std::vector<history::Device>{
+                                   {"A", DeviceKind::Apple, "Ana's iPhone", "iPhone15,2", 2},
+                                   {"B", DeviceKind::Apple, "Ana's iPhone", "iPhone15,2", 1}}));
     Store(path(), Store::Mode::Write).forget(QStringLiteral("A"));
     EXPECT_TRUE(store.records(QStringLiteral("A")).empty());
     EXPECT_EQ(store.records().size(), 1u);
@@ -317,8 +317,8 @@ TEST(HistoryRecorder, KeepsTheFirstReadingOfAConnectionThenOneADay) {
         now = now.addSecs(s.minutesLater * 60);
         if (s.newConnection)
             recorder.newConnection();
-        const auto kept = recorder.offer(QString::fromLatin1(s.serial), "ios", "Ana's iPhone",
-                                         s.healthKnown ? health : none);
+        const auto kept = recorder.offer(QString::fromLatin1(s.serial), DeviceKind::Apple,
+                                         "Ana's iPhone", s.healthKnown ? health : none);
         EXPECT_EQ(kept.has_value(), s.kept) << s.what;
         if (kept) {
             EXPECT_EQ(kept->time, now) << s.what;
@@ -334,13 +334,13 @@ TEST(HistoryRecorder, KeepsNoValueABatteryCouldNotHave) {
     d.battery.cycles = -3;
     d.battery.temperatureC = 180;
     d.battery.percent = 101;
-    const auto r = history::recordFrom("A", "android", "Lab-07", d, kStart);
+    const auto r = history::recordFrom("A", DeviceKind::Android, "Lab-07", d, kStart);
     ASSERT_TRUE(r);
     EXPECT_FALSE(r->cycles || r->temperatureC || r->percent);
     d.battery.cycles = 0;
     d.battery.temperatureC = -40;
     d.battery.percent = 100;
-    const auto edge = history::recordFrom("A", "android", "Lab-07", d, kStart);
+    const auto edge = history::recordFrom("A", DeviceKind::Android, "Lab-07", d, kStart);
     EXPECT_EQ(edge->cycles, 0);
     EXPECT_EQ(edge->temperatureC, -40);
     EXPECT_EQ(edge->percent, 100);
@@ -622,11 +622,11 @@ TEST_F(HistoryFile, TheWindowKeepsAReadingAConnectionOfEitherKind) {
         return Store(path(), Store::Mode::Read).records();
     };
 
-    i.see({{"00008110-001A", "iPad", "Kitchen iPad", ""}}, "00008110-001A");
+    i.see({{"00008110-001A", DeviceKind::Apple, "iPad", "Kitchen iPad", ""}}, "00008110-001A");
     i.raise(Pelorin::EventConnected);
     i.tell(health);
     ASSERT_EQ(kept().size(), 1u);
-    EXPECT_EQ(kept().back().kind, "ios");
+    EXPECT_EQ(kept().back().kind, DeviceKind::Apple);
     EXPECT_EQ(kept().back().name, "Kitchen iPad");
     // Each way a device goes ends its connection: it comes back a new one.
     for (const qint32 gone :
@@ -639,10 +639,10 @@ TEST_F(HistoryFile, TheWindowKeepsAReadingAConnectionOfEitherKind) {
         EXPECT_EQ(kept().size(), before + 1) << gone;
     }
     i.raise(Pelorin::EventRemoved);
-    a.see({{"R58M", "Android", "Lab-07", ""}}, "R58M");
+    a.see({{"R58M", DeviceKind::Android, "Android", "Lab-07", ""}}, "R58M");
     a.raise(Pelorin::EventConnected);
     a.tell(health);
-    EXPECT_EQ(kept().back().kind, "android");
+    EXPECT_EQ(kept().back().kind, DeviceKind::Android);
     EXPECT_EQ(kept().back().serial, "R58M");
     const QList<QAction*> actions = window.actions();
     ASSERT_EQ(actions.size(), 1);

@@ -16,7 +16,7 @@ namespace {
 DeviceReading phone() {
     DeviceReading r;
     r.serial = QStringLiteral("R58M12ABCDE");
-    r.kind = QStringLiteral("android");
+    r.kind = DeviceKind::Android;
     r.name = QStringLiteral("Lab-07");
     r.memory = device::ByteCounts{8156930048.0, 3310448640.0};
     r.storage = device::ByteCounts{117439594496.0, 73055395840.0};
@@ -103,7 +103,7 @@ TEST(ReadingJson, NumbersAsNumbersAndNullForWhatIsUnknown) {
 }
 
 TEST(ListedJson, NamesEachFieldAsTheSchemaDoes) {
-    EXPECT_EQ(report::listedJson({"R58M", "android", "unauthorized", ""}),
+    EXPECT_EQ(report::listedJson({"R58M", DeviceKind::Android, "unauthorized", ""}),
               (QJsonObject{{"serial", "R58M"},
                            {"kind", "android"},
                            {"state", "unauthorized"},
@@ -117,8 +117,8 @@ namespace {
 WatchedDevice watched(const char* serial, const char* kind, const char* state,
                       std::optional<DeviceReading> reading = std::nullopt) {
     WatchedDevice d;
-    d.listed = {QString::fromLatin1(serial), QString::fromLatin1(kind), QString::fromLatin1(state),
-                QString()};
+    d.listed = {QString::fromLatin1(serial), *kindFromName(QString::fromLatin1(kind)),
+                QString::fromLatin1(state), QString()};
     d.reading = std::move(reading);
     return d;
 }
@@ -126,7 +126,7 @@ WatchedDevice watched(const char* serial, const char* kind, const char* state,
 DeviceReading iphone() {
     DeviceReading r;
     r.serial = QStringLiteral("00008110-001A2B3C4D5E801E");
-    r.kind = QStringLiteral("ios");
+    r.kind = DeviceKind::Apple;
     r.name = QStringLiteral("Ana's iPhone");
     r.details.system = {QStringLiteral("17.5"), QStringLiteral("iPhone15,2")};
     r.storage = device::ByteCounts{111592116224.0, 61354827776.0};
@@ -275,6 +275,9 @@ TEST(Exposition, LabelValuesAreEscapedAndCut) {
         {QStringLiteral("two\nlines"), "two\\nlines"},
         {QStringLiteral("Ana’s iPhone"), "Ana’s iPhone"},
         {QString(300, u'x'), QByteArray(256, 'x')},
+        // An emoji across the 256th unit goes whole: never half a pair, never invalid UTF-8.
+        {QString(255, u'x') + QStringLiteral("🔋🔋"), QByteArray(255, 'x')},
+        {QString(254, u'x') + QStringLiteral("🔋🔋"), QByteArray(254, 'x') + "🔋"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(report::labelValue(c.value), c.escaped);

@@ -53,7 +53,7 @@ int shootHistory(const QString& path) {
             history::Record r;
             r.time = QDateTime::currentDateTimeUtc().addMonths(-month);
             r.serial = udid;
-            r.kind = QStringLiteral("ios");
+            r.kind = DeviceKind::Apple;
             r.name = QStringLiteral("Ana's iPhone");
             r.model = QStringLiteral("iPhone15,2");
             r.designMah = 3279;

@@ -5,7 +5,6 @@
 #include "device_link/adb/adb_parsers.h"
 #include "device_link/adb/adb_reading.h"
 
-#include <QStandardPaths>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -42,18 +41,26 @@ AdbLink::~AdbLink() {
     // Closing quietly: the window is going, nothing should reach it any more.
     m_tracker->blockSignals(true);
     m_poller->blockSignals(true);
-    if (m_serverStart)
-        m_serverStart->disconnect(this);
+    m_starter->disconnect(this);
 }
 
 void AdbLink::init() {
     m_state.server = m_server;
     updateStatus();
+    m_starter =
+        std::make_unique<adb::ServerStarter>(m_server, adb::ServerStarter::Lifetime::Daemon);
+    // Once "adb start-server" is back, its server listens: no need to wait for the backoff.
+    connect(m_starter.get(), &adb::ServerStarter::ended, this, [this] {
+        m_reconnectTimer.stop();
+        m_backoffMs = 0;
+        connectTracker();
+    });
     m_tracker = std::make_unique<adb::ServerStream>();
     m_poller = std::make_unique<adb::ServerStream>();
     connect(m_tracker.get(), &adb::ServerStream::accepted, this, [this] {
         m_serverUp = true;
         m_backoffMs = 0;
+        m_starter->answers();
         m_pollTimer.start(m_timing.pollMs);
         // Said with the first device list, which the server sends at once.
         m_state.phase = adb::ServerPhase::Up;
@@ -113,23 +120,19 @@ void AdbLink::scheduleReconnect() {
 }
 
 std::optional<adb::ServerPhase> AdbLink::startServer() {
-    if (!m_mayStartServer || m_triedStartingServer)
+    if (!m_mayStartServer)
         return std::nullopt;
-    const QString adbPath = QStandardPaths::findExecutable(QStringLiteral("adb"));
-    if (adbPath.isEmpty())
+    switch (m_starter->noneAnswers()) {
+    case adb::ServerStarter::Outcome::Started:
+    case adb::ServerStarter::Outcome::Running:
+        return adb::ServerPhase::Starting;
+    case adb::ServerStarter::Outcome::NoAdb:
         return adb::ServerPhase::NoAdb;
-    m_triedStartingServer = true;
-    m_serverStart = std::make_unique<QProcess>();
-    m_serverStart->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_serverStart->setStandardOutputFile(QProcess::nullDevice());
-    connect(m_serverStart.get(), &QProcess::finished, this, [this] {
-        m_reconnectTimer.stop();
-        m_backoffMs = 0;
-        connectTracker();
-    });
-    m_serverStart->start(adbPath, {QStringLiteral("-P"), QString::number(m_server.port),
-                                   QStringLiteral("start-server")});
-    return adb::ServerPhase::Starting;
+    case adb::ServerStarter::Outcome::Waiting:
+    case adb::ServerStarter::Outcome::NotLocal:
+        break;
+    }
+    return std::nullopt;
 }
 
 void AdbLink::poll() {
@@ -196,7 +199,8 @@ void AdbLink::choose(const QString& serial, const QString& from, bool aside) {
 std::vector<AttachedDevice> AdbLink::attachedDevices() const {
     std::vector<AttachedDevice> out;
     for (const adb::Device& d : m_state.devices)
-        out.push_back({d.serial, QStringLiteral("Android"), m_names.value(d.serial, d.model),
+        out.push_back({d.serial, DeviceKind::Android, QStringLiteral("Android"),
+                       m_names.value(d.serial, d.model),
                        d.state == QLatin1String("device") ? QString() : d.state});
     return out;
 }

@@ -7,6 +7,7 @@
 #include "device_link/adb/adb_protocol.h"
 #include "device_link/adb/adb_transport.h"
 #include "device_link/adb/link_status.h"
+#include "device_link/adb/server_starter.h"
 #include "device_link/adb/server_stream.h"
 #include "device_link/kind_link.h"
 #include "device_link/refresh_answers.h"
@@ -112,8 +113,7 @@ private:
     int m_backoffMs = 0;
     bool m_serverUp = false;
     bool m_mayStartServer = true;
-    bool m_triedStartingServer = false;
-    std::unique_ptr<QProcess> m_serverStart;
+    std::unique_ptr<adb::ServerStarter> m_starter;
     bool m_announced = false; // code 0 raised for the followed device
     std::unique_ptr<AnswersWatcher> m_connecting;
     std::unique_ptr<AnswersWatcher> m_healthRead;

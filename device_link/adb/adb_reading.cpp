@@ -65,7 +65,7 @@ DeviceReading readOnce(const ServerAddress& server, const Device& device, const 
                        bool withHealth) {
     DeviceReading reading;
     reading.serial = device.serial;
-    reading.kind = QStringLiteral("android");
+    reading.kind = DeviceKind::Android;
     std::vector<QByteArray> commands = command::RefreshSet;
     const std::size_t addressAt = commands.size();
     commands.push_back(command::Address);

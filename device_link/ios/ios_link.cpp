@@ -188,7 +188,8 @@ void IosLink::choose(const QString& serial, const QString& from, bool aside) {
 std::vector<AttachedDevice> IosLink::attachedDevices() const {
     std::vector<AttachedDevice> out;
     for (const ios::AttachedDevice& d : m_state.devices) {
-        AttachedDevice device = m_known.value(d.udid, {d.udid, QStringLiteral("iPhone"), {}, {}});
+        AttachedDevice device =
+            m_known.value(d.udid, {d.udid, DeviceKind::Apple, QStringLiteral("iPhone"), {}, {}});
         device.state = ios::stateWord(d.error);
         out.push_back(device);
     }
@@ -230,7 +231,9 @@ void IosLink::identify(const QString& udid) {
         EventHub::instance().post(id, [udid, general](IosLink& link) {
             if (general.isEmpty())
                 return;
-            link.m_known.insert(udid, {udid, ios::kindWord(general), ios::deviceName(general), {}});
+            link.m_known.insert(
+                udid,
+                {udid, DeviceKind::Apple, ios::kindWord(general), ios::deviceName(general), {}});
             link.updateStatus();
         });
     };
@@ -324,8 +327,9 @@ void IosLink::finishRead(const ios::Reading& reading) {
         return;
     }
     m_state.followedName = ios::deviceName(reading.domains.general);
-    m_known.insert(m_state.followed, {m_state.followed, ios::kindWord(reading.domains.general),
-                                      m_state.followedName, QString()});
+    m_known.insert(m_state.followed,
+                   {m_state.followed, DeviceKind::Apple, ios::kindWord(reading.domains.general),
+                    m_state.followedName, QString()});
     noteDetails(reading.domains);
     m_answers.keep(m_state.followed, reading.domains);
     m_announced = true;

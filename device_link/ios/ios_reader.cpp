@@ -5,6 +5,7 @@
 
 #include <libimobiledevice/libimobiledevice.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -50,19 +51,34 @@ std::vector<QString> attachedUdids() {
     return out;
 }
 
-std::vector<Listed> listDevices(int deadlineMs) {
+std::vector<Listed> listDevices(int deadlineMs, const std::vector<Listed>& known) {
     std::vector<Listed> out;
-    for (const QString& udid : attachedUdids())
-        out.push_back({udid, {}, {}});
     std::vector<std::future<std::optional<Probe>>> probes;
-    for (const Listed& listed : out)
-        probes.push_back(std::async(std::launch::async, [udid = listed.udid, deadlineMs] {
-            return within<Probe>(deadlineMs, [udid] { return probe(udid.toStdString()); });
+    for (const QString& udid : attachedUdids()) {
+        const auto was = std::find_if(known.begin(), known.end(),
+                                      [&udid](const Listed& k) { return k.udid == udid; });
+        Listed listed = was != known.end() ? *was : Listed{udid, {}, {}, {}};
+        if (was != known.end() && !listed.session) {
+            out.push_back(std::move(listed));
+            probes.emplace_back();
+            continue;
+        }
+        if (!listed.session)
+            listed.session = std::make_shared<DeviceHandle>(udid.toStdString());
+        probes.push_back(std::async(std::launch::async, [session = listed.session, deadlineMs] {
+            return within<Probe>(deadlineMs, [session] { return probe(*session); });
         }));
+        out.push_back(std::move(listed));
+    }
     for (std::size_t i = 0; i < out.size(); ++i) {
+        if (!probes[i].valid())
+            continue;
         const std::optional<Probe> found = probes[i].get();
         out[i].state = found ? found->error : ReadError::Other;
-        out[i].name = found ? found->name : QString();
+        if (found && !found->name.isEmpty())
+            out[i].name = found->name;
+        if (out[i].state != ReadError::None)
+            out[i].session.reset();
     }
     return out;
 }
@@ -70,7 +86,7 @@ std::vector<Listed> listDevices(int deadlineMs) {
 DeviceReading readingFrom(const QString& udid, const Domains& domains) {
     DeviceReading reading;
     reading.serial = udid;
-    reading.kind = QStringLiteral("ios");
+    reading.kind = DeviceKind::Apple;
     reading.name = deviceName(domains.general);
     reading.storage = storage(domains.disk);
     reading.processorCode = processorCode(domains.general);
@@ -99,7 +115,7 @@ DeviceReading readOnce(const QString& udid, int deadlineMs, std::shared_ptr<Devi
     if (read && read->error == ReadError::None)
         return readingFrom(udid, read->domains);
     out.serial = udid;
-    out.kind = QStringLiteral("ios");
+    out.kind = DeviceKind::Apple;
     out.error = !read ? timedOut(deadlineMs) : remedy({udid, read->error, read->detail});
     return out;
 }

@@ -17,14 +17,20 @@ struct Listed {
     QString udid;
     ReadError state = ReadError::None; // None: it can be read
     QString name;                      // empty where it gives none
+    // The session the listing found open or opened, for the reads that follow; none where it
+    // cannot be read.
+    std::shared_ptr<DeviceHandle> session;
 };
 
 // The UDIDs usbmuxd lists by USB, in its order; no device is asked anything.
 std::vector<QString> attachedUdids();
 
 // The devices usbmuxd lists by USB, in its order, each asked for its name and whether a session
-// can start (pairing where usbmuxd keeps no record), side by side within DEADLINE_MS.
-std::vector<Listed> listDevices(int deadlineMs);
+// can start (pairing where usbmuxd keeps no record), side by side within DEADLINE_MS. KNOWN says
+// what the caller knows already: a device with a session there is asked only where that session
+// has closed; one without is listed as given and asked nothing (a "Don't Trust" stands until
+// the device is attached anew, or its Trust prompt would show again and again).
+std::vector<Listed> listDevices(int deadlineMs, const std::vector<Listed>& known = {});
 
 // The window's values from one read's domains.
 DeviceReading readingFrom(const QString& udid, const Domains& domains);

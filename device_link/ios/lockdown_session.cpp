@@ -112,6 +112,19 @@ struct RelayFree {
 };
 using Relay = std::unique_ptr<diagnostics_relay_client_private, RelayFree>;
 
+// The diagnostics relay on CLIENT's session; none where the device has none.
+Relay openRelay(idevice_t device, lockdownd_client_t client) {
+    lockdownd_service_descriptor_t service = nullptr;
+    if (lockdownd_start_service(client, DIAGNOSTICS_RELAY_SERVICE_NAME, &service) !=
+        LOCKDOWN_E_SUCCESS)
+        return nullptr;
+    diagnostics_relay_client_t raw = nullptr;
+    const bool opened =
+        diagnostics_relay_client_new(device, service, &raw) == DIAGNOSTICS_RELAY_E_SUCCESS;
+    lockdownd_service_descriptor_free(service);
+    return Relay(opened ? raw : nullptr);
+}
+
 } // namespace
 
 QVariant toVariant(plist_t node) {
@@ -209,18 +222,22 @@ QVariantMap publicValues(const std::string& udid) {
     return device ? publicValues(device.get()) : QVariantMap();
 }
 
-Probe probe(const std::string& udid) {
+Probe probe(DeviceHandle& handle) {
     Probe out;
-    const Device device = openDevice(udid);
-    if (!device) {
+    const std::unique_lock<std::mutex> kept(handle.m_mutex, std::try_to_lock);
+    if (!kept.owns_lock() || handle.m_client)
+        return out;
+    if (!handle.m_device)
+        handle.m_device = openDevice(handle.m_udid).release();
+    if (!handle.m_device) {
         out.error = ReadError::NoDevice;
         return out;
     }
-    out.name = deviceName(publicValues(device.get()));
-    lockdownd_client_t session = nullptr;
-    out.error = fromLockdown(lockdownd_client_new_with_handshake(device.get(), &session, kLabel));
-    if (session)
-        lockdownd_client_free(session);
+    out.name = deviceName(publicValues(handle.m_device));
+    out.error = fromLockdown(
+        lockdownd_client_new_with_handshake(handle.m_device, &handle.m_client, kLabel));
+    if (out.error != ReadError::None)
+        handle.dropSession();
     return out;
 }
 
@@ -229,6 +246,9 @@ void readDevice(DeviceHandle& handle, const std::function<void(Reading)>& delive
     // A read still stuck in the library holds the kept handle: this one makes its own.
     std::unique_lock<std::mutex> kept(handle.m_mutex, std::try_to_lock);
     if (kept.owns_lock() && handle.m_client) {
+        // A session a probe opened has no relay yet.
+        if (!handle.m_relay)
+            handle.m_relay = openRelay(handle.m_device, handle.m_client).release();
         diagnostics_relay_client_t keptRelay = handle.m_relay;
         reading.domains = readDomains(handle.m_client, [keptRelay] {
             return keptRelay ? batteryRegistry(keptRelay) : QVariantMap();

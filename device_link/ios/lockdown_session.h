@@ -37,6 +37,13 @@ struct Reading {
     Domains domains;
 };
 
+// Whether a device can be read, and its name, which it gives even before it trusts this
+// computer.
+struct Probe {
+    ReadError error = ReadError::None;
+    QString name;
+};
+
 // One device as usbmuxd knows it, kept from read to read by the link that follows it, with the
 // lockdownd session and diagnostics relay of its last read still open: a session's TLS
 // handshake costs a good part of a read.
@@ -50,6 +57,7 @@ public:
 
 private:
     friend void readDevice(DeviceHandle&, const std::function<void(Reading)>&);
+    friend Probe probe(DeviceHandle&);
     void dropSession();
 
     std::string m_udid;
@@ -74,13 +82,10 @@ void readDevice(DeviceHandle& handle, const std::function<void(Reading)>& delive
 // empty when the device does not answer.
 QVariantMap publicValues(const std::string& udid);
 
-// Whether a device can be read, and its name, which it gives even before it trusts this
-// computer.
-struct Probe {
-    ReadError error = ReadError::None;
-    QString name;
-};
-Probe probe(const std::string& udid);
+// Asks the device of HANDLE where the handle keeps no session, and keeps the session it opens
+// for the reads that follow: a device it keeps one with, or one being read now, is ready and
+// asked nothing (no handshake, no Trust prompt).
+Probe probe(DeviceHandle& handle);
 
 // A plist as Qt values, as fromPlistXml gives them.
 QVariant toVariant(plist_t node);

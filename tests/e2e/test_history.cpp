@@ -72,7 +72,7 @@ TEST_F(HistoryEndToEnd, EachConnectionOfAPhoneKeepsARecord) {
     EXPECT_EQ(kept[1].designMah, 4385);
     EXPECT_LE(kept[0].time, kept[1].time);
     EXPECT_EQ(kept[1].serial, phone->serial());
-    EXPECT_EQ(kept[1].kind, "android");
+    EXPECT_EQ(kept[1].kind, DeviceKind::Android);
     EXPECT_EQ(kept[1].name, "Lab-07");
     EXPECT_EQ(kept[1].model, "lynx");
     EXPECT_EQ(kept[1].temperatureC, 28.6);
@@ -138,14 +138,14 @@ TEST_F(HistoryEndToEnd, HistoryPrintsTheRecordsForAScript) {
     history::Record r;
     r.time = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
     r.serial = "R58M";
-    r.kind = "android";
+    r.kind = DeviceKind::Android;
     r.name = "Lab-07";
     r.fullMah = 4012;
     r.designMah = 4385;
     r.temperatureC = 28.6;
     history::Record other = r;
     other.serial = "00008110-001A";
-    other.kind = "ios";
+    other.kind = DeviceKind::Apple;
     other.name.clear();
     other.cycles = 212;
     other.percent = 81;

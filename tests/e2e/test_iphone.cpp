@@ -413,8 +413,9 @@ TEST_F(IphoneEndToEnd, DeviceMenuNamesIphonesAndIpadsBeforeTheyAreShown) {
     auto* link = static_cast<CombinedLink*>(statusLink);
     link->setWantedSerial(android->serial(), "--serial");
     const QString ipad = QStringLiteral("00008027-000E1D2C3B4A5968");
-    const std::vector<AttachedDevice> named{{kIphone, "iPhone", "Ana's iPhone", ""},
-                                            {ipad, "iPad", "Kitchen iPad", ""}};
+    const std::vector<AttachedDevice> named{
+        {kIphone, DeviceKind::Apple, "iPhone", "Ana's iPhone", ""},
+        {ipad, DeviceKind::Apple, "iPad", "Kitchen iPad", ""}};
     EXPECT_TRUE(waitUntil([&] { return iosLink->attachedDevices() == named; }));
     EXPECT_TRUE(showsTitle("Device Info (Lab-07)"));
     EXPECT_TRUE(waitUntil([&] {
