@@ -11,18 +11,30 @@ namespace app {
 
 namespace {
 
-// "9877", "0.0.0.0:9877", "[::]:9877"; a host must be an address, so that nothing is looked up.
-bool serveAddress(const QString& text, CommandLine& out) {
+// "9877", "0.0.0.0:9877", "[::]:9877", "localhost:9877"; a host must be an address or
+// localhost, so that nothing is looked up. Empty where it is taken, else what is wrong.
+QString serveAddress(const QString& text, CommandLine& out) {
     const qsizetype colon = text.lastIndexOf(u':');
     QString host = colon < 0 ? QStringLiteral("127.0.0.1") : text.left(colon);
     if (host.startsWith(u'[') && host.endsWith(u']'))
         host = host.mid(1, host.size() - 2);
     bool ok = false;
-    const uint port = text.mid(colon + 1).toUInt(&ok);
-    if (!ok || port > 65535 || !out.serveHost.setAddress(host))
-        return false;
+    const QString portText = text.mid(colon + 1);
+    const uint port = portText.toUInt(&ok);
+    if (!ok || port > 65535)
+        return QStringLiteral("PORT '%1' is not a number from 0 to 65535").arg(portText);
+    out.serveHosts.clear();
+    if (host == QLatin1String("localhost")) {
+        out.serveHosts = {QHostAddress(QHostAddress::LocalHost),
+                          QHostAddress(QHostAddress::LocalHostIPv6)};
+    } else if (QHostAddress address; address.setAddress(host)) {
+        out.serveHosts = {address};
+    } else {
+        return QStringLiteral("HOST '%1' is not an IP address or localhost").arg(host);
+    }
+    out.serveHostName = host;
     out.servePort = quint16(port);
-    return true;
+    return {};
 }
 
 } // namespace
@@ -60,6 +72,11 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("Serve every device's readings as Prometheus metrics at "
                        "http://[HOST:]PORT/metrics (HOST 127.0.0.1 unless given) until SIGTERM."),
         QStringLiteral("[HOST:]PORT"));
+    const QCommandLineOption webConfig(
+        QStringLiteral("web-config"),
+        QStringLiteral("With --serve: TLS, client certificates, passwords and headers from FILE, "
+                       "a Prometheus web configuration file."),
+        QStringLiteral("FILE"));
     const QCommandLineOption interval(
         QStringLiteral("interval"),
         QStringLiteral("With --serve: read every device every SECONDS (default 30)."),
@@ -68,7 +85,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("history"),
         QStringLiteral("Print the battery history this computer keeps, oldest first (--serial's "
                        "device only), and exit."));
-    parser.addOptions({list, report, json, all, wait, serve, interval, history});
+    parser.addOptions({list, report, json, all, wait, serve, webConfig, interval, history});
 
     CommandLine out;
     const QString program = QFileInfo(arguments.value(0, QStringLiteral("device-info"))).fileName();
@@ -111,7 +128,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         return error(QStringLiteral("--list and --report do not go together"));
     if (parser.isSet(history)) {
         if (parser.isSet(list) || parser.isSet(report) || parser.isSet(serve) || out.all ||
-            parser.isSet(wait) || parser.isSet(interval))
+            parser.isSet(wait) || parser.isSet(interval) || parser.isSet(webConfig))
             return error(QStringLiteral("--history takes only --json and --serial"));
         out.action = CommandLine::Action::History;
         return out;
@@ -119,9 +136,12 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(serve)) {
         if (parser.isSet(list) || parser.isSet(report) || out.json || out.all ||
             parser.isSet(wait) || !out.serial.isEmpty())
-            return error(QStringLiteral("--serve takes only --interval"));
-        if (!serveAddress(parser.value(serve), out))
-            return error(QStringLiteral("--serve needs [HOST:]PORT, HOST an IP address"));
+            return error(QStringLiteral("--serve takes only --interval and --web-config"));
+        if (const QString wrong = serveAddress(parser.value(serve), out); !wrong.isEmpty())
+            return error(QStringLiteral("--serve needs [HOST:]PORT: %1").arg(wrong));
+        out.webConfig = parser.value(webConfig);
+        if (parser.isSet(webConfig) && out.webConfig.isEmpty())
+            return error(QStringLiteral("--web-config needs a file"));
         if (parser.isSet(interval)) {
             bool ok = false;
             out.intervalSeconds = parser.value(interval).toInt(&ok);
@@ -132,8 +152,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         out.action = CommandLine::Action::Serve;
         return out;
     }
-    if (parser.isSet(interval))
-        return error(QStringLiteral("--interval goes with --serve"));
+    if (parser.isSet(interval) || parser.isSet(webConfig))
+        return error(QStringLiteral("--interval and --web-config go with --serve"));
     if (parser.isSet(list)) {
         if (out.all || parser.isSet(wait) || !out.serial.isEmpty())
             return error(QStringLiteral("--list takes no --serial, --all or --wait"));

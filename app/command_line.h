@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -20,8 +21,11 @@ struct CommandLine {
     bool json = false;   // --json: data as JSON
     bool all = false;    // --all: every ready device
     int waitSeconds = 0; // --wait: how long to wait for the devices asked for
-    QHostAddress serveHost{QHostAddress::LocalHost}; // --serve: where the exporter listens
+    // --serve: where the exporter listens; "localhost" is both loopback addresses.
+    QList<QHostAddress> serveHosts{QHostAddress(QHostAddress::LocalHost)};
+    QString serveHostName = QStringLiteral("127.0.0.1"); // as given
     quint16 servePort = 0;
+    QString webConfig;        // --web-config: TLS, passwords and headers for --serve
     int intervalSeconds = 30; // --interval: how often the exporter reads every device
 };
 

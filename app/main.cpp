@@ -5,8 +5,8 @@
 #include "app/history_face.h"
 #include "app/script_face.h"
 #include "app/serve_face.h"
+#include "device_link/background_work.h"
 #include "device_link/combined_link.h"
-#include "device_link/ios/lockdown_session.h"
 #include "display/form1.h"
 #include "history/history_recorder.h"
 #include "history/history_store.h"
@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -83,7 +84,12 @@ int run(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
     const int status = run(argc, argv);
-    // Each iPhone hears its session end, unless it does not answer within a second.
-    ios::finishClosing(std::chrono::seconds(1));
+    // Each iPhone hears its session end, and a read under way ends, unless either takes more
+    // than a second: then the program ends at once, so that nothing it still uses is destroyed
+    // beneath it.
+    if (!device::finishBackgroundWork(std::chrono::seconds(1))) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
     return status;
 }

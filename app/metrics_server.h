@@ -1,22 +1,27 @@
-// The exporter's HTTP face, on Qt HTTP Server: GET /metrics gives the last exposition, GET / a
-// page that links to it; any other path is 404 and any other method 405. Nothing a request says
-// reaches a device. Each connection is held to a deadline and a size, and the oldest is let go
-// when too many are open, so that idle, slow or oversized clients never stop a scrape.
+// The exporter's HTTP face, on Qt HTTP Server: GET (or HEAD) /metrics gives the last
+// exposition, / a page; any other path is 404 and any other method 405. With a web
+// configuration it serves TLS, asks clients for certificates and users for passwords, and adds
+// its headers to every answer. Nothing a request says reaches a device. Each connection is held
+// to a deadline and a size, and the oldest is let go when too many are open, so that idle, slow
+// or oversized clients, and handshakes left half done, never stop a scrape.
 #pragma once
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <memory>
-
-class QHttpServer;
+#include <utility>
 
 namespace app {
 
 class GuardedTcpServer;
+class HttpFace;
+class WebConfigSource;
 
 class MetricsServer : public QObject {
     Q_OBJECT
@@ -27,21 +32,38 @@ public:
         qint64 requestBytes = 64 << 10; // what a request may send before its answer
         int connections = 256;
     };
+    // What a GET of a path gives.
+    struct Answer {
+        QByteArray type;
+        QByteArray body;
+        std::vector<std::pair<QByteArray, QByteArray>> headers;
+    };
+    using Page = std::function<Answer()>;
 
     // METRICS gives what /metrics serves; it must answer at once.
     explicit MetricsServer(std::function<QByteArray()> metrics, QObject* parent = nullptr);
     ~MetricsServer() override;
     Q_DISABLE_COPY_MOVE(MetricsServer)
 
+    // Serves PAGE at PATH (GET and HEAD), in place of what was there.
+    void setPage(const QString& path, Page page);
     void setLimits(const Limits& limits);
-    // False, with why in ERROR, where it cannot listen there; PORT 0 takes a free port.
-    bool listen(const QHostAddress& host, quint16 port, QString* error);
+    // TLS, client certificates, passwords and headers, as SOURCE says at each connection and
+    // request; none: plain HTTP, open to all.
+    void setWebConfig(std::shared_ptr<WebConfigSource> source);
+    // False, with why in ERROR, where it cannot listen on each of HOSTS; PORT 0 takes a free
+    // port, the same one on every host.
+    bool listen(const QList<QHostAddress>& hosts, quint16 port, QString* error);
+    bool listen(const QHostAddress& host, quint16 port, QString* error) {
+        return listen(QList<QHostAddress>{host}, port, error);
+    }
     quint16 port() const;
 
 private:
-    std::unique_ptr<QHttpServer> m_http;
-    GuardedTcpServer* m_tcp = nullptr; // owned by m_http once bound
+    std::unique_ptr<HttpFace> m_http;
+    QList<GuardedTcpServer*> m_tcp; // owned by m_http once bound
     Limits m_limits;
+    std::shared_ptr<WebConfigSource> m_config;
 };
 
 } // namespace app

@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/metrics_server.h"
+#include "app/web_serving.h"
 #include "device_link/device_watch.h"
 #include "report/exposition.h"
 
@@ -11,6 +12,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace app {
@@ -45,6 +47,17 @@ bool quitOnSignals() {
 } // namespace
 
 int runServe(const CommandLine& command) {
+    // Checked whole before anything listens: never plain HTTP because TLS could not be set up.
+    std::shared_ptr<WebConfigSource> webConfig;
+    if (!command.webConfig.isEmpty()) {
+        WebConfigResult read = loadWebConfig(command.webConfig);
+        if (const auto* error = std::get_if<WebConfigError>(&read)) {
+            say(describe(command.webConfig, *error));
+            return 2;
+        }
+        webConfig = std::make_shared<WebConfigSource>(command.webConfig,
+                                                      std::get<WebConfig>(std::move(read)), &say);
+    }
     if (!quitOnSignals()) {
         say(QStringLiteral("cannot catch SIGTERM"));
         return 1;
@@ -68,17 +81,19 @@ int runServe(const CommandLine& command) {
         stale = false;
         return metrics;
     });
+    server.setWebConfig(webConfig);
     QString why;
-    if (!server.listen(command.serveHost, command.servePort, &why)) {
+    if (!server.listen(command.serveHosts, command.servePort, &why)) {
         say(QStringLiteral("cannot listen on %1 port %2: %3")
-                .arg(command.serveHost.toString(), QString::number(command.servePort), why));
+                .arg(command.serveHostName, QString::number(command.servePort), why));
         return 1;
     }
-    const QString host = command.serveHost.protocol() == QAbstractSocket::IPv6Protocol
-                             ? u'[' + command.serveHost.toString() + u']'
-                             : command.serveHost.toString();
-    say(QStringLiteral("serving metrics at http://%1:%2/metrics, reading every %3 s")
-            .arg(host, QString::number(server.port()), QString::number(command.intervalSeconds)));
+    const QString host = command.serveHostName.contains(u':') ? u'[' + command.serveHostName + u']'
+                                                              : command.serveHostName;
+    const bool tls = webConfig && webConfig->current()->config.tls;
+    say(QStringLiteral("serving metrics at %1://%2:%3/metrics, reading every %4 s")
+            .arg(tls ? QStringLiteral("https") : QStringLiteral("http"), host,
+                 QString::number(server.port()), QString::number(command.intervalSeconds)));
     watch.start();
     QCoreApplication::exec();
     say(QStringLiteral("stopped"));

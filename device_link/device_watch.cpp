@@ -1,6 +1,7 @@
 #include "device_link/device_watch.h"
 
 #include "device_link/adb/adb_details.h"
+#include "device_link/background_work.h"
 #include "device_link/ios/lockdown_session.h"
 
 #include <QDateTime>
@@ -8,8 +9,6 @@
 #include <algorithm>
 #include <functional>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 // Threads hand their results back through this; it outlives the watch, and a result that comes
 // after the watch went is dropped.
@@ -72,14 +71,12 @@ void DeviceWatch::round() {
                              session ? ios::ReadError::None : ios::ReadError::Denied, d.listed.name,
                              session});
     }
-    try {
-        std::thread([mailbox = m_mailbox, server = m_options.server, known = std::move(known)] {
+    // Where no thread can be had, the next round tries again.
+    m_listing = device::runInBackground(
+        [mailbox = m_mailbox, server = m_options.server, known = std::move(known)] {
             survey::Listing listing = survey::list(server, false, {}, known);
             mailbox->post([listing = std::move(listing)](DeviceWatch& w) { w.onListed(listing); });
-        }).detach();
-    } catch (const std::system_error&) { // no thread to be had: the next round tries again
-        m_listing = false;
-    }
+        });
 }
 
 void DeviceWatch::onListed(const survey::Listing& listing) {
@@ -137,9 +134,8 @@ void DeviceWatch::startRead(const survey::ListedDevice& device, const survey::Li
                              m_clock.elapsed() - health->readAtMs >= m_options.healthEveryMs);
     m_reading.insert(device.serial);
     const std::shared_ptr<ios::DeviceHandle> session = m_sessions.value(device.serial);
-    try {
-        std::thread([mailbox = m_mailbox, server = m_options.server, listing, device, withHealth,
-                     session] {
+    const bool started = device::runInBackground(
+        [mailbox = m_mailbox, server = m_options.server, listing, device, withHealth, session] {
             QElapsedTimer clock;
             clock.start();
             DeviceReading reading = survey::read(server, listing, device, withHealth, session);
@@ -147,8 +143,8 @@ void DeviceWatch::startRead(const survey::ListedDevice& device, const survey::Li
             mailbox->post([reading = std::move(reading), seconds, withHealth](DeviceWatch& w) {
                 w.onRead(reading, seconds, withHealth);
             });
-        }).detach();
-    } catch (const std::system_error&) {
+        });
+    if (!started) {
         DeviceReading failed;
         failed.serial = device.serial;
         failed.kind = device.kind;

@@ -14,7 +14,7 @@ packages=(
     xvfb xauth xdotool
     dpkg-dev desktop-file-utils appstream lintian man-db
     libimobiledevice-dev libusbmuxd-dev libplist-dev usbmuxd libimobiledevice-utils pkg-config
-    libssl-dev
+    libssl-dev openssl libyaml-cpp-dev libcrypt-dev
     python3 systemd
 )
 

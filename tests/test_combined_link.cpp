@@ -277,12 +277,18 @@ TEST(CommandLine, ChoosesADeviceOrAnswersWithoutAWindow) {
 
 TEST(CommandLine, ServeSaysWhatItDoesNotTake) {
     const std::pair<QStringList, const char*> cases[] = {
-        {{"device-info", "--serve", "9877", "--json"}, "--serve takes only --interval\n"},
-        {{"device-info", "--serve", "localhost:1"},
-         "--serve needs [HOST:]PORT, HOST an IP address\n"},
+        {{"device-info", "--serve", "9877", "--json"},
+         "--serve takes only --interval and --web-config\n"},
+        {{"device-info", "--serve", "lab-01:1"},
+         "--serve needs [HOST:]PORT: HOST 'lab-01' is not an IP address or localhost\n"},
+        {{"device-info", "--serve", "0.0.0.0:99999"},
+         "--serve needs [HOST:]PORT: PORT '99999' is not a number from 0 to 65535\n"},
         {{"device-info", "--serve", "1", "--interval", "0"},
          "--interval needs a whole number of seconds, from 1 to 86400\n"},
-        {{"device-info", "--interval", "5"}, "--interval goes with --serve\n"},
+        {{"device-info", "--interval", "5"}, "--interval and --web-config go with --serve\n"},
+        {{"device-info", "--report", "--web-config", "w.yml"},
+         "--interval and --web-config go with --serve\n"},
+        {{"device-info", "--serve", "1", "--web-config", ""}, "--web-config needs a file\n"},
     };
     for (const auto& [arguments, says] : cases) {
         const QString message = app::parseCommandLine(arguments).message;
@@ -310,7 +316,9 @@ TEST(CommandLine, ServeTakesAnAddressAndAnInterval) {
         {{"device-info", "--serve", "[::1]:0", "--interval", "1"}, Action::Serve, "::1", 0, 1},
         {{"device-info", "--serve", "65535"}, Action::Serve, "127.0.0.1", 65535, 30},
         {{"device-info", "--serve", "65536"}, Action::Error, "", 0, 0},
-        {{"device-info", "--serve", "localhost:9877"}, Action::Error, "", 0, 0},
+        // localhost is both loopback addresses, looked up nowhere.
+        {{"device-info", "--serve", "localhost:9877"}, Action::Serve, "127.0.0.1 ::1", 9877, 30},
+        {{"device-info", "--serve", "localhost.:9877"}, Action::Error, "", 0, 0},
         // An empty host is not taken for every interface, as some exporters take it.
         {{"device-info", "--serve", ":9877"}, Action::Error, "", 0, 0},
         {{"device-info", "--serve", "9877", "--interval", "0"}, Action::Error, "", 0, 0},
@@ -334,7 +342,10 @@ TEST(CommandLine, ServeTakesAnAddressAndAnInterval) {
         if (c.action != Action::Serve)
             continue;
         EXPECT_TRUE(command.message.isEmpty());
-        EXPECT_EQ(command.serveHost, QHostAddress(QString::fromLatin1(c.host)));
+        QStringList hosts;
+        for (const QHostAddress& host : command.serveHosts)
+            hosts << host.toString();
+        EXPECT_EQ(hosts.join(u' '), QString::fromLatin1(c.host));
         EXPECT_EQ(command.servePort, c.port);
         EXPECT_EQ(command.intervalSeconds, c.interval);
     }

@@ -274,8 +274,8 @@ INSTANTIATE_TEST_SUITE_P(
 // The program's end waits for a handle still open, and is told as soon as it is closed.
 TEST(IosSessions, TheEndWaitsForEveryHandleToCloseAndNoLonger) {
     auto handle = std::make_unique<ios::DeviceHandle>("00008110-001A2B3C4D5E801E");
-    auto waiting =
-        std::async(std::launch::async, [] { return ios::finishClosing(std::chrono::seconds(20)); });
+    auto waiting = std::async(
+        std::launch::async, [] { return device::finishBackgroundWork(std::chrono::seconds(20)); });
     EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
         << "a handle is still open";
     handle.reset();

@@ -114,7 +114,7 @@ TEST_F(MetricsServerTest, TooManyConnectionsLetTheLongestQuietGo) {
         EXPECT_FALSE(closed(*idle[i])) << i;
 }
 
-TEST_F(MetricsServerTest, OnlyGetOfItsTwoPaths) {
+TEST_F(MetricsServerTest, OnlyGetAndHeadOfItsTwoPaths) {
     struct Case {
         QByteArray request;
         const char* status;
@@ -123,9 +123,9 @@ TEST_F(MetricsServerTest, OnlyGetOfItsTwoPaths) {
     const Case cases[] = {
         {"GET / HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK", "</body></html>\n"},
         {"POST /metrics HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 405 Method Not Allowed",
-         "\r\n\r\nOnly GET is served here.\n"},
-        {"HEAD / HTTP/1.1\r\n\r\n", "HTTP/1.1 405 Method Not Allowed",
-         "\r\n\r\nOnly GET is served here.\n"},
+         "\r\n\r\nOnly GET and HEAD are served here.\n"},
+        // As GET, with its length, and nothing after the head.
+        {"HEAD / HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK", "\r\nContent-Length: 273\r\n\r\n"},
         {"GET /metrics.txt HTTP/1.1\r\n\r\n", "HTTP/1.1 404 Not Found",
          "\r\n\r\nNot found: try /metrics.\n"},
         {"PUT /nowhere HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 404 Not Found",
@@ -140,9 +140,9 @@ TEST_F(MetricsServerTest, OnlyGetOfItsTwoPaths) {
         EXPECT_TRUE(got.endsWith(c.body)) << c.request.toStdString() << shown(got);
         EXPECT_TRUE(got.contains(got.startsWith("HTTP/1.1 200")
                                      ? "\r\nContent-Type: text/html; charset=utf-8\r\n"
-                                     : "\r\nContent-Type: text/plain\r\n"))
+                                     : "\r\nContent-Type: text/plain; charset=utf-8\r\n"))
             << shown(got);
-        EXPECT_EQ(got.startsWith("HTTP/1.1 405"), got.contains("\r\nAllow: GET\r\n"));
+        EXPECT_EQ(got.startsWith("HTTP/1.1 405"), got.contains("\r\nAllow: GET, HEAD\r\n"));
     }
     EXPECT_EQ(scrapes, 0);
 }

@@ -13,8 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -78,7 +76,7 @@ private:
         if (m_checking)
             return;
         m_checking = true;
-        std::thread([this] {
+        const bool started = device::runInBackground([this] {
             QSet<QString> listed;
             idevice_info_t* list = nullptr;
             int count = 0;
@@ -99,7 +97,8 @@ private:
                     idevice_event_subscribe(&EventHub::onEvent, this);
                 },
                 Qt::QueuedConnection);
-        }).detach();
+        });
+        m_checking = started;
     }
 
     static QString udidText(const char* udid) {
@@ -237,10 +236,8 @@ void IosLink::identify(const QString& udid) {
             link.updateStatus();
         });
     };
-    try {
-        std::thread(ask).detach();
-    } catch (const std::system_error&) { // no thread to be had: it stays unnamed until read
-    }
+    // Where no thread can be had, it stays unnamed until read.
+    device::runInBackground(ask);
 }
 
 void IosLink::consider() {
@@ -268,22 +265,25 @@ std::shared_future<ios::Reading> IosLink::launch(bool notify) {
     std::shared_future<ios::Reading> future = promise->get_future().share();
     // A thread of its own, left to finish however long a stuck library call takes: what it
     // returns goes only to the promise it shares, and to a link only if that is still there.
-    std::thread([handle = m_handle, promise, id = m_id, generation = m_readGeneration, notify] {
-        bool delivered = false;
-        const auto deliver = [&](ios::Reading reading) {
-            delivered = true;
-            promise->set_value(std::move(reading));
-            if (notify)
-                EventHub::instance().post(
-                    id, [generation](IosLink& link) { link.onReadDone(generation); });
-        };
-        try {
-            ios::readDevice(*handle, deliver);
-        } catch (...) { // out of memory: no answer either
-            if (!delivered)
-                promise->set_exception(std::current_exception());
-        }
-    }).detach();
+    const bool started = device::runInBackground(
+        [handle = m_handle, promise, id = m_id, generation = m_readGeneration, notify] {
+            bool delivered = false;
+            const auto deliver = [&](ios::Reading reading) {
+                delivered = true;
+                promise->set_value(std::move(reading));
+                if (notify)
+                    EventHub::instance().post(
+                        id, [generation](IosLink& link) { link.onReadDone(generation); });
+            };
+            try {
+                ios::readDevice(*handle, deliver);
+            } catch (...) { // out of memory: no answer either
+                if (!delivered)
+                    promise->set_exception(std::current_exception());
+            }
+        });
+    if (!started)
+        promise->set_value({ios::ReadError::Other, QStringLiteral("no thread to read it on"), {}});
     return future;
 }
 

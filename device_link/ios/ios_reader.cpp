@@ -9,7 +9,6 @@
 #include <chrono>
 #include <future>
 #include <memory>
-#include <thread>
 
 namespace ios {
 namespace {
@@ -19,13 +18,14 @@ namespace {
 template <typename T, typename Work> std::optional<T> within(int deadlineMs, Work work) {
     auto promise = std::make_shared<std::promise<T>>();
     std::future<T> future = promise->get_future();
-    std::thread([promise, work = std::move(work)]() mutable {
-        try {
-            promise->set_value(work());
-        } catch (...) {
-            promise->set_exception(std::current_exception());
-        }
-    }).detach();
+    if (!device::runInBackground([promise, work = std::move(work)]() mutable {
+            try {
+                promise->set_value(work());
+            } catch (...) {
+                promise->set_exception(std::current_exception());
+            }
+        }))
+        return std::nullopt;
     if (future.wait_for(std::chrono::milliseconds(deadlineMs)) != std::future_status::ready)
         return std::nullopt;
     return future.get();

@@ -5,7 +5,6 @@
 #include <libimobiledevice/lockdown.h>
 #include <plist/plist.h>
 
-#include <condition_variable>
 #include <cstdlib>
 #include <memory>
 #include <system_error>
@@ -140,33 +139,10 @@ QVariant toVariant(plist_t node) {
     return fromPlistXml(text);
 }
 
-namespace {
-
-// Handles not closed yet, so that the program can give each device its session's goodbye
-// before it ends rather than cut the connection in the middle of it.
-struct OpenHandles {
-    std::mutex mutex;
-    std::condition_variable allClosed;
-    int count = 0;
-};
-
-OpenHandles& openHandles() {
-    static auto* handles = new OpenHandles; // never destroyed: a closing thread may outlive main
-    return *handles;
-}
-
-} // namespace
-
-bool finishClosing(std::chrono::milliseconds within) {
-    OpenHandles& open = openHandles();
-    std::unique_lock lock(open.mutex);
-    return open.allClosed.wait_for(lock, within, [&open] { return open.count == 0; });
-}
-
-DeviceHandle::DeviceHandle(std::string udid) : m_udid(std::move(udid)) {
-    const std::lock_guard lock(openHandles().mutex);
-    ++openHandles().count;
-}
+// Open until its session has said goodbye: the program lets that finish before it ends rather
+// than cut the connection in the middle of it.
+DeviceHandle::DeviceHandle(std::string udid)
+    : m_udid(std::move(udid)), m_open(std::make_unique<device::BackgroundWork>()) {}
 
 DeviceHandle::~DeviceHandle() {
     const auto close = [device = m_device, client = m_client, relay = m_relay] {
@@ -175,16 +151,9 @@ DeviceHandle::~DeviceHandle() {
             lockdownd_client_free(client);
         if (device)
             idevice_free(device);
-        OpenHandles& open = openHandles();
-        const std::lock_guard lock(open.mutex);
-        if (--open.count == 0)
-            open.allClosed.notify_all();
     };
-    try {
-        std::thread(close).detach();
-    } catch (const std::system_error&) { // no thread to be had: close here
+    if (!device::runInBackground(close)) // no thread to be had: close here
         close();
-    }
 }
 
 void DeviceHandle::dropSession() {

@@ -2,6 +2,7 @@
 // lockdownd. It blocks, so the link calls it off the window's thread; it never throws.
 #pragma once
 
+#include "device_link/background_work.h"
 #include "device_link/ios/ios_values.h"
 
 #include <QString>
@@ -9,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -61,15 +63,12 @@ private:
     void dropSession();
 
     std::string m_udid;
+    std::unique_ptr<device::BackgroundWork> m_open;
     std::mutex m_mutex;
     idevice_private* m_device = nullptr;
     lockdownd_client_private* m_client = nullptr;        // in a session
     diagnostics_relay_client_private* m_relay = nullptr; // where the device has one
 };
-
-// Waits up to WITHIN for every handle to be closed; whether they all were. A program calls it
-// before it ends: closing a session says goodbye to the device, which takes a moment.
-bool finishClosing(std::chrono::milliseconds within);
 
 // Reads each domain whole, one round trip a domain, with the battery's registry alongside, on
 // the session the handle keeps; where it keeps none, or that one no longer answers, connects

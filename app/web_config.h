@@ -1,0 +1,65 @@
+// The web configuration file that node_exporter and the Prometheus server read with
+// --web.config.file: TLS with client certificates, HTTP headers, and users with bcrypt hashes.
+// The file, and every certificate and key it names, is read and checked whole into a plain
+// struct; the server asks that struct, never the file.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QSslCertificate>
+#include <QSslCipher>
+#include <QSslEllipticCurve>
+#include <QSslKey>
+#include <QString>
+#include <QStringList>
+
+#include <map>
+#include <optional>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace app {
+
+// Who must show a certificate, and whether it must come from the client CA: Go's ClientAuthType,
+// whose names the file uses.
+enum class ClientAuth { None, Request, RequireAny, VerifyIfGiven, RequireAndVerify };
+
+struct TlsSettings {
+    QList<QSslCertificate> chain; // this server's certificate first
+    QSslKey key;
+    ClientAuth clientAuth = ClientAuth::None;
+    QList<QSslCertificate> clientCas;
+    QStringList allowedSans; // empty: any
+    QSsl::SslProtocol protocol = QSsl::TlsV1_2OrLater;
+    QList<QSslCipher> ciphers; // for TLS 1.2 and before; empty: OpenSSL's own
+    bool preferServerCiphers = true;
+    QList<QSslEllipticCurve> curves; // empty: OpenSSL's own
+};
+
+struct WebConfig {
+    std::optional<TlsSettings> tls; // none: plain HTTP
+    std::vector<std::pair<QByteArray, QByteArray>> headers;
+    std::map<QByteArray, QByteArray> users; // name, bcrypt hash; empty: no password asked
+    bool http2 = true;
+    // Every file it was read from (itself, certificates, key, CA): a change to one is a renewal.
+    QStringList files;
+};
+
+// What is wrong with a file: the key, as a dotted path ("tls_server_config.key_file"), and why.
+struct WebConfigError {
+    QString key;
+    QString reason;
+};
+
+using WebConfigResult = std::variant<WebConfig, WebConfigError>;
+
+// The file at PATH, with the files it names relative to its folder.
+WebConfigResult loadWebConfig(const QString& path);
+// YAML as a web configuration file holds it; names of files are taken relative to DIRECTORY.
+WebConfigResult parseWebConfig(const QByteArray& yaml, const QString& directory);
+
+// The one line that says what is wrong with the file at PATH.
+QString describe(const QString& path, const WebConfigError& error);
+
+} // namespace app

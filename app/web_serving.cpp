@@ -1,0 +1,182 @@
+#include "app/web_serving.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QtEndian>
+
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <sys/stat.h>
+
+#include <memory>
+
+namespace app {
+namespace {
+
+using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
+
+X509Ptr toX509(const QSslCertificate& certificate) {
+    const QByteArray der = certificate.toDer();
+    const auto* data = reinterpret_cast<const unsigned char*>(der.constData());
+    return X509Ptr(d2i_X509(nullptr, &data, long(der.size())), X509_free);
+}
+
+// Why CHAIN does not lead to one of CAS for a client; empty where it does.
+QString untrusted(const QList<QSslCertificate>& chain, const QList<QSslCertificate>& cas) {
+    const std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)> store(X509_STORE_new(),
+                                                                        X509_STORE_free);
+    const std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> others(
+        sk_X509_new_null(), [](STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); });
+    const std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> context(
+        X509_STORE_CTX_new(), X509_STORE_CTX_free);
+    const X509Ptr leaf = toX509(chain.first());
+    if (!store || !others || !context || !leaf)
+        return QStringLiteral("its certificate cannot be read");
+    for (const QSslCertificate& ca : cas) {
+        if (const X509Ptr x = toX509(ca))
+            X509_STORE_add_cert(store.get(), x.get());
+    }
+    for (qsizetype i = 1; i < chain.size(); ++i) {
+        if (X509Ptr x = toX509(chain[i]); x && sk_X509_push(others.get(), x.get()))
+            x.release();
+    }
+    if (X509_STORE_CTX_init(context.get(), store.get(), leaf.get(), others.get()) != 1)
+        return QStringLiteral("its certificate cannot be checked");
+    X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_SSL_CLIENT);
+    if (X509_verify_cert(context.get()) == 1)
+        return {};
+    return QStringLiteral("its certificate is not trusted (%1)")
+        .arg(QString::fromUtf8(
+            X509_verify_cert_error_string(X509_STORE_CTX_get_error(context.get()))));
+}
+
+// The DNS names, IP addresses, e-mail addresses and URIs a certificate carries, as Go prints
+// them.
+QStringList alternativeNames(const QSslCertificate& certificate) {
+    QStringList out;
+    const X509Ptr x = toX509(certificate);
+    auto* names = x ? static_cast<GENERAL_NAMES*>(
+                          X509_get_ext_d2i(x.get(), NID_subject_alt_name, nullptr, nullptr))
+                    : nullptr;
+    if (!names)
+        return out;
+    for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
+        const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, i);
+        const auto bytes = [](const ASN1_STRING* s) {
+            return QByteArray(reinterpret_cast<const char*>(ASN1_STRING_get0_data(s)),
+                              ASN1_STRING_length(s));
+        };
+        if (name->type == GEN_DNS || name->type == GEN_EMAIL || name->type == GEN_URI) {
+            out << QString::fromUtf8(bytes(name->d.ia5));
+        } else if (name->type == GEN_IPADD) {
+            const QByteArray ip = bytes(name->d.iPAddress);
+            if (ip.size() == 4)
+                out << QHostAddress(qFromBigEndian<quint32>(ip.constData())).toString();
+            else if (ip.size() == 16)
+                out << QHostAddress(reinterpret_cast<const quint8*>(ip.constData())).toString();
+        }
+    }
+    GENERAL_NAMES_free(names);
+    return out;
+}
+
+} // namespace
+
+Serving::Serving(WebConfig c) : config(std::move(c)), passwords(config.users) {
+    if (config.tls)
+        ssl = sslConfiguration(*config.tls);
+}
+
+QSslConfiguration sslConfiguration(const TlsSettings& tls) {
+    QSslConfiguration ssl;
+    ssl.setLocalCertificateChain(tls.chain);
+    ssl.setPrivateKey(tls.key);
+    ssl.setProtocol(tls.protocol);
+    ssl.setPeerVerifyMode(tls.clientAuth == ClientAuth::None ? QSslSocket::VerifyNone
+                                                             : QSslSocket::QueryPeer);
+    // Named in the certificate request, so that a client with several picks the right one.
+    ssl.setCaCertificates(tls.clientCas);
+    if (!tls.ciphers.isEmpty())
+        ssl.setCiphers(tls.ciphers);
+    if (!tls.curves.isEmpty())
+        ssl.setEllipticCurves(tls.curves);
+    ssl.setSslOption(QSsl::SslOptionDisableServerCipherPreference, !tls.preferServerCiphers);
+    return ssl;
+}
+
+QString clientRefusal(const TlsSettings& tls, const QList<QSslCertificate>& chain) {
+    const bool given = !chain.isEmpty() && !chain.first().isNull();
+    switch (tls.clientAuth) {
+    case ClientAuth::None:
+    case ClientAuth::Request:
+        return {};
+    case ClientAuth::RequireAny:
+        if (!given)
+            return QStringLiteral("it showed no certificate");
+        break;
+    case ClientAuth::VerifyIfGiven:
+        if (!given)
+            return {};
+        [[fallthrough]];
+    case ClientAuth::RequireAndVerify:
+        if (!given)
+            return QStringLiteral("it showed no certificate");
+        if (QString why = untrusted(chain, tls.clientCas); !why.isEmpty())
+            return why;
+        break;
+    }
+    if (tls.allowedSans.isEmpty())
+        return {};
+    const QStringList names = alternativeNames(chain.first());
+    for (const QString& allowed : tls.allowedSans) {
+        if (names.contains(allowed))
+            return {};
+    }
+    return QStringLiteral("its certificate names none of client_allowed_sans");
+}
+
+WebConfigSource::WebConfigSource(QString path, WebConfig first, Say say)
+    : m_path(std::move(path)), m_say(std::move(say)),
+      m_serving(std::make_shared<Serving>(std::move(first))),
+      m_stamp(stamp(m_serving->config.files)) {}
+
+QByteArray WebConfigSource::stamp(const QStringList& files) const {
+    // What a renewal changes, whether it writes a file anew, renames one over it or swaps a
+    // link: where the name leads, its size and its times, to the nanosecond.
+    QByteArray out;
+    for (const QString& file : QStringList{m_path} + files) {
+        struct stat s = {};
+        if (::stat(QFile::encodeName(file).constData(), &s) != 0)
+            s = {};
+        for (const long long n : {(long long)s.st_dev, (long long)s.st_ino, (long long)s.st_size,
+                                  (long long)s.st_mtim.tv_sec, (long long)s.st_mtim.tv_nsec,
+                                  (long long)s.st_ctim.tv_sec, (long long)s.st_ctim.tv_nsec})
+            out += QByteArray::number(n) + ' ';
+    }
+    return out;
+}
+
+std::shared_ptr<Serving> WebConfigSource::current() {
+    const QByteArray now = stamp(m_serving->config.files);
+    if (now == m_stamp)
+        return m_serving;
+    m_stamp = now;
+    WebConfigResult read = loadWebConfig(m_path);
+    if (auto* config = std::get_if<WebConfig>(&read);
+        config && config->tls.has_value() != m_serving->config.tls.has_value())
+        read = WebConfigError{QStringLiteral("tls_server_config"),
+                              QStringLiteral("cannot be added or removed while serving: "
+                                             "restart to change between HTTP and HTTPS")};
+    if (const auto* error = std::get_if<WebConfigError>(&read)) {
+        m_say(describe(m_path, *error) + QStringLiteral("; still serving with the last good one"));
+        return m_serving;
+    }
+    m_serving = std::make_shared<Serving>(std::get<WebConfig>(std::move(read)));
+    // The files it names now may be others than before.
+    m_stamp = stamp(m_serving->config.files);
+    m_say(QStringLiteral("web configuration %1 read again").arg(m_path));
+    return m_serving;
+}
+
+} // namespace app

@@ -1,0 +1,57 @@
+#include "device_link/background_work.h"
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace device {
+namespace {
+
+struct Running {
+    std::mutex mutex;
+    std::condition_variable allDone;
+    int count = 0;
+};
+
+Running& running() {
+    static auto* work = new Running; // never destroyed: work may outlive main
+    return *work;
+}
+
+} // namespace
+
+BackgroundWork::BackgroundWork() {
+    const std::lock_guard lock(running().mutex);
+    ++running().count;
+}
+
+BackgroundWork::~BackgroundWork() {
+    Running& work = running();
+    const std::lock_guard lock(work.mutex);
+    if (--work.count == 0)
+        work.allDone.notify_all();
+}
+
+bool runInBackground(std::function<void()> work) {
+    auto counted = std::make_shared<BackgroundWork>();
+    try {
+        std::thread([counted = std::move(counted), work = std::move(work)]() mutable {
+            work();
+            work = nullptr; // what it holds goes before it counts as done
+            counted.reset();
+        }).detach();
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+bool finishBackgroundWork(std::chrono::milliseconds within) {
+    Running& work = running();
+    std::unique_lock lock(work.mutex);
+    return work.allDone.wait_for(lock, within, [&work] { return work.count == 0; });
+}
+
+} // namespace device

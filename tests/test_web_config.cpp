@@ -1,0 +1,257 @@
+// The web configuration file as node_exporter's users write it: what is taken, and the one line
+// that says what is wrong with each file that is not; passwords as Basic authentication brings
+// them; and who may in by a client certificate.
+#include "app/password_check.h"
+#include "app/web_config.h"
+#include "app/web_serving.h"
+#include "qt_printers.h"
+#include "tls_files.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class WebConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(files.error(), QString()); }
+    // Made once for every case: openssl takes a moment.
+    static const TlsFiles& made() {
+        static const TlsFiles once;
+        return once;
+    }
+
+    // YAML with %D for the folder of the files and %H for a bcrypt hash of "s3cret".
+    app::WebConfigResult parse(const char* yaml) const {
+        const QByteArray text = QByteArray(yaml).replace("%D", files.dir().toUtf8());
+        return app::parseWebConfig(QByteArray(text).replace("%H", hash), files.dir());
+    }
+
+    const TlsFiles& files = made();
+    const QByteArray hash = TlsFiles::bcrypt("s3cret");
+};
+
+TEST_F(WebConfigTest, EachWrongFileIsRefusedWithOneLineNamingTheKeyAndWhy) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"rate_limit:\n  burst: 5\n", "rate_limit is not a key of this file (line 1)"},
+        {"tls_server_config:\n  cert_fil: server.crt\n",
+         "tls_server_config.cert_fil is not a key of this file (line 2)"},
+        {"tls_server_config: [server.crt]\n",
+         "tls_server_config must be a mapping of keys to values (line 1)"},
+        {"http_server_config:\n  http2: maybe\n",
+         "http_server_config.http2 must be true or false (line 2)"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+         "  cipher_suites: TLS_AES_128_GCM_SHA256\n",
+         "tls_server_config.cipher_suites must be a list of strings (line 4)"},
+        {"tls_server_config:\n  cert_file: nowhere.crt\n  key_file: server.key\n",
+         "tls_server_config.cert_file cannot read %D/nowhere.crt (No such file or directory)"},
+        {"tls_server_config:\n  cert_file: server.crt\n",
+         "tls_server_config.key_file is missing: TLS needs a private key (key_file or key)"},
+        {"tls_server_config:\n  key_file: server.key\n",
+         "tls_server_config.cert_file is missing: TLS needs a certificate (cert_file or cert)"},
+        {"tls_server_config:\n  cert_file: server.key\n  key_file: server.key\n",
+         "tls_server_config.cert_file %D/server.key holds no PEM certificate"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: server.crt\n",
+         "tls_server_config.key_file %D/server.crt holds no unencrypted PEM private key (RSA, EC "
+         "or DSA)"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: unrelated.key\n",
+         "tls_server_config.key_file does not match the certificate in %D/server.crt"},
+        {"tls_server_config:\n  cert: x\n  cert_file: server.crt\n  key_file: server.key\n",
+         "tls_server_config.cert_file is given with tls_server_config.cert; give only one"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+         "  client_ca_file: server.key\n  client_auth_type: RequireAndVerifyClientCert\n",
+         "tls_server_config.client_ca_file %D/server.key holds no PEM certificate"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+         "  client_auth_type: AskNicely\n",
+         "tls_server_config.client_auth_type 'AskNicely' is not NoClientCert, RequestClientCert, "
+         "RequireAnyClientCert, VerifyClientCertIfGiven or RequireAndVerifyClientCert"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+         "  client_auth_type: RequireAndVerifyClientCert\n",
+         "tls_server_config.client_auth_type RequireAndVerifyClientCert needs client_ca_file, "
+         "the CA to check a client's certificate against"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+         "  client_ca_file: ca.crt\n",
+         "tls_server_config.client_ca_file needs client_auth_type VerifyClientCertIfGiven or "
+         "RequireAndVerifyClientCert, which check a client's certificate against it"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+         "  client_ca_file: ca.crt\n  client_auth_type: VerifyClientCertIfGiven\n"
+         "  client_allowed_sans: [prometheus.lab]\n",
+         "tls_server_config.client_allowed_sans needs client_auth_type RequireAnyClientCert or "
+         "RequireAndVerifyClientCert"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+         "  min_version: TLS14\n",
+         "tls_server_config.min_version 'TLS14' is not TLS10, TLS11, TLS12 or TLS13"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+         "  min_version: TLS13\n  max_version: TLS12\n",
+         "tls_server_config.max_version is below min_version"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+         "  min_version: TLS11\n  max_version: TLS12\n",
+         "tls_server_config.max_version below TLS13 must equal min_version: Qt's TLS serves one "
+         "version, or a version and every later one"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+         "  cipher_suites: [TLS_RSA_WITH_RC4_128_SHA]\n",
+         "tls_server_config.cipher_suites 'TLS_RSA_WITH_RC4_128_SHA' is not a cipher suite of "
+         "Go's tls.CipherSuites()"},
+        {"tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+         "  curve_preferences: [CurveP224]\n",
+         "tls_server_config.curve_preferences 'CurveP224' is not CurveP256, CurveP384, CurveP521 "
+         "or X25519"},
+        {"http_server_config:\n  headers:\n    Server: lab\n",
+         "http_server_config.headers.Server is not a key of this file (line 3)"},
+        {"http_server_config:\n  headers:\n    X-Frame-Options: allow\n",
+         "http_server_config.headers.X-Frame-Options must be deny or sameorigin"},
+        {"http_server_config:\n  headers:\n    X-XSS-Protection: \"1\\r\\nSet-Cookie: a=b\"\n",
+         "http_server_config.headers.X-XSS-Protection holds a control character"},
+        {"basic_auth_users:\n  alice: $1$abc$abcdefghijklmnopqrstuv\n",
+         "basic_auth_users.alice is not a bcrypt hash ($2a$, $2b$ or $2y$, cost 4 to 31, 60 "
+         "characters)"},
+        {"basic_auth_users:\n  alice: "
+         "$2x$10$abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuvwxyza\n",
+         "basic_auth_users.alice is not a bcrypt hash ($2a$, $2b$ or $2y$, cost 4 to 31, 60 "
+         "characters)"},
+        {"basic_auth_users:\n  'al:ice': %H\n",
+         "basic_auth_users.al:ice is not a name Basic authentication can carry"},
+        {"basic_auth_users:\n  alice: %H\n  alice: %H\n",
+         "basic_auth_users.alice is given twice (line 3)"},
+        {"basic_auth_users: [alice]\n",
+         "basic_auth_users must be a mapping of user names to bcrypt hashes (line 1)"},
+        {"tls_server_config: [\n", "is not YAML: end of sequence flow not found (line 2)"},
+    };
+    for (const auto& [yaml, line] : cases) {
+        const app::WebConfigResult got = parse(yaml);
+        ASSERT_TRUE(std::holds_alternative<app::WebConfigError>(got)) << yaml;
+        EXPECT_EQ(app::describe(QStringLiteral("w.yml"), std::get<app::WebConfigError>(got)),
+                  QStringLiteral("web configuration w.yml: ") +
+                      QString::fromUtf8(line).replace(QLatin1String("%D"), files.dir()))
+            << yaml;
+    }
+}
+
+TEST_F(WebConfigTest, AWholeFileIsTakenAsItSays) {
+    const QByteArray a = TlsFiles::bcrypt("a");
+    const QByteArray yaml =
+        "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+        "  client_ca_file: ca.crt\n  client_auth_type: RequireAndVerifyClientCert\n"
+        "  client_allowed_sans: [prometheus.lab, 10.0.0.9]\n"
+        "  min_version: TLS13\n"
+        "  cipher_suites: [TLS_ECDHE_ECDSA_WITH_AES_128_GCM_SHA256, TLS_AES_128_GCM_SHA256]\n"
+        "  prefer_server_cipher_suites: false\n  curve_preferences: [X25519, CurveP256]\n"
+        "http_server_config:\n  http2: false\n  headers:\n    X-Frame-Options: DENY\n"
+        "    Content-Security-Policy: \"default-src 'self'\"\n    X-XSS-Protection: ''\n"
+        "basic_auth_users:\n  a: " +
+        a + "\n  b: '" + QByteArray(hash).replace("$2y$", "$2a$") +
+        "'\n  c: " + QByteArray(hash).replace("$2y$", "$2b$") + "\n";
+    const app::WebConfigResult got = app::parseWebConfig(yaml, files.dir());
+    ASSERT_TRUE(std::holds_alternative<app::WebConfig>(got))
+        << app::describe("w", std::get<app::WebConfigError>(got)).toStdString();
+    const app::WebConfig& config = std::get<app::WebConfig>(got);
+    ASSERT_TRUE(config.tls);
+    EXPECT_EQ(config.tls->chain.first().subjectInfo(QSslCertificate::CommonName),
+              QStringList{"lab-01"});
+    EXPECT_EQ(config.tls->clientAuth, app::ClientAuth::RequireAndVerify);
+    EXPECT_EQ(config.tls->clientCas.size(), 1);
+    EXPECT_EQ(config.tls->allowedSans, (QStringList{"prometheus.lab", "10.0.0.9"}));
+    EXPECT_EQ(config.tls->protocol, QSsl::TlsV1_3OrLater);
+    EXPECT_EQ(config.tls->ciphers.size(), 1) << "TLS 1.3's own are not chosen, as in Go";
+    EXPECT_EQ(config.tls->ciphers.first().name(), "ECDHE-ECDSA-AES128-GCM-SHA256");
+    EXPECT_FALSE(config.tls->preferServerCiphers);
+    EXPECT_EQ(config.tls->curves.size(), 2);
+    EXPECT_FALSE(config.http2);
+    EXPECT_EQ(config.headers,
+              (std::vector<std::pair<QByteArray, QByteArray>>{
+                  {"X-Frame-Options", "DENY"}, {"Content-Security-Policy", "default-src 'self'"}}))
+        << "a blank header is unset";
+    EXPECT_EQ(config.users.size(), 3u);
+    EXPECT_EQ(config.files, (QStringList{files.path("server.crt"), files.path("server.key"),
+                                         files.path("ca.crt")}));
+
+    // An empty file asks for nothing; a certificate and key may stand in the file itself.
+    EXPECT_FALSE(std::get<app::WebConfig>(parse("")).tls);
+    const QByteArray inlined =
+        "tls_server_config:\n  cert: |\n    " + files.read("server.crt").replace("\n", "\n    ") +
+        "\n  key: |\n    " + files.read("server.key").replace("\n", "\n    ") + "\n";
+    const app::WebConfigResult inside = app::parseWebConfig(inlined, files.dir());
+    ASSERT_TRUE(std::holds_alternative<app::WebConfig>(inside));
+    EXPECT_TRUE(std::get<app::WebConfig>(inside).tls);
+    EXPECT_TRUE(std::get<app::WebConfig>(inside).files.isEmpty());
+}
+
+TEST_F(WebConfigTest, APasswordIsCheckedOnceAndEveryMalformedHeaderIsRefused) {
+    app::PasswordCheck check({{"prometheus", hash}, {"other", TlsFiles::bcrypt("x", 5)}});
+    const auto basic = [](const QByteArray& credentials) {
+        return "Basic " + credentials.toBase64();
+    };
+    const std::pair<QByteArray, bool> cases[] = {
+        {basic("prometheus:s3cret"), true},
+        {"basic " + QByteArray("prometheus:s3cret").toBase64(), true},
+        {basic("prometheus:s3cret2"), false},
+        {basic("prometheus:"), false},
+        {basic("nobody:s3cret"), false},
+        {basic("prometheus:s3c\0ret"), false},
+        {basic("prometheuss3cret"), false},
+        {"Basic ***", false},
+        {"Basic " + QByteArray(48 << 10, 'A'), false},
+        {"Bearer " + QByteArray("prometheus:s3cret").toBase64(), false},
+        {"Basic", false},
+        {"", false},
+    };
+    for (const auto& [header, allowed] : cases)
+        EXPECT_EQ(check.allows(header), allowed) << header.left(60).toStdString();
+    const int hashed = check.hashed();
+    EXPECT_EQ(hashed, 5) << "bcrypt ran once each for the wrong password and the unknown user";
+    for (const auto& [header, allowed] : cases)
+        EXPECT_EQ(check.allows(header), allowed) << header.left(60).toStdString();
+    EXPECT_EQ(check.hashed(), hashed) << "every outcome remembered";
+}
+
+TEST_F(WebConfigTest, AClientCertificateLetsInOnlyAsTheFileSays) {
+    const auto chain = [](const QByteArray& pem) {
+        return pem.isEmpty() ? QList<QSslCertificate>() : QSslCertificate::fromData(pem);
+    };
+    const QList<QSslCertificate> none, client = chain(files.read("client.crt")),
+                                       stranger = chain(files.read("stranger.crt")),
+                                       outsider = chain(files.read("outsider.crt"));
+    app::TlsSettings tls;
+    tls.clientCas = chain(files.read("ca.crt"));
+    using Auth = app::ClientAuth;
+    struct Case {
+        Auth auth;
+        QStringList sans;
+        const QList<QSslCertificate>& shown;
+        const char* refusal;
+    };
+    const Case cases[] = {
+        {Auth::None, {}, none, ""},
+        {Auth::Request, {}, stranger, ""},
+        {Auth::RequireAny, {}, none, "it showed no certificate"},
+        {Auth::RequireAny, {}, stranger, ""},
+        {Auth::RequireAny,
+         {"prometheus.lab"},
+         outsider,
+         "its certificate names none of client_allowed_sans"},
+        {Auth::VerifyIfGiven, {}, none, ""},
+        {Auth::VerifyIfGiven,
+         {},
+         stranger,
+         "its certificate is not trusted (unable to get local issuer certificate)"},
+        {Auth::RequireAndVerify, {}, none, "it showed no certificate"},
+        {Auth::RequireAndVerify, {}, client, ""},
+        {Auth::RequireAndVerify, {"prometheus.lab"}, client, ""},
+        {Auth::RequireAndVerify, {"10.0.0.9"}, client, ""},
+        {Auth::RequireAndVerify,
+         {"prometheus.lab"},
+         stranger,
+         "its certificate is not trusted (unable to get local issuer certificate)"},
+        {Auth::RequireAndVerify,
+         {"someone.lab", "other.lab"},
+         client,
+         "its certificate names none of client_allowed_sans"},
+    };
+    for (const Case& c : cases) {
+        tls.clientAuth = c.auth;
+        tls.allowedSans = c.sans;
+        EXPECT_EQ(app::clientRefusal(tls, c.shown), QString::fromUtf8(c.refusal))
+            << int(c.auth) << ' ' << c.sans.join(u',').toStdString();
+    }
+}
+
+} // namespace
