@@ -53,6 +53,12 @@ check "the recommended packages" \
 unit="$root/lib/systemd/system/device-info-exporter.service"
 check "the exporter's unit, its settings as a conffile, and the alerting rules" \
     sh -c "test -f '$unit' -a -f '$root/usr/share/doc/device-info/examples/device-info.rules.yml' && dpkg-deb --ctrl-tarfile '$deb' | tar -xO ./conffiles | grep -qx /etc/default/device-info-exporter"
+examples="$root/usr/share/doc/device-info/examples"
+check "the example web configurations and the drop-in that hands them to the service" \
+    test -f "$examples/web-config-passwords.yml" -a -f "$examples/web-config-client-certificates.yml" \
+    -a -f "$examples/web-config.conf"
+check "systemd takes the unit with the drop-in, and its credentials" \
+    sh -c "d=\$(mktemp -d) && sed 's|/usr/bin/device-info|$root/usr/bin/device-info|' '$unit' >\$d/device-info-exporter.service && mkdir \$d/device-info-exporter.service.d && cp '$examples/web-config.conf' \$d/device-info-exporter.service.d/ && systemd-analyze verify --man=no \$d/device-info-exporter.service"
 check "the unit is not enabled by the package: it has no maintainer scripts" \
     sh -c "! dpkg-deb --ctrl-tarfile '$deb' | tar -t | grep -q inst"
 check "systemd takes the unit, and rates it well hardened" \

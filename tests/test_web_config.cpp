@@ -175,6 +175,20 @@ TEST_F(WebConfigTest, AWholeFileIsTakenAsItSays) {
     EXPECT_TRUE(std::get<app::WebConfig>(inside).files.isEmpty());
 }
 
+// What the package ships as examples, this program takes as promtool does.
+TEST_F(WebConfigTest, TheShippedExamplesAreTaken) {
+    QFile::remove(files.path("client-ca.crt"));
+    ASSERT_TRUE(QFile::copy(files.path("ca.crt"), files.path("client-ca.crt")));
+    for (const char* example : {"web-config-passwords.yml", "web-config-client-certificates.yml"}) {
+        QFile file(QStringLiteral(DEVICE_INFO_SOURCE_DIR "/app/exporter/") + example);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const app::WebConfigResult got = app::parseWebConfig(file.readAll(), files.dir());
+        EXPECT_TRUE(std::holds_alternative<app::WebConfig>(got))
+            << example << ": "
+            << app::describe(example, std::get<app::WebConfigError>(got)).toStdString();
+    }
+}
+
 TEST_F(WebConfigTest, APasswordIsCheckedOnceAndEveryMalformedHeaderIsRefused) {
     app::PasswordCheck check({{"prometheus", hash}, {"other", TlsFiles::bcrypt("x", 5)}});
     const auto basic = [](const QByteArray& credentials) {

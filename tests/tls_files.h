@@ -61,12 +61,8 @@ private:
         return true;
     }
 
-    bool authority(const QString& name, const QString& subject) {
-        return run({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                    "-nodes", "-keyout", name + ".key", "-out", name + ".crt", "-days", "3650",
-                    "-subj", "/CN=" + subject});
-    }
-
+public:
+    // NAME.crt and NAME.key, for SUBJECT with SANS, signed by CA (a name made here).
     bool signedBy(const QString& ca, const QString& name, const QString& subject,
                   const QString& sans) {
         QFile ext(path(name + ".ext"));
@@ -79,6 +75,13 @@ private:
                run({"x509", "-req", "-in", name + ".csr", "-CA", ca + ".crt", "-CAkey", ca + ".key",
                     "-CAcreateserial", "-out", name + ".crt", "-days", "3650", "-extfile",
                     name + ".ext"});
+    }
+
+private:
+    bool authority(const QString& name, const QString& subject) {
+        return run({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-keyout", name + ".key", "-out", name + ".crt", "-days", "3650",
+                    "-subj", "/CN=" + subject});
     }
 
     QTemporaryDir m_dir;

@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSslSocket>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -210,13 +211,21 @@ QString AdbHarness::devices() {
     }
 }
 
-HttpAnswer httpExchange(quint16 port, const QByteArray& request, int ms) {
+HttpAnswer httpExchange(quint16 port, const QByteArray& request, int ms,
+                        const std::optional<QSslConfiguration>& tls) {
     const QDeadlineTimer deadline(ms);
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
+    QSslSocket socket;
     HttpAnswer answer;
-    if (!socket.waitForConnected(ms))
-        return answer;
+    if (tls) {
+        socket.setSslConfiguration(*tls);
+        socket.connectToHostEncrypted(QStringLiteral("localhost"), port);
+        if (!socket.waitForEncrypted(ms))
+            return answer;
+    } else {
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!socket.waitForConnected(ms))
+            return answer;
+    }
     socket.write(request);
     QByteArray got;
     // Until the server closes the connection, or the body its head announces is in.
@@ -239,6 +248,20 @@ HttpAnswer httpExchange(quint16 port, const QByteArray& request, int ms) {
     answer.status = got.mid(9, 3).toInt();
     answer.head = got.left(end);
     answer.body = got.mid(end + 4);
+    // A large answer of Prometheus' own comes in chunks.
+    if (answer.head.toLower().contains("\r\ntransfer-encoding: chunked")) {
+        QByteArray whole;
+        for (qsizetype at = 0; at < answer.body.size();) {
+            const qsizetype line = answer.body.indexOf("\r\n", at);
+            bool ok = false;
+            const qsizetype size = answer.body.mid(at, line - at).toLongLong(&ok, 16);
+            if (line < 0 || !ok || size == 0)
+                break;
+            whole += answer.body.mid(line + 2, size);
+            at = line + 2 + size + 2;
+        }
+        answer.body = whole;
+    }
     return answer;
 }
 
@@ -254,7 +277,7 @@ ExporterProcess::ExporterProcess(const QString& program, const QProcessEnvironme
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.start(program, QStringList{"--serve", "127.0.0.1:0"} + extraArguments);
     static const QRegularExpression serving(
-        QStringLiteral("serving metrics at http://[^:]+:(\\d+)/"));
+        QStringLiteral("serving metrics at https?://[^:]+:(\\d+)/"));
     const QDeadlineTimer deadline(10000);
     while (m_port == 0 && !deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
         m_process.waitForReadyRead(100);

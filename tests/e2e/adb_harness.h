@@ -6,11 +6,13 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 // A free loopback port outside 5555 to 5585, where adb servers look for emulators.
@@ -47,8 +49,9 @@ struct HttpAnswer {
 };
 
 // Sends REQUEST (a whole HTTP request) to a server on this computer and reads its answer until
-// it closes the connection, within MS.
-HttpAnswer httpExchange(quint16 port, const QByteArray& request, int ms = 5000);
+// it closes the connection, within MS; over TLS where TLS is given.
+HttpAnswer httpExchange(quint16 port, const QByteArray& request, int ms = 5000,
+                        const std::optional<QSslConfiguration>& tls = std::nullopt);
 // "GET PATH", closing the connection after the answer.
 HttpAnswer httpGet(quint16 port, const QByteArray& path, const QByteArray& method = "GET");
 
