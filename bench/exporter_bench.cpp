@@ -6,17 +6,23 @@
 //   (M) the exporter's peak resident memory with 4, 16 and 52 devices;
 //   (U) its processor time a round;
 //   (A) the anchor: one scrape of a script exporter that runs the per-device command loop for
-//       each scrape (adb shell for each command, ideviceinfo for each domain).
+//       each scrape (adb shell for each command, ideviceinfo for each domain);
+//   (T) the same exporter behind a web configuration, TLS with a password (bcrypt, cost 10), at
+//       52 devices: scrapes over a kept connection, a new connection's handshake with its first
+//       scrape, and a request with a wrong password against one with a user that does not
+//       exist, each with a password never tried before.
 //   exporter-bench [SCRAPES]
 #include "adb_harness.h"
 #include "bench_support.h"
 #include "device_link/device_watch.h"
 #include "device_link/ios/ios_reader.h"
 #include "report/exposition.h"
+#include "tls_files.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -64,32 +70,117 @@ int upCount(const QByteArray& metrics) {
     return up;
 }
 
+// A connection to the exporter, over TLS where TLS is given.
+std::unique_ptr<QSslSocket> connection(quint16 port,
+                                       const std::optional<QSslConfiguration>& tls = {}) {
+    auto socket = std::make_unique<QSslSocket>();
+    if (tls) {
+        socket->setSslConfiguration(*tls);
+        socket->connectToHostEncrypted(QStringLiteral("localhost"), port);
+    } else {
+        socket->connectToHost(QHostAddress::LocalHost, port);
+    }
+    if (!(tls ? socket->waitForEncrypted(5000) : socket->waitForConnected(2000)))
+        fail(QStringLiteral("no connection to the exporter: ") + socket->errorString());
+    return socket;
+}
+
+// One GET of /metrics on SOCKET, with AUTHORIZATION where given; its status.
+int scrape(QTcpSocket& socket, const QByteArray& authorization = {}) {
+    socket.write("GET /metrics HTTP/1.1\r\nHost: localhost\r\n" +
+                 (authorization.isEmpty() ? QByteArray()
+                                          : "Authorization: " + authorization + "\r\n") +
+                 "\r\n");
+    QByteArray got;
+    qsizetype wanted = -1;
+    while (wanted < 0 || got.size() < wanted) {
+        if (!socket.waitForReadyRead(5000))
+            fail(QStringLiteral("a scrape got no answer"));
+        got += socket.readAll();
+        const qsizetype end = got.indexOf("\r\n\r\n");
+        const qsizetype at = got.indexOf("Content-Length: ");
+        if (wanted < 0 && end > 0 && at > 0)
+            wanted = end + 4 + got.mid(at + 16, got.indexOf('\r', at) - at - 16).toLongLong();
+    }
+    return got.mid(9, 3).toInt();
+}
+
 // Scrapes over one kept connection, as Prometheus does; each scrape's time in milliseconds.
-std::vector<double> scrapes(quint16 port, int count, int gapMs) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(2000))
-        fail(QStringLiteral("no connection to the exporter"));
+std::vector<double> scrapes(quint16 port, int count, int gapMs,
+                            const std::optional<QSslConfiguration>& tls = {},
+                            const QByteArray& authorization = {}) {
+    const std::unique_ptr<QSslSocket> socket = connection(port, tls);
     std::vector<double> times;
     for (int i = 0; i < count; ++i) {
         QElapsedTimer clock;
         clock.start();
-        socket.write("GET /metrics HTTP/1.1\r\nHost: localhost\r\n\r\n");
-        QByteArray got;
-        qsizetype wanted = -1;
-        while (wanted < 0 || got.size() < wanted) {
-            if (!socket.waitForReadyRead(5000))
-                fail(QStringLiteral("a scrape got no answer"));
-            got += socket.readAll();
-            const qsizetype end = got.indexOf("\r\n\r\n");
-            const qsizetype at = got.indexOf("Content-Length: ");
-            if (wanted < 0 && end > 0 && at > 0)
-                wanted = end + 4 + got.mid(at + 16, got.indexOf('\r', at) - at - 16).toLongLong();
-        }
+        if (scrape(*socket, authorization) != 200)
+            fail(QStringLiteral("a scrape was refused"));
         times.push_back(msSince(clock));
         QThread::msleep(gapMs);
     }
     return times;
+}
+
+double percentile(std::vector<double> samples, double share);
+
+// (T): a second exporter, over the same 52 devices, behind TLS with a password.
+auto tlsRun(const QProcessEnvironment& env, int scrapeCount) {
+    struct {
+        std::vector<double> kept, fresh, wrongPassword, noSuchUser;
+    } out;
+    static const TlsFiles files; // kept until the end: the exporter reads them again
+    if (!files.error().isEmpty())
+        fail(files.error());
+    const QByteArray right = "Basic " + QByteArray("prometheus:s3cret").toBase64();
+    files.write("web.yml", "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+                           "basic_auth_users:\n  prometheus: " +
+                               TlsFiles::bcrypt("s3cret", 10) + "\n");
+    ExporterProcess exporter(QStringLiteral(DEVICE_INFO_EXE), env,
+                             {"--interval", QString::number(kIntervalMs / 1000), "--web-config",
+                              files.path("web.yml")});
+    if (!exporter.error().isEmpty())
+        fail(exporter.error());
+    QSslConfiguration client = QSslConfiguration::defaultConfiguration();
+    client.setCaCertificates(QSslCertificate::fromPath(files.path("ca.crt")));
+    if (!spinUntil(
+            [&] {
+                const std::unique_ptr<QSslSocket> socket = connection(exporter.port(), client);
+                socket->write("GET /metrics HTTP/1.1\r\nHost: localhost\r\nAuthorization: " +
+                              right + "\r\nConnection: close\r\n\r\n");
+                QByteArray got;
+                while (socket->waitForReadyRead(2000))
+                    got += socket->readAll();
+                return upCount(got.mid(got.indexOf("\r\n\r\n") + 4)) == 52;
+            },
+            30000))
+        fail(QStringLiteral("not every one of 52 devices is up behind TLS"));
+    out.kept = scrapes(exporter.port(), scrapeCount, 20, client, right);
+    // As many as the scrapes, as far apart: rounds of reads run meanwhile here too.
+    for (int i = 0; i < scrapeCount; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        const std::unique_ptr<QSslSocket> socket = connection(exporter.port(), client);
+        if (scrape(*socket, right) != 200)
+            fail(QStringLiteral("a new connection's scrape was refused"));
+        out.fresh.push_back(msSince(clock));
+        QThread::msleep(20);
+    }
+    // Alternated, on one kept connection, each password new: bcrypt runs for every one.
+    const std::unique_ptr<QSslSocket> socket = connection(exporter.port(), client);
+    for (int i = 0; i < 40; ++i) {
+        const QByteArray guess = "guess" + QByteArray::number(i);
+        for (const char* user : {"prometheus", "nobody"}) {
+            QElapsedTimer clock;
+            clock.start();
+            if (scrape(*socket, "Basic " + (user + (':' + guess)).toBase64()) != 401)
+                fail(QStringLiteral("a wrong password was let in"));
+            (qstrcmp(user, "nobody") == 0 ? out.noSuchUser : out.wrongPassword)
+                .push_back(msSince(clock));
+        }
+    }
+    exporter.stop();
+    return out;
 }
 
 double percentile(std::vector<double> samples, double share) {
@@ -185,6 +276,7 @@ int main(int argc, char* argv[]) {
     };
     std::vector<Size> sizes{{3, oneIphone, 4}, {15, oneIphone, 16}, {48, fourIphones, 52}};
     std::vector<double> times;
+    decltype(tlsRun({}, 0)) tls;
     double cpuPerRound = 0;
     double serverPerRound = 0;
     double devicesPerRound = 0;
@@ -199,6 +291,7 @@ int main(int argc, char* argv[]) {
             fail(QStringLiteral("not every one of %1 devices is up").arg(size.devices));
         if (size.devices == 52) {
             times = scrapes(exporter.port(), scrapeCount, 20);
+            tls = tlsRun(env, scrapeCount);
             // What a round costs the exporter, the adb server, and the simulated devices, which
             // share this computer's cores where a real phone works on its own.
             const auto others = [&] {
@@ -259,5 +352,14 @@ int main(int argc, char* argv[]) {
                 cpuPerRound * 1000, serverPerRound * 1000, devicesPerRound * 1000);
     std::printf("a script exporter's scrape (A): %.0f ms; A / our p99 = %.0f (target >= 100)\n",
                 anchor, anchor / p99);
+    std::printf("behind TLS with a password (T), 52 devices: %d scrapes over a kept connection: "
+                "median %.2f ms, p99 %.2f ms (target p99 <= 10 ms); a new connection's handshake "
+                "and first scrape, %d: median %.2f ms, p99 %.2f ms (target <= 20 ms); a wrong "
+                "password %.1f ms, a user that does not exist %.1f ms (medians of 40; ratio "
+                "%.2f, target within 0.8 to 1.2)\n",
+                int(tls.kept.size()), percentile(tls.kept, 0.5), percentile(tls.kept, 0.99),
+                int(tls.fresh.size()), percentile(tls.fresh, 0.5), percentile(tls.fresh, 0.99),
+                percentile(tls.wrongPassword, 0.5), percentile(tls.noSuchUser, 0.5),
+                percentile(tls.noSuchUser, 0.5) / percentile(tls.wrongPassword, 0.5));
     return 0;
 }
