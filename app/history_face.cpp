@@ -2,10 +2,10 @@
 
 #include "app/command_line.h"
 #include "app/desktop_integration.h"
+#include "app/history_window.h"
 #include "device_link/combined_link.h"
 #include "history/history_recorder.h"
 #include "history/history_store.h"
-#include "history/history_window.h"
 #include "history/history_writer.h"
 #include "report/history_formats.h"
 
@@ -70,7 +70,7 @@ void installHistory(QWidget& window, CombinedLink& link, history::Writer& writer
     auto* open = new QAction(QObject::tr("Battery history…"), &window);
     QObject::connect(open, &QAction::triggered, &window, [&window, &link, path] {
         const AttachedDevice shown = shownDevice(link).value_or(AttachedDevice{});
-        auto* view = new history::HistoryWindow(path, shown.serial, shown.name, &window);
+        auto* view = new app::HistoryWindow(path, shown.serial, shown.name, &window);
         view->setAttribute(Qt::WA_DeleteOnClose);
         view->show();
     });

@@ -87,10 +87,10 @@ std::unique_ptr<QSslSocket> connection(quint16 port,
 
 // One GET of /metrics on SOCKET, with AUTHORIZATION where given; its status.
 int scrape(QTcpSocket& socket, const QByteArray& authorization = {}) {
-    socket.write("GET /metrics HTTP/1.1\r\nHost: localhost\r\n" +
-                 (authorization.isEmpty() ? QByteArray()
-                                          : "Authorization: " + authorization + "\r\n") +
-                 "\r\n");
+    socket.write(
+        "GET /metrics HTTP/1.1\r\nHost: localhost\r\n" +
+        (authorization.isEmpty() ? QByteArray() : "Authorization: " + authorization + "\r\n") +
+        "\r\n");
     QByteArray got;
     qsizetype wanted = -1;
     while (wanted < 0 || got.size() < wanted) {
@@ -136,9 +136,9 @@ auto tlsRun(const QProcessEnvironment& env, int scrapeCount) {
     files.write("web.yml", "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
                            "basic_auth_users:\n  prometheus: " +
                                TlsFiles::bcrypt("s3cret", 10) + "\n");
-    ExporterProcess exporter(QStringLiteral(DEVICE_INFO_EXE), env,
-                             {"--interval", QString::number(kIntervalMs / 1000), "--web-config",
-                              files.path("web.yml")});
+    ExporterProcess exporter(
+        QStringLiteral(DEVICE_INFO_EXE), env,
+        {"--interval", QString::number(kIntervalMs / 1000), "--web-config", files.path("web.yml")});
     if (!exporter.error().isEmpty())
         fail(exporter.error());
     QSslConfiguration client = QSslConfiguration::defaultConfiguration();

@@ -9,13 +9,13 @@
 //   history-bench [CONNECTIONS]
 #include "adb_harness.h"
 #include "app/history_face.h"
+#include "app/history_window.h"
 #include "bench_support.h"
 #include "device_link/adb/adb_link.h"
 #include "device_link/combined_link.h"
 #include "display/form1.h"
 #include "history/history_recorder.h"
 #include "history/history_store.h"
-#include "history/history_window.h"
 #include "history/history_writer.h"
 
 #include <QApplication>
@@ -72,7 +72,7 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < 5; ++i) {
         QElapsedTimer clock;
         clock.start();
-        history::HistoryWindow window(path, day(7, 0).serial, QString());
+        app::HistoryWindow window(path, day(7, 0).serial, QString());
         window.show();
         window.grab(); // drawn, chart included
         windows.push_back(msSince(clock));

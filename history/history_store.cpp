@@ -67,9 +67,17 @@ QString defaultPath() {
            QStringLiteral("/device-info/history.sqlite3");
 }
 
-Store::Store(const QString& path, Mode mode) : m_path(path), m_mode(mode) {
+Store::Connection::Connection() {
     static QAtomicInteger<quint64> next;
-    m_connection = QStringLiteral("history-%1").arg(next.fetchAndAddRelaxed(1));
+    name = QStringLiteral("history-%1").arg(next.fetchAndAddRelaxed(1));
+}
+
+Store::Connection::~Connection() {
+    database(name).close();
+    QSqlDatabase::removeDatabase(name);
+}
+
+Store::Store(const QString& path, Mode mode) : m_path(path), m_mode(mode) {
     if (m_mode == Mode::Write) {
         const QString folder = QFileInfo(m_path).absolutePath();
         if (!QDir().mkpath(folder))
@@ -91,10 +99,7 @@ Store::Store(const QString& path, Mode mode) : m_path(path), m_mode(mode) {
     migrate();
 }
 
-Store::~Store() {
-    database(m_connection).close();
-    QSqlDatabase::removeDatabase(m_connection);
-}
+Store::~Store() = default;
 
 void Store::open() {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);

@@ -54,9 +54,20 @@ private:
     void moveAside();
     void migrate();
 
+    // Qt SQL's connection of this store, by its name: closed and let go on every way out, a
+    // constructor that throws included, so that no file is left open behind a failure.
+    struct Connection {
+        Connection();
+        ~Connection();
+        Connection(const Connection&) = delete;
+        Connection& operator=(const Connection&) = delete;
+        operator const QString&() const { return name; }
+        QString name;
+    };
+
     QString m_path;
     Mode m_mode;
-    QString m_connection; // Qt SQL's name for this store's connection
+    Connection m_connection;
     QString m_notice;
 };
 

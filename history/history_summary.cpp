@@ -1,5 +1,7 @@
 #include "history/history_summary.h"
 
+#include <QLocale>
+
 #include <cmath>
 
 namespace history {
@@ -24,7 +26,56 @@ QString span(const QDateTime& from, const QDateTime& to) {
     return count(qint64(std::lround(days / 365.25)), "year", "years");
 }
 
+// What the shipped alerting rules and most makers call worn out.
+constexpr double kWorn = 80;
+
+QString month(const QDateTime& time) {
+    return QLocale(QLocale::English).toString(time.toUTC().date(), QStringLiteral("MMMM yyyy"));
+}
+
 } // namespace
+
+QString forecast(const std::vector<Record>& records, const QDateTime& now) {
+    std::vector<std::pair<double, double>> points; // days since the first, percent
+    for (const Record& r : records) {
+        if (const std::optional<double> percent = r.capacityPercent())
+            points.emplace_back(double(records.front().time.msecsTo(r.time)) / 86400000.0,
+                                *percent);
+    }
+    if (points.size() < 3 || points.back().first - points.front().first < 60)
+        return {};
+    if (points.back().second < kWorn) {
+        // Since the first reading of the last run below it.
+        std::size_t since = points.size() - 1;
+        while (since > 0 && points[since - 1].second < kWorn)
+            --since;
+        const QDateTime at =
+            records.front().time.addMSecs(qint64(points[since].first * 86400000.0));
+        return QStringLiteral("Below 80% of its design since %1.").arg(month(at));
+    }
+    double meanX = 0, meanY = 0;
+    for (const auto& [x, y] : points) {
+        meanX += x;
+        meanY += y;
+    }
+    meanX /= double(points.size());
+    meanY /= double(points.size());
+    double covariance = 0, variance = 0;
+    for (const auto& [x, y] : points) {
+        covariance += (x - meanX) * (y - meanY);
+        variance += (x - meanX) * (x - meanX);
+    }
+    const double slope = covariance / variance; // percent a day
+    if (!(slope < 0))
+        return {};
+    const double days = meanX + (kWorn - meanY) / slope;
+    const QDateTime first = records.front().time;
+    if (days > double(first.daysTo(now.addYears(10))))
+        return QStringLiteral("No end in sight at this rate.");
+    // A line that crossed already while the last reading has not: this month, not the past.
+    const QDateTime at = std::max(first.addSecs(qint64(days * 86400)), now);
+    return QStringLiteral("At this rate, 80% of its design around %1.").arg(month(at));
+}
 
 QString summary(const std::vector<Record>& records) {
     std::vector<const Record*> known;

@@ -11,6 +11,13 @@
 #include <vector>
 
 namespace history {
+namespace {
+
+// Years of daily readings of a lab's devices; past it, while the history cannot be written, the
+// oldest wait no longer.
+constexpr std::size_t kMaxPending = 1000;
+
+} // namespace
 
 class WriterWorker : public QObject {
     Q_OBJECT
@@ -19,6 +26,12 @@ public:
 
     void write(const Record& record) {
         m_pending.push_back(record);
+        if (m_pending.size() > kMaxPending) {
+            m_pending.erase(m_pending.begin());
+            say(QStringLiteral("The battery history keeps at most %1 readings while it cannot "
+                               "write them; the oldest are let go.")
+                    .arg(kMaxPending));
+        }
         try {
             if (!m_store) {
                 m_store = std::make_unique<Store>(m_path, Store::Mode::Write);

@@ -8,13 +8,13 @@
 //   window-shots --history FOLDER    the Battery history window of that iPhone, whose
 //                                    reading today joins eleven earlier monthly ones
 #include "app/history_face.h"
+#include "app/history_window.h"
 #include "device_link/adb/adb_link.h"
 #include "device_link/combined_link.h"
 #include "device_link/ios/ios_link.h"
 #include "display/form1.h"
 #include "history/history_recorder.h"
 #include "history/history_store.h"
-#include "history/history_window.h"
 #include "history/history_writer.h"
 #include "scripted_link.h"
 
@@ -82,7 +82,7 @@ int shootHistory(const QString& path) {
         if (action->text().startsWith(QLatin1String("Battery history")))
             action->trigger();
     }
-    auto* window = form.findChild<history::HistoryWindow*>();
+    auto* window = form.findChild<app::HistoryWindow*>();
     if (!window) {
         std::fprintf(stderr, "window-shots: no Battery history window\n");
         return 1;

@@ -4,10 +4,10 @@
 #include "e2e_fixture.h"
 
 #include "app/history_face.h"
+#include "app/history_window.h"
 #include "device_link/combined_link.h"
 #include "history/history_recorder.h"
 #include "history/history_store.h"
-#include "history/history_window.h"
 #include "history/history_writer.h"
 
 #include <QAction>
@@ -88,7 +88,7 @@ TEST_F(HistoryEndToEnd, EachConnectionOfAPhoneKeepsARecord) {
     }
     ASSERT_NE(open, nullptr);
     open->trigger();
-    auto* window = form->findChild<history::HistoryWindow*>();
+    auto* window = form->findChild<app::HistoryWindow*>();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->isModal());

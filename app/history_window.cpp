@@ -1,4 +1,4 @@
-#include "history/history_window.h"
+#include "app/history_window.h"
 
 #include "history/history_store.h"
 #include "history/history_summary.h"
@@ -24,7 +24,13 @@
 #include <algorithm>
 #include <cmath>
 
-namespace history {
+namespace app {
+
+using history::Device;
+using history::Record;
+using history::Store;
+using history::StoreError;
+
 namespace {
 
 // What the list calls a device: its name and serial, or its serial alone.
@@ -152,7 +158,8 @@ void HistoryWindow::showDevice(int index) {
     }
     setWindowTitle(device ? tr("Battery history — %1").arg(shownName(*device))
                           : tr("Battery history"));
-    const QString line = summary(m_records);
+    const QString ahead = history::forecast(m_records, QDateTime::currentDateTimeUtc());
+    const QString line = history::summary(m_records) + (ahead.isEmpty() ? QString() : u' ' + ahead);
     m_summary->setText(line);
     m_view->setAccessibleDescription(line);
     m_forget->setEnabled(!m_records.empty());
@@ -257,4 +264,4 @@ void HistoryWindow::exportCsv() {
                       std::runtime_error(file.errorString().toStdString()));
 }
 
-} // namespace history
+} // namespace app

@@ -17,12 +17,12 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 
-namespace history {
+namespace app {
 
 // The chart's points of RECORDS: x in milliseconds since the epoch; capacity in percent of the
 // design, cycles where a record has them.
-std::vector<QPointF> capacityPoints(const std::vector<Record>& records);
-std::vector<QPointF> cyclePoints(const std::vector<Record>& records);
+std::vector<QPointF> capacityPoints(const std::vector<history::Record>& records);
+std::vector<QPointF> cyclePoints(const std::vector<history::Record>& records);
 
 class HistoryWindow : public QWidget {
     Q_OBJECT
@@ -44,8 +44,8 @@ private:
 
     QString m_path;
     QString m_shownName;
-    std::vector<Device> m_devices;
-    std::vector<Record> m_records; // of the device shown
+    std::vector<history::Device> m_devices;
+    std::vector<history::Record> m_records; // of the device shown
     QComboBox* m_device = nullptr;
     QChartView* m_view = nullptr;
     QLabel* m_summary = nullptr;
@@ -53,4 +53,4 @@ private:
     QPushButton* m_export = nullptr;
 };
 
-} // namespace history
+} // namespace app
