@@ -1,4 +1,6 @@
 // Device Info: shows the state of an attached battery-powered device.
+#include "app/battery_care.h"
+#include "app/care_settings.h"
 #include "app/command_line.h"
 #include "app/desktop_integration.h"
 #include "app/device_menu.h"
@@ -66,6 +68,8 @@ int run(int argc, char* argv[]) {
     history::Writer historyWriter(historyPath);
     history::Recorder recorder;
     app::installHistory(window, devices, historyWriter, recorder, historyPath);
+    app::BatteryCare care(window, devices, app::careSettingsPath());
+    app::installNotificationsMenu(window, care);
     QObject::connect(&window, &Form1::failureReported, &window, [&window](const QString& message) {
         std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(message));
         // Non-modal, so no second event loop runs while the window goes on working.

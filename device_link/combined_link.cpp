@@ -24,6 +24,10 @@ CombinedLink::CombinedLink(std::vector<Kind> kinds, QObject* parent)
             if (i == m_current)
                 setDetails(details);
         });
+        connect(kind(i), &KindLink::batteryRead, this, [this, i](const DeviceReading& battery) {
+            if (i == m_current)
+                emit batteryRead(battery);
+        });
     }
     updateStatus();
 }
@@ -55,6 +59,11 @@ void CombinedLink::onEvent(int index, qint32 code, const QString& text) {
     }
     updateStatus();
     emit ConnectionEvent(code, text);
+}
+
+void CombinedLink::readBattery() {
+    if (m_current >= 0)
+        kind(m_current)->readBattery();
 }
 
 QString CombinedLink::statusText() const {

@@ -32,6 +32,8 @@ public:
     QString followedSerial() const override;
     // Every kind's, kind by kind in the order they were given.
     std::vector<AttachedDevice> attachedDevices() const override;
+    // The device shown's.
+    void readBattery() override;
 
     DeviceValue GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) override;
     DeviceValue GetStorageStatus(DeviceValue& Total, DeviceValue& Free) override;

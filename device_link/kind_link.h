@@ -5,6 +5,7 @@
 
 #include "device_link/device_details.h"
 #include "device_link/device_kind.h"
+#include "device_link/device_reading.h"
 #include "device_link/pelorin.h"
 
 #include <vector>
@@ -44,8 +45,13 @@ public:
     // What the device shown said beyond the window's fields, from its last reading; empty while
     // none is shown. detailsChanged follows every change.
     DeviceDetails details() const { return m_details; }
+    // Reads the battery of the device shown, and only its battery, off the window's thread:
+    // batteryRead follows with its power status, mains status and battery facts, or an error.
+    // Nothing starts while no device is shown or a read of it is still under way.
+    virtual void readBattery() {}
 
 signals:
+    void batteryRead(const DeviceReading& battery);
     void statusChanged(const QString& text);
     void detailsChanged(const DeviceDetails& details);
     void devicesChanged();

@@ -2,12 +2,14 @@
 // device link. The procedures decide what to show; the widgets only show it.
 #pragma once
 
+#include "device_link/device_facts.h"
 #include "device_link/pelorin.h"
 
 #include <QString>
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QPushButton;
@@ -37,6 +39,10 @@ public:
     void GetPowerInfo();
     void GetScreenInfo();
 
+    // The battery watch's event: a read of the battery alone, shown in the power panel as a
+    // refresh shows it. POWER none: the device gave no power status.
+    void BatteryWatch_Read(const std::optional<device::PowerStatus>& power, qint32 mains);
+
     // A number of seconds as hours and minutes ("1 hour  30 min"); "Unknown" for a negative
     // count or one too large to be a real duration. Fails only on a value that is not a number.
     static QString FormatTimeString(const DeviceValue& seconds);
@@ -47,6 +53,8 @@ signals:
 
 private:
     template <typename Work> void runEvent(const QString& what, Work&& work);
+    void ShowPowerStatus(const DeviceValue& flag, const DeviceValue& percent,
+                         const DeviceValue& lifeTime, const DeviceValue& fullLifeTime);
     void fillBytePanel(DeviceValue (Pelorin::*query)(DeviceValue&, DeviceValue&), QLabel* first,
                        QLabel* second, ProgressBar* bar);
 

@@ -70,12 +70,26 @@ void Form1::GetPowerInfo() {
     DeviceValue percent;
     DeviceValue lifeTime;
     DeviceValue fullLifeTime;
-    if (Pelorin1->GetPowerStatus(flag, percent, lifeTime, fullLifeTime).toBool()) {
-        BatteryStatusLabel->setText(batteryStatusWord(flag));
-        BatteryLifeLabel->setText(FormatTimeString(lifeTime));
-        BatteryFullTimeLabel->setText(FormatTimeString(fullLifeTime));
-        const double level = percent.toDouble();
-        BatteryLifeBar->setValue(level >= 0.0 && level <= 100.0 ? float(std::floor(level)) : 0.0f);
-    }
+    if (Pelorin1->GetPowerStatus(flag, percent, lifeTime, fullLifeTime).toBool())
+        ShowPowerStatus(flag, percent, lifeTime, fullLifeTime);
     ACLineStatusLabel->setText(mainsStatusWord(Pelorin1->ACLineStatus().toInt32()));
+}
+
+void Form1::BatteryWatch_Read(const std::optional<device::PowerStatus>& power, qint32 mains) {
+    DeviceValue flag;
+    DeviceValue percent;
+    DeviceValue lifeTime;
+    DeviceValue fullLifeTime;
+    if (device::report(power, flag, percent, lifeTime, fullLifeTime).toBool())
+        ShowPowerStatus(flag, percent, lifeTime, fullLifeTime);
+    ACLineStatusLabel->setText(mainsStatusWord(mains));
+}
+
+void Form1::ShowPowerStatus(const DeviceValue& flag, const DeviceValue& percent,
+                            const DeviceValue& lifeTime, const DeviceValue& fullLifeTime) {
+    BatteryStatusLabel->setText(batteryStatusWord(flag));
+    BatteryLifeLabel->setText(FormatTimeString(lifeTime));
+    BatteryFullTimeLabel->setText(FormatTimeString(fullLifeTime));
+    const double level = percent.toDouble();
+    BatteryLifeBar->setValue(level >= 0.0 && level <= 100.0 ? float(std::floor(level)) : 0.0f);
 }

@@ -59,6 +59,10 @@ public:
         wanted = serial;
         aside = true;
     }
+    void readBattery() override { ++batteryReads; }
+    // Answers a read of the battery.
+    void battery(const DeviceReading& reading) { emit batteryRead(reading); }
+    int batteryReads = 0;
     QString status;
     bool shows = false; // code 0 raised, and no gone code since
     QString wanted;

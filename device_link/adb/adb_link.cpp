@@ -333,6 +333,21 @@ void AdbLink::readHealth(const QString& serial) {
     }));
 }
 
+void AdbLink::readBattery() {
+    if (!m_announced || m_batteryRead)
+        return;
+    const QString serial = m_state.followed;
+    m_batteryRead = std::make_unique<QFutureWatcher<DeviceReading>>();
+    connect(m_batteryRead.get(), &QFutureWatcherBase::finished, this, [this, serial] {
+        const DeviceReading battery = m_batteryRead->result();
+        m_batteryRead.release()->deleteLater();
+        // A device that went, or another shown since, is not this reading's.
+        if (m_announced && serial == m_state.followed)
+            emit batteryRead(battery);
+    });
+    m_batteryRead->setFuture(QtConcurrent::run(adb::batteryOnce, m_server, serial, m_limits));
+}
+
 QByteArray AdbLink::answer(const char* query, Asked asked, adb::command::Refresh command) {
     if (m_state.followed.isEmpty())
         throw DeviceLinkError("No device is connected.");

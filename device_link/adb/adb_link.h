@@ -50,6 +50,7 @@ public:
     // The serial of the device being followed, empty when none is ready.
     QString followedSerial() const override { return m_state.followed; }
     std::vector<AttachedDevice> attachedDevices() const override;
+    void readBattery() override;
     void setWantedSerial(const QString& serial, const QString& from) override;
     void standAside(const QString& serial, const QString& from) override;
     QString statusText() const override { return m_statusText; }
@@ -117,6 +118,7 @@ private:
     bool m_announced = false; // code 0 raised for the followed device
     std::unique_ptr<AnswersWatcher> m_connecting;
     std::unique_ptr<AnswersWatcher> m_healthRead;
+    std::unique_ptr<QFutureWatcher<DeviceReading>> m_batteryRead;
     std::optional<device::BatteryCapacity> m_health; // the followed device's, once read
     RefreshAnswers<std::vector<adb::CommandResult>> m_answers{this}; // by adb::command::Refresh
     QSet<QString> m_notedNotReady; // "serial state" pairs already raised as code 1

@@ -111,4 +111,23 @@ DeviceReading readOnce(const ServerAddress& server, const Device& device, const 
     return reading;
 }
 
+DeviceReading batteryOnce(const ServerAddress& server, const QString& serial,
+                          const Limits& limits) {
+    DeviceReading reading;
+    reading.serial = serial;
+    reading.kind = DeviceKind::Android;
+    const std::vector<CommandResult> results =
+        runDeviceCommands(server, serial, {command::Power}, limits);
+    if (results[0].error) {
+        reading.error = QString::fromUtf8(results[0].error->what());
+        return reading;
+    }
+    reading.power = powerFrom(results[0].output);
+    reading.mains = mainsFrom(results[0].output);
+    std::vector<QByteArray> outputs(command::RefreshCount);
+    outputs[command::PowerAt] = results[0].output;
+    reading.details.battery = parseDetails(outputs).battery;
+    return reading;
+}
+
 } // namespace adb

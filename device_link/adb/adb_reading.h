@@ -36,4 +36,8 @@ std::optional<std::vector<Device>> listDevices(const ServerAddress& server, cons
 DeviceReading readOnce(const ServerAddress& server, const Device& device, const Limits& limits,
                        bool withHealth = true);
 
+// The battery of SERIAL alone, one command within LIMITS: its power and mains status, and the
+// battery's facts among the details.
+DeviceReading batteryOnce(const ServerAddress& server, const QString& serial, const Limits& limits);
+
 } // namespace adb

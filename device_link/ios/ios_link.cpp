@@ -1,6 +1,7 @@
 #include "device_link/ios/ios_link.h"
 
 #include "device_link/device_facts.h"
+#include "device_link/ios/ios_reader.h"
 
 #include <libimobiledevice/libimobiledevice.h>
 
@@ -152,6 +153,12 @@ IosLink::IosLink(QObject* parent) : KindLink(parent) {
     updateStatus();
     m_readDeadline.setSingleShot(true);
     connect(&m_readDeadline, &QTimer::timeout, this, [this] { onReadTimedOut(m_readGeneration); });
+    // A battery read past its deadline has failed; a library call stuck in it still holds the
+    // next one back, so that reads never pile up behind a device that hangs.
+    m_batteryDeadline.setSingleShot(true);
+    connect(&m_batteryDeadline, &QTimer::timeout, this, [this] {
+        batteryFailed(QStringLiteral("no answer within %1 s").arg(m_timing.deadlineMs / 1000.0));
+    });
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, [this] {
         for (ios::AttachedDevice& d : m_state.devices) {
@@ -287,6 +294,47 @@ std::shared_future<ios::Reading> IosLink::launch(bool notify) {
     return future;
 }
 
+void IosLink::readBattery() {
+    if (!m_announced || m_batteryReading)
+        return;
+    m_batteryReading =
+        device::runInBackground([handle = m_handle, id = m_id, generation = m_readGeneration] {
+            ios::Reading reading;
+            try {
+                ios::readBattery(*handle, [&reading](ios::Reading r) { reading = std::move(r); });
+            } catch (...) { // out of memory: no reading
+                reading.error = ios::ReadError::Other;
+            }
+            EventHub::instance().post(id, [generation, reading](IosLink& link) {
+                link.onBatteryRead(generation, reading);
+            });
+        });
+    if (m_batteryReading)
+        m_batteryDeadline.start(m_timing.deadlineMs);
+}
+
+void IosLink::onBatteryRead(quint64 generation, const ios::Reading& reading) {
+    m_batteryReading = false;
+    // Failed at its deadline already, or a device that went, or another shown since.
+    if (!m_batteryDeadline.isActive() || generation != m_readGeneration || !m_announced)
+        return;
+    m_batteryDeadline.stop();
+    if (reading.error != ios::ReadError::None)
+        return batteryFailed(ios::remedy({m_state.followed, reading.error, reading.detail}));
+    DeviceReading battery = ios::readingFrom(m_state.followed, reading.domains);
+    battery.name.clear();
+    emit batteryRead(battery);
+}
+
+void IosLink::batteryFailed(const QString& why) {
+    m_batteryDeadline.stop();
+    DeviceReading failed;
+    failed.serial = m_state.followed;
+    failed.kind = DeviceKind::Apple;
+    failed.error = why;
+    emit batteryRead(failed);
+}
+
 void IosLink::onReadDone(quint64 generation) {
     if (generation != m_readGeneration || !m_connecting.valid())
         return;
@@ -361,6 +409,7 @@ void IosLink::unfollow() {
     m_connecting = {};
     ++m_readGeneration;
     m_readDeadline.stop();
+    m_batteryDeadline.stop();
 }
 
 void IosLink::updateStatus() {

@@ -34,6 +34,7 @@ public:
     // The UDID of the device followed, empty when none.
     QString followedSerial() const override { return m_state.followed; }
     std::vector<AttachedDevice> attachedDevices() const override;
+    void readBattery() override;
 
     DeviceValue GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) override;
     DeviceValue GetStorageStatus(DeviceValue& Total, DeviceValue& Free) override;
@@ -63,6 +64,8 @@ private:
     // Reads the followed device on a thread of its own; NOTIFY: onReadDone follows.
     std::shared_future<ios::Reading> launch(bool notify);
     void onReadDone(quint64 generation);
+    void onBatteryRead(quint64 generation, const ios::Reading& reading);
+    void batteryFailed(const QString& why);
     void onReadTimedOut(quint64 generation);
     void finishRead(const ios::Reading& reading);
     void consider();
@@ -86,6 +89,8 @@ private:
     std::shared_ptr<ios::DeviceHandle> m_handle; // the device followed
     std::shared_future<ios::Reading> m_connecting;
     QTimer m_readDeadline;
+    bool m_batteryReading = false; // a read of the battery is under way
+    QTimer m_batteryDeadline;
     QTimer m_retry;
     RefreshAnswers<ios::Domains> m_answers{this};
     QHash<QString, AttachedDevice> m_known; // names and kinds of devices read, by UDID

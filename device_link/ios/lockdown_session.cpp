@@ -284,4 +284,28 @@ void readDevice(DeviceHandle& handle, const std::function<void(Reading)>& delive
     deliver(std::move(reading));
 }
 
+void readBattery(DeviceHandle& handle, const std::function<void(Reading)>& deliver) {
+    {
+        std::unique_lock<std::mutex> kept(handle.m_mutex, std::try_to_lock);
+        if (kept.owns_lock() && handle.m_client) {
+            if (!handle.m_relay)
+                handle.m_relay = openRelay(handle.m_device, handle.m_client).release();
+            Reading reading;
+            diagnostics_relay_client_t relay = handle.m_relay;
+            std::thread beside([&reading, relay] {
+                if (relay)
+                    reading.domains.batteryRegistry = batteryRegistry(relay);
+            });
+            reading.domains.battery = domainValues(handle.m_client, kBatteryDomain);
+            beside.join();
+            if (!reading.domains.battery.isEmpty()) {
+                kept.unlock();
+                return deliver(std::move(reading));
+            }
+            handle.dropSession(); // closed by the device, or gone: a new one below
+        }
+    }
+    readDevice(handle, deliver);
+}
+
 } // namespace ios

@@ -59,6 +59,7 @@ public:
 
 private:
     friend void readDevice(DeviceHandle&, const std::function<void(Reading)>&);
+    friend void readBattery(DeviceHandle&, const std::function<void(Reading)>&);
     friend Probe probe(DeviceHandle&);
     void dropSession();
 
@@ -75,6 +76,10 @@ private:
 // through usbmuxd and opens one (pairing where usbmuxd keeps no record). DELIVER gets the
 // reading as soon as it is complete.
 void readDevice(DeviceHandle& handle, const std::function<void(Reading)>& deliver);
+
+// The battery's domain and registry entry alone, on the session the handle keeps; where it
+// keeps none, a whole read as readDevice makes it, of which the battery is part.
+void readBattery(DeviceHandle& handle, const std::function<void(Reading)>& deliver);
 
 // What lockdownd gives outside a session, so without a handshake or a Trust prompt: the
 // general domain's public values (DeviceName, DeviceClass, ProductType, ProductVersion, ...);

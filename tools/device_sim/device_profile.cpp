@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QStringList>
+#include <cmath>
 
 namespace sim {
 namespace {
@@ -33,7 +34,7 @@ QByteArray dumpsysBattery(const Battery& b) {
     out += "  level: " + QByteArray::number(b.level) + "\n";
     out += "  scale: " + QByteArray::number(b.scale) + "\n";
     out += "  voltage: " + QByteArray(b.present ? "4123" : "0") + "\n";
-    out += "  temperature: " + QByteArray(b.present ? "286" : "0") + "\n";
+    out += "  temperature: " + (b.present ? QByteArray::number(b.tenthsCelsius) : "0") + "\n";
     out += "  technology: " + QByteArray(b.present ? "Li-ion" : "") + "\n";
     return out;
 }
@@ -503,6 +504,10 @@ bool applySetting(DeviceProfile& p, const QString& key, const QString& value) {
         const bool on = value == QLatin1String("1") || value == QLatin1String("true");
         p.battery.status = on ? 2 : 3;
         p.battery.usb = on;
+    } else if (key == QLatin1String("battery.temperature")) { // in degrees Celsius
+        const double celsius = value.toDouble(&ok);
+        if (ok)
+            p.battery.tenthsCelsius = int(std::lround(celsius * 10));
     } else if (key == QLatin1String("battery.learned")) {
         const double mah = value.toDouble(&ok);
         if (ok)

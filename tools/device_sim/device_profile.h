@@ -19,6 +19,7 @@ struct Battery {
     bool ac = false;
     bool usb = false;
     bool wireless = false;
+    int tenthsCelsius = 286;           // as dumpsys battery prints its temperature
     std::optional<qint64> timeToEmpty; // seconds, where the power supply reports it
     std::optional<qint64> timeToFull;
     // What "dumpsys batterystats" says of its capacity, in mAh; unset: the line is left out.

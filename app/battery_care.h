@@ -1,0 +1,61 @@
+// The window's battery care: while a notification is on and a device is shown, the device's
+// battery, and only its battery, is read at the interval the user chose; the power panel shows
+// what was read, and the rules say when a notification is due. Notifications... in the window's
+// context menu sets them.
+#pragma once
+
+#include "app/desktop_notifier.h"
+#include "display/battery_care.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+
+class CombinedLink;
+class Form1;
+struct DeviceReading;
+
+namespace app {
+
+class BatteryCare : public QObject {
+    Q_OBJECT
+public:
+    using Clock = std::function<QDateTime()>;
+    // Reads the settings at SETTINGS_PATH (a problem with them said on standard error).
+    BatteryCare(Form1& window, CombinedLink& link, QString settingsPath,
+                Clock clock = &QDateTime::currentDateTimeUtc);
+
+    const care::Limits& limits() const { return m_limits; }
+    // Watches as LIMITS say, at once, and keeps them in the settings file.
+    void setLimits(const care::Limits& limits);
+    // Reads the battery now, as the interval does.
+    void checkNow();
+    // Reads every MS rather than at the limits' interval: for a test that cannot wait 10 s.
+    void setIntervalMs(int ms);
+    DesktopNotifier& notifier() { return m_notifier; }
+
+signals:
+    void limitsChanged();
+
+private:
+    void apply();
+    void onBattery(const DeviceReading& battery);
+
+    Form1& m_window;
+    CombinedLink& m_link;
+    QString m_path;
+    Clock m_clock;
+    care::Limits m_limits;
+    care::Rules m_rules;
+    DesktopNotifier m_notifier;
+    QTimer m_timer;
+    int m_intervalMs = 0; // 0: the limits'
+};
+
+// Notifications... in WINDOW's context menu, opening one non-modal dialog for CARE.
+void installNotificationsMenu(QWidget& window, BatteryCare& care);
+
+} // namespace app

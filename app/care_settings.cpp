@@ -1,0 +1,86 @@
+#include "app/care_settings.h"
+
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+namespace app {
+namespace {
+
+struct Key {
+    const char* name;
+    int care::Limits::*value;
+    int least;
+    int most;
+};
+const Key kKeys[] = {{"chargedPercent", &care::Limits::chargedPercent, 50, 100},
+                     {"lowPercent", &care::Limits::lowPercent, 5, 50},
+                     {"hotCelsius", &care::Limits::hotCelsius, 30, 60},
+                     {"intervalSeconds", &care::Limits::intervalSeconds, 10, 3600}};
+
+} // namespace
+
+QString careSettingsPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/device-info/device-info.conf");
+}
+
+CareSettings readCareSettings(const QString& path) {
+    CareSettings out;
+    const QFileInfo file(path);
+    if (!file.exists())
+        return out;
+    if (!file.isFile() || !file.isReadable()) {
+        out.problem = QStringLiteral("the notification settings in %1 cannot be read; "
+                                     "notifications are off")
+                          .arg(path);
+        return out;
+    }
+    QSettings settings(path, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError) {
+        out.problem = QStringLiteral("the notification settings in %1 are not an INI file; "
+                                     "notifications are off")
+                          .arg(path);
+        return out;
+    }
+    settings.beginGroup(QStringLiteral("notifications"));
+    QStringList nonsense;
+    for (const Key& key : kKeys) {
+        const QVariant value = settings.value(QLatin1String(key.name));
+        if (!value.isValid())
+            continue;
+        bool number = false;
+        const int n = value.toString().trimmed().toInt(&number);
+        if (!number) {
+            nonsense << QLatin1String(key.name);
+            continue;
+        }
+        // 0 is off; an interval is never off, and 0 of it is the default.
+        const bool interval = key.value == &care::Limits::intervalSeconds;
+        out.limits.*key.value = n == 0 ? (interval ? care::Limits().intervalSeconds : 0)
+                                       : std::clamp(n, key.least, key.most);
+    }
+    if (!nonsense.isEmpty())
+        out.problem = QStringLiteral("the notification settings in %1 hold %2 that is not a "
+                                     "whole number; the default stands")
+                          .arg(path, nonsense.join(QStringLiteral(" and ")));
+    return out;
+}
+
+bool writeCareSettings(const QString& path, const care::Limits& limits, QString* why) {
+    QSettings settings(path, QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("notifications"));
+    for (const Key& key : kKeys)
+        settings.setValue(QLatin1String(key.name), limits.*key.value);
+    settings.endGroup();
+    settings.sync();
+    if (settings.status() == QSettings::NoError)
+        return true;
+    if (why)
+        *why = QStringLiteral("the notification settings cannot be written to %1").arg(path);
+    return false;
+}
+
+} // namespace app

@@ -1,0 +1,28 @@
+// The notifications a user asked for, kept in $XDG_CONFIG_HOME/device-info/device-info.conf
+// (INI, group [notifications]): chargedPercent, lowPercent, hotCelsius and intervalSeconds. A
+// key that is absent, or 0, is off; intervalSeconds absent is 60. Values out of range are held
+// to it.
+#pragma once
+
+#include "display/battery_care.h"
+
+#include <QString>
+
+namespace app {
+
+// Where the settings are kept.
+QString careSettingsPath();
+
+struct CareSettings {
+    care::Limits limits;
+    QString problem; // one line on what could not be read, whose defaults stand; empty: none
+};
+
+// The settings at PATH; a file that is unreadable, or a value that is not a number, gives the
+// defaults for what it held, and says so.
+CareSettings readCareSettings(const QString& path);
+
+// Writes LIMITS to PATH; false, with why, where it cannot.
+bool writeCareSettings(const QString& path, const care::Limits& limits, QString* why);
+
+} // namespace app

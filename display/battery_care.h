@@ -1,0 +1,60 @@
+// When a battery's reading deserves a word: the charge has reached the user's limit while
+// charging, has fallen to it while not, or the battery runs hot. Each comes once, at the moment
+// it matters, and is armed again only when its condition has really ended: charging stopped or
+// the level 5 points back, 3 °C cooler; and never twice for a device within 10 minutes.
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+
+#include <array>
+#include <optional>
+#include <vector>
+
+namespace care {
+
+// What the user asked to hear of; 0 is off.
+struct Limits {
+    int chargedPercent = 0; // 50 to 100
+    int lowPercent = 0;     // 5 to 50
+    int hotCelsius = 0;     // 30 to 60
+    int intervalSeconds = 60;
+    bool any() const { return chargedPercent > 0 || lowPercent > 0 || hotCelsius > 0; }
+    bool operator==(const Limits&) const = default;
+};
+
+// One read of a device's battery.
+struct Reading {
+    QString serial;
+    QString name; // what the words call it
+    std::optional<double> percent;
+    bool charging = false;
+    std::optional<double> temperatureC;
+    QDateTime time;
+};
+
+enum class Kind { Charged, Low, Hot };
+
+struct Notice {
+    Kind kind;
+    QString serial;
+    QString text;
+    bool critical = false; // heat; the charge ones are normal
+    bool operator==(const Notice&) const = default;
+};
+
+class Rules {
+public:
+    // What READING, the latest of its device, gives under LIMITS.
+    std::vector<Notice> step(const Limits& limits, const Reading& reading);
+
+private:
+    struct Armed {
+        bool armed = true;
+        QDateTime last; // when it last fired
+    };
+    QHash<QString, std::array<Armed, 3>> m_devices; // by serial, by kind
+};
+
+} // namespace care

@@ -1,0 +1,188 @@
+// Battery care as a desktop sees it: a session bus of the test's own, with a notification service
+// that records each call, and a simulated phone whose charge and temperature change while the
+// window watches it.
+#include "app/battery_care.h"
+#include "app/notifications_dialog.h"
+#include "device_link/combined_link.h"
+#include "e2e_fixture.h"
+
+#include <QDBusConnection>
+#include <QDBusMetaType>
+#include <QDBusVariant>
+
+namespace {
+
+// What the desktop's notification service was asked.
+struct Call {
+    uint replaces;
+    QString icon;
+    QString summary;
+    QVariantMap hints;
+};
+
+class NotificationService : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    std::vector<Call> calls;
+
+public slots:
+    uint Notify(const QString&, uint replaces, const QString& icon, const QString& summary,
+                const QString&, const QStringList&, const QVariantMap& hints, int) {
+        calls.push_back({replaces, icon, summary, hints});
+        return replaces ? replaces : uint(calls.size());
+    }
+    QString GetServerInformation(QString& vendor, QString& version, QString& spec) {
+        vendor = QStringLiteral("test");
+        version = QStringLiteral("1");
+        spec = QStringLiteral("1.2");
+        return QStringLiteral("recorder");
+    }
+};
+
+class BatteryCareEndToEnd : public EndToEnd {
+protected:
+    // A session bus of this test's own, for everything in this process; with the recording
+    // service on it where WITH_SERVICE.
+    void startBus(bool withService) {
+        bus.setProcessChannelMode(QProcess::SeparateChannels);
+        bus.start(QStringLiteral("dbus-daemon"),
+                  {"--session", "--nofork", "--print-address=1", "--nopidfile"});
+        ASSERT_TRUE(bus.waitForReadyRead(10000)) << "Debian's dbus-daemon is not installed";
+        const QByteArray address = bus.readLine().trimmed();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        if (!withService)
+            return;
+        QDBusConnection own = QDBusConnection::connectToBus(QString::fromUtf8(address), "service");
+        ASSERT_TRUE(own.registerObject("/org/freedesktop/Notifications", &service,
+                                       QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(own.registerService("org.freedesktop.Notifications"));
+    }
+
+    void TearDown() override {
+        care.reset();
+        QDBusConnection::disconnectFromBus("service");
+        bus.terminate();
+        bus.waitForFinished(5000);
+    }
+
+    // The window on a phone of the private adb server, watched as LIMITS say, every 100 ms.
+    void watch(const care::Limits& limits) {
+        auto android = std::make_unique<AdbLink>(harness.socketSpec());
+        onHarness(*android);
+        std::vector<CombinedLink::Kind> kinds;
+        kinds.push_back({QStringLiteral("Android:"), std::move(android)});
+        auto combined = std::make_unique<CombinedLink>(std::move(kinds));
+        link = combined.get();
+        openWindowWith(std::move(combined));
+        care = std::make_unique<app::BatteryCare>(*form, *link, settings.filePath("care.conf"),
+                                                  [this] { return now; });
+        care->setLimits(limits);
+        care->setIntervalMs(100);
+    }
+
+    QProcess bus;
+    NotificationService service;
+    QTemporaryDir settings;
+    CombinedLink* link = nullptr;
+    std::unique_ptr<app::BatteryCare> care;
+    QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(9, 0), Qt::UTC);
+};
+
+TEST_F(BatteryCareEndToEnd, EachNotificationArrivesOnceWithItsWordsUrgencyAndPlace) {
+    startBus(true);
+    SimulatorProcess* phone = harness.startSimulator("current_phone");
+    ASSERT_NE(phone, nullptr) << harness.error().toStdString();
+    watch({80, 20, 40, 60});
+    ASSERT_TRUE(waitUntil([&] { return connectedLook(); }));
+    const auto set = [&](const QString& key, const QString& value) {
+        ASSERT_EQ(phone->control("set " + key + ' ' + value), "ok");
+    };
+    const auto shows = [&](float level) {
+        return waitUntil([&] { return bar("BatteryLifeBar") == level; }, 5000);
+    };
+    // Charging up to the limit, and past it.
+    set("battery.charging", "1");
+    set("battery.level", "79");
+    ASSERT_TRUE(shows(79)) << "the power panel follows each read";
+    EXPECT_EQ(text("BatteryStatusLabel"), "Charging");
+    set("battery.level", "80");
+    ASSERT_TRUE(waitUntil([&] { return service.calls.size() == 1; }, 5000));
+    EXPECT_TRUE(shows(80)) << "the window agrees with the notification";
+    set("battery.level", "81");
+    ASSERT_TRUE(shows(81));
+    // Hot; then cooler, and hot again: not armed again until 3 °C below.
+    set("battery.temperature", "43");
+    ASSERT_TRUE(waitUntil([&] { return service.calls.size() == 2; }, 5000));
+    set("battery.temperature", "39");
+    set("battery.level", "82");
+    ASSERT_TRUE(shows(82));
+    set("battery.temperature", "44");
+    set("battery.level", "83");
+    ASSERT_TRUE(shows(83));
+    // Unplugged and plugged in again a quarter of an hour later: it replaces the first in place.
+    set("battery.charging", "0");
+    set("battery.level", "84");
+    ASSERT_TRUE(shows(84));
+    now = now.addSecs(15 * 60);
+    set("battery.charging", "1");
+    set("battery.level", "85");
+    ASSERT_TRUE(waitUntil([&] { return service.calls.size() == 3; }, 5000));
+    QTest::qWait(500);
+
+    ASSERT_EQ(service.calls.size(), 3u);
+    const struct {
+        uint replaces;
+        const char* summary;
+        uchar urgency;
+    } expected[] = {
+        {0, "Lab-07 reached 80% — unplug it to spare the battery", 1},
+        {0, "Lab-07's battery is at 43 °C", 2},
+        {1, "Lab-07 reached 85% — unplug it to spare the battery", 1},
+    };
+    for (std::size_t i = 0; i < 3; ++i) {
+        const Call& call = service.calls[i];
+        EXPECT_EQ(call.replaces, expected[i].replaces) << i;
+        EXPECT_EQ(call.summary, QString::fromUtf8(expected[i].summary)) << i;
+        EXPECT_EQ(call.icon, "org.deviceinfo.DeviceInfo");
+        EXPECT_EQ(call.hints.value("urgency").value<uchar>(), expected[i].urgency) << i;
+        EXPECT_EQ(call.hints.value("category").toString(), "device");
+        EXPECT_EQ(call.hints.value("desktop-entry").toString(), "org.deviceinfo.DeviceInfo");
+    }
+}
+
+// No notification service on the bus: the window goes on, the dialog says so, and standard
+// error says it once.
+TEST_F(BatteryCareEndToEnd, WithoutAServiceTheWindowGoesOnAndTheDialogSaysSo) {
+    startBus(false);
+    SimulatorProcess* phone = harness.startSimulator("current_phone");
+    ASSERT_NE(phone, nullptr) << harness.error().toStdString();
+    CapturedStderr said;
+    watch({80, 0, 40, 60});
+    ASSERT_TRUE(waitUntil([&] { return connectedLook(); }));
+    ASSERT_EQ(phone->control("set battery.charging 1"), "ok");
+    ASSERT_EQ(phone->control("set battery.level 90"), "ok");
+    ASSERT_EQ(phone->control("set battery.temperature 45"), "ok");
+    EXPECT_TRUE(waitUntil([&] { return bar("BatteryLifeBar") == 90.0f; }, 5000));
+    app::NotificationsDialog dialog(*care, form.get());
+    dialog.show();
+    QLabel* none = nullptr;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            for (QLabel* label : dialog.findChildren<QLabel*>()) {
+                if (label->text() == "This desktop shows no notifications." && label->isVisible())
+                    none = label;
+            }
+            return none != nullptr;
+        },
+        8000));
+    refresh()->click();
+    EXPECT_EQ(failures->count(), 0) << "the window works on";
+    const QStringList lines = said.lines().filter("notifications");
+    ASSERT_EQ(lines.size(), 1) << lines.join(u'\n').toStdString();
+    EXPECT_TRUE(lines[0].startsWith("device-info: this desktop shows no notifications ("));
+}
+
+} // namespace
+
+#include "test_battery_care.moc"

@@ -1,0 +1,217 @@
+// Battery care: when each notification comes, as one table of readings in order; the settings
+// as the dialog writes them and the next start reads them; and the window's part, on a scripted
+// link.
+#include "app/battery_care.h"
+#include "app/care_settings.h"
+#include "app/notifications_dialog.h"
+#include "device_link/combined_link.h"
+#include "display/form1.h"
+#include "layout/progress_bar.h"
+#include "qt_printers.h"
+#include "scripted_link.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QDateTime kStart(QDate(2026, 12, 8), QTime(9, 0), Qt::UTC);
+
+TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEnded) {
+    struct Step {
+        const char* serial;
+        int minute;
+        double level;
+        bool charging;
+        double celsius;
+        const char* says; // "" for nothing
+    };
+    const Step steps[] = {
+        // A charge rising past the limit, hovering around it, unplugged and plugged in again.
+        {"A", 0, 76, true, 30, ""},
+        {"A", 1, 79.9, true, 30, ""},
+        {"A", 2, 80, true, 30, "Pixel Lab 7 reached 80% — unplug it to spare the battery"},
+        {"A", 3, 81, true, 30, ""},
+        {"A", 4, 79, true, 30, ""},
+        {"A", 5, 80, true, 30, ""},
+        {"A", 6, 80, false, 30, ""},
+        {"A", 7, 80, true, 30, ""}, // armed again, but within ten minutes of the last
+        {"A", 13, 82.5, true, 30, "Pixel Lab 7 reached 82% — unplug it to spare the battery"},
+        {"A", 14, 76, true, 30, ""},
+        {"A", 25, 80, true, 30, ""}, // 76 is not 5 points below 80: not armed again
+        {"A", 26, 75, true, 30, ""},
+        {"A", 27, 80, true, 30, "Pixel Lab 7 reached 80% — unplug it to spare the battery"},
+        // Never while it is not charging, however full.
+        {"C", 0, 95, false, 30, ""},
+        // A second device, running low, with its own arming and quiet.
+        {"B", 0, 22, false, 30, ""},
+        {"B", 1, 20, false, 30, "B is down to 20%"},
+        {"B", 2, 19, false, 30, ""},
+        {"B", 3, 24, false, 30, ""},
+        {"B", 4, 19, false, 30, ""},
+        {"B", 5, 25, false, 30, ""},
+        {"B", 6, 20, false, 30, ""},
+        {"B", 12, 18, false, 30, "B is down to 18%"},
+        {"B", 13, 17, true, 30, ""},
+        {"B", 30, 15, true, 30, ""},
+        {"B", 31, 15, false, 30, "B is down to 15%"},
+        // A temperature that flickers around its threshold: once, then 3 °C cooler first.
+        {"A", 40, 60, false, 40, ""},
+        {"A", 41, 60, false, 40.5, "Pixel Lab 7's battery is at 40.5 °C"},
+        {"A", 42, 60, false, 39.5, ""},
+        {"A", 43, 60, false, 41, ""},
+        {"A", 44, 60, false, 37.2, ""},
+        {"A", 45, 60, false, 41, ""},
+        {"A", 46, 60, false, 37, ""},
+        {"A", 47, 60, false, 41, ""}, // armed again, but within ten minutes of the last
+        {"A", 52, 60, false, 41.04, "Pixel Lab 7's battery is at 41 °C"},
+    };
+    care::Rules rules;
+    const care::Limits limits{80, 20, 40, 60};
+    for (const Step& s : steps) {
+        care::Reading r;
+        r.serial = QString::fromLatin1(s.serial);
+        r.name = r.serial == "A" ? QStringLiteral("Pixel Lab 7") : QString();
+        r.percent = s.level;
+        r.charging = s.charging;
+        r.temperatureC = s.celsius;
+        r.time = kStart.addSecs(s.minute * 60);
+        const std::vector<care::Notice> said = rules.step(limits, r);
+        const QString expected = QString::fromUtf8(s.says);
+        ASSERT_EQ(said.size(), expected.isEmpty() ? 0u : 1u) << s.serial << " at " << s.minute;
+        if (!said.empty()) {
+            EXPECT_EQ(said[0].text, expected);
+            EXPECT_EQ(said[0].serial, r.serial);
+            EXPECT_EQ(said[0].critical, said[0].kind == care::Kind::Hot);
+        }
+    }
+    // Everything off says nothing, whatever it reads.
+    care::Reading hot;
+    hot.serial = "D";
+    hot.percent = 100;
+    hot.charging = true;
+    hot.temperatureC = 90;
+    hot.time = kStart;
+    EXPECT_TRUE(care::Rules().step(care::Limits{}, hot).empty());
+}
+
+// Settings as a file may hold them: what is taken, and the one line said of the rest.
+TEST(BatteryCareSettings, NonsenseGivesTheDefaultsAndOneLine) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("device-info.conf");
+    struct Case {
+        QByteArray file;
+        care::Limits limits;
+        const char* problem;
+    };
+    const Case cases[] = {
+        {"", {0, 0, 0, 60}, ""},
+        {"[notifications]\nchargedPercent=80\nlowPercent=20\nhotCelsius=40\nintervalSeconds=30\n",
+         {80, 20, 40, 30},
+         ""},
+        {"[notifications]\r\nchargedPercent=120\r\nlowPercent=1\r\nhotCelsius=99\r\n"
+         "intervalSeconds=5",
+         {100, 5, 60, 10},
+         ""},
+        {"[notifications]\nchargedPercent=0\nintervalSeconds=0\nhotCelsius=7200\n",
+         {0, 0, 60, 60},
+         ""},
+        {"[notifications]\nchargedPercent=eighty\nlowPercent=20\nintervalSeconds=1.5\n",
+         {0, 20, 0, 60},
+         "the notification settings in %1 hold chargedPercent and intervalSeconds that is not a "
+         "whole number; the default stands"},
+        {"[other]\nchargedPercent=80\n", {0, 0, 0, 60}, ""},
+    };
+    for (const Case& c : cases) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.file);
+        file.close();
+        const app::CareSettings read = app::readCareSettings(path);
+        EXPECT_EQ(read.limits, c.limits) << c.file.toStdString();
+        EXPECT_EQ(read.problem, QString::fromUtf8(c.problem).replace("%1", path))
+            << c.file.toStdString();
+    }
+    EXPECT_EQ(app::readCareSettings(dir.filePath("none")).limits, care::Limits());
+    EXPECT_EQ(app::readCareSettings(dir.path()).problem,
+              "the notification settings in " + dir.path() +
+                  " cannot be read; notifications are off");
+}
+
+// The window on a scripted link: the dialog writes what the next start reads; with a device
+// shown the battery is read at the interval and the power panel shows it; with everything off,
+// nothing is read.
+TEST(BatteryCareWindow, TheDialogKeepsWhatTheNextStartReadsAndThePanelShowsEachRead) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("device-info/device-info.conf");
+    auto scripted = std::make_unique<ScriptedLink>();
+    ScriptedLink& phone = *scripted;
+    std::vector<CombinedLink::Kind> kinds;
+    kinds.push_back({"Android:", std::move(scripted)});
+    auto combined = std::make_unique<CombinedLink>(std::move(kinds));
+    CombinedLink& link = *combined;
+    Form1 window(std::move(combined));
+    app::BatteryCare care(window, link, path);
+    care.setIntervalMs(20);
+    ScriptedLink::scriptPhone(phone);
+    phone.see({{"R58M", DeviceKind::Android, "Android", "Pixel Lab 7", ""}}, "R58M");
+    phone.raise(Pelorin::EventConnected);
+    QTest::qWait(100);
+    EXPECT_EQ(phone.batteryReads, 0) << "everything off: nothing read";
+
+    {
+        app::NotificationsDialog dialog(care, &window);
+        EXPECT_EQ(dialog.windowTitle(), "Notifications");
+        EXPECT_FALSE(dialog.isModal());
+        const auto spin = [&dialog](int at) { return dialog.findChildren<QSpinBox*>().at(at); };
+        const auto box = [&dialog](int at) { return dialog.findChildren<QCheckBox*>().at(at); };
+        EXPECT_EQ(box(0)->text(), "When charging reaches");
+        EXPECT_EQ(box(1)->text(), "When the charge falls to");
+        EXPECT_EQ(box(2)->text(), "When the battery is hotter than");
+        EXPECT_EQ(spin(0)->value(), 80);
+        EXPECT_EQ(spin(1)->value(), 20);
+        EXPECT_EQ(spin(2)->value(), 40);
+        EXPECT_EQ(dialog.findChild<QComboBox*>()->currentText(), "1 minute");
+        box(0)->setChecked(true);
+        spin(0)->setValue(85);
+        box(2)->setChecked(true);
+        dialog.findChild<QComboBox*>()->setCurrentText("5 minutes");
+    }
+    const care::Limits chosen{85, 0, 40, 300};
+    EXPECT_EQ(app::readCareSettings(path).limits, chosen);
+    EXPECT_EQ(care.limits(), chosen);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return phone.batteryReads >= 3; }, 2000))
+        << "read at the interval";
+
+    // A read fills the power panel as a refresh does; one that failed changes nothing.
+    DeviceReading battery;
+    battery.serial = "R58M";
+    battery.power = device::PowerStatus{8, 86.4, 3600, 7200};
+    battery.mains = 1;
+    phone.battery(battery);
+    EXPECT_EQ(window.findChild<QLabel*>("BatteryStatusLabel")->text(), "Charging");
+    EXPECT_EQ(window.findChild<QLabel*>("BatteryLifeLabel")->text(), "1 hour ");
+    EXPECT_EQ(window.findChild<ProgressBar*>("BatteryLifeBar")->value(), 86.0f);
+    EXPECT_EQ(window.findChild<QLabel*>("ACLineStatusLabel")->text(), "Connected");
+    DeviceReading failed;
+    failed.serial = "R58M";
+    failed.error = "no answer within 3 s";
+    phone.battery(failed);
+    EXPECT_EQ(window.findChild<ProgressBar*>("BatteryLifeBar")->value(), 86.0f);
+
+    // The next start reads it back; and with the device gone, nothing is read.
+    app::BatteryCare again(window, link, path);
+    EXPECT_EQ(again.limits(), chosen);
+    phone.raise(Pelorin::EventRemoved);
+    const int reads = phone.batteryReads;
+    QTest::qWait(100);
+    EXPECT_EQ(phone.batteryReads, reads);
+}
+
+} // namespace
