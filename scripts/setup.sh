@@ -15,6 +15,7 @@ packages=(
     dpkg-dev desktop-file-utils appstream lintian man-db
     libimobiledevice-dev libusbmuxd-dev libplist-dev usbmuxd libimobiledevice-utils pkg-config
     libssl-dev openssl libyaml-cpp-dev libcrypt-dev
+    dbus-daemon
     python3 systemd
 )
 
