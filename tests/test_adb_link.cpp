@@ -1,5 +1,6 @@
 #include "device_link/adb/adb_commands.h"
 #include "device_link/adb/adb_link.h"
+#include "device_link/adb/server_starter.h"
 #include "display/form1.h"
 #include "fake_adb_server.h"
 #include "fixture.h"
@@ -9,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -426,6 +428,62 @@ TEST_F(AdbLinkTest, FailedCommandFailsOnlyItsOwnQueryOfTheRefresh) {
     for (const QByteArray& command : adb::command::RefreshSet)
         EXPECT_EQ(server.commandsRun(command), command == adb::command::Screen ? 2 : 1)
             << command.constData();
+}
+
+// The one piece that starts an adb server, with an adb of the test's own that only says how it
+// was started: again only once the last start has ended, and a second later, then two.
+TEST(AdbServerStarter, StartsAgainOnceTheLastEndedWaitingLongerEachTime) {
+    QTemporaryDir bin;
+    QFile adb(bin.filePath("adb"));
+    ASSERT_TRUE(adb.open(QIODevice::WriteOnly));
+    adb.write("#!/bin/sh\necho \"$@\" >>\"$0.log\"\n");
+    adb.close();
+    adb.setPermissions(QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8());
+    using Outcome = adb::ServerStarter::Outcome;
+    EXPECT_EQ(adb::ServerStarter({"192.168.1.5", 5037}, adb::ServerStarter::Lifetime::Daemon)
+                  .noneAnswers(),
+              Outcome::NotLocal);
+    adb::ServerStarter child({"127.0.0.1", 5038}, adb::ServerStarter::Lifetime::Child);
+    adb::ServerStarter starter({"localhost", 5037}, adb::ServerStarter::Lifetime::Daemon);
+    QSignalSpy ended(&starter, &adb::ServerStarter::ended);
+    QElapsedTimer clock;
+    clock.start();
+    const auto at = [&](qint64 ms) {
+        QTest::qWait(int(std::max<qint64>(0, ms - clock.elapsed())));
+    };
+    EXPECT_EQ(child.noneAnswers(), Outcome::Started);
+    EXPECT_EQ(starter.noneAnswers(), Outcome::Started);
+    EXPECT_TRUE(starter.waitForStarted(5000));
+    EXPECT_TRUE(ended.count() == 1 || ended.wait(5000));
+    at(500);
+    EXPECT_EQ(starter.noneAnswers(), Outcome::Waiting);
+    at(1100);
+    EXPECT_EQ(starter.noneAnswers(), Outcome::Started);
+    starter.waitForStarted(5000);
+    at(2600);
+    EXPECT_EQ(starter.noneAnswers(), Outcome::Waiting) << "two seconds the second time";
+    at(3200);
+    EXPECT_EQ(starter.noneAnswers(), Outcome::Started);
+    starter.waitForStarted(5000);
+    starter.answers();
+    EXPECT_EQ(starter.noneAnswers(), Outcome::Started) << "at once after one answered";
+    starter.waitForStarted(5000);
+    child.waitForStarted(5000);
+    QTest::qWait(100);
+    QFile log(bin.filePath("adb.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    QStringList started = QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    started.sort(); // the child's and the first start ran side by side
+    EXPECT_EQ(started,
+              (QStringList{"-P 5037 start-server", "-P 5037 start-server", "-P 5037 start-server",
+                           "-P 5037 start-server", "-P 5038 nodaemon server"}));
+    qputenv("PATH", bin.filePath("none").toUtf8());
+    EXPECT_EQ(
+        adb::ServerStarter({"127.0.0.1", 5037}, adb::ServerStarter::Lifetime::Daemon).noneAnswers(),
+        Outcome::NoAdb);
+    qputenv("PATH", path);
 }
 
 } // namespace

@@ -31,7 +31,14 @@ protected:
 };
 
 TEST_F(WebConfigTest, EachWrongFileIsRefusedWithOneLineNamingTheKeyAndWhy) {
+    // At the bound a file is read, past it not.
+    ASSERT_TRUE(files.write("mib.crt", QByteArray(1 << 20, 'x')));
+    ASSERT_TRUE(files.write("more.crt", QByteArray((1 << 20) + 1, 'x')));
     const std::pair<const char*, const char*> cases[] = {
+        {"tls_server_config:\n  cert_file: mib.crt\n  key_file: server.key\n",
+         "tls_server_config.cert_file %D/mib.crt holds no PEM certificate"},
+        {"tls_server_config:\n  cert_file: more.crt\n  key_file: server.key\n",
+         "tls_server_config.cert_file %D/more.crt is larger than 1 MiB"},
         {"rate_limit:\n  burst: 5\n", "rate_limit is not a key of this file (line 1)"},
         {"tls_server_config:\n  cert_fil: server.crt\n",
          "tls_server_config.cert_fil is not a key of this file (line 2)"},
