@@ -173,11 +173,8 @@ protected:
         connect(tls, &QAbstractSocket::disconnected, this, [tls] { tls->deleteLater(); });
         connect(tls, &QAbstractSocket::errorOccurred, this, [tls] { tls->abort(); });
         connect(tls, &QSslSocket::encrypted, this, [this, tls, serving] {
-            QList<QSslCertificate> chain = tls->peerCertificateChain();
-            if (const QSslCertificate peer = tls->peerCertificate();
-                !peer.isNull() && (chain.isEmpty() || chain.first() != peer))
-                chain.prepend(peer);
-            if (!clientRefusal(*serving->config.tls, chain).isEmpty()) {
+            // Qt gives the client's own certificate first, then what it sent with it.
+            if (!clientRefusal(*serving->config.tls, tls->peerCertificateChain()).isEmpty()) {
                 tls->abort();
                 return;
             }

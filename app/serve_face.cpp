@@ -4,9 +4,12 @@
 #include "app/metrics_server.h"
 #include "app/web_serving.h"
 #include "device_link/device_watch.h"
+#include "report/devices_page.h"
 #include "report/exposition.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
 #include <QProcessEnvironment>
 #include <QSocketNotifier>
 
@@ -66,21 +69,49 @@ int runServe(const CommandLine& command) {
     options.server = adb::serverAddressFromEnvironment(QProcessEnvironment::systemEnvironment());
     options.intervalMs = command.intervalSeconds * 1000;
     DeviceWatch watch(options);
-    // Made by the first scrape after a change, from the readings in hand: a round's many reads
-    // cost nothing until someone asks.
+    // Made by the first request after a change, from the readings in hand: a round's many
+    // reads cost nothing until someone asks.
     QByteArray metrics;
-    bool stale = true;
-    QObject::connect(&watch, &DeviceWatch::changed, [&stale] { stale = true; });
+    QJsonArray devices;
+    bool staleMetrics = true;
+    bool staleDevices = true;
+    QObject::connect(&watch, &DeviceWatch::changed, [&] { staleMetrics = staleDevices = true; });
+    const auto lastDevices = [&]() -> const QJsonArray& {
+        if (staleDevices)
+            devices = report::devicesJson(watch.devices());
+        staleDevices = false;
+        return devices;
+    };
     QObject::connect(&watch, &DeviceWatch::androidTrouble, [](const QString& why) {
         say(why.isEmpty() ? QStringLiteral("the adb server answers again") : why);
     });
 
     MetricsServer server([&] {
-        if (stale)
+        if (staleMetrics)
             metrics = report::exposition(watch.devices());
-        stale = false;
+        staleMetrics = false;
         return metrics;
     });
+    server.setPage(QStringLiteral("/devices.json"), [&] {
+        return MetricsServer::Answer{
+            "application/json", QJsonDocument(lastDevices()).toJson(QJsonDocument::Compact), {}};
+    });
+    // Only the exporter's own script and style run in the page: a device's name never does.
+    server.setPage(QStringLiteral("/"), [&, interval = command.intervalSeconds] {
+        return MetricsServer::Answer{"text/html; charset=utf-8",
+                                     report::devicesPage(lastDevices(), interval),
+                                     {{"Content-Security-Policy", "default-src 'self'"}}};
+    });
+    for (const auto& [path, type, resource] :
+         {std::tuple{"/devices.js", "text/javascript; charset=utf-8", ":/page/devices.js"},
+          std::tuple{"/devices.css", "text/css; charset=utf-8", ":/page/devices.css"},
+          std::tuple{"/device-info.png", "image/png", ":/layout/device-info-32.png"}}) {
+        QFile file{QString::fromLatin1(resource)};
+        file.open(QIODevice::ReadOnly);
+        server.setPage(QLatin1String(path), [type, body = file.readAll()] {
+            return MetricsServer::Answer{type, body, {}};
+        });
+    }
     server.setWebConfig(webConfig);
     QString why;
     if (!server.listen(command.serveHosts, command.servePort, &why)) {

@@ -196,7 +196,11 @@ struct Rounds {
 // Rounds of this watch after the first (which reads every phone's battery health too): how
 // long its reads take side by side, and what making the text of them all costs.
 Rounds rounds(const adb::ServerAddress& server, int devices) {
-    DeviceWatch watch({server, kIntervalMs, 3600 * 1000, false});
+    DeviceWatch::Options options;
+    options.server = server;
+    options.intervalMs = kIntervalMs;
+    options.mayStartServer = false;
+    DeviceWatch watch(options);
     watch.start();
     std::vector<double> reads;
     double after = double(QDateTime::currentMSecsSinceEpoch()) / 1000;

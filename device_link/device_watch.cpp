@@ -43,6 +43,10 @@ DeviceWatch::~DeviceWatch() {
     }
 }
 
+qint64 DeviceWatch::now() const {
+    return m_options.clockMs ? m_options.clockMs() : m_clock.elapsed();
+}
+
 void DeviceWatch::start() {
     round();
     m_timer.start();
@@ -129,9 +133,9 @@ void DeviceWatch::onListed(const survey::Listing& listing) {
 
 void DeviceWatch::startRead(const survey::ListedDevice& device, const survey::Listing& listing) {
     const auto health = m_health.constFind(device.serial);
-    const bool withHealth = device.kind == DeviceKind::Android &&
-                            (health == m_health.cend() ||
-                             m_clock.elapsed() - health->readAtMs >= m_options.healthEveryMs);
+    const bool withHealth =
+        device.kind == DeviceKind::Android &&
+        (health == m_health.cend() || now() - health->readAtMs >= m_options.healthEveryMs);
     m_reading.insert(device.serial);
     const std::shared_ptr<ios::DeviceHandle> session = m_sessions.value(device.serial);
     const bool started = device::runInBackground(
@@ -158,7 +162,7 @@ void DeviceWatch::onRead(const DeviceReading& read, double seconds, bool withHea
     DeviceReading reading = read;
     if (reading.error.isEmpty() && reading.kind == DeviceKind::Android) {
         if (withHealth)
-            m_health.insert(reading.serial, {reading.details.battery.capacity, m_clock.elapsed()});
+            m_health.insert(reading.serial, {reading.details.battery.capacity, now()});
         else
             adb::addBatteryCapacity(reading.details, m_health.value(reading.serial).capacity);
     }

@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -38,6 +39,8 @@ public:
         // this often.
         qint64 healthEveryMs = 3600 * 1000;
         bool mayStartServer = true;
+        // Milliseconds on a steady clock; none: the watch's own. A test moves it.
+        std::function<qint64()> clockMs;
     };
     explicit DeviceWatch(Options options, QObject* parent = nullptr);
     ~DeviceWatch() override;
@@ -61,6 +64,7 @@ private:
     void startRead(const survey::ListedDevice& device, const survey::Listing& listing);
     void onRead(const DeviceReading& reading, double seconds, bool withHealth);
     WatchedDevice* find(const QString& serial);
+    qint64 now() const;
 
     Options m_options;
     QTimer m_timer;

@@ -2,8 +2,10 @@
 
 #include "device_link/adb/adb_commands.h"
 #include "device_link/adb/adb_reading.h"
+#include "device_link/adb/link_status.h"
 #include "device_link/adb/server_starter.h"
 #include "device_link/ios/ios_reader.h"
+#include "device_link/ios/ios_status.h"
 
 #include <algorithm>
 #include <future>
@@ -16,23 +18,19 @@ QString androidState(const QString& adbState) {
                                                : QString(adbState).replace(u' ', u'-');
 }
 
+// An iPhone's states as --list and the metrics name them; any other is "offline".
+const std::pair<ios::ReadError, const char*> kIosStates[] = {
+    {ios::ReadError::None, "ready"},
+    {ios::ReadError::TrustPending, "trust"},
+    {ios::ReadError::Locked, "locked"},
+    {ios::ReadError::Denied, "denied"},
+    {ios::ReadError::InvalidHostId, "untrusted"},
+    {ios::ReadError::Ssl, "ssl-error"}};
+
 QString iosState(ios::ReadError error) {
-    switch (error) {
-    case ios::ReadError::None:
-        return QStringLiteral("ready");
-    case ios::ReadError::TrustPending:
-        return QStringLiteral("trust");
-    case ios::ReadError::Locked:
-        return QStringLiteral("locked");
-    case ios::ReadError::Denied:
-        return QStringLiteral("denied");
-    case ios::ReadError::InvalidHostId:
-        return QStringLiteral("untrusted");
-    case ios::ReadError::Ssl:
-        return QStringLiteral("ssl-error");
-    case ios::ReadError::NoDevice:
-    case ios::ReadError::Other:
-        break;
+    for (const auto& [known, word] : kIosStates) {
+        if (known == error)
+            return QString::fromLatin1(word);
     }
     return QStringLiteral("offline");
 }
@@ -67,6 +65,17 @@ bool stillAttached(const adb::ServerAddress& server, const ListedDevice& target)
 }
 
 } // namespace
+
+QString remedy(const ListedDevice& device) {
+    if (device.kind == DeviceKind::Android)
+        return adb::remedy(QString(device.state).replace(u'-', u' '));
+    ios::ReadError error = ios::ReadError::Other;
+    for (const auto& [known, word] : kIosStates) {
+        if (device.state == QLatin1String(word))
+            error = known;
+    }
+    return ios::remedy({device.serial, error, QString()});
+}
 
 Listing list(const adb::ServerAddress& server, bool mayStartServer, const QString& only,
              const std::vector<ios::Listed>& knownIphones) {

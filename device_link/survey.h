@@ -35,6 +35,9 @@ inline bool isReady(const ListedDevice& device) {
     return device.state == QLatin1String("ready");
 }
 
+// What to do about DEVICE while it is not ready: the sentence the window's light says.
+QString remedy(const ListedDevice& device);
+
 // What both kinds list, Android first, and what reading an Android device takes.
 struct Listing {
     std::vector<ListedDevice> devices;

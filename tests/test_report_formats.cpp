@@ -1,8 +1,10 @@
 // A reading as a script gets it: the JSON report's values, from readings made by hand.
 #include "qt_printers.h"
+#include "report/devices_page.h"
 #include "report/exposition.h"
 #include "report/json_report.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -49,6 +51,13 @@ TEST(ReadingJson, NumbersAsNumbersAndNullForWhatIsUnknown) {
     const Case cases[] = {
         {"a full battery", [](DeviceReading& r) { r.power->percent = 100; }, "battery/percent",
          100.0},
+        // Empty is a reading, the one a lab needs most.
+        {"an empty battery",
+         [](DeviceReading& r) {
+             r.power->flag = 4;
+             r.power->percent = 0;
+         },
+         "battery/percent", 0.0},
         {"charge past its scale", [](DeviceReading& r) { r.power->percent = 101; },
          "battery/percent", QJsonValue()},
         {"charge not known", [](DeviceReading& r) { r.power->percent = 255; }, "battery/percent",
@@ -160,7 +169,10 @@ TEST(Exposition, BaseUnitsAndRatiosForEveryDeviceThatGaveThem) {
     a.readSeconds = 1.5;
     a.lastReadTime = 1765140000.25;
     a.readErrors = 3;
-    const WatchedDevice i = watched("00008110-001A2B3C4D5E801E", "ios", "ready", iphone());
+    DeviceReading empty = iphone();
+    empty.power->flag = 4;
+    empty.power->percent = 0;
+    const WatchedDevice i = watched("00008110-001A2B3C4D5E801E", "ios", "ready", empty);
     const Parsed got = parse(report::exposition({a, i}));
     const QString phone = QStringLiteral("{serial=\"R58M12ABCDE\",kind=\"android\"} ");
     const QString apple = QStringLiteral("{serial=\"00008110-001A2B3C4D5E801E\",kind=\"ios\"} ");
@@ -173,7 +185,7 @@ TEST(Exposition, BaseUnitsAndRatiosForEveryDeviceThatGaveThem) {
         "device_info_device_info{serial=\"00008110-001A2B3C4D5E801E\",kind=\"ios\",state=\"ready\","
         "name=\"Ana's iPhone\",model=\"iPhone15,2\",os_version=\"17.5\"} 1",
         "device_info_battery_charge_ratio" + phone + "0.76",
-        "device_info_battery_charge_ratio" + apple + "0.81",
+        "device_info_battery_charge_ratio" + apple + "0",
         "device_info_battery_charging" + phone + "1",
         "device_info_battery_charging" + apple + "0",
         "device_info_mains_online" + phone + "1",
@@ -281,6 +293,71 @@ TEST(Exposition, LabelValuesAreEscapedAndCut) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(report::labelValue(c.value), c.escaped);
+}
+
+// What /devices.json adds to the report: every device attached, its state, and for one not read
+// what to do, with null for everything that could not be read.
+TEST(DevicesJson, EveryDeviceAttachedWithItsStateAndNullWhereNothingWasRead) {
+    const QJsonObject unread{{"schema", 1},
+                             {"serial", "R58M"},
+                             {"kind", "android"},
+                             {"state", "unauthorized"},
+                             {"name", QJsonValue()},
+                             {"model", QJsonValue()},
+                             {"status", "Unlock the device and allow USB debugging in its prompt; "
+                                        "if no prompt shows, re-plug it."},
+                             {"address", QJsonValue()},
+                             {"memory", QJsonValue()},
+                             {"storage", QJsonValue()},
+                             {"processor", QJsonValue()},
+                             {"battery", QJsonValue()},
+                             {"screen", QJsonValue()},
+                             {"readAt", QJsonValue()}};
+    EXPECT_EQ(report::watchedJson(watched("R58M", "android", "unauthorized")), unread);
+    WatchedDevice trust = watched("00008110-001A", "ios", "trust");
+    trust.listed.name = QStringLiteral("Ana's iPhone");
+    WatchedDevice failed = watched("R58M", "android", "ready");
+    failed.readErrors = 1;
+    DeviceReading android = phone();
+    android.details.system.model = QStringLiteral("lynx");
+    WatchedDevice read = watched("R58M", "android", "ready", android);
+    read.lastReadTime = 1765140000.25;
+    const std::pair<QJsonObject, QJsonObject> cases[] = {
+        {report::watchedJson(trust),
+         {{"name", "Ana's iPhone"},
+          {"state", "trust"},
+          {"status", "It asks whether to trust this computer: unlock it and tap Trust; Device "
+                     "Info goes on by itself."}}},
+        {report::watchedJson(watched("R58M", "android", "ready")),
+         {{"state", "ready"}, {"status", "It has not been read yet."}, {"battery", QJsonValue()}}},
+        {report::watchedJson(failed), {{"status", "Its last read failed; trying again."}}},
+        {report::watchedJson(read),
+         {{"state", "ready"},
+          {"model", "lynx"},
+          {"name", "Lab-07"},
+          {"readAt", "2025-12-07T20:40:00Z"},
+          {"status", "Connected to Lab-07 (R58M12ABCDE) by USB."}}},
+    };
+    for (const auto& [got, expected] : cases) {
+        for (auto it = expected.begin(); it != expected.end(); ++it)
+            EXPECT_EQ(got.value(it.key()), it.value()) << it.key().toStdString();
+    }
+    // Otherwise what --report --json gives for it.
+    QJsonObject report = report::watchedJson(read);
+    for (const char* added : {"state", "model", "readAt"})
+        report.remove(QLatin1String(added));
+    EXPECT_EQ(report, report::readingJson(android));
+}
+
+// The page marks what the shipped alerting rules alert on.
+TEST(DevicesPage, MarksWhatTheShippedRulesAlertOn) {
+    QFile rules(QStringLiteral(DEVICE_INFO_SOURCE_DIR "/app/exporter/device-info.rules.yml"));
+    ASSERT_TRUE(rules.open(QIODevice::ReadOnly));
+    const QByteArray text = rules.readAll();
+    EXPECT_TRUE(text.contains("device_info_battery_temperature_celsius > " +
+                              QByteArray::number(report::kHotCelsius) + '\n'));
+    EXPECT_TRUE(text.contains("device_info_battery_health_ratio < " +
+                              QByteArray::number(report::kWornPercent / 100) + '\n'));
 }
 
 } // namespace

@@ -21,7 +21,11 @@ public:
                signedBy("ca", "outsider", "someone", "DNS:someone.lab") &&
                signedBy("other-ca", "stranger", "stranger", "DNS:prometheus.lab") &&
                run({"ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out",
-                    path("unrelated.key")});
+                    path("unrelated.key")}) &&
+               // A lab's intermediate CA, and a client below it.
+               signedBy("ca", "intermediate", "Lab intermediate",
+                        "DNS:intermediate.lab\nbasicConstraints=critical,CA:TRUE") &&
+               signedBy("intermediate", "chained", "chained", "DNS:prometheus.lab");
     }
 
     // Empty when every file was made; otherwise what openssl said.

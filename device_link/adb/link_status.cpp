@@ -40,6 +40,21 @@ QString serverText(const LinkState& s) {
     return QString();
 }
 
+QString attachment(const Device& d) {
+    if (!networkSerialHost(d.serial).isEmpty() || d.serial.contains(QLatin1String("._adb-tls-")))
+        return QStringLiteral(" over the network");
+    if (d.serial.startsWith(QLatin1String("emulator-")))
+        return QStringLiteral(" as an emulator");
+    return d.usb ? QStringLiteral(" by USB") : QString();
+}
+
+QString named(const Device& d) {
+    const QString serial = printable(d.serial);
+    return d.model.isEmpty() ? serial : QStringLiteral("%1 (%2)").arg(printable(d.model), serial);
+}
+
+} // namespace
+
 QString remedy(const QString& state) {
     if (state == QLatin1String("unauthorized"))
         return QStringLiteral("Unlock the device and allow USB debugging in its prompt; if no "
@@ -62,21 +77,6 @@ QString remedy(const QString& state) {
     // "offline", and states this program does not know.
     return QStringLiteral("Re-plug it; if it stays so, restart adb with \"adb kill-server\".");
 }
-
-QString attachment(const Device& d) {
-    if (!networkSerialHost(d.serial).isEmpty() || d.serial.contains(QLatin1String("._adb-tls-")))
-        return QStringLiteral(" over the network");
-    if (d.serial.startsWith(QLatin1String("emulator-")))
-        return QStringLiteral(" as an emulator");
-    return d.usb ? QStringLiteral(" by USB") : QString();
-}
-
-QString named(const Device& d) {
-    const QString serial = printable(d.serial);
-    return d.model.isEmpty() ? serial : QStringLiteral("%1 (%2)").arg(printable(d.model), serial);
-}
-
-} // namespace
 
 QString statusText(const LinkState& s) {
     const QString at = where(s.server);

@@ -38,6 +38,10 @@ struct LinkState {
 
 QString statusText(const LinkState& state);
 
+// What to do about a device in adb's STATE ("unauthorized", "no permissions", ...): the sentence
+// the status gives.
+QString remedy(const QString& state);
+
 using device::printable;
 
 } // namespace adb

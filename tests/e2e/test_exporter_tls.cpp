@@ -187,6 +187,19 @@ TEST_F(ExporterTls, HostileClientsNeverStopTheScrapes) {
     }
     EXPECT_EQ(get(exporter->port(), lab, right, "/admin").status, 404);
 
+    // A client whose certificate comes from the lab's CA through an intermediate: the one it
+    // shows first is the one checked.
+    QSslConfiguration chained = client("chained");
+    chained.setLocalCertificateChain(QSslCertificate::fromPath(files.path("chained.crt")) +
+                                     QSslCertificate::fromPath(files.path("intermediate.crt")));
+    EXPECT_EQ(get(exporter->port(), chained, right).status, 200);
+    // The page's data obeys the file as the metrics do.
+    const HttpAnswer devices = get(exporter->port(), lab, right, "/devices.json");
+    EXPECT_EQ(devices.status, 200);
+    EXPECT_TRUE(devices.head.contains("\r\nX-Frame-Options: deny"));
+    EXPECT_TRUE(devices.head.contains("\r\nContent-Type: application/json"));
+    EXPECT_EQ(get(exporter->port(), lab, {}, "/devices.json").status, 401);
+
     // Plain HTTP to the TLS port, a certificate from another CA, one outside the SANs, none.
     EXPECT_EQ(httpGet(exporter->port(), "/metrics").status, 0);
     for (const char* stranger : {"stranger", "outsider", ""})

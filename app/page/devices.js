@@ -1,0 +1,136 @@
+// The devices page: polls /devices.json at the exporter's interval and rewrites the table in
+// place. It makes each row as the exporter's server-rendered table does (report/devices_page),
+// from the same JSON; a device's strings only ever become text.
+'use strict';
+
+(function () {
+  const table = document.getElementById('devices');
+  const body = table.tBodies[0];
+  const summary = document.getElementById('summary');
+  const empty = document.getElementById('empty');
+  const intervalMs = Math.max(1, Number(table.dataset.interval)) * 1000;
+  const hot = Number(table.dataset.hot);
+  const worn = Number(table.dataset.worn);
+
+  const oneDecimal = (value) => (Math.floor(value * 10 + 0.5) / 10).toFixed(1);
+  const isNumber = (value) => typeof value === 'number';
+  const pad = (n) => String(n).padStart(2, '0');
+  const time = (iso) => {
+    const at = new Date(iso);
+    return `${pad(at.getHours())}:${pad(at.getMinutes())}:${pad(at.getSeconds())}`;
+  };
+  const isRead = (d) => d.battery !== null && typeof d.battery === 'object';
+
+  function rank(d) {
+    if (d.state !== 'ready' || !isRead(d)) return 0;
+    if (isNumber(d.battery.temperatureC) && d.battery.temperatureC > hot) return 1;
+    const capacity = d.battery.maximumCapacity;
+    if (capacity && isNumber(capacity.percent) && capacity.percent < worn) return 2;
+    return 3;
+  }
+
+  const shownName = (d) => d.name || d.serial;
+
+  function stateWords(d) {
+    let state = String(d.state).replace(/-/g, ' ');
+    if (state) state = state[0].toUpperCase() + state.slice(1);
+    return `${d.kind === 'ios' ? 'iOS' : 'Android'} · ${state}`;
+  }
+
+  function cells(d) {
+    const about = [d.model || '', d.name ? d.serial : ''].filter((part) => part);
+    const out = [
+      { label: 'Device', main: shownName(d), sub: about.join(' · ') },
+      { label: 'State', main: stateWords(d), sub: '' },
+      { label: 'Charge', main: '—', sub: '' },
+      { label: 'Health', main: '—', sub: '' },
+      { label: 'Temperature', main: '—', sub: '' },
+      { label: 'Storage', main: '—', sub: '' },
+      { label: 'Last read', main: '—', sub: '' },
+    ];
+    if (d.state !== 'ready' || !isRead(d)) {
+      out[1].alert = true;
+      out[1].sub = d.status || '';
+    }
+    const battery = isRead(d) ? d.battery : {};
+    if (isNumber(battery.percent)) {
+      out[2].main = `${Math.floor(battery.percent + 0.5)}%`;
+      out[2].sub = battery.charging ? 'charging' : battery.onMains ? 'on mains' : 'on battery';
+    }
+    const capacity = battery.maximumCapacity;
+    if (capacity && typeof capacity === 'object') {
+      out[3].alert = capacity.percent < worn;
+      out[3].main = `${Math.floor(capacity.percent + 0.5)}% of design`;
+    }
+    if (isNumber(battery.cycles)) out[3].sub = `${Math.trunc(battery.cycles)} cycles`;
+    if (isNumber(battery.temperatureC)) {
+      out[4].alert = battery.temperatureC > hot;
+      out[4].main = `${oneDecimal(battery.temperatureC)} °C`;
+    }
+    if (d.storage && typeof d.storage === 'object') {
+      out[5].main = `${oneDecimal(d.storage.free / 1e9)} GB free`;
+      out[5].sub = `of ${oneDecimal(d.storage.total / 1e9)} GB`;
+    }
+    if (typeof d.readAt === 'string') out[6].main = time(d.readAt);
+    // Not by colour alone: a sign before, and a word after where the value is past its alert.
+    out.forEach((cell, i) => {
+      if (i > 0 && cell.alert)
+        cell.main = `⚠ ${cell.main}${i === 3 ? ' (worn)' : i === 4 ? ' (hot)' : ''}`;
+    });
+    return out;
+  }
+
+  function row(d) {
+    const tr = document.createElement('tr');
+    tr.dataset.serial = d.serial;
+    if (rank(d) === 0) tr.className = 'not-ready';
+    for (const cell of cells(d)) {
+      const td = document.createElement('td');
+      td.dataset.label = cell.label;
+      if (cell.alert) td.className = 'alert';
+      for (const [name, text] of [['main', cell.main], ['sub', cell.sub]]) {
+        const span = document.createElement('span');
+        span.className = name;
+        span.textContent = text;
+        td.appendChild(span);
+      }
+      tr.appendChild(td);
+    }
+    return tr;
+  }
+
+  function compare(a, b) {
+    const ka = [rank(a), shownName(a).toLowerCase(), a.serial];
+    const kb = [rank(b), shownName(b).toLowerCase(), b.serial];
+    for (let i = 0; i < ka.length; ++i) {
+      if (ka[i] < kb[i]) return -1;
+      if (ka[i] > kb[i]) return 1;
+    }
+    return 0;
+  }
+
+  function show(devices) {
+    const rows = devices.slice().sort(compare).map(row);
+    // One replacement of the body's rows: the page keeps its scroll position.
+    body.replaceChildren(...rows);
+    empty.hidden = rows.length > 0;
+    const now = new Date();
+    summary.textContent =
+      `${rows.length} ${rows.length === 1 ? 'device' : 'devices'} · read every ` +
+      `${intervalMs / 1000} s · updated ${time(now.toISOString())}`;
+  }
+
+  function poll() {
+    fetch('/devices.json', { cache: 'no-store', credentials: 'same-origin' })
+      .then((answer) => (answer.ok ? answer.json() : Promise.reject(answer.status)))
+      .then((devices) => {
+        if (Array.isArray(devices)) show(devices);
+      })
+      .catch(() => {
+        summary.textContent = 'The exporter does not answer; trying again.';
+      })
+      .finally(() => setTimeout(poll, intervalMs));
+  }
+
+  setTimeout(poll, intervalMs);
+})();
