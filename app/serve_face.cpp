@@ -73,12 +73,15 @@ int runServe(const CommandLine& command) {
     // reads cost nothing until someone asks.
     QByteArray metrics;
     QJsonArray devices;
+    QByteArray devicesText;
     bool staleMetrics = true;
     bool staleDevices = true;
     QObject::connect(&watch, &DeviceWatch::changed, [&] { staleMetrics = staleDevices = true; });
     const auto lastDevices = [&]() -> const QJsonArray& {
-        if (staleDevices)
+        if (staleDevices) {
             devices = report::devicesJson(watch.devices());
+            devicesText = QJsonDocument(devices).toJson(QJsonDocument::Compact);
+        }
         staleDevices = false;
         return devices;
     };
@@ -93,8 +96,8 @@ int runServe(const CommandLine& command) {
         return metrics;
     });
     server.setPage(QStringLiteral("/devices.json"), [&] {
-        return MetricsServer::Answer{
-            "application/json", QJsonDocument(lastDevices()).toJson(QJsonDocument::Compact), {}};
+        lastDevices();
+        return MetricsServer::Answer{"application/json", devicesText, {}};
     });
     // Only the exporter's own script and style run in the page: a device's name never does.
     server.setPage(QStringLiteral("/"), [&, interval = command.intervalSeconds] {

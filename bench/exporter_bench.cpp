@@ -7,6 +7,8 @@
 //   (U) its processor time a round;
 //   (A) the anchor: one scrape of a script exporter that runs the per-device command loop for
 //       each scrape (adb shell for each command, ideviceinfo for each domain);
+//   (J) /devices.json over a kept connection, as (S); (P) the page in headless Chromium: from the
+//       request to the table drawn, and its size;
 //   (T) the same exporter behind a web configuration, TLS with a password (bcrypt, cost 10), at
 //       52 devices: scrapes over a kept connection, a new connection's handshake with its first
 //       scrape, and a request with a wrong password against one with a user that does not
@@ -14,6 +16,7 @@
 //   exporter-bench [SCRAPES]
 #include "adb_harness.h"
 #include "bench_support.h"
+#include "browser.h"
 #include "device_link/device_watch.h"
 #include "device_link/ios/ios_reader.h"
 #include "report/exposition.h"
@@ -85,10 +88,11 @@ std::unique_ptr<QSslSocket> connection(quint16 port,
     return socket;
 }
 
-// One GET of /metrics on SOCKET, with AUTHORIZATION where given; its status.
-int scrape(QTcpSocket& socket, const QByteArray& authorization = {}) {
+// One GET of PATH on SOCKET, with AUTHORIZATION where given; its status.
+int scrape(QTcpSocket& socket, const QByteArray& authorization = {},
+           const QByteArray& path = "/metrics") {
     socket.write(
-        "GET /metrics HTTP/1.1\r\nHost: localhost\r\n" +
+        "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n" +
         (authorization.isEmpty() ? QByteArray() : "Authorization: " + authorization + "\r\n") +
         "\r\n");
     QByteArray got;
@@ -108,13 +112,14 @@ int scrape(QTcpSocket& socket, const QByteArray& authorization = {}) {
 // Scrapes over one kept connection, as Prometheus does; each scrape's time in milliseconds.
 std::vector<double> scrapes(quint16 port, int count, int gapMs,
                             const std::optional<QSslConfiguration>& tls = {},
-                            const QByteArray& authorization = {}) {
+                            const QByteArray& authorization = {},
+                            const QByteArray& path = "/metrics") {
     const std::unique_ptr<QSslSocket> socket = connection(port, tls);
     std::vector<double> times;
     for (int i = 0; i < count; ++i) {
         QElapsedTimer clock;
         clock.start();
-        if (scrape(*socket, authorization) != 200)
+        if (scrape(*socket, authorization, path) != 200)
             fail(QStringLiteral("a scrape was refused"));
         times.push_back(msSince(clock));
         QThread::msleep(gapMs);
@@ -123,6 +128,28 @@ std::vector<double> scrapes(quint16 port, int count, int gapMs,
 }
 
 double percentile(std::vector<double> samples, double share);
+
+// (P): the page in headless Chromium, loaded 20 times: from the request to the table's first
+// paint (the server draws it), and to the load event (its script and style in).
+std::pair<std::vector<double>, std::vector<double>> pageTimes(quint16 port) {
+    std::pair<std::vector<double>, std::vector<double>> out;
+    Browser browser;
+    if (!browser.error().isEmpty())
+        return out;
+    for (int i = 0; i < 20; ++i) {
+        if (!browser.open(QStringLiteral("http://127.0.0.1:%1/").arg(port)))
+            fail(QStringLiteral("the page did not load"));
+        spinUntil([] { return false; }, 200); // the paint is recorded after the load
+        const QJsonValue t = browser.evaluate(
+            QStringLiteral("(() => { const n = performance.getEntriesByType('navigation')[0];"
+                           " const p = performance.getEntriesByName('first-contentful-paint')[0];"
+                           " return [p ? p.startTime - n.requestStart : -1, n.loadEventEnd - "
+                           "n.requestStart]; })()"));
+        out.first.push_back(t[0].toDouble());
+        out.second.push_back(t[1].toDouble());
+    }
+    return out;
+}
 
 // (T): a second exporter, over the same 52 devices, behind TLS with a password.
 auto tlsRun(const QProcessEnvironment& env, int scrapeCount) {
@@ -281,6 +308,9 @@ int main(int argc, char* argv[]) {
     std::vector<Size> sizes{{3, oneIphone, 4}, {15, oneIphone, 16}, {48, fourIphones, 52}};
     std::vector<double> times;
     decltype(tlsRun({}, 0)) tls;
+    std::vector<double> jsonTimes;
+    QString sizes52;
+    std::pair<std::vector<double>, std::vector<double>> page;
     double cpuPerRound = 0;
     double serverPerRound = 0;
     double devicesPerRound = 0;
@@ -295,6 +325,12 @@ int main(int argc, char* argv[]) {
             fail(QStringLiteral("not every one of %1 devices is up").arg(size.devices));
         if (size.devices == 52) {
             times = scrapes(exporter.port(), scrapeCount, 20);
+            jsonTimes = scrapes(exporter.port(), scrapeCount, 20, {}, {}, "/devices.json");
+            page = pageTimes(exporter.port());
+            for (const char* path : {"/", "/devices.js", "/devices.css", "/devices.json"})
+                sizes52 += QStringLiteral("%1 %2 bytes, ")
+                               .arg(QLatin1String(path))
+                               .arg(httpGet(exporter.port(), path).body.size());
             tls = tlsRun(env, scrapeCount);
             // What a round costs the exporter, the adb server, and the simulated devices, which
             // share this computer's cores where a real phone works on its own.
@@ -356,6 +392,19 @@ int main(int argc, char* argv[]) {
                 cpuPerRound * 1000, serverPerRound * 1000, devicesPerRound * 1000);
     std::printf("a script exporter's scrape (A): %.0f ms; A / our p99 = %.0f (target >= 100)\n",
                 anchor, anchor / p99);
+    std::printf("the page's size at 52 devices: %s\n", qPrintable(sizes52.chopped(2)));
+    if (page.first.empty())
+        std::printf("the page (P): chromium is not installed\n");
+    else
+        std::printf("the page (P), 52 devices, 20 loads in headless Chromium: from the request to "
+                    "the table drawn (first paint) median %.1f ms, p99 %.1f ms; to the load event "
+                    "median %.1f ms\n",
+                    percentile(page.first, 0.5), percentile(page.first, 0.99),
+                    percentile(page.second, 0.5));
+    std::printf("/devices.json (J), %d over a kept connection during rounds: median %.2f ms, p99 "
+                "%.2f ms, beside /metrics' p99 %.2f ms\n",
+                int(jsonTimes.size()), percentile(jsonTimes, 0.5), percentile(jsonTimes, 0.99),
+                p99);
     std::printf("behind TLS with a password (T), 52 devices: %d scrapes over a kept connection: "
                 "median %.2f ms, p99 %.2f ms (target p99 <= 10 ms); a new connection's handshake "
                 "and first scrape, %d: median %.2f ms, p99 %.2f ms (target <= 20 ms); a wrong "

@@ -2,7 +2,7 @@
 # Writes screenshots of the real window under Xvfb into docs/: the not-connected look, a
 # connected look from a scripted link, and the connected look through a private adb server
 # and a simulated phone (the demo's path), and through a simulated usbmuxd with an iPhone, and
-# that iPhone's Battery history window.
+# that iPhone's Battery history window; and the exporter's page of devices.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh >/dev/null
@@ -14,5 +14,8 @@ shoot --adb "$ADB_SERVER_SOCKET" docs
 private_device current_iphone
 shoot --iphone docs
 shoot --history docs
+# The exporter's page, light and dark, at 320 and 1280 px, as its browser test draws it.
+(cd build/tests && QT_QPA_PLATFORM=offscreen ./device_info_e2e --gtest_filter='ExporterPage.*' \
+    >/dev/null && cp page-shots/devices-*.png ../../docs/)
 echo "wrote docs/not-connected.png docs/connected-sample.png docs/connected.png" \
-    "docs/connected-iphone.png docs/battery-history.png"
+    "docs/connected-iphone.png docs/battery-history.png docs/devices-*.png"

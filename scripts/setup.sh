@@ -27,7 +27,11 @@ done
 # Debian's Prometheus, for the exporter's tests: promtool, and a server the tests start on a
 # port of their own.
 installed prometheus || missing_prometheus=1
-[ ${#missing[@]} -eq 0 ] && [ -z "${missing_prometheus:-}" ] && exit 0
+# Debian's Chromium, for the tests of the exporter's page; where it cannot be installed, those
+# tests say so and are skipped.
+installed chromium || missing_chromium=1
+[ ${#missing[@]} -eq 0 ] && [ -z "${missing_prometheus:-}" ] && [ -z "${missing_chromium:-}" ] &&
+    exit 0
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
@@ -58,6 +62,12 @@ if [ -n "${missing_prometheus:-}" ]; then
     "${sudo[@]}" env DPKG_MAINTSCRIPT_PACKAGE=prometheus deb-systemd-helper disable \
         prometheus.service >/dev/null 2>&1 || true
     "${sudo[@]}" update-rc.d prometheus disable >/dev/null 2>&1 || true
+fi
+
+if [ -n "${missing_chromium:-}" ]; then
+    echo "Installing: chromium"
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+        chromium || echo "chromium cannot be installed here: the page's browser tests are skipped"
 fi
 
 # A phone already plugged in keeps the permissions it got before the udev rules came; where

@@ -431,58 +431,70 @@ TEST_F(AdbLinkTest, FailedCommandFailsOnlyItsOwnQueryOfTheRefresh) {
 }
 
 // The one piece that starts an adb server, with an adb of the test's own that only says how it
-// was started: again only once the last start has ended, and a second later, then two.
+// was started, on a clock the test moves: again only once the last start has ended, a second
+// later, then twice as long each time up to a minute, and at once after one answered.
 TEST(AdbServerStarter, StartsAgainOnceTheLastEndedWaitingLongerEachTime) {
     QTemporaryDir bin;
-    QFile adb(bin.filePath("adb"));
-    ASSERT_TRUE(adb.open(QIODevice::WriteOnly));
-    adb.write("#!/bin/sh\necho \"$@\" >>\"$0.log\"\n");
-    adb.close();
-    adb.setPermissions(QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
+    const auto fakeAdb = [&bin](const QByteArray& script) {
+        QFile adb(bin.filePath("adb"));
+        ASSERT_TRUE(adb.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        adb.write("#!/bin/sh\necho \"$@\" >>\"$0.log\"\n" + script);
+        adb.close();
+        adb.setPermissions(QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
+    };
+    fakeAdb({});
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", bin.path().toUtf8());
     using Outcome = adb::ServerStarter::Outcome;
-    EXPECT_EQ(adb::ServerStarter({"192.168.1.5", 5037}, adb::ServerStarter::Lifetime::Daemon)
-                  .noneAnswers(),
+    using Lifetime = adb::ServerStarter::Lifetime;
+    EXPECT_EQ(adb::ServerStarter({"192.168.1.5", 5037}, Lifetime::Daemon).noneAnswers(),
               Outcome::NotLocal);
-    adb::ServerStarter child({"127.0.0.1", 5038}, adb::ServerStarter::Lifetime::Child);
-    adb::ServerStarter starter({"localhost", 5037}, adb::ServerStarter::Lifetime::Daemon);
-    QSignalSpy ended(&starter, &adb::ServerStarter::ended);
-    QElapsedTimer clock;
-    clock.start();
-    const auto at = [&](qint64 ms) {
-        QTest::qWait(int(std::max<qint64>(0, ms - clock.elapsed())));
-    };
+    adb::ServerStarter child({"127.0.0.1", 5038}, Lifetime::Child);
     EXPECT_EQ(child.noneAnswers(), Outcome::Started);
-    EXPECT_EQ(starter.noneAnswers(), Outcome::Started);
-    EXPECT_TRUE(starter.waitForStarted(5000));
-    EXPECT_TRUE(ended.count() == 1 || ended.wait(5000));
-    at(500);
-    EXPECT_EQ(starter.noneAnswers(), Outcome::Waiting);
-    at(1100);
-    EXPECT_EQ(starter.noneAnswers(), Outcome::Started);
-    starter.waitForStarted(5000);
-    at(2600);
-    EXPECT_EQ(starter.noneAnswers(), Outcome::Waiting) << "two seconds the second time";
-    at(3200);
-    EXPECT_EQ(starter.noneAnswers(), Outcome::Started);
-    starter.waitForStarted(5000);
+    adb::ServerStarter starter({"localhost", 5037}, Lifetime::Daemon);
+    qint64 now = 0;
+    starter.setClock([&now] { return now; });
+    const auto at = [&](qint64 ms) {
+        now = ms;
+        const Outcome outcome = starter.noneAnswers();
+        if (outcome == Outcome::Started)
+            starter.waitForStarted(5000);
+        return outcome;
+    };
+    // Started at 0, 1, 3, 7, 15, 31 and 63 s; then a minute apart.
+    const std::pair<qint64, Outcome> steps[] = {
+        {0, Outcome::Started},      {999, Outcome::Waiting},    {1000, Outcome::Started},
+        {2999, Outcome::Waiting},   {3000, Outcome::Started},   {7000, Outcome::Started},
+        {15000, Outcome::Started},  {31000, Outcome::Started},  {62999, Outcome::Waiting},
+        {63000, Outcome::Started},  {122999, Outcome::Waiting}, {123000, Outcome::Started},
+        {182999, Outcome::Waiting}, {183000, Outcome::Started},
+    };
+    for (const auto& [ms, outcome] : steps)
+        EXPECT_EQ(at(ms), outcome) << ms;
     starter.answers();
-    EXPECT_EQ(starter.noneAnswers(), Outcome::Started) << "at once after one answered";
-    starter.waitForStarted(5000);
+    EXPECT_EQ(at(183001), Outcome::Started) << "at once after one answered";
+    EXPECT_EQ(at(184000), Outcome::Waiting) << "and a second later";
+    EXPECT_EQ(at(184001), Outcome::Started);
     child.waitForStarted(5000);
-    QTest::qWait(100);
     QFile log(bin.filePath("adb.log"));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    QStringList started = QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
-    started.sort(); // the child's and the first start ran side by side
-    EXPECT_EQ(started,
-              (QStringList{"-P 5037 start-server", "-P 5037 start-server", "-P 5037 start-server",
-                           "-P 5037 start-server", "-P 5038 nodaemon server"}));
+    const QStringList started = QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(started.count("-P 5037 start-server"), 11);
+    EXPECT_EQ(started.count("-P 5038 nodaemon server"), 1);
+
+    // An adb that hangs as it starts holds the end of a window or a script a second at most.
+    fakeAdb("sleep 30\n");
+    QElapsedTimer clock;
+    {
+        adb::ServerStarter hung({"127.0.0.1", 5039}, Lifetime::Daemon);
+        EXPECT_EQ(hung.noneAnswers(), Outcome::Started);
+        QTest::qWait(100);
+        clock.start();
+    }
+    EXPECT_LT(clock.elapsed(), 3000);
     qputenv("PATH", bin.filePath("none").toUtf8());
-    EXPECT_EQ(
-        adb::ServerStarter({"127.0.0.1", 5037}, adb::ServerStarter::Lifetime::Daemon).noneAnswers(),
-        Outcome::NoAdb);
+    EXPECT_EQ(adb::ServerStarter({"127.0.0.1", 5037}, Lifetime::Daemon).noneAnswers(),
+              Outcome::NoAdb);
     qputenv("PATH", path);
 }
 

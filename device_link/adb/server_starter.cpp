@@ -1,5 +1,6 @@
 #include "device_link/adb/server_starter.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -10,7 +11,13 @@
 namespace adb {
 
 ServerStarter::ServerStarter(ServerAddress server, Lifetime lifetime, QObject* parent)
-    : QObject(parent), m_server(std::move(server)), m_lifetime(lifetime) {}
+    : QObject(parent), m_server(std::move(server)), m_lifetime(lifetime) {
+    m_clockMs = [clock = std::make_shared<QElapsedTimer>()] {
+        if (!clock->isValid())
+            clock->start();
+        return clock->elapsed();
+    };
+}
 
 ServerStarter::~ServerStarter() {
     if (!m_process || m_process->state() == QProcess::NotRunning)
@@ -30,15 +37,14 @@ ServerStarter::Outcome ServerStarter::noneAnswers() {
         return Outcome::NotLocal;
     if (m_process && m_process->state() != QProcess::NotRunning)
         return Outcome::Running;
-    if (m_sinceStart.isValid() && m_sinceStart.elapsed() < m_waitMs)
+    const qint64 now = m_clockMs();
+    if (m_startedAt && now - *m_startedAt < m_waitMs)
         return Outcome::Waiting;
     const QString adbPath = QStandardPaths::findExecutable(QStringLiteral("adb"));
     if (adbPath.isEmpty())
         return Outcome::NoAdb;
-    m_waitMs = m_sinceStart.isValid()
-                   ? std::min(std::max(m_waitMs * 2, m_backoff.firstMs), m_backoff.maxMs)
-                   : m_backoff.firstMs;
-    m_sinceStart.start();
+    m_waitMs = m_startedAt ? std::min(m_waitMs * 2, m_backoff.maxMs) : m_backoff.firstMs;
+    m_startedAt = now;
     m_process = std::make_unique<QProcess>();
     m_process->setStandardOutputFile(QProcess::nullDevice());
     connect(m_process.get(), &QProcess::finished, this, &ServerStarter::ended);
@@ -63,8 +69,7 @@ ServerStarter::Outcome ServerStarter::noneAnswers() {
 }
 
 void ServerStarter::answers() {
-    m_sinceStart.invalidate();
-    m_waitMs = 0;
+    m_startedAt.reset();
 }
 
 bool ServerStarter::waitForStarted(int ms) {

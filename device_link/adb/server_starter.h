@@ -6,10 +6,11 @@
 
 #include "device_link/adb/adb_protocol.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QProcess;
 
@@ -40,6 +41,8 @@ public:
     Q_DISABLE_COPY_MOVE(ServerStarter)
 
     void setBackoff(Backoff backoff) { m_backoff = backoff; }
+    // Milliseconds on a steady clock, for the waits between starts; a test moves it.
+    void setClock(std::function<qint64()> clockMs) { m_clockMs = std::move(clockMs); }
 
     // No server answers: start one, unless one started here still runs or the wait since the
     // last start has not passed.
@@ -60,8 +63,9 @@ private:
     Lifetime m_lifetime;
     Backoff m_backoff;
     std::unique_ptr<QProcess> m_process;
-    QElapsedTimer m_sinceStart; // invalid: never started, or answered since
-    int m_waitMs = 0;           // before the next start may follow the last
+    std::function<qint64()> m_clockMs;
+    std::optional<qint64> m_startedAt; // none: never started, or answered since
+    int m_waitMs = 0;                  // before the next start may follow the last
 };
 
 } // namespace adb

@@ -103,16 +103,6 @@ TEST_F(ExporterPage, EveryDeviceWorstFirstAsTextInPlaceAndWithinItsPolicy) {
                                 .arg(worn->serial()))
                   .toString(),
               QString::fromUtf8(kHostile));
-    browser.evaluate("window.stayed = true");
-    ASSERT_TRUE(harness.disconnect(*hot));
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            return browser.evaluate("document.querySelectorAll('tbody tr').length").toInt() == 3;
-        },
-        8000));
-    EXPECT_TRUE(browser.evaluate("window.stayed === true").toBool()) << "updated in place";
-    EXPECT_EQ(browser.evaluate("document.querySelectorAll('img').length").toInt(-1), 0);
-
     // Screenshots, light and dark, at a phone's width and a desktop's.
     const QString shots = QDir::current().filePath("page-shots");
     QDir().mkpath(shots);
@@ -126,6 +116,16 @@ TEST_F(ExporterPage, EveryDeviceWorstFirstAsTextInPlaceAndWithinItsPolicy) {
             EXPECT_GT(png.write(browser.screenshot(width, dark)), 1000);
         }
     }
+    browser.evaluate("window.stayed = true");
+    ASSERT_TRUE(harness.disconnect(*hot));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return browser.evaluate("document.querySelectorAll('tbody tr').length").toInt() == 3;
+        },
+        8000));
+    EXPECT_TRUE(browser.evaluate("window.stayed === true").toBool()) << "updated in place";
+    EXPECT_EQ(browser.evaluate("document.querySelectorAll('img').length").toInt(-1), 0);
+
     EXPECT_TRUE(browser.problems().isEmpty()) << browser.problems().join(u'\n').toStdString();
     // And the watch on the policy sees a refusal: a style written into the page is one.
     browser.evaluate("document.head.appendChild(document.createElement('style')).textContent = "
