@@ -4,6 +4,7 @@
 #include "app/notifications_dialog.h"
 #include "device_link/combined_link.h"
 #include "display/form1.h"
+#include "report/reading_values.h"
 
 #include <QAction>
 
@@ -65,10 +66,11 @@ void BatteryCare::onBattery(const DeviceReading& battery) {
         if (d.serial == battery.serial)
             reading.name = d.name;
     }
-    if (battery.power && battery.power->percent >= 0 && battery.power->percent <= 100)
-        reading.percent = battery.power->percent;
-    reading.charging = battery.power && battery.power->flag == 8;
-    reading.temperatureC = battery.details.battery.temperatureC;
+    // What the JSON report and the metrics say of the same reading.
+    const report::BatteryValues values = report::batteryValues(battery);
+    reading.percent = values.percent;
+    reading.charging = values.charging.value_or(false);
+    reading.temperatureC = values.temperatureC;
     reading.time = m_clock();
     for (const care::Notice& notice : m_rules.step(m_limits, reading))
         m_notifier.show(notice);

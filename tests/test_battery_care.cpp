@@ -61,6 +61,7 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         {"B", 13, 17, true, 30, ""},
         {"B", 30, 15, true, 30, ""},
         {"B", 31, 15, false, 30, "B is down to 15%"},
+        {"B", 45, 18, false, 30, ""}, // 18 is not 5 points above 20: not armed again
         // A temperature that flickers around its threshold: once, then 3 °C cooler first.
         {"A", 40, 60, false, 40, ""},
         {"A", 41, 60, false, 40.5, "Pixel Lab 7's battery is at 40.5 °C"},
@@ -91,14 +92,17 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
             EXPECT_EQ(said[0].critical, said[0].kind == care::Kind::Hot);
         }
     }
-    // Everything off says nothing, whatever it reads.
-    care::Reading hot;
-    hot.serial = "D";
-    hot.percent = 100;
-    hot.charging = true;
-    hot.temperatureC = 90;
-    hot.time = kStart;
-    EXPECT_TRUE(care::Rules().step(care::Limits{}, hot).empty());
+    // Everything off says nothing, whatever it reads: full and hot, or empty.
+    care::Rules off;
+    for (const auto& [percent, charging] : {std::pair{100.0, true}, std::pair{0.0, false}}) {
+        care::Reading r;
+        r.serial = "D";
+        r.percent = percent;
+        r.charging = charging;
+        r.temperatureC = 90;
+        r.time = kStart;
+        EXPECT_TRUE(off.step(care::Limits{}, r).empty()) << percent;
+    }
 }
 
 // Settings as a file may hold them: what is taken, and the one line said of the rest.

@@ -148,6 +148,35 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Locked before it ever trusted this computer: unlocking it tells usbmuxd nothing, so only a
 // link that keeps asking finds the Trust prompt and, once tapped, the device.
+// The battery watch on an iPhone: its battery domain alone, on the session the window keeps,
+// read again and again.
+TEST_F(IphoneEndToEnd, AnIphonesBatteryIsReadAloneOnItsSessionAgainAndAgain) {
+    SimulatorProcess* phone = startIphone("current_iphone");
+    ASSERT_NE(phone, nullptr);
+    openBoth();
+    ASSERT_TRUE(showsTitle("Device Info (Ana's iPhone)"));
+    const auto counted = [&](const char* request) {
+        return QJsonDocument::fromJson(phone->control("count").toUtf8())
+            .object()
+            .value(QLatin1String(request))
+            .toInt();
+    };
+    const int disk = counted("GetValue com.apple.disk_usage");
+    const int sessions = counted("StartSession");
+    QSignalSpy read(statusLink, &KindLink::batteryRead);
+    for (int i = 1; i <= 3; ++i) {
+        statusLink->readBattery();
+        ASSERT_TRUE(waitUntil([&] { return read.count() == i; }, 5000)) << i;
+    }
+    const auto battery = read.last().at(0).value<DeviceReading>();
+    EXPECT_EQ(battery.error, QString());
+    ASSERT_TRUE(battery.power.has_value());
+    EXPECT_EQ(battery.power->percent, 81);
+    EXPECT_EQ(battery.mains, 0);
+    EXPECT_EQ(counted("GetValue com.apple.disk_usage"), disk) << "the battery alone";
+    EXPECT_EQ(counted("StartSession"), sessions) << "on the session kept";
+}
+
 TEST_F(IphoneEndToEnd, LockedIphoneGoesOnByItselfOnceUnlocked) {
     SimulatorProcess* phone = startIphone("locked_iphone");
     ASSERT_NE(phone, nullptr);
