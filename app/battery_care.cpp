@@ -51,7 +51,8 @@ void BatteryCare::apply() {
 }
 
 void BatteryCare::checkNow() {
-    if (m_limits.any() && m_link.hasDevice())
+    // The link reads nothing while it shows no device.
+    if (m_limits.any())
         m_link.readBattery();
 }
 

@@ -208,6 +208,7 @@ TEST(BatteryCareWindow, TheDialogKeepsWhatTheNextStartReadsAndThePanelShowsEachR
     failed.error = "no answer within 3 s";
     phone.battery(failed);
     EXPECT_EQ(window.findChild<ProgressBar*>("BatteryLifeBar")->value(), 86.0f);
+    EXPECT_EQ(window.findChild<QLabel*>("ACLineStatusLabel")->text(), "Connected");
 
     // The next start reads it back; and with the device gone, nothing is read.
     app::BatteryCare again(window, link, path);
