@@ -86,7 +86,8 @@ std::vector<Cell> cells(const QJsonObject& d) {
     if (capacity.isObject()) {
         const double percent = capacity[QLatin1String("percent")].toDouble();
         out[3].alert = percent < kWornPercent;
-        out[3].main = QString::number(std::floor(percent + 0.5)) + QStringLiteral("% of design");
+        // Whole points down, as the charge bar shows them: a worn battery never reads 80%.
+        out[3].main = QString::number(std::floor(percent)) + QStringLiteral("% of design");
     }
     if (const QJsonValue cycles = battery[QLatin1String("cycles")]; cycles.isDouble())
         out[3].sub = QString::number(qint64(cycles.toDouble())) + QStringLiteral(" cycles");

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -349,8 +350,34 @@ TEST(DevicesJson, EveryDeviceAttachedWithItsStateAndNullWhereNothingWasRead) {
     EXPECT_EQ(report, report::readingJson(android));
 }
 
-// The page marks what the shipped alerting rules alert on.
+// The page marks what the shipped alerting rules alert on: hotter than 45 °C, below 80% of the
+// design; the worst rows first, then by name.
 TEST(DevicesPage, MarksWhatTheShippedRulesAlertOn) {
+    const auto device = [](const char* serial, const char* name, double celsius, double percent) {
+        return QJsonObject{
+            {"serial", serial},
+            {"kind", "android"},
+            {"state", "ready"},
+            {"name", name},
+            {"storage", QJsonValue()},
+            {"battery", QJsonObject{{"temperatureC", celsius},
+                                    {"maximumCapacity", QJsonObject{{"percent", percent}}}}}};
+    };
+    QJsonObject unread = device("U", "Zed", 30, 90);
+    unread["battery"] = QJsonValue();
+    const QByteArray page = report::devicesPage(
+        {device("A", "alpha", 45, 80), device("B", "Bravo", 45.1, 95),
+         device("C", "charlie", 30, 79.9), device("D", "delta", 30, 99), unread},
+        30);
+    QStringList order;
+    static const QRegularExpression row(QStringLiteral("<tr data-serial=\"(\\w)\""));
+    for (const auto& m : row.globalMatch(QString::fromUtf8(page)))
+        order << m.captured(1);
+    EXPECT_EQ(order, (QStringList{"U", "B", "C", "A", "D"}));
+    EXPECT_EQ(page.count("class=\"alert\""), 3) << "not ready, hot and worn; 45 °C and 80% are not";
+    EXPECT_TRUE(page.contains("⚠ 45.1 °C (hot)"));
+    EXPECT_TRUE(page.contains("⚠ 79% of design (worn)"));
+
     QFile rules(QStringLiteral(DEVICE_INFO_SOURCE_DIR "/app/exporter/device-info.rules.yml"));
     ASSERT_TRUE(rules.open(QIODevice::ReadOnly));
     const QByteArray text = rules.readAll();

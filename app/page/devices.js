@@ -60,7 +60,7 @@
     const capacity = battery.maximumCapacity;
     if (capacity && typeof capacity === 'object') {
       out[3].alert = capacity.percent < worn;
-      out[3].main = `${Math.floor(capacity.percent + 0.5)}% of design`;
+      out[3].main = `${Math.floor(capacity.percent)}% of design`;
     }
     if (isNumber(battery.cycles)) out[3].sub = `${Math.trunc(battery.cycles)} cycles`;
     if (isNumber(battery.temperatureC)) {
