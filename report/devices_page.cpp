@@ -107,12 +107,11 @@ std::vector<Cell> cells(const QJsonObject& d) {
                           .toLocalTime()
                           .toString(QStringLiteral("HH:mm:ss"));
     // Not by colour alone: a sign before, and a word after where the value is past its alert.
-    for (std::size_t i = 1; i < out.size(); ++i) {
-        if (out[i].alert)
-            out[i].main = QStringLiteral("⚠ ") + out[i].main +
-                          (i == 3   ? QStringLiteral(" (worn)")
-                           : i == 4 ? QStringLiteral(" (hot)")
-                                    : QString());
+    out[3].main += out[3].alert ? QStringLiteral(" (worn)") : QString();
+    out[4].main += out[4].alert ? QStringLiteral(" (hot)") : QString();
+    for (Cell& cell : out) {
+        if (cell.alert)
+            cell.main.prepend(QStringLiteral("⚠ "));
     }
     return out;
 }

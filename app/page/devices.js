@@ -73,10 +73,9 @@
     }
     if (typeof d.readAt === 'string') out[6].main = time(d.readAt);
     // Not by colour alone: a sign before, and a word after where the value is past its alert.
-    out.forEach((cell, i) => {
-      if (i > 0 && cell.alert)
-        cell.main = `⚠ ${cell.main}${i === 3 ? ' (worn)' : i === 4 ? ' (hot)' : ''}`;
-    });
+    if (out[3].alert) out[3].main += ' (worn)';
+    if (out[4].alert) out[4].main += ' (hot)';
+    for (const cell of out) if (cell.alert) cell.main = `⚠ ${cell.main}`;
     return out;
   }
 
