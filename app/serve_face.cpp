@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace app {
@@ -71,33 +72,32 @@ int runServe(const CommandLine& command) {
     DeviceWatch watch(options);
     // Made by the first request after a change, from the readings in hand: a round's many
     // reads cost nothing until someone asks.
-    QByteArray metrics;
-    QJsonArray devices;
-    QByteArray devicesText;
-    bool staleMetrics = true;
-    bool staleDevices = true;
-    QObject::connect(&watch, &DeviceWatch::changed, [&] { staleMetrics = staleDevices = true; });
+    std::optional<QByteArray> metrics;
+    std::optional<QJsonArray> devices;
+    std::optional<QByteArray> devicesText;
+    QObject::connect(&watch, &DeviceWatch::changed, [&] {
+        metrics.reset();
+        devices.reset();
+        devicesText.reset();
+    });
     const auto lastDevices = [&]() -> const QJsonArray& {
-        if (staleDevices) {
+        if (!devices)
             devices = report::devicesJson(watch.devices());
-            devicesText = QJsonDocument(devices).toJson(QJsonDocument::Compact);
-        }
-        staleDevices = false;
-        return devices;
+        return *devices;
     };
     QObject::connect(&watch, &DeviceWatch::androidTrouble, [](const QString& why) {
         say(why.isEmpty() ? QStringLiteral("the adb server answers again") : why);
     });
 
     MetricsServer server([&] {
-        if (staleMetrics)
+        if (!metrics)
             metrics = report::exposition(watch.devices());
-        staleMetrics = false;
-        return metrics;
+        return *metrics;
     });
     server.setPage(QStringLiteral("/devices.json"), [&] {
-        lastDevices();
-        return MetricsServer::Answer{"application/json", devicesText, {}};
+        if (!devicesText)
+            devicesText = QJsonDocument(lastDevices()).toJson(QJsonDocument::Compact);
+        return MetricsServer::Answer{"application/json", *devicesText, {}};
     });
     // Only the exporter's own script and style run in the page: a device's name never does.
     server.setPage(QStringLiteral("/"), [&, interval = command.intervalSeconds] {
