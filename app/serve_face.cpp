@@ -111,8 +111,8 @@ int runServe(const CommandLine& command) {
           std::tuple{"/device-info.png", "image/png", ":/layout/device-info-32.png"}}) {
         QFile file{QString::fromLatin1(resource)};
         file.open(QIODevice::ReadOnly);
-        server.setPage(QLatin1String(path), [type, body = file.readAll()] {
-            return MetricsServer::Answer{type, body, {}};
+        server.setPage(QLatin1String(path), [contentType = type, body = file.readAll()] {
+            return MetricsServer::Answer{contentType, body, {}};
         });
     }
     server.setWebConfig(webConfig);
