@@ -399,8 +399,7 @@ void httpServerConfig(const YAML::Node& node, WebConfig& out) {
 
 WebConfig webConfig(const YAML::Node& root, const QString& directory) {
     WebConfig out;
-    if (!root.IsDefined() || root.IsNull())
-        return out; // an empty file asks for nothing
+    // An empty file is a null root, which asks for nothing.
     eachKey(root, {}, {"tls_server_config", "http_server_config", "basic_auth_users"},
             [&](const std::string& key, const YAML::Node& value, const QString& path) {
                 if (key == "tls_server_config") {

@@ -5,6 +5,7 @@
 #include "e2e_fixture.h"
 
 #include <QJsonArray>
+#include <QSslCipher>
 #include <QSslKey>
 #include <QStandardPaths>
 #include <QUrlQuery>
@@ -275,6 +276,39 @@ TEST_F(ExporterTls, ARenewalIsTakenAtTheNextConnectionAndABrokenOneIsNot) {
                                            TlsFiles::bcrypt("n3w") + "\n"));
     EXPECT_EQ(get(exporter->port(), client(), basic("prometheus:s3cret")).status, 401);
     EXPECT_EQ(get(exporter->port(), client(), basic("prometheus:n3w")).status, 200);
+}
+
+// The versions and suites a file names are what a client gets: the server's order of suites
+// unless the file gives it up, and nothing outside them.
+TEST_F(ExporterTls, ItsVersionsAndCipherSuitesAreWhatAClientGets) {
+    const QByteArray tls12 = kServerFiles +
+                             "  min_version: TLS12\n  max_version: TLS12\n"
+                             "  cipher_suites: [TLS_ECDHE_ECDSA_WITH_AES_128_GCM_SHA256,"
+                             " TLS_ECDHE_ECDSA_WITH_CHACHA20_POLY1305_SHA256]\n";
+    const auto exporter = serve(tls12);
+    ASSERT_EQ(exporter->error(), QString());
+    const auto negotiated = [&](QSsl::SslProtocol protocol, const QStringList& suites) {
+        QSslConfiguration tls = client();
+        tls.setProtocol(protocol);
+        if (!suites.isEmpty()) {
+            QList<QSslCipher> ciphers;
+            for (const QString& suite : suites)
+                ciphers.append(QSslCipher(suite));
+            tls.setCiphers(ciphers);
+        }
+        QSslSocket socket;
+        socket.setSslConfiguration(tls);
+        socket.connectToHostEncrypted(QStringLiteral("localhost"), exporter->port());
+        return socket.waitForEncrypted(5000) ? socket.sessionCipher().name() : QString();
+    };
+    const QStringList clientOrder = {"ECDHE-ECDSA-CHACHA20-POLY1305",
+                                     "ECDHE-ECDSA-AES128-GCM-SHA256"};
+    EXPECT_EQ(negotiated(QSsl::TlsV1_2, clientOrder), "ECDHE-ECDSA-AES128-GCM-SHA256");
+    EXPECT_EQ(negotiated(QSsl::TlsV1_2, {"ECDHE-ECDSA-AES256-GCM-SHA384"}), QString());
+    EXPECT_EQ(negotiated(QSsl::TlsV1_3, {}), QString());
+
+    ASSERT_TRUE(files.write("web.yml", tls12 + "  prefer_server_cipher_suites: false\n"));
+    EXPECT_EQ(negotiated(QSsl::TlsV1_2, clientOrder), "ECDHE-ECDSA-CHACHA20-POLY1305");
 }
 
 // A file that is wrong ends --serve before it listens: exit status 2 and one line.
