@@ -371,7 +371,7 @@ void httpServerConfig(const YAML::Node& node, WebConfig& out) {
     eachKey(node, QStringLiteral("http_server_config"), {"http2", "headers"},
             [&](const std::string& key, const YAML::Node& value, const QString& path) {
                 if (key == "http2") {
-                    out.http2 = boolean(value, path);
+                    boolean(value, path); // taken and checked; HTTP/1.1 is what is served
                     return;
                 }
                 eachKey(value, path,

@@ -41,7 +41,6 @@ struct WebConfig {
     std::optional<TlsSettings> tls; // none: plain HTTP
     std::vector<std::pair<QByteArray, QByteArray>> headers;
     std::map<QByteArray, QByteArray> users; // name, bcrypt hash; empty: no password asked
-    bool http2 = true;
     // Every file it was read from (itself, certificates, key, CA): a change to one is a renewal.
     QStringList files;
 };

@@ -57,7 +57,7 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         {"B", 4, 19, false, 30, ""},
         {"B", 5, 25, false, 30, ""},
         {"B", 6, 20, false, 30, ""},
-        {"B", 12, 18, false, 30, "B is down to 18%"},
+        {"B", 11, 18, false, 30, "B is down to 18%"}, // exactly ten minutes after the last
         {"B", 13, 17, true, 30, ""},
         {"B", 30, 15, true, 30, ""},
         {"B", 31, 15, false, 30, "B is down to 15%"},

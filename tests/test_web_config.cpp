@@ -162,7 +162,6 @@ TEST_F(WebConfigTest, AWholeFileIsTakenAsItSays) {
     EXPECT_EQ(config.tls->ciphers.first().name(), "ECDHE-ECDSA-AES128-GCM-SHA256");
     EXPECT_FALSE(config.tls->preferServerCiphers);
     EXPECT_EQ(config.tls->curves.size(), 2);
-    EXPECT_FALSE(config.http2);
     EXPECT_EQ(config.headers,
               (std::vector<std::pair<QByteArray, QByteArray>>{
                   {"X-Frame-Options", "DENY"}, {"Content-Security-Policy", "default-src 'self'"}}))
