@@ -12,13 +12,12 @@ namespace {
 struct Key {
     const char* name;
     int care::Limits::*value;
-    int least;
-    int most;
+    care::Range range;
 };
-const Key kKeys[] = {{"chargedPercent", &care::Limits::chargedPercent, 50, 100},
-                     {"lowPercent", &care::Limits::lowPercent, 5, 50},
-                     {"hotCelsius", &care::Limits::hotCelsius, 30, 60},
-                     {"intervalSeconds", &care::Limits::intervalSeconds, 10, 3600}};
+const Key kKeys[] = {{"chargedPercent", &care::Limits::chargedPercent, care::kChargedRange},
+                     {"lowPercent", &care::Limits::lowPercent, care::kLowRange},
+                     {"hotCelsius", &care::Limits::hotCelsius, care::kHotRange},
+                     {"intervalSeconds", &care::Limits::intervalSeconds, care::kIntervalRange}};
 
 } // namespace
 
@@ -60,7 +59,7 @@ CareSettings readCareSettings(const QString& path) {
         // 0 is off; an interval is never off, and 0 of it is the default.
         const bool interval = key.value == &care::Limits::intervalSeconds;
         out.limits.*key.value = n == 0 ? (interval ? care::Limits().intervalSeconds : 0)
-                                       : std::clamp(n, key.least, key.most);
+                                       : std::clamp(n, key.range.least, key.range.most);
     }
     if (!nonsense.isEmpty())
         out.problem = QStringLiteral("the notification settings in %1 hold %2 that is not a "

@@ -44,7 +44,7 @@ void DesktopNotifier::show(const care::Notice& notice) {
     const QString key = notice.serial + u' ' + QString::number(int(notice.kind));
     QDBusMessage message = call(QStringLiteral("Notify"));
     const QVariantMap hints{
-        {QStringLiteral("urgency"), QVariant::fromValue(uchar(notice.critical ? 2 : 1))},
+        {QStringLiteral("urgency"), QVariant::fromValue(uchar(notice.critical() ? 2 : 1))},
         {QStringLiteral("desktop-entry"), QStringLiteral(DEVICE_INFO_APP_ID)},
         {QStringLiteral("category"), QStringLiteral("device")}};
     message << QStringLiteral("Device Info") << m_shown.value(key, 0u)

@@ -25,10 +25,10 @@ QString intervalText(int seconds) {
 }
 
 // A checkbox and its value in a row; the value stays at what it says while off, greyed.
-QSpinBox* row(QGridLayout& grid, QCheckBox* box, int least, int most, int value, int shown,
+QSpinBox* row(QGridLayout& grid, QCheckBox* box, care::Range range, int value, int shown,
               const QString& suffix) {
     auto* spin = new QSpinBox(box->parentWidget());
-    spin->setRange(least, most);
+    spin->setRange(range.least, range.most);
     spin->setValue(value > 0 ? value : shown);
     spin->setSuffix(suffix);
     spin->setEnabled(value > 0);
@@ -49,11 +49,12 @@ NotificationsDialog::NotificationsDialog(BatteryCare& care, QWidget* parent)
     const care::Limits limits = care.limits();
     auto* grid = new QGridLayout;
     m_charged = new QCheckBox(tr("When charging reaches"), this);
-    m_chargedPercent = row(*grid, m_charged, 50, 100, limits.chargedPercent, 80, tr(" %"));
+    m_chargedPercent =
+        row(*grid, m_charged, care::kChargedRange, limits.chargedPercent, 80, tr(" %"));
     m_low = new QCheckBox(tr("When the charge falls to"), this);
-    m_lowPercent = row(*grid, m_low, 5, 50, limits.lowPercent, 20, tr(" %"));
+    m_lowPercent = row(*grid, m_low, care::kLowRange, limits.lowPercent, 20, tr(" %"));
     m_hot = new QCheckBox(tr("When the battery is hotter than"), this);
-    m_hotCelsius = row(*grid, m_hot, 30, 60, limits.hotCelsius, 40, tr(" °C"));
+    m_hotCelsius = row(*grid, m_hot, care::kHotRange, limits.hotCelsius, 40, tr(" °C"));
     auto* every = new QLabel(tr("Check every"), this);
     m_interval = new QComboBox(this);
     every->setBuddy(m_interval);

@@ -36,7 +36,7 @@ std::vector<Notice> Rules::step(const Limits& limits, const Reading& r) {
             return;
         a.armed = false;
         a.last = r.time;
-        out.push_back({kind, r.serial, text, kind == Kind::Hot});
+        out.push_back({kind, r.serial, text});
     };
     if (limits.chargedPercent > 0 && r.percent) {
         const double limit = limits.chargedPercent;

@@ -14,11 +14,21 @@
 
 namespace care {
 
+// What each limit may be while it is on: the settings hold a value to it, the dialog offers it.
+struct Range {
+    int least;
+    int most;
+};
+inline constexpr Range kChargedRange{50, 100};
+inline constexpr Range kLowRange{5, 50};
+inline constexpr Range kHotRange{30, 60};
+inline constexpr Range kIntervalRange{10, 3600};
+
 // What the user asked to hear of; 0 is off.
 struct Limits {
-    int chargedPercent = 0; // 50 to 100
-    int lowPercent = 0;     // 5 to 50
-    int hotCelsius = 0;     // 30 to 60
+    int chargedPercent = 0;
+    int lowPercent = 0;
+    int hotCelsius = 0;
     int intervalSeconds = 60;
     bool any() const { return chargedPercent > 0 || lowPercent > 0 || hotCelsius > 0; }
     bool operator==(const Limits&) const = default;
@@ -40,7 +50,8 @@ struct Notice {
     Kind kind;
     QString serial;
     QString text;
-    bool critical = false; // heat; the charge ones are normal
+    // Heat is critical; the charge ones are normal.
+    bool critical() const { return kind == Kind::Hot; }
     bool operator==(const Notice&) const = default;
 };
 

@@ -89,7 +89,6 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         if (!said.empty()) {
             EXPECT_EQ(said[0].text, expected);
             EXPECT_EQ(said[0].serial, r.serial);
-            EXPECT_EQ(said[0].critical, said[0].kind == care::Kind::Hot);
         }
     }
     // Everything off says nothing, whatever it reads: full and hot, or empty.
