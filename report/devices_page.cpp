@@ -37,19 +37,6 @@ bool read(const QJsonObject& d) {
     return d[QLatin1String("battery")].isObject();
 }
 
-// Not ready or not read, hot, worn, the rest.
-int rank(const QJsonObject& d) {
-    const QJsonObject battery = d[QLatin1String("battery")].toObject();
-    if (d[QLatin1String("state")].toString() != QLatin1String("ready") || !read(d))
-        return 0;
-    if (battery[QLatin1String("temperatureC")].toDouble(-1000) > kHotCelsius)
-        return 1;
-    if (battery[QLatin1String("maximumCapacity")][QLatin1String("percent")].toDouble(1000) <
-        kWornPercent)
-        return 2;
-    return 3;
-}
-
 QString shownName(const QJsonObject& d) {
     const QString name = d[QLatin1String("name")].toString();
     return name.isEmpty() ? d[QLatin1String("serial")].toString() : name;
@@ -116,6 +103,11 @@ std::vector<Cell> cells(const QJsonObject& d) {
     return out;
 }
 
+// A row's place by its alerts: not ready or not read, hot, worn, the rest.
+int rank(const std::vector<Cell>& cells) {
+    return cells[1].alert ? 0 : cells[4].alert ? 1 : cells[3].alert ? 2 : 3;
+}
+
 QByteArray escaped(const QString& text) {
     return text.toHtmlEscaped().toUtf8();
 }
@@ -162,21 +154,26 @@ QJsonArray devicesJson(const std::vector<WatchedDevice>& devices) {
 }
 
 QByteArray devicesPage(const QJsonArray& devices, int intervalSeconds) {
-    std::vector<QJsonObject> rows;
-    for (const QJsonValue& d : devices)
-        rows.push_back(d.toObject());
-    std::stable_sort(rows.begin(), rows.end(), [](const QJsonObject& a, const QJsonObject& b) {
-        const auto key = [](const QJsonObject& d) {
-            return std::tuple(rank(d), shownName(d).toLower(),
-                              d[QLatin1String("serial")].toString());
-        };
-        return key(a) < key(b);
-    });
+    struct Row {
+        std::vector<Cell> cells;
+        std::tuple<int, QString, QString> key;
+    };
+    std::vector<Row> rows;
+    for (const QJsonValue& value : devices) {
+        const QJsonObject d = value.toObject();
+        std::vector<Cell> made = cells(d);
+        const int place = rank(made);
+        rows.push_back({std::move(made),
+                        {place, shownName(d).toLower(), d[QLatin1String("serial")].toString()}});
+    }
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Row& a, const Row& b) { return a.key < b.key; });
     QByteArray body;
-    for (const QJsonObject& d : rows) {
-        body += "<tr data-serial=\"" + escaped(d[QLatin1String("serial")].toString()) + '"' +
-                (rank(d) == 0 ? QByteArray(" class=\"not-ready\"") : QByteArray()) + '>';
-        for (const Cell& c : cells(d))
+    for (const Row& row : rows) {
+        body += "<tr data-serial=\"" + escaped(std::get<2>(row.key)) + '"' +
+                (std::get<0>(row.key) == 0 ? QByteArray(" class=\"not-ready\"") : QByteArray()) +
+                '>';
+        for (const Cell& c : row.cells)
             body += QByteArray("<td data-label=\"") + c.label + '"' +
                     (c.alert ? QByteArray(" class=\"alert\"") : QByteArray()) +
                     "><span class=\"main\">" + escaped(c.main) + "</span><span class=\"sub\">" +
