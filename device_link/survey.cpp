@@ -46,8 +46,11 @@ std::vector<adb::Device> androidDevices(const adb::ServerAddress& server, bool m
     adb::ServerStarter starter(server, adb::ServerStarter::Lifetime::Daemon);
     if (starter.noneAnswers() == adb::ServerStarter::Outcome::Started &&
         starter.waitForStarted(10000)) {
-        if (auto devices = adb::listDevices(server, kLimits, why))
+        if (auto devices = adb::listDevices(server, kLimits, why)) {
+            if (why) // the server started answers: the first try's failure is past
+                why->clear();
             return *devices;
+        }
     }
     return {};
 }
