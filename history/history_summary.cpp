@@ -2,6 +2,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 namespace history {
@@ -45,12 +46,11 @@ QString forecast(const std::vector<Record>& records, const QDateTime& now) {
     if (points.size() < 3 || points.back().first - points.front().first < 60)
         return {};
     if (points.back().second < kWorn) {
-        // Since the first reading of the last run below it.
-        std::size_t since = points.size() - 1;
-        while (since > 0 && points[since - 1].second < kWorn)
-            --since;
+        // Since the first reading of the last run below it: the one after the last above.
+        const auto above = std::find_if(points.rbegin(), points.rend(),
+                                        [](const auto& point) { return point.second >= kWorn; });
         const QDateTime at =
-            records.front().time.addMSecs(qint64(points[since].first * 86400000.0));
+            records.front().time.addMSecs(qint64(above.base()->first * 86400000.0));
         return QStringLiteral("Below 80% of its design since %1.").arg(month(at));
     }
     double meanX = 0, meanY = 0;

@@ -209,11 +209,17 @@ TEST(BatteryCareWindow, TheDialogKeepsWhatTheNextStartReadsAndThePanelShowsEachR
     EXPECT_EQ(window.findChild<ProgressBar*>("BatteryLifeBar")->value(), 86.0f);
     EXPECT_EQ(window.findChild<QLabel*>("ACLineStatusLabel")->text(), "Connected");
 
-    // The next start reads it back; and with the device gone, nothing is read.
+    // The next start reads it back and waits its five minutes; with the device gone, nothing
+    // is read however often it looks.
+    care.setIntervalMs(0);
     app::BatteryCare again(window, link, path);
     EXPECT_EQ(again.limits(), chosen);
+    int reads = phone.batteryReads;
+    QTest::qWait(100);
+    EXPECT_EQ(phone.batteryReads, reads) << "at the limits' own interval";
     phone.raise(Pelorin::EventRemoved);
-    const int reads = phone.batteryReads;
+    care.setIntervalMs(20);
+    reads = phone.batteryReads;
     QTest::qWait(100);
     EXPECT_EQ(phone.batteryReads, reads);
 }

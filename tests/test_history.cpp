@@ -416,6 +416,10 @@ TEST(HistoryForecast, SaysWhenTheLineThroughTheReadingsReaches80Percent) {
          "Below 80% of its design since March 2026."},
         {percents({{0, 79}, {30, 82}, {61, 79.5}, {122, 78}}), 200,
          "Below 80% of its design since March 2026."},
+        {percents({{0, 80}, {61, 79.9}, {122, 78}}), 200,
+         "Below 80% of its design since March 2026."},
+        {percents({{0, 79}, {61, 78}, {122, 77}}), 200,
+         "Below 80% of its design since January 2026."},
         // A line past 80 while the last reading is not: this month, never the past.
         {percents({{0, 95}, {61, 81}, {122, 82}}), 400,
          "At this rate, 80% of its design around February 2027."},
