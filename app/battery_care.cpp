@@ -27,8 +27,7 @@ void BatteryCare::setLimits(const care::Limits& limits) {
     if (limits == m_limits)
         return;
     m_limits = limits;
-    QString why;
-    if (!writeCareSettings(m_path, m_limits, &why))
+    if (const QString why = writeCareSettings(m_path, m_limits); !why.isEmpty())
         std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(why));
     apply();
     emit limitsChanged();

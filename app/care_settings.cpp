@@ -68,18 +68,16 @@ CareSettings readCareSettings(const QString& path) {
     return out;
 }
 
-bool writeCareSettings(const QString& path, const care::Limits& limits, QString* why) {
+QString writeCareSettings(const QString& path, const care::Limits& limits) {
     QSettings settings(path, QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("notifications"));
     for (const Key& key : kKeys)
         settings.setValue(QLatin1String(key.name), limits.*key.value);
     settings.endGroup();
     settings.sync();
-    if (settings.status() == QSettings::NoError)
-        return true;
-    if (why)
-        *why = QStringLiteral("the notification settings cannot be written to %1").arg(path);
-    return false;
+    return settings.status() == QSettings::NoError
+               ? QString()
+               : QStringLiteral("the notification settings cannot be written to %1").arg(path);
 }
 
 } // namespace app

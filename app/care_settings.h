@@ -22,7 +22,7 @@ struct CareSettings {
 // defaults for what it held, and says so.
 CareSettings readCareSettings(const QString& path);
 
-// Writes LIMITS to PATH; false, with why, where it cannot.
-bool writeCareSettings(const QString& path, const care::Limits& limits, QString* why);
+// Writes LIMITS to PATH; one line on why where it cannot, else empty.
+QString writeCareSettings(const QString& path, const care::Limits& limits);
 
 } // namespace app

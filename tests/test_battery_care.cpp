@@ -142,6 +142,9 @@ TEST(BatteryCareSettings, NonsenseGivesTheDefaultsAndOneLine) {
             << c.file.toStdString();
     }
     EXPECT_EQ(app::readCareSettings(dir.filePath("none")).limits, care::Limits());
+    EXPECT_EQ(app::writeCareSettings(path + "/below-a-file.conf", care::Limits()),
+              "the notification settings cannot be written to " + path + "/below-a-file.conf");
+    EXPECT_EQ(app::writeCareSettings(path, care::Limits()), QString());
     EXPECT_EQ(app::readCareSettings(dir.path()).problem,
               "the notification settings in " + dir.path() +
                   " cannot be read; notifications are off");
