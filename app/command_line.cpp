@@ -13,7 +13,7 @@ namespace {
 
 // "9877", "0.0.0.0:9877", "[::]:9877", "localhost:9877"; a host must be an address or
 // localhost, so that nothing is looked up. Empty where it is taken, else what is wrong.
-QString serveAddress(const QString& text, CommandLine& out) {
+QString serveAddress(const QString& text, QList<exporter::ListenAddress>& out) {
     const qsizetype colon = text.lastIndexOf(u':');
     QString host = colon < 0 ? QStringLiteral("127.0.0.1") : text.left(colon);
     if (host.startsWith(u'[') && host.endsWith(u']'))
@@ -23,17 +23,16 @@ QString serveAddress(const QString& text, CommandLine& out) {
     const uint port = portText.toUInt(&ok);
     if (!ok || port > 65535)
         return QStringLiteral("PORT '%1' is not a number from 0 to 65535").arg(portText);
-    out.serveHosts.clear();
+    exporter::ListenAddress listen{{}, quint16(port), host};
     if (host == QLatin1String("localhost")) {
-        out.serveHosts = {QHostAddress(QHostAddress::LocalHost),
-                          QHostAddress(QHostAddress::LocalHostIPv6)};
+        listen.hosts = {QHostAddress(QHostAddress::LocalHost),
+                        QHostAddress(QHostAddress::LocalHostIPv6)};
     } else if (QHostAddress address; address.setAddress(host)) {
-        out.serveHosts = {address};
+        listen.hosts = {address};
     } else {
         return QStringLiteral("HOST '%1' is not an IP address or localhost").arg(host);
     }
-    out.serveHostName = host;
-    out.servePort = quint16(port);
+    out.append(listen);
     return {};
 }
 
@@ -118,34 +117,37 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         return out;
     }
     if (parser.isSet(serial)) {
-        out.serial = parser.value(serial).trimmed();
-        if (out.serial.isEmpty())
+        out.script.serial = parser.value(serial).trimmed();
+        if (out.script.serial.isEmpty())
             return error(QStringLiteral("--serial needs a serial or UDID"));
     }
-    out.json = parser.isSet(json);
-    out.all = parser.isSet(all);
+    out.script.json = parser.isSet(json);
+    out.script.all = parser.isSet(all);
     if (parser.isSet(list) && parser.isSet(report))
         return error(QStringLiteral("--list and --report do not go together"));
     if (parser.isSet(history)) {
-        if (parser.isSet(list) || parser.isSet(report) || parser.isSet(serve) || out.all ||
+        if (parser.isSet(list) || parser.isSet(report) || parser.isSet(serve) || out.script.all ||
             parser.isSet(wait) || parser.isSet(interval) || parser.isSet(webConfig))
             return error(QStringLiteral("--history takes only --json and --serial"));
         out.action = CommandLine::Action::History;
         return out;
     }
     if (parser.isSet(serve)) {
-        if (parser.isSet(list) || parser.isSet(report) || out.json || out.all ||
-            parser.isSet(wait) || !out.serial.isEmpty())
+        if (parser.isSet(list) || parser.isSet(report) || out.script.json || out.script.all ||
+            parser.isSet(wait) || !out.script.serial.isEmpty())
             return error(QStringLiteral("--serve takes only --interval and --web-config"));
-        if (const QString wrong = serveAddress(parser.value(serve), out); !wrong.isEmpty())
-            return error(QStringLiteral("--serve needs [HOST:]PORT: %1").arg(wrong));
-        out.webConfig = parser.value(webConfig);
-        if (parser.isSet(webConfig) && out.webConfig.isEmpty())
+        // As exporters take --web.listen-address: each one given is served.
+        for (const QString& address : parser.values(serve)) {
+            if (const QString wrong = serveAddress(address, out.serve.listen); !wrong.isEmpty())
+                return error(QStringLiteral("--serve needs [HOST:]PORT: %1").arg(wrong));
+        }
+        out.serve.webConfig = parser.value(webConfig);
+        if (parser.isSet(webConfig) && out.serve.webConfig.isEmpty())
             return error(QStringLiteral("--web-config needs a file"));
         if (parser.isSet(interval)) {
             bool ok = false;
-            out.intervalSeconds = parser.value(interval).toInt(&ok);
-            if (!ok || out.intervalSeconds < 1 || out.intervalSeconds > 86400)
+            out.serve.intervalSeconds = parser.value(interval).toInt(&ok);
+            if (!ok || out.serve.intervalSeconds < 1 || out.serve.intervalSeconds > 86400)
                 return error(
                     QStringLiteral("--interval needs a whole number of seconds, from 1 to 86400"));
         }
@@ -155,23 +157,25 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(interval) || parser.isSet(webConfig))
         return error(QStringLiteral("--interval and --web-config go with --serve"));
     if (parser.isSet(list)) {
-        if (out.all || parser.isSet(wait) || !out.serial.isEmpty())
+        if (out.script.all || parser.isSet(wait) || !out.script.serial.isEmpty())
             return error(QStringLiteral("--list takes no --serial, --all or --wait"));
         out.action = CommandLine::Action::List;
+        out.script.list = true;
         return out;
     }
     if (!parser.isSet(report)) {
-        if (out.json || out.all || parser.isSet(wait))
+        if (out.script.json || out.script.all || parser.isSet(wait))
             return error(QStringLiteral("--json, --all and --wait go with --report"));
         return out;
     }
     out.action = CommandLine::Action::Report;
-    if (out.all && !out.serial.isEmpty())
+    out.script.list = false;
+    if (out.script.all && !out.script.serial.isEmpty())
         return error(QStringLiteral("--all and --serial do not go together"));
     if (parser.isSet(wait)) {
         bool ok = false;
-        out.waitSeconds = parser.value(wait).toInt(&ok);
-        if (!ok || out.waitSeconds < 0 || out.waitSeconds > 86400)
+        out.script.waitSeconds = parser.value(wait).toInt(&ok);
+        if (!ok || out.script.waitSeconds < 0 || out.script.waitSeconds > 86400)
             return error(QStringLiteral("--wait needs a whole number of seconds"));
     }
     return out;

@@ -2,8 +2,9 @@
 // program has them; and the link that the window holds, made from what was chosen.
 #pragma once
 
-#include <QHostAddress>
-#include <QList>
+#include "cli/script_face.h"
+#include "exporter/serve.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -16,17 +17,11 @@ namespace app {
 struct CommandLine {
     enum class Action { Run, Help, Version, Error, List, Report, Serve, History };
     Action action = Action::Run;
-    QString serial;      // --serial: an adb serial or an Apple UDID; empty: none chosen
-    QString message;     // the help, the version or the error, to print
-    bool json = false;   // --json: data as JSON
-    bool all = false;    // --all: every ready device
-    int waitSeconds = 0; // --wait: how long to wait for the devices asked for
-    // --serve: where the exporter listens; "localhost" is both loopback addresses.
-    QList<QHostAddress> serveHosts{QHostAddress(QHostAddress::LocalHost)};
-    QString serveHostName = QStringLiteral("127.0.0.1"); // as given
-    quint16 servePort = 0;
-    QString webConfig;        // --web-config: TLS, passwords and headers for --serve
-    int intervalSeconds = 30; // --interval: how often the exporter reads every device
+    QString message; // the help, the version or the error, to print
+    // --serial, --json, --all and --wait, for the window (its serial), the scripts and
+    // --history.
+    cli::ScriptRequest script;
+    exporter::ServeOptions serve; // --serve, --web-config and --interval
 };
 
 CommandLine parseCommandLine(const QStringList& arguments);

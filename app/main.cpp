@@ -1,15 +1,15 @@
 // Device Info: shows the state of an attached battery-powered device.
-#include "app/battery_care.h"
-#include "app/care_settings.h"
 #include "app/command_line.h"
-#include "app/desktop_integration.h"
-#include "app/device_menu.h"
-#include "app/history_face.h"
-#include "app/script_face.h"
-#include "app/serve_face.h"
+#include "cli/script_face.h"
+#include "desktop/battery_care.h"
+#include "desktop/battery_history.h"
+#include "desktop/care_settings.h"
+#include "desktop/desktop_integration.h"
+#include "desktop/device_menu.h"
 #include "device_link/background_work.h"
 #include "device_link/combined_link.h"
 #include "display/form1.h"
+#include "exporter/serve.h"
 #include "history/history_recorder.h"
 #include "history/history_store.h"
 #include "history/history_writer.h"
@@ -25,7 +25,7 @@ namespace {
 
 int run(int argc, char* argv[]) {
     // Help, version and a wrong option are answered before any window system is needed.
-    app::nameApplication();
+    desktop::nameApplication();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -33,23 +33,23 @@ int run(int argc, char* argv[]) {
     if (command.action == app::CommandLine::Action::List ||
         command.action == app::CommandLine::Action::Report) {
         // Without a display: a text report lays its values out in a window drawn nowhere.
-        if (command.action == app::CommandLine::Action::Report && !command.json) {
+        if (command.action == app::CommandLine::Action::Report && !command.script.json) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
             // Standard error is for our own words: not Qt's about a missing runtime folder.
             qputenv("QT_LOGGING_RULES", "default.warning=false");
             QApplication app(argc, argv);
-            return app::runScript(command);
+            return cli::runScript(command.script);
         }
         QCoreApplication app(argc, argv);
-        return app::runScript(command);
+        return cli::runScript(command.script);
     }
     if (command.action == app::CommandLine::Action::History) {
         QCoreApplication app(argc, argv);
-        return app::runHistory(command);
+        return cli::runHistory(command.script.serial, command.script.json);
     }
     if (command.action == app::CommandLine::Action::Serve) {
         QCoreApplication app(argc, argv);
-        return app::runServe(command);
+        return exporter::runServe(command.serve);
     }
     if (command.action != app::CommandLine::Action::Run) {
         const bool failed = command.action == app::CommandLine::Action::Error;
@@ -58,18 +58,18 @@ int run(int argc, char* argv[]) {
     }
 
     QApplication app(argc, argv);
-    auto link = app::makeDeviceLink(command.serial);
+    auto link = app::makeDeviceLink(command.script.serial);
     CombinedLink& devices = *link;
     Form1 window(std::move(link));
-    app::showLink(window, devices);
-    app::installDeviceMenu(window, devices);
+    desktop::showLink(window, devices);
+    desktop::installDeviceMenu(window, devices);
     // What the window reads of a battery's wear is kept, off the window's thread.
     const QString historyPath = history::defaultPath();
     history::Writer historyWriter(historyPath);
     history::Recorder recorder;
-    app::installHistory(window, devices, historyWriter, recorder, historyPath);
-    app::BatteryCare care(window, devices, app::careSettingsPath());
-    app::installNotificationsMenu(window, care);
+    desktop::installHistory(window, devices, historyWriter, recorder, historyPath);
+    desktop::BatteryCare care(window, devices, desktop::careSettingsPath());
+    desktop::installNotificationsMenu(window, care);
     QObject::connect(&window, &Form1::failureReported, &window, [&window](const QString& message) {
         std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(message));
         // Non-modal, so no second event loop runs while the window goes on working.

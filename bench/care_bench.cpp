@@ -3,8 +3,8 @@
 // phone's battery, against the same 31 s with every notification off.
 //   care-bench
 #include "adb_harness.h"
-#include "app/battery_care.h"
 #include "bench_support.h"
+#include "desktop/battery_care.h"
 #include "device_link/adb/adb_commands.h"
 #include "device_link/adb/adb_link.h"
 #include "device_link/combined_link.h"
@@ -43,7 +43,7 @@ int main(int argc, char* argv[]) {
     }
     spinUntil([] { return false; }, 3000); // the connection's health read is behind it
     QTemporaryDir settings;
-    app::BatteryCare care(window, link, settings.filePath("care.conf"));
+    desktop::BatteryCare care(window, link, settings.filePath("care.conf"));
     const auto powerReads = [&] {
         return QJsonDocument::fromJson(phone->control(QStringLiteral("count")).toUtf8())
             .object()

@@ -8,9 +8,9 @@
 //       its record is written (target at most 16 ms).
 //   history-bench [CONNECTIONS]
 #include "adb_harness.h"
-#include "app/history_face.h"
-#include "app/history_window.h"
 #include "bench_support.h"
+#include "desktop/battery_history.h"
+#include "desktop/history_window.h"
 #include "device_link/adb/adb_link.h"
 #include "device_link/combined_link.h"
 #include "display/form1.h"
@@ -72,7 +72,7 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < 5; ++i) {
         QElapsedTimer clock;
         clock.start();
-        app::HistoryWindow window(path, day(7, 0).serial, QString());
+        desktop::HistoryWindow window(path, day(7, 0).serial, QString());
         window.show();
         window.grab(); // drawn, chart included
         windows.push_back(msSince(clock));
@@ -132,7 +132,7 @@ int main(int argc, char* argv[]) {
     QObject::connect(&writer, &history::Writer::written,
                      [&written](int total) { written = total; });
     history::Recorder recorder;
-    app::installHistory(form, link, writer, recorder, path);
+    desktop::installHistory(form, link, writer, recorder, path);
     harness.disconnect(*phone);
     Heartbeat heartbeat;
     std::vector<double> blocks;

@@ -1,9 +1,9 @@
 // Battery care: when each notification comes, as one table of readings in order; the settings
 // as the dialog writes them and the next start reads them; and the window's part, on a scripted
 // link.
-#include "app/battery_care.h"
-#include "app/care_settings.h"
-#include "app/notifications_dialog.h"
+#include "desktop/battery_care.h"
+#include "desktop/care_settings.h"
+#include "desktop/notifications_dialog.h"
 #include "device_link/combined_link.h"
 #include "display/form1.h"
 #include "layout/progress_bar.h"
@@ -136,16 +136,16 @@ TEST(BatteryCareSettings, NonsenseGivesTheDefaultsAndOneLine) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(c.file);
         file.close();
-        const app::CareSettings read = app::readCareSettings(path);
+        const desktop::CareSettings read = desktop::readCareSettings(path);
         EXPECT_EQ(read.limits, c.limits) << c.file.toStdString();
         EXPECT_EQ(read.problem, QString::fromUtf8(c.problem).replace("%1", path))
             << c.file.toStdString();
     }
-    EXPECT_EQ(app::readCareSettings(dir.filePath("none")).limits, care::Limits());
-    EXPECT_EQ(app::writeCareSettings(path + "/below-a-file.conf", care::Limits()),
+    EXPECT_EQ(desktop::readCareSettings(dir.filePath("none")).limits, care::Limits());
+    EXPECT_EQ(desktop::writeCareSettings(path + "/below-a-file.conf", care::Limits()),
               "the notification settings cannot be written to " + path + "/below-a-file.conf");
-    EXPECT_EQ(app::writeCareSettings(path, care::Limits()), QString());
-    EXPECT_EQ(app::readCareSettings(dir.path()).problem,
+    EXPECT_EQ(desktop::writeCareSettings(path, care::Limits()), QString());
+    EXPECT_EQ(desktop::readCareSettings(dir.path()).problem,
               "the notification settings in " + dir.path() +
                   " cannot be read; notifications are off");
 }
@@ -163,7 +163,7 @@ TEST(BatteryCareWindow, TheDialogKeepsWhatTheNextStartReadsAndThePanelShowsEachR
     auto combined = std::make_unique<CombinedLink>(std::move(kinds));
     CombinedLink& link = *combined;
     Form1 window(std::move(combined));
-    app::BatteryCare care(window, link, path);
+    desktop::BatteryCare care(window, link, path);
     care.setIntervalMs(20);
     ScriptedLink::scriptPhone(phone);
     phone.see({{"R58M", DeviceKind::Android, "Android", "Pixel Lab 7", ""}}, "R58M");
@@ -172,7 +172,7 @@ TEST(BatteryCareWindow, TheDialogKeepsWhatTheNextStartReadsAndThePanelShowsEachR
     EXPECT_EQ(phone.batteryReads, 0) << "everything off: nothing read";
 
     {
-        app::NotificationsDialog dialog(care, &window);
+        desktop::NotificationsDialog dialog(care, &window);
         EXPECT_EQ(dialog.windowTitle(), "Notifications");
         EXPECT_FALSE(dialog.isModal());
         const auto spin = [&dialog](int at) { return dialog.findChildren<QSpinBox*>().at(at); };
@@ -190,7 +190,7 @@ TEST(BatteryCareWindow, TheDialogKeepsWhatTheNextStartReadsAndThePanelShowsEachR
         dialog.findChild<QComboBox*>()->setCurrentText("5 minutes");
     }
     const care::Limits chosen{85, 0, 40, 300};
-    EXPECT_EQ(app::readCareSettings(path).limits, chosen);
+    EXPECT_EQ(desktop::readCareSettings(path).limits, chosen);
     EXPECT_EQ(care.limits(), chosen);
     EXPECT_TRUE(QTest::qWaitFor([&] { return phone.batteryReads >= 3; }, 2000))
         << "read at the interval";
@@ -215,7 +215,7 @@ TEST(BatteryCareWindow, TheDialogKeepsWhatTheNextStartReadsAndThePanelShowsEachR
     // The next start reads it back and waits its five minutes; with the device gone, nothing
     // is read however often it looks.
     care.setIntervalMs(0);
-    app::BatteryCare again(window, link, path);
+    desktop::BatteryCare again(window, link, path);
     EXPECT_EQ(again.limits(), chosen);
     int reads = phone.batteryReads;
     QTest::qWait(100);

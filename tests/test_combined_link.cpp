@@ -1,8 +1,8 @@
 // The link over both kinds of device, the Apple link's words, and the command line that chooses
 // a device.
 #include "app/command_line.h"
-#include "app/desktop_integration.h"
-#include "app/device_menu.h"
+#include "desktop/desktop_integration.h"
+#include "desktop/device_menu.h"
 #include "device_link/combined_link.h"
 #include "device_link/ios/ios_status.h"
 #include "qt_printers.h"
@@ -116,8 +116,8 @@ TEST_F(CombinedLinkTest, DeviceMenuListsEveryDeviceAndChoosingOneTellsEveryKind)
     apple->see({{"00008110-001A", DeviceKind::Apple, "iPhone", "Ana's & Ben's", ""}});
     android->raise(Pelorin::EventConnected);
     QWidget window;
-    app::installCopy(window, [] { return QString(); });
-    QMenu* menu = app::installDeviceMenu(window, *link);
+    desktop::installCopy(window, [] { return QString(); });
+    QMenu* menu = desktop::installDeviceMenu(window, *link);
     // The submenu opens the context menu, before Copy all.
     ASSERT_EQ(window.actions().size(), 2);
     EXPECT_EQ(window.actions().value(0), menu->menuAction());
@@ -167,7 +167,7 @@ TEST(DeviceMenu, EntriesNameTheDeviceItsKindSerialAndWhyItCannotBeShown) {
         {{"x\x1b[2J", DeviceKind::Android, "Android", "Lab\t07", ""}, "Lab 07 (Android, x [2J)"},
     };
     for (const auto& [device, says] : cases)
-        EXPECT_EQ(app::deviceEntryText(device), QString::fromUtf8(says));
+        EXPECT_EQ(desktop::deviceEntryText(device), QString::fromUtf8(says));
 }
 
 // A serial no kind lists yet (--serial at start, a device unplugged): every kind waits for it.
@@ -269,7 +269,7 @@ TEST(CommandLine, ChoosesADeviceOrAnswersWithoutAWindow) {
         EXPECT_EQ(command.action, c.action) << c.arguments.join(' ').toStdString();
         const bool runs = c.action == Action::Run || c.action == Action::List ||
                           c.action == Action::Report || c.action == Action::History;
-        const QString& got = runs ? command.serial : command.message;
+        const QString& got = runs ? command.script.serial : command.message;
         EXPECT_TRUE(got.contains(QString::fromUtf8(c.serialOrMessage)))
             << c.arguments.join(' ').toStdString() << ": " << got.toStdString();
     }
@@ -302,39 +302,44 @@ TEST(CommandLine, ServeTakesAnAddressAndAnInterval) {
     struct Case {
         QStringList arguments;
         Action action;
-        const char* host;
-        quint16 port;
+        const char* host; // each HOST:PORT served
         int interval;
     };
     const Case cases[] = {
-        {{"device-info", "--serve", "9877"}, Action::Serve, "127.0.0.1", 9877, 30},
+        {{"device-info", "--serve", "9877"}, Action::Serve, "127.0.0.1:9877", 30},
         {{"device-info", "--serve", "0.0.0.0:9100", "--interval", "5"},
          Action::Serve,
-         "0.0.0.0",
-         9100,
+         "0.0.0.0:9100",
          5},
-        {{"device-info", "--serve", "[::1]:0", "--interval", "1"}, Action::Serve, "::1", 0, 1},
-        {{"device-info", "--serve", "65535"}, Action::Serve, "127.0.0.1", 65535, 30},
-        {{"device-info", "--serve", "65536"}, Action::Error, "", 0, 0},
+        {{"device-info", "--serve", "[::1]:0", "--interval", "1"}, Action::Serve, "::1:0", 1},
+        {{"device-info", "--serve", "65535"}, Action::Serve, "127.0.0.1:65535", 30},
+        {{"device-info", "--serve", "65536"}, Action::Error, "", 0},
         // localhost is both loopback addresses, looked up nowhere.
-        {{"device-info", "--serve", "localhost:9877"}, Action::Serve, "127.0.0.1 ::1", 9877, 30},
-        {{"device-info", "--serve", "localhost.:9877"}, Action::Error, "", 0, 0},
+        {{"device-info", "--serve", "localhost:9877"},
+         Action::Serve,
+         "127.0.0.1:9877 ::1:9877",
+         30},
+        {{"device-info", "--serve", "localhost.:9877"}, Action::Error, "", 0},
         // An empty host is not taken for every interface, as some exporters take it.
-        {{"device-info", "--serve", ":9877"}, Action::Error, "", 0, 0},
-        {{"device-info", "--serve", "9877", "--interval", "0"}, Action::Error, "", 0, 0},
-        {{"device-info", "--serve", "9877", "--interval", "86401"}, Action::Error, "", 0, 0},
+        {{"device-info", "--serve", ":9877"}, Action::Error, "", 0},
+        {{"device-info", "--serve", "9877", "--interval", "0"}, Action::Error, "", 0},
+        {{"device-info", "--serve", "9877", "--interval", "86401"}, Action::Error, "", 0},
         {{"device-info", "--serve", "9877", "--interval", "86400"},
          Action::Serve,
-         "127.0.0.1",
-         9877,
+         "127.0.0.1:9877",
          86400},
-        {{"device-info", "--serve", "9877", "--json"}, Action::Error, "", 0, 0},
-        {{"device-info", "--serve", "9877", "--list"}, Action::Error, "", 0, 0},
-        {{"device-info", "--serve", "9877", "--report"}, Action::Error, "", 0, 0},
-        {{"device-info", "--serve", "9877", "--all"}, Action::Error, "", 0, 0},
-        {{"device-info", "--serve", "9877", "--wait", "3"}, Action::Error, "", 0, 0},
-        {{"device-info", "--serve", "9877", "--serial", "R58M"}, Action::Error, "", 0, 0},
-        {{"device-info", "--report", "--interval", "5"}, Action::Error, "", 0, 0},
+        // Each --serve given is served, as exporters take --web.listen-address.
+        {{"device-info", "--serve", "9877", "--serve", "[::1]:9100"},
+         Action::Serve,
+         "127.0.0.1:9877 ::1:9100",
+         30},
+        {{"device-info", "--serve", "9877", "--json"}, Action::Error, "", 0},
+        {{"device-info", "--serve", "9877", "--list"}, Action::Error, "", 0},
+        {{"device-info", "--serve", "9877", "--report"}, Action::Error, "", 0},
+        {{"device-info", "--serve", "9877", "--all"}, Action::Error, "", 0},
+        {{"device-info", "--serve", "9877", "--wait", "3"}, Action::Error, "", 0},
+        {{"device-info", "--serve", "9877", "--serial", "R58M"}, Action::Error, "", 0},
+        {{"device-info", "--report", "--interval", "5"}, Action::Error, "", 0},
     };
     for (const Case& c : cases) {
         const app::CommandLine command = app::parseCommandLine(c.arguments);
@@ -343,11 +348,12 @@ TEST(CommandLine, ServeTakesAnAddressAndAnInterval) {
             continue;
         EXPECT_TRUE(command.message.isEmpty());
         QStringList hosts;
-        for (const QHostAddress& host : command.serveHosts)
-            hosts << host.toString();
+        for (const exporter::ListenAddress& listen : command.serve.listen) {
+            for (const QHostAddress& host : listen.hosts)
+                hosts << host.toString() + u':' + QString::number(listen.port);
+        }
         EXPECT_EQ(hosts.join(u' '), QString::fromLatin1(c.host));
-        EXPECT_EQ(command.servePort, c.port);
-        EXPECT_EQ(command.intervalSeconds, c.interval);
+        EXPECT_EQ(command.serve.intervalSeconds, c.interval);
     }
 }
 

@@ -1,7 +1,7 @@
 // The battery history: its file, when a reading is kept, the line that sums it up, the chart
 // and the formats a script and a spreadsheet get.
-#include "app/history_face.h"
-#include "app/history_window.h"
+#include "desktop/battery_history.h"
+#include "desktop/history_window.h"
 #include "device_link/combined_link.h"
 #include "history/history_recorder.h"
 #include "history/history_store.h"
@@ -486,7 +486,7 @@ TEST_F(HistoryWindowTest, DrawsExactlyTheRecordsOfTheDeviceShownAndForgetsIt) {
         store.write({record("A", 0, 2984, 30), record("A", 91, 2920), record("A", 182, 2853, 212),
                      record("localhost:5555", 5, 4000, 10)});
     }
-    app::HistoryWindow window(path(), "A", "Ana's iPhone");
+    desktop::HistoryWindow window(path(), "A", "Ana's iPhone");
     window.show();
     EXPECT_EQ(window.windowTitle(), "Battery history — Ana's iPhone");
     EXPECT_EQ(window.shownSerial(), "A");
@@ -591,7 +591,7 @@ TEST_F(HistoryWindowTest, FollowsADarkDesktop) {
         QPalette palette;
         palette.setColor(QPalette::Window, dark ? QColor(30, 30, 30) : QColor(239, 239, 239));
         QApplication::setPalette(palette);
-        app::HistoryWindow window(path(), "A", "Ana's iPhone");
+        desktop::HistoryWindow window(path(), "A", "Ana's iPhone");
         EXPECT_EQ(window.findChild<QChartView*>()->chart()->theme(),
                   dark ? QChart::ChartThemeDark : QChart::ChartThemeLight);
         // Two months of readings still read in days; more, in months.
@@ -606,7 +606,7 @@ TEST_F(HistoryWindowTest, FollowsADarkDesktop) {
 // A history it cannot read, or a file it cannot write, is said in a message; the window stays.
 TEST_F(HistoryWindowTest, SaysWhatItCannotDo) {
     Store(path(), Store::Mode::Write).write({record("A", 0, 2984)});
-    app::HistoryWindow window(path(), "A", "Ana's iPhone");
+    desktop::HistoryWindow window(path(), "A", "Ana's iPhone");
     window.show();
     QTimer::singleShot(0, [this] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -650,7 +650,7 @@ TEST_F(HistoryWindowTest, SaysWhatItCannotDo) {
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
     broken.write(QByteArray(4096, 'x'));
     broken.close();
-    app::HistoryWindow unreadable(path(), "A", "Ana's iPhone");
+    desktop::HistoryWindow unreadable(path(), "A", "Ana's iPhone");
     ASSERT_EQ(unreadable.findChildren<QMessageBox*>().size(), 1);
     EXPECT_EQ(unreadable.findChild<QMessageBox*>()->text(),
               "The battery history cannot be read: " + path() +
@@ -674,7 +674,7 @@ TEST_F(HistoryFile, TheWindowKeepsAReadingAConnectionOfEitherKind) {
     QWidget window;
     history::Writer writer(path());
     history::Recorder recorder;
-    app::installHistory(window, link, writer, recorder, path());
+    desktop::installHistory(window, link, writer, recorder, path());
     DeviceDetails health;
     health.battery.capacity = device::BatteryCapacity{2850, 3279};
     const auto kept = [&] {

@@ -1,6 +1,6 @@
 // The exporter's HTTP face in this process, with limits small enough to watch them act: a slow
 // client, a quiet kept connection, too many connections and an oversized request.
-#include "app/metrics_server.h"
+#include "exporter/metrics_server.h"
 #include "qt_printers.h"
 
 #include <QDeadlineTimer>
@@ -53,7 +53,7 @@ protected:
     }
 
     int scrapes = 0;
-    app::MetricsServer server{[this] {
+    exporter::MetricsServer server{[this] {
         ++scrapes;
         return QByteArray("device_info_up{serial=\"a\",kind=\"android\"} 1\n");
     }};
@@ -98,7 +98,7 @@ TEST_F(MetricsServerTest, AnOversizedRequestIsLetGoBeforeItIsKept) {
 
 TEST_F(MetricsServerTest, TooManyConnectionsLetTheLongestQuietGo) {
     // Deadlines far away: whatever is let go here is let go for a newcomer.
-    app::MetricsServer patient{[] { return QByteArray("device_info_devices 1\n"); }};
+    exporter::MetricsServer patient{[] { return QByteArray("device_info_devices 1\n"); }};
     patient.setLimits(
         {.requestMs = 60000, .idleMs = 60000, .requestBytes = 4096, .connections = 4});
     ASSERT_TRUE(patient.listen(QHostAddress::LocalHost, 0, nullptr));

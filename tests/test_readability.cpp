@@ -1,5 +1,5 @@
 // What a screen reader and a dark theme make of the window.
-#include "app/desktop_integration.h"
+#include "desktop/desktop_integration.h"
 #include "form_fixture.h"
 #include "layout/element_table.h"
 #include "layout/readable_label.h"
@@ -66,7 +66,7 @@ QString drawnAsTooltip(const QWidget& widget) {
 
 TEST_F(Readability, MarkupInADevicesWordsIsShownLiterallyInEveryTooltipAndDescription) {
     const QString said = QStringLiteral("<b>x</b> &amp; <img src=x>");
-    app::showLink(*form, *link);
+    desktop::showLink(*form, *link);
     link->say("Connected to " + said + ".");
     link->tell({{"System on chip: " + said, "8 cores"},
                 {"Technology: " + said},

@@ -378,7 +378,7 @@ TEST(DevicesPage, MarksWhatTheShippedRulesAlertOn) {
     EXPECT_TRUE(page.contains("⚠ 45.1 °C (hot)"));
     EXPECT_TRUE(page.contains("⚠ 79% of design (worn)"));
 
-    QFile rules(QStringLiteral(DEVICE_INFO_SOURCE_DIR "/app/exporter/device-info.rules.yml"));
+    QFile rules(QStringLiteral(DEVICE_INFO_SOURCE_DIR "/exporter/deploy/device-info.rules.yml"));
     ASSERT_TRUE(rules.open(QIODevice::ReadOnly));
     const QByteArray text = rules.readAll();
     EXPECT_TRUE(text.contains("device_info_battery_temperature_celsius > " +

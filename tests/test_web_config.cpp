@@ -1,9 +1,9 @@
 // The web configuration file as node_exporter's users write it: what is taken, and the one line
 // that says what is wrong with each file that is not; passwords as Basic authentication brings
 // them; and who may in by a client certificate.
-#include "app/password_check.h"
-#include "app/web_config.h"
-#include "app/web_serving.h"
+#include "exporter/password_check.h"
+#include "exporter/web_config.h"
+#include "exporter/web_serving.h"
 #include "qt_printers.h"
 #include "tls_files.h"
 
@@ -21,9 +21,9 @@ protected:
     }
 
     // YAML with %D for the folder of the files and %H for a bcrypt hash of "s3cret".
-    app::WebConfigResult parse(const char* yaml) const {
+    exporter::WebConfigResult parse(const char* yaml) const {
         const QByteArray text = QByteArray(yaml).replace("%D", files.dir().toUtf8());
-        return app::parseWebConfig(QByteArray(text).replace("%H", hash), files.dir());
+        return exporter::parseWebConfig(QByteArray(text).replace("%H", hash), files.dir());
     }
 
     const TlsFiles& files = made();
@@ -124,11 +124,12 @@ TEST_F(WebConfigTest, EachWrongFileIsRefusedWithOneLineNamingTheKeyAndWhy) {
         {"tls_server_config: [\n", "is not YAML: end of sequence flow not found (line 2)"},
     };
     for (const auto& [yaml, line] : cases) {
-        const app::WebConfigResult got = parse(yaml);
-        ASSERT_TRUE(std::holds_alternative<app::WebConfigError>(got)) << yaml;
-        EXPECT_EQ(app::describe(QStringLiteral("w.yml"), std::get<app::WebConfigError>(got)),
-                  QStringLiteral("web configuration w.yml: ") +
-                      QString::fromUtf8(line).replace(QLatin1String("%D"), files.dir()))
+        const exporter::WebConfigResult got = parse(yaml);
+        ASSERT_TRUE(std::holds_alternative<exporter::WebConfigError>(got)) << yaml;
+        EXPECT_EQ(
+            exporter::describe(QStringLiteral("w.yml"), std::get<exporter::WebConfigError>(got)),
+            QStringLiteral("web configuration w.yml: ") +
+                QString::fromUtf8(line).replace(QLatin1String("%D"), files.dir()))
             << yaml;
     }
 }
@@ -147,14 +148,14 @@ TEST_F(WebConfigTest, AWholeFileIsTakenAsItSays) {
         "basic_auth_users:\n  a: " +
         a + "\n  b: '" + QByteArray(hash).replace("$2y$", "$2a$") +
         "'\n  c: " + QByteArray(hash).replace("$2y$", "$2b$") + "\n";
-    const app::WebConfigResult got = app::parseWebConfig(yaml, files.dir());
-    ASSERT_TRUE(std::holds_alternative<app::WebConfig>(got))
-        << app::describe("w", std::get<app::WebConfigError>(got)).toStdString();
-    const app::WebConfig& config = std::get<app::WebConfig>(got);
+    const exporter::WebConfigResult got = exporter::parseWebConfig(yaml, files.dir());
+    ASSERT_TRUE(std::holds_alternative<exporter::WebConfig>(got))
+        << exporter::describe("w", std::get<exporter::WebConfigError>(got)).toStdString();
+    const exporter::WebConfig& config = std::get<exporter::WebConfig>(got);
     ASSERT_TRUE(config.tls);
     EXPECT_EQ(config.tls->chain.first().subjectInfo(QSslCertificate::CommonName),
               QStringList{"lab-01"});
-    EXPECT_EQ(config.tls->clientAuth, app::ClientAuth::RequireAndVerify);
+    EXPECT_EQ(config.tls->clientAuth, exporter::ClientAuth::RequireAndVerify);
     EXPECT_EQ(config.tls->clientCas.size(), 1);
     EXPECT_EQ(config.tls->allowedSans, (QStringList{"prometheus.lab", "10.0.0.9"}));
     EXPECT_EQ(config.tls->protocol, QSsl::TlsV1_3OrLater);
@@ -171,14 +172,14 @@ TEST_F(WebConfigTest, AWholeFileIsTakenAsItSays) {
                                          files.path("ca.crt")}));
 
     // An empty file asks for nothing; a certificate and key may stand in the file itself.
-    EXPECT_FALSE(std::get<app::WebConfig>(parse("")).tls);
+    EXPECT_FALSE(std::get<exporter::WebConfig>(parse("")).tls);
     const QByteArray inlined =
         "tls_server_config:\n  cert: |\n    " + files.read("server.crt").replace("\n", "\n    ") +
         "\n  key: |\n    " + files.read("server.key").replace("\n", "\n    ") + "\n";
-    const app::WebConfigResult inside = app::parseWebConfig(inlined, files.dir());
-    ASSERT_TRUE(std::holds_alternative<app::WebConfig>(inside));
-    EXPECT_TRUE(std::get<app::WebConfig>(inside).tls);
-    EXPECT_TRUE(std::get<app::WebConfig>(inside).files.isEmpty());
+    const exporter::WebConfigResult inside = exporter::parseWebConfig(inlined, files.dir());
+    ASSERT_TRUE(std::holds_alternative<exporter::WebConfig>(inside));
+    EXPECT_TRUE(std::get<exporter::WebConfig>(inside).tls);
+    EXPECT_TRUE(std::get<exporter::WebConfig>(inside).files.isEmpty());
 }
 
 // What the package ships as examples, this program takes as promtool does.
@@ -186,17 +187,17 @@ TEST_F(WebConfigTest, TheShippedExamplesAreTaken) {
     QFile::remove(files.path("client-ca.crt"));
     ASSERT_TRUE(QFile::copy(files.path("ca.crt"), files.path("client-ca.crt")));
     for (const char* example : {"web-config-passwords.yml", "web-config-client-certificates.yml"}) {
-        QFile file(QStringLiteral(DEVICE_INFO_SOURCE_DIR "/app/exporter/") + example);
+        QFile file(QStringLiteral(DEVICE_INFO_SOURCE_DIR "/exporter/deploy/") + example);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const app::WebConfigResult got = app::parseWebConfig(file.readAll(), files.dir());
-        EXPECT_TRUE(std::holds_alternative<app::WebConfig>(got))
+        const exporter::WebConfigResult got = exporter::parseWebConfig(file.readAll(), files.dir());
+        EXPECT_TRUE(std::holds_alternative<exporter::WebConfig>(got))
             << example << ": "
-            << app::describe(example, std::get<app::WebConfigError>(got)).toStdString();
+            << exporter::describe(example, std::get<exporter::WebConfigError>(got)).toStdString();
     }
 }
 
 TEST_F(WebConfigTest, APasswordIsCheckedOnceAndEveryMalformedHeaderIsRefused) {
-    app::PasswordCheck check({{"prometheus", hash}, {"other", TlsFiles::bcrypt("x", 5)}});
+    exporter::PasswordCheck check({{"prometheus", hash}, {"other", TlsFiles::bcrypt("x", 5)}});
     const auto basic = [](const QByteArray& credentials) {
         return "Basic " + credentials.toBase64();
     };
@@ -230,9 +231,9 @@ TEST_F(WebConfigTest, AClientCertificateLetsInOnlyAsTheFileSays) {
     const QList<QSslCertificate> none, client = chain(files.read("client.crt")),
                                        stranger = chain(files.read("stranger.crt")),
                                        outsider = chain(files.read("outsider.crt"));
-    app::TlsSettings tls;
+    exporter::TlsSettings tls;
     tls.clientCas = chain(files.read("ca.crt"));
-    using Auth = app::ClientAuth;
+    using Auth = exporter::ClientAuth;
     struct Case {
         Auth auth;
         QStringList sans;
@@ -269,7 +270,7 @@ TEST_F(WebConfigTest, AClientCertificateLetsInOnlyAsTheFileSays) {
     for (const Case& c : cases) {
         tls.clientAuth = c.auth;
         tls.allowedSans = c.sans;
-        EXPECT_EQ(app::clientRefusal(tls, c.shown), QString::fromUtf8(c.refusal))
+        EXPECT_EQ(exporter::clientRefusal(tls, c.shown), QString::fromUtf8(c.refusal))
             << int(c.auth) << ' ' << c.sans.join(u',').toStdString();
     }
 }

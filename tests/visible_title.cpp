@@ -1,6 +1,6 @@
 // The title the window system receives, read back from the X server: Qt's xcb platform may
 // decorate what windowTitle() says. Runs under Xvfb with the xcb platform.
-#include "app/desktop_integration.h"
+#include "desktop/desktop_integration.h"
 #include "display/form1.h"
 #include "qt_printers.h"
 #include "scripted_link.h"
@@ -34,7 +34,7 @@ QString settledTitle(const QWidget& window, const QString& expected) {
 }
 
 TEST(VisibleTitle, IsExactlyTheCaptionWithAndWithoutADeviceName) {
-    app::nameApplication();
+    desktop::nameApplication();
     auto owned = std::make_unique<ScriptedLink>();
     ScriptedLink* link = owned.get();
     ScriptedLink::scriptPhone(*link);

@@ -7,8 +7,8 @@
 //                                    USBMUXD_SOCKET_ADDRESS says) reports, once it is named
 //   window-shots --history FOLDER    the Battery history window of that iPhone, whose
 //                                    reading today joins eleven earlier monthly ones
-#include "app/history_face.h"
-#include "app/history_window.h"
+#include "desktop/battery_history.h"
+#include "desktop/history_window.h"
 #include "device_link/adb/adb_link.h"
 #include "device_link/combined_link.h"
 #include "device_link/ios/ios_link.h"
@@ -72,7 +72,7 @@ int shootHistory(const QString& path) {
     Form1 form(std::move(owned));
     history::Writer writer(file);
     history::Recorder recorder;
-    app::installHistory(form, link, writer, recorder, file);
+    desktop::installHistory(form, link, writer, recorder, file);
     form.show();
     const QDeadlineTimer deadline(20000);
     while (history::Store(file, history::Store::Mode::Read).records(udid).size() < 12 &&
@@ -82,7 +82,7 @@ int shootHistory(const QString& path) {
         if (action->text().startsWith(QLatin1String("Battery history")))
             action->trigger();
     }
-    auto* window = form.findChild<app::HistoryWindow*>();
+    auto* window = form.findChild<desktop::HistoryWindow*>();
     if (!window) {
         std::fprintf(stderr, "window-shots: no Battery history window\n");
         return 1;

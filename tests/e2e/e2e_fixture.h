@@ -4,7 +4,7 @@
 #include "../qt_printers.h"
 
 #include "adb_harness.h"
-#include "app/desktop_integration.h"
+#include "desktop/desktop_integration.h"
 #include "device_link/adb/adb_commands.h"
 #include "device_link/adb/adb_link.h"
 #include "display/form1.h"
@@ -85,7 +85,7 @@ protected:
                          [this](qint32 code, const QString&) { codes.push_back(code); });
         statusLink = link.get();
         form = std::make_unique<Form1>(std::move(link));
-        app::showLink(*form, *statusLink);
+        desktop::showLink(*form, *statusLink);
         failures = std::make_unique<QSignalSpy>(form.get(), &Form1::failureReported);
         form->show();
     }

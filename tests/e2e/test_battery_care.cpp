@@ -1,8 +1,8 @@
 // Battery care as a desktop sees it: a session bus of the test's own, with a notification service
 // that records each call, and a simulated phone whose charge and temperature change while the
 // window watches it.
-#include "app/battery_care.h"
-#include "app/notifications_dialog.h"
+#include "desktop/battery_care.h"
+#include "desktop/notifications_dialog.h"
 #include "device_link/combined_link.h"
 #include "e2e_fixture.h"
 
@@ -75,8 +75,8 @@ protected:
         auto combined = std::make_unique<CombinedLink>(std::move(kinds));
         link = combined.get();
         openWindowWith(std::move(combined));
-        care = std::make_unique<app::BatteryCare>(*form, *link, settings.filePath("care.conf"),
-                                                  [this] { return now; });
+        care = std::make_unique<desktop::BatteryCare>(*form, *link, settings.filePath("care.conf"),
+                                                      [this] { return now; });
         care->setLimits(limits);
         care->setIntervalMs(100);
     }
@@ -85,7 +85,7 @@ protected:
     NotificationService service;
     QTemporaryDir settings;
     CombinedLink* link = nullptr;
-    std::unique_ptr<app::BatteryCare> care;
+    std::unique_ptr<desktop::BatteryCare> care;
     QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(9, 0), Qt::UTC);
 };
 
@@ -164,7 +164,7 @@ TEST_F(BatteryCareEndToEnd, WithoutAServiceTheWindowGoesOnAndTheDialogSaysSo) {
     ASSERT_EQ(phone->control("set battery.level 90"), "ok");
     ASSERT_EQ(phone->control("set battery.temperature 45"), "ok");
     EXPECT_TRUE(waitUntil([&] { return bar("BatteryLifeBar") == 90.0f; }, 5000));
-    app::NotificationsDialog dialog(*care, form.get());
+    desktop::NotificationsDialog dialog(*care, form.get());
     dialog.show();
     QLabel* none = nullptr;
     EXPECT_TRUE(waitUntil(

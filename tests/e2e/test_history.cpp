@@ -3,8 +3,8 @@
 // prints the records for a script.
 #include "e2e_fixture.h"
 
-#include "app/history_face.h"
-#include "app/history_window.h"
+#include "desktop/battery_history.h"
+#include "desktop/history_window.h"
 #include "device_link/combined_link.h"
 #include "history/history_recorder.h"
 #include "history/history_store.h"
@@ -29,7 +29,7 @@ protected:
         CombinedLink& link = *combined;
         openWindowWith(std::move(combined));
         writer = std::make_unique<history::Writer>(path);
-        app::installHistory(*form, link, *writer, recorder, path);
+        desktop::installHistory(*form, link, *writer, recorder, path);
     }
 
     std::vector<history::Record> records(const QString& path) {
@@ -88,7 +88,7 @@ TEST_F(HistoryEndToEnd, EachConnectionOfAPhoneKeepsARecord) {
     }
     ASSERT_NE(open, nullptr);
     open->trigger();
-    auto* window = form->findChild<app::HistoryWindow*>();
+    auto* window = form->findChild<desktop::HistoryWindow*>();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->isModal());

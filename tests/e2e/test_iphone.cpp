@@ -3,7 +3,7 @@
 #include "e2e_fixture.h"
 
 #include "app/command_line.h"
-#include "app/device_menu.h"
+#include "desktop/device_menu.h"
 #include "device_link/combined_link.h"
 #include "device_link/ios/ios_link.h"
 #include "device_link/ios/lockdown_session.h"
@@ -340,7 +340,7 @@ TEST_P(BothKinds, DeviceMenuFollowsTheChoiceSayingOnlyTrueThings) {
     openInOrder({phone, tablet}, *iphone);
     ASSERT_FALSE(HasFatalFailure());
     auto* link = static_cast<CombinedLink*>(statusLink);
-    QMenu* menu = app::installDeviceMenu(*form, *link);
+    QMenu* menu = desktop::installDeviceMenu(*form, *link);
     const auto tip = [this] { return form->findChild<QWidget*>("Frame2")->toolTip(); };
     ASSERT_TRUE(waitUntil([&] { return link->attachedDevices().size() == 3; }));
     EXPECT_TRUE(waitUntil([&] { return tip().contains("2 more devices are attached ("); }))
@@ -451,7 +451,7 @@ TEST_F(IphoneEndToEnd, DeviceMenuNamesIphonesAndIpadsBeforeTheyAreShown) {
         return link->statusText().endsWith(
             " 2 more devices are attached (iPhone, iPad): right-click to choose.");
     })) << link->statusText().toStdString();
-    QMenu* menu = app::installDeviceMenu(*form, *link);
+    QMenu* menu = desktop::installDeviceMenu(*form, *link);
     emit menu->aboutToShow();
     QStringList entries;
     for (const QAction* entry : menu->actions())
@@ -485,7 +485,7 @@ TEST_F(IphoneEndToEnd, SerialChoosesADeviceOfEitherKind) {
         codes.clear();
         const app::CommandLine command =
             app::parseCommandLine({"device-info", "--serial", choice.serial});
-        openWindowWith(app::makeDeviceLink(command.serial));
+        openWindowWith(app::makeDeviceLink(command.script.serial));
         EXPECT_TRUE(showsTitle(QString::fromUtf8(choice.title)))
             << statusLink->statusText().toStdString();
         QTest::qWait(300); // the other kind's device, ready too, is never shown

@@ -1,23 +1,19 @@
-#include "app/history_face.h"
+#include "desktop/battery_history.h"
 
-#include "app/command_line.h"
-#include "app/desktop_integration.h"
-#include "app/history_window.h"
+#include "desktop/desktop_integration.h"
+#include "desktop/history_window.h"
 #include "device_link/combined_link.h"
 #include "history/history_recorder.h"
-#include "history/history_store.h"
 #include "history/history_writer.h"
-#include "report/history_formats.h"
 
 #include <QAction>
-#include <QFile>
 #include <QWidget>
 
 #include <cstdio>
 #include <memory>
 #include <optional>
 
-namespace app {
+namespace desktop {
 namespace {
 
 void say(const QString& text) {
@@ -70,29 +66,11 @@ void installHistory(QWidget& window, CombinedLink& link, history::Writer& writer
     auto* open = new QAction(QObject::tr("Battery history…"), &window);
     QObject::connect(open, &QAction::triggered, &window, [&window, &link, path] {
         const AttachedDevice shown = shownDevice(link).value_or(AttachedDevice{});
-        auto* view = new app::HistoryWindow(path, shown.serial, shown.name, &window);
+        auto* view = new desktop::HistoryWindow(path, shown.serial, shown.name, &window);
         view->setAttribute(Qt::WA_DeleteOnClose);
         view->show();
     });
     window.addAction(open);
 }
 
-int runHistory(const CommandLine& command) {
-    const QString path = history::defaultPath();
-    std::vector<history::Record> records;
-    // No file yet is a history with nothing in it.
-    if (QFile::exists(path)) {
-        try {
-            records = history::Store(path, history::Store::Mode::Read).records(command.serial);
-        } catch (const history::StoreError& e) {
-            say(QString::fromUtf8(e.what()));
-            return 1;
-        }
-    }
-    const QByteArray out =
-        command.json ? report::recordsJson(records) : report::recordsTsv(records);
-    std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout);
-    return 0;
-}
-
-} // namespace app
+} // namespace desktop

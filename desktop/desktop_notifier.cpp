@@ -1,4 +1,4 @@
-#include "app/desktop_notifier.h"
+#include "desktop/desktop_notifier.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-namespace app {
+namespace desktop {
 namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
@@ -74,4 +74,4 @@ void DesktopNotifier::setAvailable(bool available, const QString& why) {
     emit availableChanged(available);
 }
 
-} // namespace app
+} // namespace desktop

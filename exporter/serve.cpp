@@ -1,9 +1,8 @@
-#include "app/serve_face.h"
+#include "exporter/serve.h"
 
-#include "app/command_line.h"
-#include "app/metrics_server.h"
-#include "app/web_serving.h"
 #include "device_link/device_watch.h"
+#include "exporter/metrics_server.h"
+#include "exporter/web_serving.h"
 #include "report/devices_page.h"
 #include "report/exposition.h"
 
@@ -19,7 +18,7 @@
 #include <optional>
 #include <unistd.h>
 
-namespace app {
+namespace exporter {
 namespace {
 
 void say(const QString& text) {
@@ -50,7 +49,7 @@ bool quitOnSignals() {
 
 } // namespace
 
-int runServe(const CommandLine& command) {
+int runServe(const ServeOptions& command) {
     // Checked whole before anything listens: never plain HTTP because TLS could not be set up.
     std::shared_ptr<WebConfigSource> webConfig;
     if (!command.webConfig.isEmpty()) {
@@ -116,22 +115,24 @@ int runServe(const CommandLine& command) {
         });
     }
     server.setWebConfig(webConfig);
-    QString why;
-    if (!server.listen(command.serveHosts, command.servePort, &why)) {
-        say(QStringLiteral("cannot listen on %1 port %2: %3")
-                .arg(command.serveHostName, QString::number(command.servePort), why));
-        return 1;
-    }
-    const QString host = command.serveHostName.contains(u':') ? u'[' + command.serveHostName + u']'
-                                                              : command.serveHostName;
     const bool tls = webConfig && webConfig->current()->config.tls;
-    say(QStringLiteral("serving metrics at %1://%2:%3/metrics, reading every %4 s")
-            .arg(tls ? QStringLiteral("https") : QStringLiteral("http"), host,
-                 QString::number(server.port()), QString::number(command.intervalSeconds)));
+    for (const ListenAddress& at : command.listen) {
+        QString why;
+        const quint16 port = server.listen(at.hosts, at.port, &why);
+        if (port == 0) {
+            say(QStringLiteral("cannot listen on %1 port %2: %3")
+                    .arg(at.host, QString::number(at.port), why));
+            return 1;
+        }
+        const QString host = at.host.contains(u':') ? u'[' + at.host + u']' : at.host;
+        say(QStringLiteral("serving metrics at %1://%2:%3/metrics, reading every %4 s")
+                .arg(tls ? QStringLiteral("https") : QStringLiteral("http"), host,
+                     QString::number(port), QString::number(command.intervalSeconds)));
+    }
     watch.start();
     QCoreApplication::exec();
     say(QStringLiteral("stopped"));
     return 0;
 }
 
-} // namespace app
+} // namespace exporter

@@ -17,7 +17,7 @@
 #include <memory>
 #include <utility>
 
-namespace app {
+namespace exporter {
 
 class GuardedTcpServer;
 class HttpFace;
@@ -51,12 +51,13 @@ public:
     // TLS, client certificates, passwords and headers, as SOURCE says at each connection and
     // request; none: plain HTTP, open to all.
     void setWebConfig(std::shared_ptr<WebConfigSource> source);
-    // False, with why in ERROR, where it cannot listen on each of HOSTS; PORT 0 takes a free
-    // port, the same one on every host.
-    bool listen(const QList<QHostAddress>& hosts, quint16 port, QString* error);
-    bool listen(const QHostAddress& host, quint16 port, QString* error) {
+    // Listens on each of HOSTS, beside what it already serves, and returns the port; 0, with why
+    // in ERROR, where it cannot. PORT 0 takes a free port, the same one on every host.
+    quint16 listen(const QList<QHostAddress>& hosts, quint16 port, QString* error);
+    quint16 listen(const QHostAddress& host, quint16 port, QString* error) {
         return listen(QList<QHostAddress>{host}, port, error);
     }
+    // The port it listens on first.
     quint16 port() const;
 
 private:
@@ -66,4 +67,4 @@ private:
     std::shared_ptr<WebConfigSource> m_config;
 };
 
-} // namespace app
+} // namespace exporter

@@ -16,7 +16,7 @@
 
 struct crypt_data;
 
-namespace app {
+namespace exporter {
 
 // Whether HASH is a bcrypt hash libxcrypt verifies: $2a$, $2b$ or $2y$, a cost of 4 to 31 and
 // 53 characters of salt and hash.
@@ -52,4 +52,4 @@ private:
     int m_hashed = 0;
 };
 
-} // namespace app
+} // namespace exporter

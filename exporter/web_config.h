@@ -19,7 +19,7 @@
 #include <variant>
 #include <vector>
 
-namespace app {
+namespace exporter {
 
 // Who must show a certificate, and whether it must come from the client CA: Go's ClientAuthType,
 // whose names the file uses.
@@ -61,4 +61,4 @@ WebConfigResult parseWebConfig(const QByteArray& yaml, const QString& directory)
 // The one line that says what is wrong with the file at PATH.
 QString describe(const QString& path, const WebConfigError& error);
 
-} // namespace app
+} // namespace exporter

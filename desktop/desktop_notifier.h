@@ -12,7 +12,7 @@
 
 class QDBusPendingCallWatcher;
 
-namespace app {
+namespace desktop {
 
 class DesktopNotifier : public QObject {
     Q_OBJECT
@@ -37,4 +37,4 @@ private:
     QHash<QString, uint> m_shown; // the service's id of each kind a device, by "serial kind"
 };
 
-} // namespace app
+} // namespace desktop

@@ -10,7 +10,7 @@ class QString;
 class QWidget;
 struct DeviceDetails;
 
-namespace app {
+namespace desktop {
 
 // The reverse-DNS id that the desktop entry, the AppStream metadata and the icons carry.
 QString applicationId();
@@ -41,4 +41,4 @@ void installCopy(QWidget& window, std::function<QString()> report);
 // change.
 void showLink(QWidget& window, const KindLink& link);
 
-} // namespace app
+} // namespace desktop

@@ -1,4 +1,4 @@
-#include "app/device_menu.h"
+#include "desktop/device_menu.h"
 
 #include "device_link/combined_link.h"
 #include "device_link/device_facts.h"
@@ -7,7 +7,7 @@
 #include <QMenu>
 #include <QWidget>
 
-namespace app {
+namespace desktop {
 namespace {
 
 // "&" would mark a mnemonic in an action's text.
@@ -62,4 +62,4 @@ QMenu* installDeviceMenu(QWidget& window, CombinedLink& link) {
     return menu;
 }
 
-} // namespace app
+} // namespace desktop

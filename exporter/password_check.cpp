@@ -1,4 +1,4 @@
-#include "app/password_check.h"
+#include "exporter/password_check.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace app {
+namespace exporter {
 namespace {
 
 // Enough for every Prometheus server and person of a lab; a client that tries many passwords
@@ -90,4 +90,4 @@ bool PasswordCheck::verify(const QByteArray& hash, const QByteArray& password) {
     return length == std::size_t(hash.size()) && CRYPTO_memcmp(out, hash.constData(), length) == 0;
 }
 
-} // namespace app
+} // namespace exporter

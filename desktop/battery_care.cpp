@@ -1,7 +1,7 @@
-#include "app/battery_care.h"
+#include "desktop/battery_care.h"
 
-#include "app/care_settings.h"
-#include "app/notifications_dialog.h"
+#include "desktop/care_settings.h"
+#include "desktop/notifications_dialog.h"
 #include "device_link/combined_link.h"
 #include "display/form1.h"
 #include "report/reading_values.h"
@@ -10,7 +10,7 @@
 
 #include <cstdio>
 
-namespace app {
+namespace desktop {
 
 BatteryCare::BatteryCare(Form1& window, CombinedLink& link, QString settingsPath, Clock clock)
     : m_window(window), m_link(link), m_path(std::move(settingsPath)), m_clock(std::move(clock)) {
@@ -91,4 +91,4 @@ void installNotificationsMenu(QWidget& window, BatteryCare& care) {
     window.addAction(open);
 }
 
-} // namespace app
+} // namespace desktop

@@ -10,7 +10,7 @@ class QComboBox;
 class QLabel;
 class QSpinBox;
 
-namespace app {
+namespace desktop {
 
 class BatteryCare;
 
@@ -34,4 +34,4 @@ private:
     QLabel* m_unavailable = nullptr;
 };
 
-} // namespace app
+} // namespace desktop

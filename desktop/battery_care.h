@@ -4,7 +4,7 @@
 // context menu sets them.
 #pragma once
 
-#include "app/desktop_notifier.h"
+#include "desktop/desktop_notifier.h"
 #include "display/battery_care.h"
 
 #include <QDateTime>
@@ -18,7 +18,7 @@ class CombinedLink;
 class Form1;
 struct DeviceReading;
 
-namespace app {
+namespace desktop {
 
 class BatteryCare : public QObject {
     Q_OBJECT
@@ -58,4 +58,4 @@ private:
 // Notifications... in WINDOW's context menu, opening one non-modal dialog for CARE.
 void installNotificationsMenu(QWidget& window, BatteryCare& care);
 
-} // namespace app
+} // namespace desktop

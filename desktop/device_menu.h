@@ -10,7 +10,7 @@ class QMenu;
 class QWidget;
 struct AttachedDevice;
 
-namespace app {
+namespace desktop {
 
 // An entry's words: "Pixel 7a (Android, 35161FDJH000GW)", "iPhone 00008110-001A2B3C4D5E801E
 // (waiting for Trust)"; the device's own strings made printable, "&" shown as itself.
@@ -19,4 +19,4 @@ QString deviceEntryText(const AttachedDevice& device);
 // Adds the submenu to the window's context menu, first; its entries follow the link.
 QMenu* installDeviceMenu(QWidget& window, CombinedLink& link);
 
-} // namespace app
+} // namespace desktop

@@ -3,15 +3,15 @@
 // file or one it names changes, as the exporter-toolkit re-reads its files.
 #pragma once
 
-#include "app/password_check.h"
-#include "app/web_config.h"
+#include "exporter/password_check.h"
+#include "exporter/web_config.h"
 
 #include <QSslConfiguration>
 
 #include <functional>
 #include <memory>
 
-namespace app {
+namespace exporter {
 
 // What serves the next connection or request; swapped whole for a renewal.
 struct Serving {
@@ -48,4 +48,4 @@ private:
     QByteArray m_stamp; // of the files as last read, good or broken
 };
 
-} // namespace app
+} // namespace exporter

@@ -1,6 +1,6 @@
-#include "app/web_config.h"
+#include "exporter/web_config.h"
 
-#include "app/password_check.h"
+#include "exporter/password_check.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,7 +15,7 @@
 #include <memory>
 #include <set>
 
-namespace app {
+namespace exporter {
 namespace {
 
 // Far more than any web configuration, certificate chain or key needs.
@@ -466,4 +466,4 @@ QString describe(const QString& path, const WebConfigError& error) {
                : QStringLiteral("web configuration %1: %2 %3").arg(path, error.key, error.reason);
 }
 
-} // namespace app
+} // namespace exporter

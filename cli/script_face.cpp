@@ -1,13 +1,15 @@
-#include "app/script_face.h"
+#include "cli/script_face.h"
 
-#include "app/command_line.h"
-#include "app/desktop_integration.h"
+#include "desktop/desktop_integration.h"
 #include "device_link/kind_link.h"
 #include "display/form1.h"
 #include "display/text_format.h"
+#include "history/history_store.h"
+#include "report/history_formats.h"
 #include "report/json_report.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcessEnvironment>
@@ -16,7 +18,7 @@
 #include <cstdio>
 #include <vector>
 
-namespace app {
+namespace cli {
 namespace {
 
 void say(const QString& text) {
@@ -100,7 +102,8 @@ QString textReport(const DeviceReading& reading, QString* failure) {
     QObject::connect(&window, &Form1::failureReported,
                      [failure](const QString& message) { *failure = message; });
     link.connectNow();
-    return failure->isEmpty() ? report(window, reading.status, reading.details) : QString();
+    return failure->isEmpty() ? desktop::report(window, reading.status, reading.details)
+                              : QString();
 }
 
 } // namespace
@@ -112,10 +115,10 @@ QString listLine(const ListedDevice& d) {
     return fields.join(u'\t');
 }
 
-int runScript(const CommandLine& command) {
+int runScript(const ScriptRequest& command) {
     const adb::ServerAddress server =
         adb::serverAddressFromEnvironment(QProcessEnvironment::systemEnvironment());
-    if (command.action == CommandLine::Action::List) {
+    if (command.list) {
         const survey::Listing listing = listBoth(server, true);
         if (command.json) {
             QJsonArray array;
@@ -196,4 +199,21 @@ int runScript(const CommandLine& command) {
     return status;
 }
 
-} // namespace app
+int runHistory(const QString& serial, bool json) {
+    const QString path = history::defaultPath();
+    std::vector<history::Record> records;
+    // No file yet is a history with nothing in it.
+    if (QFile::exists(path)) {
+        try {
+            records = history::Store(path, history::Store::Mode::Read).records(serial);
+        } catch (const history::StoreError& e) {
+            say(QString::fromUtf8(e.what()));
+            return 1;
+        }
+    }
+    const QByteArray out = json ? report::recordsJson(records) : report::recordsTsv(records);
+    std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout);
+    return 0;
+}
+
+} // namespace cli

@@ -1,4 +1,4 @@
-#include "app/desktop_integration.h"
+#include "desktop/desktop_integration.h"
 
 #include "device_link/kind_link.h"
 #include "layout/element_table.h"
@@ -14,7 +14,7 @@
 
 #include <vector>
 
-namespace app {
+namespace desktop {
 namespace {
 
 QString toQString(std::string_view text) {
@@ -158,4 +158,4 @@ void showLink(QWidget& window, const KindLink& link) {
                 [&window, &link] { return report(window, link.statusText(), link.details()); });
 }
 
-} // namespace app
+} // namespace desktop

@@ -8,7 +8,7 @@
 
 #include <QString>
 
-namespace app {
+namespace desktop {
 
 // Where the settings are kept.
 QString careSettingsPath();
@@ -25,4 +25,4 @@ CareSettings readCareSettings(const QString& path);
 // Writes LIMITS to PATH; one line on why where it cannot, else empty.
 QString writeCareSettings(const QString& path, const care::Limits& limits);
 
-} // namespace app
+} // namespace desktop

@@ -1,4 +1,4 @@
-#include "app/web_serving.h"
+#include "exporter/web_serving.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -11,7 +11,7 @@
 
 #include <memory>
 
-namespace app {
+namespace exporter {
 namespace {
 
 using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
@@ -179,4 +179,4 @@ std::shared_ptr<Serving> WebConfigSource::current() {
     return m_serving;
 }
 
-} // namespace app
+} // namespace exporter

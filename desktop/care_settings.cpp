@@ -1,4 +1,4 @@
-#include "app/care_settings.h"
+#include "desktop/care_settings.h"
 
 #include <QFileInfo>
 #include <QSettings>
@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace app {
+namespace desktop {
 namespace {
 
 struct Key {
@@ -80,4 +80,4 @@ QString writeCareSettings(const QString& path, const care::Limits& limits) {
                : QStringLiteral("the notification settings cannot be written to %1").arg(path);
 }
 
-} // namespace app
+} // namespace desktop

@@ -1,6 +1,6 @@
-#include "app/metrics_server.h"
+#include "exporter/metrics_server.h"
 
-#include "app/web_serving.h"
+#include "exporter/web_serving.h"
 #include "report/exposition.h"
 
 #include <QAbstractHttpServer>
@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <unistd.h>
 
-namespace app {
+namespace exporter {
 namespace {
 
 using Status = QHttpServerResponder::StatusCode;
@@ -228,7 +228,7 @@ void MetricsServer::setWebConfig(std::shared_ptr<WebConfigSource> source) {
     m_http->config = std::move(source);
 }
 
-bool MetricsServer::listen(const QList<QHostAddress>& hosts, quint16 port, QString* error) {
+quint16 MetricsServer::listen(const QList<QHostAddress>& hosts, quint16 port, QString* error) {
     std::vector<std::unique_ptr<GuardedTcpServer>> bound;
     for (const QHostAddress& host : hosts) {
         auto tcp = std::make_unique<GuardedTcpServer>(m_limits, m_config);
@@ -248,22 +248,23 @@ bool MetricsServer::listen(const QList<QHostAddress>& hosts, quint16 port, QStri
             continue;
         if (error)
             *error = tcp->errorString();
-        return false;
+        return 0;
     }
     if (bound.empty()) {
         if (error)
             *error = QStringLiteral("no address to listen on");
-        return false;
+        return 0;
     }
+    const quint16 bound_port = bound.front()->serverPort();
     for (std::unique_ptr<GuardedTcpServer>& tcp : bound) {
         m_tcp.append(tcp.get());
         m_http->bind(tcp.release());
     }
-    return true;
+    return bound_port;
 }
 
 quint16 MetricsServer::port() const {
     return m_tcp.isEmpty() ? 0 : m_tcp.first()->serverPort();
 }
 
-} // namespace app
+} // namespace exporter

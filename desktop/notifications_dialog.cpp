@@ -1,6 +1,6 @@
-#include "app/notifications_dialog.h"
+#include "desktop/notifications_dialog.h"
 
-#include "app/battery_care.h"
+#include "desktop/battery_care.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,7 +10,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-namespace app {
+namespace desktop {
 namespace {
 
 // The intervals offered, in seconds; one the settings file holds besides them is offered too.
@@ -109,4 +109,4 @@ void NotificationsDialog::take() {
     m_care.setLimits(limits);
 }
 
-} // namespace app
+} // namespace desktop

@@ -1,5 +1,5 @@
-// The battery history's faces: the window records what it reads of a battery's wear and opens
-// the Battery history window from its context menu; --history prints the records for a script.
+// The battery history beside the window: what it reads of a battery's wear is recorded, and
+// the Battery history window opens from its context menu.
 #pragma once
 
 class CombinedLink;
@@ -11,9 +11,7 @@ class Recorder;
 class Writer;
 } // namespace history
 
-namespace app {
-
-struct CommandLine;
+namespace desktop {
 
 // Writes through WRITER what WINDOW's LINK reads of a battery's health, as RECORDER decides;
 // adds Battery history... to the window's context menu; says the writer's notices once on
@@ -21,8 +19,4 @@ struct CommandLine;
 void installHistory(QWidget& window, CombinedLink& link, history::Writer& writer,
                     history::Recorder& recorder, const QString& path);
 
-// Prints the records, oldest first, and returns the exit status: 0, even with none; 1 when the
-// history cannot be read, with why on standard error.
-int runHistory(const CommandLine& command);
-
-} // namespace app
+} // namespace desktop

@@ -17,7 +17,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 
-namespace app {
+namespace desktop {
 
 // The chart's points of RECORDS: x in milliseconds since the epoch; capacity in percent of the
 // design, cycles where a record has them.
@@ -53,4 +53,4 @@ private:
     QPushButton* m_export = nullptr;
 };
 
-} // namespace app
+} // namespace desktop

@@ -1,4 +1,4 @@
-#include "app/history_window.h"
+#include "desktop/history_window.h"
 
 #include "history/history_store.h"
 #include "history/history_summary.h"
@@ -24,7 +24,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace app {
+namespace desktop {
 
 using history::Device;
 using history::Record;
@@ -264,4 +264,4 @@ void HistoryWindow::exportCsv() {
                       std::runtime_error(file.errorString().toStdString()));
 }
 
-} // namespace app
+} // namespace desktop
