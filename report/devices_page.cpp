@@ -10,14 +10,31 @@
 namespace report {
 namespace {
 
-// Each of these, and the order of rows, is what devices.js makes of the same JSON: keep both
-// alike, as the browser test holds them.
+// Each cell, and the order of rows, is what devices.js makes of the same JSON: keep both alike,
+// as the browser test holds them. The page's columns are named in its header, and the script
+// takes their order from there.
 struct Cell {
-    const char* label;
-    QString main;
+    QString main = QStringLiteral("—");
     QString sub;
     bool alert = false;
 };
+
+struct Cells {
+    Cell device, state, charge, health, temperature, storage, lastRead;
+};
+
+struct Column {
+    const char* name; // as devices.js names the cell
+    const char* label;
+    Cell Cells::*cell;
+};
+const Column kColumns[] = {{"device", "Device", &Cells::device},
+                           {"state", "State", &Cells::state},
+                           {"charge", "Charge", &Cells::charge},
+                           {"health", "Health", &Cells::health},
+                           {"temperature", "Temperature", &Cells::temperature},
+                           {"storage", "Storage", &Cells::storage},
+                           {"lastRead", "Last read", &Cells::lastRead}};
 
 QString oneDecimal(double value) {
     return QString::number(std::floor(value * 10 + 0.5) / 10, 'f', 1);
@@ -42,7 +59,7 @@ QString shownName(const QJsonObject& d) {
     return name.isEmpty() ? d[QLatin1String("serial")].toString() : name;
 }
 
-std::vector<Cell> cells(const QJsonObject& d) {
+Cells cells(const QJsonObject& d) {
     const QString serial = d[QLatin1String("serial")].toString();
     const QString name = d[QLatin1String("name")].toString();
     const QString model = d[QLatin1String("model")].toString();
@@ -51,61 +68,58 @@ std::vector<Cell> cells(const QJsonObject& d) {
         if (!part.isEmpty())
             about << part;
     }
-    std::vector<Cell> out{{"Device", shownName(d), about.join(QStringLiteral(" · "))},
-                          {"State", stateWords(d), QString()},
-                          {"Charge", QStringLiteral("—"), QString()},
-                          {"Health", QStringLiteral("—"), QString()},
-                          {"Temperature", QStringLiteral("—"), QString()},
-                          {"Storage", QStringLiteral("—"), QString()},
-                          {"Last read", QStringLiteral("—"), QString()}};
+    Cells out;
+    out.device = {shownName(d), about.join(QStringLiteral(" · "))};
+    out.state.main = stateWords(d);
     if (d[QLatin1String("state")].toString() != QLatin1String("ready") || !read(d)) {
-        out[1].alert = true;
-        out[1].sub = d[QLatin1String("status")].toString();
+        out.state.alert = true;
+        out.state.sub = d[QLatin1String("status")].toString();
     }
     const QJsonObject battery = d[QLatin1String("battery")].toObject();
     if (const QJsonValue percent = battery[QLatin1String("percent")]; percent.isDouble()) {
-        out[2].main = QString::number(std::floor(percent.toDouble() + 0.5)) + u'%';
-        out[2].sub = battery[QLatin1String("charging")].toBool()  ? QStringLiteral("charging")
-                     : battery[QLatin1String("onMains")].toBool() ? QStringLiteral("on mains")
-                                                                  : QStringLiteral("on battery");
+        out.charge.main = QString::number(std::floor(percent.toDouble() + 0.5)) + u'%';
+        out.charge.sub = battery[QLatin1String("charging")].toBool() ? QStringLiteral("charging")
+                         : battery[QLatin1String("onMains")].toBool()
+                             ? QStringLiteral("on mains")
+                             : QStringLiteral("on battery");
     }
     const QJsonValue capacity = battery[QLatin1String("maximumCapacity")];
     if (capacity.isObject()) {
         const double percent = capacity[QLatin1String("percent")].toDouble();
-        out[3].alert = percent < kWornPercent;
+        out.health.alert = percent < kWornPercent;
         // Whole points down, as the charge bar shows them: a worn battery never reads 80%.
-        out[3].main = QString::number(std::floor(percent)) + QStringLiteral("% of design");
+        out.health.main = QString::number(std::floor(percent)) + QStringLiteral("% of design");
     }
     if (const QJsonValue cycles = battery[QLatin1String("cycles")]; cycles.isDouble())
-        out[3].sub = QString::number(qint64(cycles.toDouble())) + QStringLiteral(" cycles");
+        out.health.sub = QString::number(qint64(cycles.toDouble())) + QStringLiteral(" cycles");
     if (const QJsonValue celsius = battery[QLatin1String("temperatureC")]; celsius.isDouble()) {
-        out[4].alert = celsius.toDouble() > kHotCelsius;
-        out[4].main = oneDecimal(celsius.toDouble()) + QStringLiteral(" °C");
+        out.temperature.alert = celsius.toDouble() > kHotCelsius;
+        out.temperature.main = oneDecimal(celsius.toDouble()) + QStringLiteral(" °C");
     }
     if (const QJsonValue storage = d[QLatin1String("storage")]; storage.isObject()) {
-        out[5].main = oneDecimal(storage[QLatin1String("free")].toDouble() / 1e9) +
-                      QStringLiteral(" GB free");
-        out[5].sub = QStringLiteral("of ") +
-                     oneDecimal(storage[QLatin1String("total")].toDouble() / 1e9) +
-                     QStringLiteral(" GB");
+        out.storage.main = oneDecimal(storage[QLatin1String("free")].toDouble() / 1e9) +
+                           QStringLiteral(" GB free");
+        out.storage.sub = QStringLiteral("of ") +
+                          oneDecimal(storage[QLatin1String("total")].toDouble() / 1e9) +
+                          QStringLiteral(" GB");
     }
     if (const QJsonValue at = d[QLatin1String("readAt")]; at.isString())
-        out[6].main = QDateTime::fromString(at.toString(), Qt::ISODate)
-                          .toLocalTime()
-                          .toString(QStringLiteral("HH:mm:ss"));
+        out.lastRead.main = QDateTime::fromString(at.toString(), Qt::ISODate)
+                                .toLocalTime()
+                                .toString(QStringLiteral("HH:mm:ss"));
     // Not by colour alone: a sign before, and a word after where the value is past its alert.
-    out[3].main += out[3].alert ? QStringLiteral(" (worn)") : QString();
-    out[4].main += out[4].alert ? QStringLiteral(" (hot)") : QString();
-    for (Cell& cell : out) {
-        if (cell.alert)
+    out.health.main += out.health.alert ? QStringLiteral(" (worn)") : QString();
+    out.temperature.main += out.temperature.alert ? QStringLiteral(" (hot)") : QString();
+    for (const Column& column : kColumns) {
+        if (Cell& cell = out.*column.cell; cell.alert)
             cell.main.prepend(QStringLiteral("⚠ "));
     }
     return out;
 }
 
 // A row's place by its alerts: not ready or not read, hot, worn, the rest.
-int rank(const std::vector<Cell>& cells) {
-    return cells[1].alert ? 0 : cells[4].alert ? 1 : cells[3].alert ? 2 : 3;
+int rank(const Cells& cells) {
+    return cells.state.alert ? 0 : cells.temperature.alert ? 1 : cells.health.alert ? 2 : 3;
 }
 
 QByteArray escaped(const QString& text) {
@@ -155,31 +169,39 @@ QJsonArray devicesJson(const std::vector<WatchedDevice>& devices) {
 
 QByteArray devicesPage(const QJsonArray& devices, int intervalSeconds) {
     struct Row {
-        std::vector<Cell> cells;
-        std::tuple<int, QString, QString> key;
+        Cells cells;
+        int rank;
+        QString name; // lower case, for the order
+        QString serial;
+        auto key() const { return std::tie(rank, name, serial); }
     };
     std::vector<Row> rows;
     for (const QJsonValue& value : devices) {
         const QJsonObject d = value.toObject();
-        std::vector<Cell> made = cells(d);
+        Cells made = cells(d);
         const int place = rank(made);
-        rows.push_back({std::move(made),
-                        {place, shownName(d).toLower(), d[QLatin1String("serial")].toString()}});
+        rows.push_back({std::move(made), place, shownName(d).toLower(),
+                        d[QLatin1String("serial")].toString()});
     }
     std::stable_sort(rows.begin(), rows.end(),
-                     [](const Row& a, const Row& b) { return a.key < b.key; });
+                     [](const Row& a, const Row& b) { return a.key() < b.key(); });
     QByteArray body;
     for (const Row& row : rows) {
-        body += "<tr data-serial=\"" + escaped(std::get<2>(row.key)) + '"' +
-                (std::get<0>(row.key) == 0 ? QByteArray(" class=\"not-ready\"") : QByteArray()) +
-                '>';
-        for (const Cell& c : row.cells)
-            body += QByteArray("<td data-label=\"") + c.label + '"' +
+        body += "<tr data-serial=\"" + escaped(row.serial) + '"' +
+                (row.rank == 0 ? QByteArray(" class=\"not-ready\"") : QByteArray()) + '>';
+        for (const Column& column : kColumns) {
+            const Cell& c = row.cells.*column.cell;
+            body += QByteArray("<td data-label=\"") + column.label + '"' +
                     (c.alert ? QByteArray(" class=\"alert\"") : QByteArray()) +
                     "><span class=\"main\">" + escaped(c.main) + "</span><span class=\"sub\">" +
                     escaped(c.sub) + "</span></td>";
+        }
         body += "</tr>\n";
     }
+    QByteArray head;
+    for (const Column& column : kColumns)
+        head += QByteArray("<th scope=\"col\" data-column=\"") + column.name + "\">" +
+                column.label + "</th>";
     const QByteArray count = QByteArray::number(rows.size());
     return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
@@ -196,11 +218,8 @@ QByteArray devicesPage(const QJsonArray& devices, int intervalSeconds) {
            "</nav>\n</header>\n<main>\n<table id=\"devices\" data-interval=\"" +
            QByteArray::number(intervalSeconds) + "\" data-hot=\"" +
            QByteArray::number(kHotCelsius) + "\" data-worn=\"" + QByteArray::number(kWornPercent) +
-           "\">\n<thead><tr><th scope=\"col\">Device</th><th scope=\"col\">State</th>"
-           "<th scope=\"col\">Charge</th><th scope=\"col\">Health</th>"
-           "<th scope=\"col\">Temperature</th><th scope=\"col\">Storage</th>"
-           "<th scope=\"col\">Last read</th></tr></thead>\n<tbody>\n" +
-           body + "</tbody>\n</table>\n<p id=\"empty\"" + (rows.empty() ? "" : " hidden") +
+           "\">\n<thead><tr>" + head + "</tr></thead>\n<tbody>\n" + body +
+           "</tbody>\n</table>\n<p id=\"empty\"" + (rows.empty() ? "" : " hidden") +
            ">No device is attached.</p>\n</main>\n</body>\n</html>\n";
 }
 

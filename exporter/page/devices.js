@@ -11,6 +11,11 @@
   const intervalMs = Math.max(1, Number(table.dataset.interval)) * 1000;
   const hot = Number(table.dataset.hot);
   const worn = Number(table.dataset.worn);
+  // The columns, in the order and with the labels the exporter's header gives them.
+  const columns = Array.from(table.tHead.rows[0].cells, (th) => ({
+    name: th.dataset.column,
+    label: th.textContent,
+  }));
 
   const oneDecimal = (value) => (Math.floor(value * 10 + 0.5) / 10).toFixed(1);
   const isNumber = (value) => typeof value === 'number';
@@ -39,43 +44,38 @@
 
   function cells(d) {
     const about = [d.model || '', d.name ? d.serial : ''].filter((part) => part);
-    const out = [
-      { label: 'Device', main: shownName(d), sub: about.join(' · ') },
-      { label: 'State', main: stateWords(d), sub: '' },
-      { label: 'Charge', main: '—', sub: '' },
-      { label: 'Health', main: '—', sub: '' },
-      { label: 'Temperature', main: '—', sub: '' },
-      { label: 'Storage', main: '—', sub: '' },
-      { label: 'Last read', main: '—', sub: '' },
-    ];
+    const out = {};
+    for (const column of columns) out[column.name] = { main: '—', sub: '', alert: false };
+    out.device = { main: shownName(d), sub: about.join(' · '), alert: false };
+    out.state.main = stateWords(d);
     if (d.state !== 'ready' || !isRead(d)) {
-      out[1].alert = true;
-      out[1].sub = d.status || '';
+      out.state.alert = true;
+      out.state.sub = d.status || '';
     }
     const battery = isRead(d) ? d.battery : {};
     if (isNumber(battery.percent)) {
-      out[2].main = `${Math.floor(battery.percent + 0.5)}%`;
-      out[2].sub = battery.charging ? 'charging' : battery.onMains ? 'on mains' : 'on battery';
+      out.charge.main = `${Math.floor(battery.percent + 0.5)}%`;
+      out.charge.sub = battery.charging ? 'charging' : battery.onMains ? 'on mains' : 'on battery';
     }
     const capacity = battery.maximumCapacity;
     if (capacity && typeof capacity === 'object') {
-      out[3].alert = capacity.percent < worn;
-      out[3].main = `${Math.floor(capacity.percent)}% of design`;
+      out.health.alert = capacity.percent < worn;
+      out.health.main = `${Math.floor(capacity.percent)}% of design`;
     }
-    if (isNumber(battery.cycles)) out[3].sub = `${Math.trunc(battery.cycles)} cycles`;
+    if (isNumber(battery.cycles)) out.health.sub = `${Math.trunc(battery.cycles)} cycles`;
     if (isNumber(battery.temperatureC)) {
-      out[4].alert = battery.temperatureC > hot;
-      out[4].main = `${oneDecimal(battery.temperatureC)} °C`;
+      out.temperature.alert = battery.temperatureC > hot;
+      out.temperature.main = `${oneDecimal(battery.temperatureC)} °C`;
     }
     if (d.storage && typeof d.storage === 'object') {
-      out[5].main = `${oneDecimal(d.storage.free / 1e9)} GB free`;
-      out[5].sub = `of ${oneDecimal(d.storage.total / 1e9)} GB`;
+      out.storage.main = `${oneDecimal(d.storage.free / 1e9)} GB free`;
+      out.storage.sub = `of ${oneDecimal(d.storage.total / 1e9)} GB`;
     }
-    if (typeof d.readAt === 'string') out[6].main = time(d.readAt);
+    if (typeof d.readAt === 'string') out.lastRead.main = time(d.readAt);
     // Not by colour alone: a sign before, and a word after where the value is past its alert.
-    if (out[3].alert) out[3].main += ' (worn)';
-    if (out[4].alert) out[4].main += ' (hot)';
-    for (const cell of out) if (cell.alert) cell.main = `⚠ ${cell.main}`;
+    if (out.health.alert) out.health.main += ' (worn)';
+    if (out.temperature.alert) out.temperature.main += ' (hot)';
+    for (const cell of Object.values(out)) if (cell.alert) cell.main = `⚠ ${cell.main}`;
     return out;
   }
 
@@ -83,9 +83,11 @@
     const tr = document.createElement('tr');
     tr.dataset.serial = d.serial;
     if (rank(d) === 0) tr.className = 'not-ready';
-    for (const cell of cells(d)) {
+    const made = cells(d);
+    for (const column of columns) {
+      const cell = made[column.name];
       const td = document.createElement('td');
-      td.dataset.label = cell.label;
+      td.dataset.label = column.label;
       if (cell.alert) td.className = 'alert';
       for (const [name, text] of [['main', cell.main], ['sub', cell.sub]]) {
         const span = document.createElement('span');
@@ -99,11 +101,12 @@
   }
 
   function compare(a, b) {
-    const ka = [rank(a), shownName(a).toLowerCase(), a.serial];
-    const kb = [rank(b), shownName(b).toLowerCase(), b.serial];
-    for (let i = 0; i < ka.length; ++i) {
-      if (ka[i] < kb[i]) return -1;
-      if (ka[i] > kb[i]) return 1;
+    const key = (d) => ({ rank: rank(d), name: shownName(d).toLowerCase(), serial: d.serial });
+    const ka = key(a);
+    const kb = key(b);
+    for (const field of ['rank', 'name', 'serial']) {
+      if (ka[field] < kb[field]) return -1;
+      if (ka[field] > kb[field]) return 1;
     }
     return 0;
   }
