@@ -129,6 +129,7 @@ void DeviceWatch::onListed(const survey::Listing& listing) {
         if (survey::isReady(d) && !m_reading.contains(d.serial))
             startRead(d, listing);
     }
+    m_firstRoundDone = m_firstRoundDone || m_reading.isEmpty();
 }
 
 void DeviceWatch::startRead(const survey::ListedDevice& device, const survey::Listing& listing) {
@@ -177,5 +178,6 @@ void DeviceWatch::onRead(const DeviceReading& read, double seconds, bool withHea
         watched->reading.reset();
         watched->readErrors = ++m_errors[reading.serial];
     }
+    m_firstRoundDone = m_firstRoundDone || m_reading.isEmpty();
     emit changed();
 }

@@ -50,6 +50,8 @@ public:
     void start();
     // Every device listed in the last round, Android first, in the order the kinds list them.
     const std::vector<WatchedDevice>& devices() const { return m_devices; }
+    // Whether the first round is over: a listing, and a read of each device it found ended.
+    bool firstRoundDone() const { return m_firstRoundDone; }
 
 signals:
     // After every change to devices(): a list, or a read that ended.
@@ -75,6 +77,7 @@ private:
     QString m_androidTrouble;
     std::vector<WatchedDevice> m_devices;
     QSet<QString> m_reading; // serials with a read under way
+    bool m_firstRoundDone = false;
     struct Health {
         std::optional<device::BatteryCapacity> capacity;
         qint64 readAtMs = 0;

@@ -1,5 +1,6 @@
 #include "exporter/metrics_server.h"
 
+#include "device_link/background_work.h"
 #include "exporter/web_serving.h"
 #include "report/exposition.h"
 
@@ -8,11 +9,15 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QPointer>
+#include <QSet>
 #include <QSslSocket>
 #include <QTcpServer>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <deque>
+#include <mutex>
 #include <unistd.h>
 
 namespace exporter {
@@ -57,10 +62,19 @@ private:
         m_active.restart();
         if (m_received == 0)
             m_timer.start(m_limits.requestMs);
-        m_received += m_socket->bytesAvailable();
+        // Qt signals again for what is still unread, as when requests come pipelined: only
+        // what arrived since the last look counts.
+        const qint64 available = m_socket->bytesAvailable();
+        m_received += std::max<qint64>(0, available - m_unread);
+        m_unread = available;
         if (m_received > m_limits.requestBytes)
             drop();
+        else
+            QMetaObject::invokeMethod(this, &ConnectionGuard::afterRead, Qt::QueuedConnection);
     }
+
+    // What the HTTP server left unread once it has had its turn.
+    void afterRead() { m_unread = m_socket->bytesAvailable(); }
 
     void onAnswered() {
         m_active.restart();
@@ -73,6 +87,7 @@ private:
     QTimer m_timer;
     QElapsedTimer m_active;
     qint64 m_received = 0; // since the last answer
+    qint64 m_unread = 0;   // of it, what the HTTP server had not read at the last look
 };
 
 QByteArray header(const QHttpServerRequest& request, QByteArrayView name) {
@@ -83,19 +98,120 @@ QByteArray header(const QHttpServerRequest& request, QByteArrayView name) {
     return {};
 }
 
-struct Reply {
-    Status status = Status::Ok;
-    MetricsServer::Answer answer;
+MetricsServer::Answer plain(int status, const char* text) {
+    return {"text/plain; charset=utf-8", text, {}, status};
+}
+
+// The server's one token bucket, as golang.org/x/time/rate fills it: a token each interval, at
+// most a burst of them; full when the limit is set or changed.
+class TokenBucket {
+public:
+    TokenBucket() { m_clock.start(); }
+
+    // Whether a request may go on under LIMIT.
+    bool take(const RateLimit& limit) {
+        const qint64 now = m_clock.nsecsElapsed();
+        if (limit.intervalNs != m_limit.intervalNs || limit.burst != m_limit.burst) {
+            m_limit = limit;
+            m_tokens = limit.burst;
+            m_filled = now;
+        }
+        if (m_limit.intervalNs <= 0)
+            return true;
+        m_tokens = std::min<double>(m_limit.burst,
+                                    m_tokens + double(now - m_filled) / double(m_limit.intervalNs));
+        m_filled = now;
+        if (m_tokens < 1)
+            return false;
+        m_tokens -= 1;
+        return true;
+    }
+
+private:
+    QElapsedTimer m_clock;
+    RateLimit m_limit;
+    double m_tokens = 0;
+    qint64 m_filled = 0;
 };
 
-Reply plain(Status status, const char* text) {
-    return {status, {"text/plain; charset=utf-8", text, {}}};
-}
+// bcrypt off the event loop: at most a thread a core, at most one check waiting or under way
+// for each client address, and a bounded number in all; beyond them a client is told to wait.
+class PasswordChecks {
+public:
+    using Done = std::function<void(bool allowed)>;
+
+    explicit PasswordChecks(QObject* context)
+        : m_shared(std::make_shared<Shared>()),
+          m_threads(std::max(1, QThread::idealThreadCount())) {
+        m_shared->context = context;
+    }
+    ~PasswordChecks() {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->context = nullptr;
+    }
+    Q_DISABLE_COPY_MOVE(PasswordChecks)
+
+    // False, and DONE never called, where CLIENT already has a check pending or too many are.
+    bool offer(const QString& client, PasswordCheck::Question question, Done done) {
+        if (m_clients.contains(client) || m_clients.size() >= kPending)
+            return false;
+        m_clients.insert(client);
+        m_waiting.push_back({client, std::move(question), std::move(done)});
+        startWaiting();
+        return true;
+    }
+
+private:
+    static constexpr qsizetype kPending = 32;
+
+    struct Check {
+        QString client;
+        PasswordCheck::Question question;
+        Done done;
+    };
+    // What a check's thread reaches back to: the event loop's object while it lives.
+    struct Shared {
+        std::mutex mutex;
+        QObject* context = nullptr;
+    };
+
+    void startWaiting() {
+        while (m_running < m_threads && !m_waiting.empty()) {
+            auto check = std::make_shared<Check>(std::move(m_waiting.front()));
+            m_waiting.pop_front();
+            ++m_running;
+            const bool started = device::runInBackground([this, check, shared = m_shared] {
+                const bool allowed = PasswordCheck::answer(check->question);
+                const std::lock_guard lock(shared->mutex);
+                if (shared->context)
+                    QMetaObject::invokeMethod(
+                        shared->context, [this, check, allowed] { finish(*check, allowed); },
+                        Qt::QueuedConnection);
+            });
+            if (!started)
+                finish(*check, PasswordCheck::answer(check->question));
+        }
+    }
+
+    void finish(const Check& check, bool allowed) {
+        --m_running;
+        m_clients.remove(check.client);
+        check.done(allowed);
+        startWaiting();
+    }
+
+    std::shared_ptr<Shared> m_shared;
+    int m_threads;
+    int m_running = 0;
+    std::deque<Check> m_waiting;
+    QSet<QString> m_clients; // with a check waiting or under way
+};
 
 } // namespace
 
-// Answers every request itself: the passwords first, then the path, then the method; every
-// answer carries the configuration's headers, and HEAD is GET without the body.
+// Answers every request itself: the rate limit first, then the passwords, then the path, then
+// the method; every answer carries the configuration's headers, and HEAD is GET without the
+// body.
 class HttpFace : public QAbstractHttpServer {
 public:
     std::map<QString, MetricsServer::Page> pages;
@@ -104,43 +220,97 @@ public:
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
         const std::shared_ptr<Serving> serving = config ? config->current() : nullptr;
-        const Reply reply = answer(request, serving.get());
-        QHttpServerResponder responder = makeResponder(request, socket);
-        responder.writeStatusLine(reply.status);
-        responder.writeHeader("Content-Type", reply.answer.type);
-        responder.writeHeader("Content-Length", QByteArray::number(reply.answer.body.size()));
-        for (const auto& [name, value] : reply.answer.headers)
-            responder.writeHeader(name, value);
-        if (serving) {
-            for (const auto& [name, value] : serving->config.headers)
-                responder.writeHeader(name, value);
+        // A request sent behind one still waiting for its password cannot be answered in turn.
+        if (m_checking.contains(socket)) {
+            socket->abort();
+            return true;
         }
         const bool head = request.method() == QHttpServerRequest::Method::Head;
-        responder.writeBody(head ? QByteArray() : reply.answer.body);
+        if (serving && !m_bucket.take(serving->config.rateLimit)) {
+            respond(makeResponder(request, socket), plain(429, "Too Many Requests\n"), serving,
+                    head);
+            return true;
+        }
+        const std::optional<bool> allowed =
+            serving && serving->passwords.asks() ? allows(request, socket, serving) : true;
+        if (allowed)
+            respond(makeResponder(request, socket), answer(request, *allowed), serving, head);
         return true;
     }
 
     void missingHandler(const QHttpServerRequest&, QTcpSocket*) override {}
 
 private:
-    Reply answer(const QHttpServerRequest& request, Serving* serving) const {
-        if (serving && serving->passwords.asks() &&
-            !serving->passwords.allows(header(request, "Authorization"))) {
-            Reply denied = plain(Status::Unauthorized, "Unauthorized\n");
-            denied.answer.headers.push_back({"WWW-Authenticate", "Basic"});
+    // Whether REQUEST's password lets it in, where that is known now. Otherwise it is checked
+    // off the event loop and answered then (none), or answered 429 at once where too many
+    // checks are pending (none too).
+    std::optional<bool> allows(const QHttpServerRequest& request, QTcpSocket* socket,
+                               const std::shared_ptr<Serving>& serving) {
+        auto found = serving->passwords.lookUp(header(request, "Authorization"));
+        if (const bool* known = std::get_if<bool>(&found))
+            return *known;
+        const bool head = request.method() == QHttpServerRequest::Method::Head;
+        // The request itself is the server's, and cleared for the next one: what the answer
+        // needs is taken now. The responder only writes to the socket, which is watched.
+        auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
+        const QPointer<QTcpSocket> watched(socket);
+        const QString path = request.url().path();
+        const QHttpServerRequest::Method method = request.method();
+        const PasswordCheck::Question question = std::get<PasswordCheck::Question>(found);
+        const bool offered = m_checks.offer(
+            unmapped(socket->peerAddress()).toString(), question, [=, this](bool allowed) {
+                serving->passwords.remember(question, allowed);
+                m_checking.remove(watched.data());
+                if (watched)
+                    respond(std::move(*responder), answer(path, method, allowed), serving, head);
+            });
+        if (offered)
+            m_checking.insert(socket);
+        else
+            respond(std::move(*responder), plain(429, "Too Many Requests\n"), serving, head);
+        return std::nullopt;
+    }
+
+    MetricsServer::Answer answer(const QHttpServerRequest& request, bool allowed) const {
+        return answer(request.url().path(), request.method(), allowed);
+    }
+
+    MetricsServer::Answer answer(const QString& path, QHttpServerRequest::Method method,
+                                 bool allowed) const {
+        if (!allowed) {
+            MetricsServer::Answer denied = plain(401, "Unauthorized\n");
+            denied.headers.push_back({"WWW-Authenticate", "Basic"});
             return denied;
         }
-        const auto page = pages.find(request.url().path());
+        const auto page = pages.find(path);
         if (page == pages.end())
-            return plain(Status::NotFound, "Not found: try /metrics.\n");
-        if (request.method() != QHttpServerRequest::Method::Get &&
-            request.method() != QHttpServerRequest::Method::Head) {
-            Reply refused = plain(Status::MethodNotAllowed, "Only GET and HEAD are served here.\n");
-            refused.answer.headers.push_back({"Allow", "GET, HEAD"});
+            return plain(404, "Not found: try /metrics.\n");
+        if (method != QHttpServerRequest::Method::Get &&
+            method != QHttpServerRequest::Method::Head) {
+            MetricsServer::Answer refused = plain(405, "Only GET and HEAD are served here.\n");
+            refused.headers.push_back({"Allow", "GET, HEAD"});
             return refused;
         }
-        return {Status::Ok, page->second()};
+        return page->second();
     }
+
+    static void respond(QHttpServerResponder&& responder, const MetricsServer::Answer& answer,
+                        const std::shared_ptr<Serving>& serving, bool head) {
+        responder.writeStatusLine(Status(answer.status));
+        responder.writeHeader("Content-Type", answer.type);
+        responder.writeHeader("Content-Length", QByteArray::number(answer.body.size()));
+        for (const auto& [name, value] : answer.headers)
+            responder.writeHeader(name, value);
+        if (serving) {
+            for (const auto& [name, value] : serving->config.headers)
+                responder.writeHeader(name, value);
+        }
+        responder.writeBody(head ? QByteArray() : answer.body);
+    }
+
+    TokenBucket m_bucket;
+    PasswordChecks m_checks{this};
+    QSet<QTcpSocket*> m_checking; // with a request waiting for its password
 };
 
 // Hands the HTTP server each connection with a guard on it, through TLS where the web
@@ -174,7 +344,10 @@ protected:
         connect(tls, &QAbstractSocket::errorOccurred, this, [tls] { tls->abort(); });
         connect(tls, &QSslSocket::encrypted, this, [this, tls, serving] {
             // Qt gives the client's own certificate first, then what it sent with it.
-            if (!clientRefusal(*serving->config.tls, tls->peerCertificateChain()).isEmpty()) {
+            if (const QString why =
+                    clientRefusal(*serving->config.tls, tls->peerCertificateChain());
+                !why.isEmpty()) {
+                m_config->refused(tls->peerAddress(), why);
                 tls->abort();
                 return;
             }
@@ -255,12 +428,23 @@ quint16 MetricsServer::listen(const QList<QHostAddress>& hosts, quint16 port, QS
             *error = QStringLiteral("no address to listen on");
         return 0;
     }
-    const quint16 bound_port = bound.front()->serverPort();
+    const quint16 boundPort = bound.front()->serverPort();
     for (std::unique_ptr<GuardedTcpServer>& tcp : bound) {
         m_tcp.append(tcp.get());
         m_http->bind(tcp.release());
     }
-    return bound_port;
+    return boundPort;
+}
+
+std::optional<std::pair<QHostAddress, quint16>> MetricsServer::serveSocket(qintptr descriptor) {
+    auto tcp = std::make_unique<GuardedTcpServer>(m_limits, m_config);
+    if (!tcp->setSocketDescriptor(descriptor) || !tcp->isListening() ||
+        tcp->serverAddress().isNull())
+        return std::nullopt;
+    const std::pair<QHostAddress, quint16> at{tcp->serverAddress(), tcp->serverPort()};
+    m_tcp.append(tcp.get());
+    m_http->bind(tcp.release());
+    return at;
 }
 
 quint16 MetricsServer::port() const {

@@ -1,9 +1,11 @@
 // The exporter's HTTP face, on Qt HTTP Server: GET (or HEAD) /metrics gives the last
 // exposition, / a page; any other path is 404 and any other method 405. With a web
-// configuration it serves TLS, asks clients for certificates and users for passwords, and adds
-// its headers to every answer. Nothing a request says reaches a device. Each connection is held
-// to a deadline and a size, and the oldest is let go when too many are open, so that idle, slow
-// or oversized clients, and handshakes left half done, never stop a scrape.
+// configuration it serves TLS, asks clients for certificates and users for passwords, holds
+// every request to its rate limit, and adds its headers to every answer. Nothing a request says
+// reaches a device. Each connection is held to a deadline and a size, and the oldest is let go
+// when too many are open, so that idle, slow or oversized clients, and handshakes left half
+// done, never stop a scrape; bcrypt runs off the event loop, so that a password already
+// checked is answered at once whatever else is being checked.
 #pragma once
 
 #include <QByteArray>
@@ -15,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace exporter {
@@ -36,7 +39,8 @@ public:
     struct Answer {
         QByteArray type;
         QByteArray body;
-        std::vector<std::pair<QByteArray, QByteArray>> headers;
+        std::vector<std::pair<QByteArray, QByteArray>> headers = {};
+        int status = 200;
     };
     using Page = std::function<Answer()>;
 
@@ -51,6 +55,9 @@ public:
     // TLS, client certificates, passwords and headers, as SOURCE says at each connection and
     // request; none: plain HTTP, open to all.
     void setWebConfig(std::shared_ptr<WebConfigSource> source);
+    // Serves the listening socket DESCRIPTOR, as systemd hands one over, and returns where it
+    // listens; none where it is not a listening TCP socket.
+    std::optional<std::pair<QHostAddress, quint16>> serveSocket(qintptr descriptor);
     // Listens on each of HOSTS, beside what it already serves, and returns the port; 0, with why
     // in ERROR, where it cannot. PORT 0 takes a free port, the same one on every host.
     quint16 listen(const QList<QHostAddress>& hosts, quint16 port, QString* error);

@@ -12,10 +12,6 @@
 namespace exporter {
 namespace {
 
-// Enough for every Prometheus server and person of a lab; a client that tries many passwords
-// pushes out only its own.
-constexpr qsizetype kRemembered = 256;
-
 int cost(QByteArrayView hash) {
     return hash.sliced(4, 2).toInt();
 }
@@ -41,8 +37,7 @@ std::optional<std::pair<QByteArray, QByteArray>> basicCredentials(QByteArrayView
     return std::pair{decoded.decoded.left(colon), decoded.decoded.mid(colon + 1)};
 }
 
-PasswordCheck::PasswordCheck(std::map<QByteArray, QByteArray> users)
-    : m_users(std::move(users)), m_scratch(std::make_unique<crypt_data>()) {
+PasswordCheck::PasswordCheck(std::map<QByteArray, QByteArray> users) : m_users(std::move(users)) {
     int highest = 4;
     for (const auto& [name, hash] : m_users)
         highest = std::max(highest, cost(hash));
@@ -53,41 +48,67 @@ PasswordCheck::PasswordCheck(std::map<QByteArray, QByteArray> users)
         m_decoy = setting;
 }
 
-PasswordCheck::~PasswordCheck() = default;
-
-bool PasswordCheck::allows(QByteArrayView authorization) {
+std::variant<bool, PasswordCheck::Question>
+PasswordCheck::lookUp(QByteArrayView authorization) const {
     const auto credentials = basicCredentials(authorization);
     // A NUL would end the password where bcrypt reads it.
     if (!credentials || credentials->second.contains('\0'))
         return false;
     const auto& [user, password] = *credentials;
     const auto found = m_users.find(user);
-    const QByteArray hash = found == m_users.end() ? m_decoy : found->second;
+    Question question{
+        {}, found == m_users.end() ? m_decoy : found->second, password, found != m_users.end()};
     QCryptographicHash digest(QCryptographicHash::Sha256);
-    for (const QByteArray& part : {user, hash, password}) {
+    for (const QByteArray& part : {user, question.hash, password}) {
         const qint64 size = part.size();
         digest.addData(QByteArrayView(reinterpret_cast<const char*>(&size), sizeof size));
         digest.addData(part);
     }
-    const QByteArray key = digest.result();
-    if (const auto known = m_remembered.constFind(key); known != m_remembered.cend())
+    question.key = digest.result();
+    if (const bool* known = m_allowed.find(question.key))
         return *known;
-    const bool allowed = verify(hash, password) && found != m_users.end();
-    if (m_order.size() >= kRemembered)
-        m_remembered.remove(m_order.takeFirst());
-    m_remembered.insert(key, allowed);
-    m_order.append(key);
-    return allowed;
+    if (const bool* known = m_refused.find(question.key))
+        return *known;
+    return question;
 }
 
-bool PasswordCheck::verify(const QByteArray& hash, const QByteArray& password) {
-    ++m_hashed;
-    std::memset(m_scratch.get(), 0, sizeof(crypt_data));
-    const char* out = crypt_r(password.constData(), hash.constData(), m_scratch.get());
+bool PasswordCheck::answer(const Question& question) {
+    crypt_data scratch = {};
+    const char* out = crypt_r(question.password.constData(), question.hash.constData(), &scratch);
     if (!out || out[0] == '*')
         return false;
     const std::size_t length = std::strlen(out);
-    return length == std::size_t(hash.size()) && CRYPTO_memcmp(out, hash.constData(), length) == 0;
+    return question.known && length == std::size_t(question.hash.size()) &&
+           CRYPTO_memcmp(out, question.hash.constData(), length) == 0;
+}
+
+void PasswordCheck::remember(const Question& question, bool allowed) {
+    ++m_hashed;
+    (allowed ? m_allowed : m_refused).keep(question.key, allowed);
+}
+
+bool PasswordCheck::allows(QByteArrayView authorization) {
+    const auto found = lookUp(authorization);
+    if (const bool* known = std::get_if<bool>(&found))
+        return *known;
+    const Question& question = std::get<Question>(found);
+    const bool allowed = answer(question);
+    remember(question, allowed);
+    return allowed;
+}
+
+const bool* PasswordCheck::Remembered::find(const QByteArray& key) const {
+    const auto found = outcomes.constFind(key);
+    return found == outcomes.cend() ? nullptr : &*found;
+}
+
+void PasswordCheck::Remembered::keep(const QByteArray& key, bool allowed) {
+    if (outcomes.contains(key))
+        order.removeOne(key);
+    else if (order.size() >= capacity)
+        outcomes.remove(order.takeFirst());
+    outcomes.insert(key, allowed);
+    order.append(key);
 }
 
 } // namespace exporter

@@ -1,7 +1,7 @@
 // Basic authentication against the bcrypt hashes of a web configuration, as the exporter-toolkit
 // does it: in constant time, a user that does not exist costing as much as a wrong password,
 // and the outcome of a check remembered, so that a scrape every few seconds pays for bcrypt
-// once rather than every time.
+// once rather than every time. bcrypt itself may run on any thread.
 #pragma once
 
 #include <QByteArray>
@@ -10,11 +10,9 @@
 #include <QList>
 
 #include <map>
-#include <memory>
 #include <optional>
 #include <utility>
-
-struct crypt_data;
+#include <variant>
 
 namespace exporter {
 
@@ -30,25 +28,48 @@ class PasswordCheck {
 public:
     // USERS: name, bcrypt hash, as isBcryptHash takes them.
     explicit PasswordCheck(std::map<QByteArray, QByteArray> users);
-    ~PasswordCheck();
     PasswordCheck(const PasswordCheck&) = delete;
     PasswordCheck& operator=(const PasswordCheck&) = delete;
 
+    // What bcrypt must tell of a request: whether PASSWORD matches HASH.
+    struct Question {
+        QByteArray key; // what its outcome is remembered by
+        QByteArray hash;
+        QByteArray password;
+        bool known = false; // the user exists; else HASH is a decoy that never matches
+    };
+
     // Whether anyone is asked for a password at all.
     bool asks() const { return !m_users.empty(); }
-    // Whether AUTHORIZATION, an Authorization header's value, names a user and its password.
+    // Whether AUTHORIZATION, an Authorization header's value, is let in, where that is known
+    // without bcrypt: remembered, or not Basic credentials at all. Otherwise the question for
+    // answer(), whose outcome remember() then keeps.
+    std::variant<bool, Question> lookUp(QByteArrayView authorization) const;
+    // bcrypt: slow by design, and safe on any thread.
+    static bool answer(const Question& question);
+    void remember(const Question& question, bool allowed);
+
+    // All three at once, on this thread.
     bool allows(QByteArrayView authorization);
-    // How many times bcrypt ran: what the remembered outcomes spared.
+    // How many outcomes bcrypt gave: what the remembered ones spared.
     int hashed() const { return m_hashed; }
 
 private:
-    bool verify(const QByteArray& hash, const QByteArray& password);
+    // Outcomes by key, oldest first, at most CAPACITY of them.
+    struct Remembered {
+        explicit Remembered(qsizetype capacity) : capacity(capacity) {}
+        const bool* find(const QByteArray& key) const;
+        void keep(const QByteArray& key, bool allowed);
+        qsizetype capacity;
+        QHash<QByteArray, bool> outcomes;
+        QList<QByteArray> order;
+    };
 
     std::map<QByteArray, QByteArray> m_users;
     QByteArray m_decoy; // a setting at the highest cost of the users, for names that do not exist
-    std::unique_ptr<crypt_data> m_scratch;
-    QHash<QByteArray, bool> m_remembered; // by a digest of user, hash and password
-    QList<QByteArray> m_order;            // of m_remembered, oldest first
+    // Apart, so that any number of wrong passwords never pushes out a right one.
+    Remembered m_allowed{64};
+    Remembered m_refused{256};
     int m_hashed = 0;
 };
 

@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <unistd.h>
@@ -47,19 +48,35 @@ bool quitOnSignals() {
            ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
+// The listening sockets systemd passed, as sd_listen_fds(3) takes them: for this process alone,
+// from descriptor 3 on, and not passed on to the programs it starts.
+QList<int> socketsFromSystemd() {
+    bool ok = false;
+    const int count = qEnvironmentVariableIntValue("LISTEN_FDS", &ok);
+    const qint64 pid = qgetenv("LISTEN_PID").toLongLong();
+    for (const char* name : {"LISTEN_FDS", "LISTEN_PID", "LISTEN_FDNAMES"})
+        qunsetenv(name);
+    QList<int> out;
+    if (!ok || pid != ::getpid())
+        return out;
+    for (int fd = 3; fd < 3 + std::min(count, 64); ++fd) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        out << fd;
+    }
+    return out;
+}
+
 } // namespace
 
 int runServe(const ServeOptions& command) {
     // Checked whole before anything listens: never plain HTTP because TLS could not be set up.
     std::shared_ptr<WebConfigSource> webConfig;
     if (!command.webConfig.isEmpty()) {
-        WebConfigResult read = loadWebConfig(command.webConfig);
-        if (const auto* error = std::get_if<WebConfigError>(&read)) {
-            say(describe(command.webConfig, *error));
+        webConfig = std::make_shared<WebConfigSource>(command.webConfig, &say);
+        if (!webConfig->refusal().isEmpty()) {
+            say(webConfig->refusal());
             return 2;
         }
-        webConfig = std::make_shared<WebConfigSource>(command.webConfig,
-                                                      std::get<WebConfig>(std::move(read)), &say);
     }
     if (!quitOnSignals()) {
         say(QStringLiteral("cannot catch SIGTERM"));
@@ -90,8 +107,24 @@ int runServe(const ServeOptions& command) {
 
     MetricsServer server([&] {
         if (!metrics)
-            metrics = report::exposition(watch.devices());
+            metrics = report::buildInfo(QStringLiteral(DEVICE_INFO_VERSION),
+                                        QString::fromLatin1(qVersion())) +
+                      report::exposition(watch.devices());
         return *metrics;
+    });
+    server.setPage(QStringLiteral("/-/healthy"), [] {
+        return MetricsServer::Answer{"text/plain; charset=utf-8",
+                                     "Device Info exporter is healthy.\n"};
+    });
+    server.setPage(QStringLiteral("/-/ready"), [&watch] {
+        return watch.firstRoundDone()
+                   ? MetricsServer::Answer{"text/plain; charset=utf-8",
+                                           "Device Info exporter is ready.\n"}
+                   : MetricsServer::Answer{"text/plain; charset=utf-8",
+                                           "Device Info exporter is not ready: its first round "
+                                           "of reads is under way.\n",
+                                           {},
+                                           503};
     });
     server.setPage(QStringLiteral("/devices.json"), [&] {
         if (!devicesText)
@@ -116,18 +149,36 @@ int runServe(const ServeOptions& command) {
     }
     server.setWebConfig(webConfig);
     const bool tls = webConfig && webConfig->current()->config.tls;
-    for (const ListenAddress& at : command.listen) {
-        QString why;
-        const quint16 port = server.listen(at.hosts, at.port, &why);
-        if (port == 0) {
-            say(QStringLiteral("cannot listen on %1 port %2: %3")
-                    .arg(at.host, QString::number(at.port), why));
-            return 1;
-        }
-        const QString host = at.host.contains(u':') ? u'[' + at.host + u']' : at.host;
-        say(QStringLiteral("serving metrics at %1://%2:%3/metrics, reading every %4 s")
+    const auto serving = [&](QString host, quint16 port, const QString& from) {
+        if (host.contains(u':'))
+            host = u'[' + host + u']';
+        say(QStringLiteral("serving metrics at %1://%2:%3/metrics%4, reading every %5 s")
                 .arg(tls ? QStringLiteral("https") : QStringLiteral("http"), host,
-                     QString::number(port), QString::number(command.intervalSeconds)));
+                     QString::number(port), from, QString::number(command.intervalSeconds)));
+    };
+    // Started by its socket unit: the sockets systemd listens on stand for --serve's.
+    if (const QList<int> passed = socketsFromSystemd(); !passed.isEmpty()) {
+        for (const int fd : passed) {
+            const auto at = server.serveSocket(fd);
+            if (!at) {
+                say(QStringLiteral("cannot serve descriptor %1 from systemd: it is not a "
+                                   "listening TCP socket")
+                        .arg(fd));
+                return 1;
+            }
+            serving(at->first.toString(), at->second, QStringLiteral(" (a socket from systemd)"));
+        }
+    } else {
+        for (const ListenAddress& at : command.listen) {
+            QString why;
+            const quint16 port = server.listen(at.hosts, at.port, &why);
+            if (port == 0) {
+                say(QStringLiteral("cannot listen on %1 port %2: %3")
+                        .arg(at.host, QString::number(at.port), why));
+                return 1;
+            }
+            serving(at.host, port, {});
+        }
     }
     watch.start();
     QCoreApplication::exec();

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <openssl/bio.h>
 #include <openssl/evp.h>
@@ -23,6 +24,11 @@ constexpr qint64 kMaxFileBytes = 1 << 20;
 
 struct Refusal {
     WebConfigError error;
+};
+
+// The files a read names, as it names them: kept with a refusal too.
+struct Named {
+    QStringList files;
 };
 
 [[noreturn]] void refuse(const QString& key, const QString& reason) {
@@ -104,7 +110,7 @@ struct Pem {
 
 std::optional<Pem> pem(const std::optional<QString>& inlineText, const QString& inlineKey,
                        const std::optional<QString>& file, const QString& fileKey,
-                       const QString& directory) {
+                       const QString& directory, Named& named) {
     if (inlineText && file)
         refuse(fileKey, QStringLiteral("is given with %1; give only one").arg(inlineKey));
     if (inlineText)
@@ -113,8 +119,9 @@ std::optional<Pem> pem(const std::optional<QString>& inlineText, const QString& 
         return std::nullopt;
     if (file->isEmpty())
         refuse(fileKey, QStringLiteral("names no file"));
-    const QString path = QDir(directory).filePath(*file);
-    return Pem{readFile(path, fileKey), fileKey, QDir::cleanPath(path)};
+    const QString path = QDir::cleanPath(QDir(directory).filePath(*file));
+    named.files << path;
+    return Pem{readFile(path, fileKey), fileKey, path};
 }
 
 QList<QSslCertificate> certificates(const Pem& pem) {
@@ -260,7 +267,7 @@ ClientAuth clientAuth(const QString& name, const QString& key) {
                     .arg(name));
 }
 
-TlsSettings tlsSettings(const YAML::Node& node, const QString& directory, QStringList& files) {
+TlsSettings tlsSettings(const YAML::Node& node, const QString& directory, Named& named) {
     const QString at = QStringLiteral("tls_server_config");
     std::optional<QString> cert, key, clientCa, certFile, keyFile, clientCaFile, minVersion,
         maxVersion, authType;
@@ -300,9 +307,9 @@ TlsSettings tlsSettings(const YAML::Node& node, const QString& directory, QStrin
 
     TlsSettings tls;
     const auto certPem = pem(cert, at + QStringLiteral(".cert"), certFile,
-                             at + QStringLiteral(".cert_file"), directory);
-    const auto keyPem =
-        pem(key, at + QStringLiteral(".key"), keyFile, at + QStringLiteral(".key_file"), directory);
+                             at + QStringLiteral(".cert_file"), directory, named);
+    const auto keyPem = pem(key, at + QStringLiteral(".key"), keyFile,
+                            at + QStringLiteral(".key_file"), directory, named);
     if (!certPem)
         refuse(at + QStringLiteral(".cert_file"),
                QStringLiteral("is missing: TLS needs a "
@@ -316,11 +323,7 @@ TlsSettings tlsSettings(const YAML::Node& node, const QString& directory, QStrin
         refuse(keyPem->key, QStringLiteral("does not match the certificate in %1")
                                 .arg(certPem->file.isEmpty() ? certPem->key : certPem->file));
     const auto caPem = pem(clientCa, at + QStringLiteral(".client_ca"), clientCaFile,
-                           at + QStringLiteral(".client_ca_file"), directory);
-    for (const std::optional<Pem>& p : {certPem, keyPem, caPem}) {
-        if (p && !p->file.isEmpty())
-            files << p->file;
-    }
+                           at + QStringLiteral(".client_ca_file"), directory, named);
 
     const QString authKey = at + QStringLiteral(".client_auth_type");
     tls.clientAuth = clientAuth(authType.value_or(QString()), authKey);
@@ -332,11 +335,9 @@ TlsSettings tlsSettings(const YAML::Node& node, const QString& directory, QStrin
             refuse(caPem->key, QStringLiteral("needs client_auth_type VerifyClientCertIfGiven "
                                               "or RequireAndVerifyClientCert, which check a "
                                               "client's certificate against it"));
-    } else if (verifies) {
-        refuse(authKey, QStringLiteral("%1 needs client_ca_file, the CA to check a client's "
-                                       "certificate against")
-                            .arg(*authType));
     }
+    // Without a client CA a certificate is verified against the system's CAs, as Go does with
+    // no ClientCAs: node_exporter's own plain TLS example asks for VerifyClientCertIfGiven alone.
     if (sansGiven) {
         // Any other type lets a client in without a certificate, and so without a SAN.
         if (tls.clientAuth != ClientAuth::RequireAny &&
@@ -366,6 +367,38 @@ struct Limited {
 const Limited kLimited[] = {
     {"X-Frame-Options", {QStringLiteral("deny"), QStringLiteral("sameorigin")}},
     {"X-Content-Type-Options", {QStringLiteral("nosniff")}}};
+
+RateLimit rateLimit(const YAML::Node& node) {
+    const QString at = QStringLiteral("rate_limit");
+    RateLimit out;
+    std::optional<int> burst;
+    eachKey(node, at, {"interval", "burst"},
+            [&](const std::string& key, const YAML::Node& value, const QString& path) {
+                const QString said = scalar(value, path);
+                if (key == "interval") {
+                    const std::optional<qint64> ns = goDurationNs(said);
+                    if (!ns)
+                        refuse(path, QStringLiteral("'%1' is not a duration such as 1s or "
+                                                    "100ms")
+                                             .arg(said) +
+                                         where(value));
+                    out.intervalNs = *ns;
+                } else {
+                    bool ok = false;
+                    burst = said.toInt(&ok);
+                    if (!ok || *burst < 0)
+                        refuse(path,
+                               QStringLiteral("must be a whole number from 0") + where(value));
+                }
+            });
+    out.burst = burst.value_or(0);
+    // Go's limiter with no burst lets nothing through: a file that shuts every client out.
+    if (out.intervalNs > 0 && out.burst < 1)
+        refuse(at + QStringLiteral(".burst"),
+               QStringLiteral("must be at least 1 where interval is given: with none, every "
+                              "request would be refused"));
+    return out;
+}
 
 void httpServerConfig(const YAML::Node& node, WebConfig& out) {
     eachKey(node, QStringLiteral("http_server_config"), {"http2", "headers"},
@@ -397,13 +430,15 @@ void httpServerConfig(const YAML::Node& node, WebConfig& out) {
             });
 }
 
-WebConfig webConfig(const YAML::Node& root, const QString& directory) {
+WebConfig webConfig(const YAML::Node& root, const QString& directory, Named& named) {
     WebConfig out;
     // An empty file is a null root, which asks for nothing.
-    eachKey(root, {}, {"tls_server_config", "http_server_config", "basic_auth_users"},
+    eachKey(root, {}, {"tls_server_config", "http_server_config", "basic_auth_users", "rate_limit"},
             [&](const std::string& key, const YAML::Node& value, const QString& path) {
                 if (key == "tls_server_config") {
-                    out.tls = tlsSettings(value, directory, out.files);
+                    out.tls = tlsSettings(value, directory, named);
+                } else if (key == "rate_limit") {
+                    out.rateLimit = rateLimit(value);
                 } else if (key == "http_server_config") {
                     httpServerConfig(value, out);
                 } else if (!value.IsNull() && !value.IsMap()) {
@@ -429,15 +464,18 @@ WebConfig webConfig(const YAML::Node& root, const QString& directory) {
             out.users.emplace(name.toUtf8(), hash);
         }
     }
+    out.files = named.files;
     return out;
 }
 
 } // namespace
 
 WebConfigResult parseWebConfig(const QByteArray& yaml, const QString& directory) {
+    Named named;
     try {
-        return webConfig(YAML::Load(yaml.toStdString()), directory);
-    } catch (const Refusal& r) {
+        return webConfig(YAML::Load(yaml.toStdString()), directory, named);
+    } catch (Refusal& r) {
+        r.error.files = named.files;
         return r.error;
     } catch (const YAML::Exception& e) {
         return WebConfigError{{},
@@ -448,16 +486,42 @@ WebConfigResult parseWebConfig(const QByteArray& yaml, const QString& directory)
 }
 
 WebConfigResult loadWebConfig(const QString& path) {
+    const QString self = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     QByteArray yaml;
     try {
         yaml = readFile(path, {});
-    } catch (const Refusal& r) {
+    } catch (Refusal& r) {
+        r.error.files = {self};
         return r.error;
     }
     WebConfigResult result = parseWebConfig(yaml, QFileInfo(path).absolutePath());
-    if (auto* config = std::get_if<WebConfig>(&result))
-        config->files.prepend(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    std::visit([&self](auto& read) { read.files.prepend(self); }, result);
     return result;
+}
+
+std::optional<qint64> goDurationNs(const QString& text) {
+    bool whole = false;
+    if (const qint64 ns = text.toLongLong(&whole); whole)
+        return ns >= 0 ? std::optional<qint64>(ns) : std::nullopt;
+    static const QRegularExpression part(
+        QStringLiteral("\\G([0-9]*(?:\\.[0-9]*)?)(ns|us|µs|ms|s|m|h)"));
+    static const std::pair<const char*, double> units[] = {
+        {"ns", 1}, {"us", 1e3}, {"µs", 1e3}, {"ms", 1e6}, {"s", 1e9}, {"m", 60e9}, {"h", 3600e9}};
+    double total = 0;
+    qsizetype at = 0;
+    while (at < text.size()) {
+        const QRegularExpressionMatch m = part.match(text, at);
+        if (!m.hasMatch() || m.capturedLength(1) == 0 || m.captured(1) == QLatin1String("."))
+            return std::nullopt;
+        for (const auto& [unit, ns] : units) {
+            if (m.captured(2) == QString::fromUtf8(unit))
+                total += m.captured(1).toDouble() * ns;
+        }
+        at = m.capturedEnd();
+    }
+    if (text.isEmpty() || total > 9.2e18)
+        return std::nullopt;
+    return qint64(total);
 }
 
 QString describe(const QString& path, const WebConfigError& error) {

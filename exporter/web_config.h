@@ -29,18 +29,26 @@ struct TlsSettings {
     QList<QSslCertificate> chain; // this server's certificate first
     QSslKey key;
     ClientAuth clientAuth = ClientAuth::None;
-    QList<QSslCertificate> clientCas;
-    QStringList allowedSans; // empty: any
+    QList<QSslCertificate> clientCas; // empty: the system's CAs, where a certificate is verified
+    QStringList allowedSans;          // empty: any
     QSsl::SslProtocol protocol = QSsl::TlsV1_2OrLater;
     QList<QSslCipher> ciphers; // for TLS 1.2 and before; empty: OpenSSL's own
     bool preferServerCiphers = true;
     QList<QSslEllipticCurve> curves; // empty: OpenSSL's own
 };
 
+// One token bucket for the whole server, as golang.org/x/time/rate keeps it: a token each
+// interval, at most BURST kept.
+struct RateLimit {
+    qint64 intervalNs = 0; // 0: no limit
+    int burst = 0;
+};
+
 struct WebConfig {
     std::optional<TlsSettings> tls; // none: plain HTTP
     std::vector<std::pair<QByteArray, QByteArray>> headers;
     std::map<QByteArray, QByteArray> users; // name, bcrypt hash; empty: no password asked
+    RateLimit rateLimit;
     // Every file it was read from (itself, certificates, key, CA): a change to one is a renewal.
     QStringList files;
 };
@@ -49,6 +57,9 @@ struct WebConfig {
 struct WebConfigError {
     QString key;
     QString reason;
+    // The files it named up to what is wrong, whether they could be read or not: one written
+    // later may mend it.
+    QStringList files = {};
 };
 
 using WebConfigResult = std::variant<WebConfig, WebConfigError>;
@@ -57,6 +68,10 @@ using WebConfigResult = std::variant<WebConfig, WebConfigError>;
 WebConfigResult loadWebConfig(const QString& path);
 // YAML as a web configuration file holds it; names of files are taken relative to DIRECTORY.
 WebConfigResult parseWebConfig(const QByteArray& yaml, const QString& directory);
+
+// A Go duration ("1s", "1m30s", "250ms", "0"), or a whole number of nanoseconds, as Go's YAML
+// reads a time.Duration; none where TEXT is neither, or negative.
+std::optional<qint64> goDurationNs(const QString& text);
 
 // The one line that says what is wrong with the file at PATH.
 QString describe(const QString& path, const WebConfigError& error);

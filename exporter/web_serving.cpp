@@ -33,10 +33,14 @@ QString untrusted(const QList<QSslCertificate>& chain, const QList<QSslCertifica
     const X509Ptr leaf = toX509(chain.first());
     if (!store || !others || !context || !leaf)
         return QStringLiteral("its certificate cannot be read");
-    for (const QSslCertificate& ca : cas) {
+    for (const QSslCertificate& ca :
+         cas.isEmpty() ? QSslConfiguration::systemCaCertificates() : cas) {
         if (const X509Ptr x = toX509(ca))
             X509_STORE_add_cert(store.get(), x.get());
     }
+    // Any certificate of the client CA file is an anchor, as in Go: a lab that names only its
+    // intermediate CA trusts the clients below it.
+    X509_STORE_set_flags(store.get(), X509_V_FLAG_PARTIAL_CHAIN);
     for (qsizetype i = 1; i < chain.size(); ++i) {
         if (X509Ptr x = toX509(chain[i]); x && sk_X509_push(others.get(), x.get()))
             x.release();
@@ -51,8 +55,19 @@ QString untrusted(const QList<QSslCertificate>& chain, const QList<QSslCertifica
             X509_verify_cert_error_string(X509_STORE_CTX_get_error(context.get()))));
 }
 
+} // namespace
+
+QHostAddress unmapped(const QHostAddress& address) {
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    return mapped && address.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress(v4)
+                                                                         : address;
+}
+
+namespace {
+
 // The DNS names, IP addresses, e-mail addresses and URIs a certificate carries, as Go prints
-// them.
+// them: an IPv4 address in IPv6 form as IPv4.
 QStringList alternativeNames(const QSslCertificate& certificate) {
     QStringList out;
     const X509Ptr x = toX509(certificate);
@@ -74,7 +89,8 @@ QStringList alternativeNames(const QSslCertificate& certificate) {
             if (ip.size() == 4)
                 out << QHostAddress(qFromBigEndian<quint32>(ip.constData())).toString();
             else if (ip.size() == 16)
-                out << QHostAddress(reinterpret_cast<const quint8*>(ip.constData())).toString();
+                out << unmapped(QHostAddress(reinterpret_cast<const quint8*>(ip.constData())))
+                           .toString();
         }
     }
     GENERAL_NAMES_free(names);
@@ -136,16 +152,13 @@ QString clientRefusal(const TlsSettings& tls, const QList<QSslCertificate>& chai
     return QStringLiteral("its certificate names none of client_allowed_sans");
 }
 
-WebConfigSource::WebConfigSource(QString path, WebConfig first, Say say)
-    : m_path(std::move(path)), m_say(std::move(say)),
-      m_serving(std::make_shared<Serving>(std::move(first))),
-      m_stamp(stamp(m_serving->config.files)) {}
+namespace {
 
-QByteArray WebConfigSource::stamp(const QStringList& files) const {
-    // What a renewal changes, whether it writes a file anew, renames one over it or swaps a
-    // link: where the name leads, its size and its times, to the nanosecond.
+// What a renewal changes, whether it writes a file anew, in place, renames one over it or swaps
+// a link: where each name leads, its size and its times, to the nanosecond.
+QByteArray stamp(const QStringList& files) {
     QByteArray out;
-    for (const QString& file : QStringList{m_path} + files) {
+    for (const QString& file : files) {
         struct stat s = {};
         if (::stat(QFile::encodeName(file).constData(), &s) != 0)
             s = {};
@@ -157,26 +170,63 @@ QByteArray WebConfigSource::stamp(const QStringList& files) const {
     return out;
 }
 
+} // namespace
+
+WebConfigSource::WebConfigSource(QString path, Say say, Load load)
+    : m_path(std::move(path)), m_say(std::move(say)), m_load(std::move(load)), m_watched{m_path} {
+    m_clock.start();
+    const QByteArray before = stamp(m_watched);
+    WebConfigResult read = m_load(m_path);
+    m_watched = std::visit([](const auto& r) { return r.files; }, read);
+    if (const auto* error = std::get_if<WebConfigError>(&read)) {
+        m_refusal = describe(m_path, *error);
+        return;
+    }
+    m_serving = std::make_shared<Serving>(std::get<WebConfig>(std::move(read)));
+    // Those it names were not in the stamp: the first connection reads once more, unsaid.
+    m_stamp = m_watched == QStringList{m_path} ? before : QByteArray();
+}
+
 std::shared_ptr<Serving> WebConfigSource::current() {
-    const QByteArray now = stamp(m_serving->config.files);
-    if (now == m_stamp)
+    const QByteArray before = stamp(m_watched);
+    if (!m_serving || before == m_stamp)
         return m_serving;
-    m_stamp = now;
-    WebConfigResult read = loadWebConfig(m_path);
+    // A read of what was there before a change is followed by another: a file written in place
+    // and read half written is read again, so that what is served always comes to be what is
+    // on disk.
+    const bool changed = !m_stamp.isEmpty();
+    WebConfigResult read = m_load(m_path);
+    const QStringList named = std::visit([](const auto& r) { return r.files; }, read);
+    m_stamp = named == m_watched ? before : QByteArray();
+    m_watched = named;
     if (auto* config = std::get_if<WebConfig>(&read);
         config && config->tls.has_value() != m_serving->config.tls.has_value())
         read = WebConfigError{QStringLiteral("tls_server_config"),
                               QStringLiteral("cannot be added or removed while serving: "
-                                             "restart to change between HTTP and HTTPS")};
+                                             "restart to change between HTTP and HTTPS"),
+                              named};
     if (const auto* error = std::get_if<WebConfigError>(&read)) {
-        m_say(describe(m_path, *error) + QStringLiteral("; still serving with the last good one"));
+        const QString line =
+            describe(m_path, *error) + QStringLiteral("; still serving with the last good one");
+        if (line != m_said)
+            m_say(line);
+        m_said = line;
         return m_serving;
     }
     m_serving = std::make_shared<Serving>(std::get<WebConfig>(std::move(read)));
-    // The files it names now may be others than before.
-    m_stamp = stamp(m_serving->config.files);
-    m_say(QStringLiteral("web configuration %1 read again").arg(m_path));
+    if (changed || !m_said.isEmpty())
+        m_say(QStringLiteral("web configuration %1 read again").arg(m_path));
+    m_said.clear();
     return m_serving;
+}
+
+void WebConfigSource::refused(const QHostAddress& peer, const QString& why) {
+    const qint64 now = m_clock.elapsed();
+    const auto said = m_refusalsSaid.constFind(why);
+    if (said != m_refusalsSaid.cend() && now - *said < 60000)
+        return;
+    m_refusalsSaid.insert(why, now);
+    m_say(QStringLiteral("refused a client at %1: %2").arg(unmapped(peer).toString(), why));
 }
 
 } // namespace exporter

@@ -6,6 +6,9 @@
 #include "exporter/password_check.h"
 #include "exporter/web_config.h"
 
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
 #include <QSslConfiguration>
 
 #include <functional>
@@ -29,23 +32,39 @@ QSslConfiguration sslConfiguration(const TlsSettings& tls);
 // where it may.
 QString clientRefusal(const TlsSettings& tls, const QList<QSslCertificate>& chain);
 
+// ADDRESS, an IPv4 address written in IPv6 form ("::ffff:10.0.0.1") as IPv4.
+QHostAddress unmapped(const QHostAddress& address);
+
 class WebConfigSource {
 public:
     using Say = std::function<void(const QString&)>;
-    // FIRST was read from PATH just now; SAY tells what a renewal brought.
-    WebConfigSource(QString path, WebConfig first, Say say);
+    using Load = std::function<WebConfigResult(const QString&)>;
+    // Reads PATH now, through LOAD; SAY tells what a renewal brought, and why a client was
+    // refused.
+    WebConfigSource(QString path, Say say, Load load = loadWebConfig);
 
-    // The configuration for the next connection or request: read again where one of its files
-    // changed. A renewal that is broken keeps the last good one, and is said once.
+    // Why the first read cannot be served, in one line; empty where it can.
+    const QString& refusal() const { return m_refusal; }
+
+    // The configuration for the next connection or request: read again where one of the files
+    // its last read named changed, or changed while it was read. A renewal that is broken keeps
+    // the last good one, and is said once.
     std::shared_ptr<Serving> current();
 
-private:
-    QByteArray stamp(const QStringList& files) const;
+    // Says why the client at PEER was refused, at most once a minute for each reason.
+    void refused(const QHostAddress& peer, const QString& why);
 
+private:
     QString m_path;
     Say m_say;
+    Load m_load;
     std::shared_ptr<Serving> m_serving;
-    QByteArray m_stamp; // of the files as last read, good or broken
+    QStringList m_watched; // what the last read named, good or broken
+    QByteArray m_stamp;    // of m_watched before that read; empty: read again
+    QString m_said;        // the last broken renewal said
+    QString m_refusal;
+    QHash<QString, qint64> m_refusalsSaid; // by reason, when, in ms of m_clock
+    QElapsedTimer m_clock;
 };
 
 } // namespace exporter

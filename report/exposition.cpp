@@ -143,6 +143,14 @@ QByteArray labelValue(const QString& value) {
     return out;
 }
 
+QByteArray buildInfo(const QString& version, const QString& qtVersion) {
+    Writer w;
+    w.family("device_info_build_info", "gauge",
+             "The exporter's version and the Qt it runs on, as labels; always 1.");
+    w.sample({{"version", version}, {"qt_version", qtVersion}}, 1);
+    return w.text();
+}
+
 QByteArray exposition(const std::vector<WatchedDevice>& devices) {
     Writer w;
     if (devices.empty())

@@ -17,6 +17,10 @@ inline constexpr const char* kExpositionType = "text/plain; version=0.0.4; chars
 
 QByteArray exposition(const std::vector<WatchedDevice>& devices);
 
+// The exporter's own build, as exporters publish theirs: one series at 1, VERSION and
+// QT_VERSION its labels.
+QByteArray buildInfo(const QString& version, const QString& qtVersion);
+
 // VALUE as a label value: a backslash, a double quote and a line feed escaped, and cut to a
 // sensible length.
 QByteArray labelValue(const QString& value);

@@ -16,7 +16,7 @@ packages=(
     libimobiledevice-dev libusbmuxd-dev libplist-dev usbmuxd libimobiledevice-utils pkg-config
     libssl-dev openssl libyaml-cpp-dev libcrypt-dev
     dbus-daemon
-    python3 systemd
+    python3 python3-pytest python3-requests python3-dbusmock systemd prometheus-alertmanager
 )
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }

@@ -39,7 +39,14 @@ TEST_F(WebConfigTest, EachWrongFileIsRefusedWithOneLineNamingTheKeyAndWhy) {
          "tls_server_config.cert_file %D/mib.crt holds no PEM certificate"},
         {"tls_server_config:\n  cert_file: more.crt\n  key_file: server.key\n",
          "tls_server_config.cert_file %D/more.crt is larger than 1 MiB"},
-        {"rate_limit:\n  burst: 5\n", "rate_limit is not a key of this file (line 1)"},
+        {"rate_limit:\n  rate: 5\n", "rate_limit.rate is not a key of this file (line 2)"},
+        {"rate_limit:\n  interval: 1 s\n",
+         "rate_limit.interval '1 s' is not a duration such as 1s or 100ms (line 2)"},
+        {"rate_limit:\n  interval: 1s\n  burst: -1\n",
+         "rate_limit.burst must be a whole number from 0 (line 3)"},
+        {"rate_limit:\n  interval: 1s\n",
+         "rate_limit.burst must be at least 1 where interval is given: with none, every request "
+         "would be refused"},
         {"tls_server_config:\n  cert_fil: server.crt\n",
          "tls_server_config.cert_fil is not a key of this file (line 2)"},
         {"tls_server_config: [server.crt]\n",
@@ -71,10 +78,6 @@ TEST_F(WebConfigTest, EachWrongFileIsRefusedWithOneLineNamingTheKeyAndWhy) {
          "  client_auth_type: AskNicely\n",
          "tls_server_config.client_auth_type 'AskNicely' is not NoClientCert, RequestClientCert, "
          "RequireAnyClientCert, VerifyClientCertIfGiven or RequireAndVerifyClientCert"},
-        {"tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
-         "  client_auth_type: RequireAndVerifyClientCert\n",
-         "tls_server_config.client_auth_type RequireAndVerifyClientCert needs client_ca_file, "
-         "the CA to check a client's certificate against"},
         {"tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
          "  client_ca_file: ca.crt\n",
          "tls_server_config.client_ca_file needs client_auth_type VerifyClientCertIfGiven or "
@@ -147,7 +150,8 @@ TEST_F(WebConfigTest, AWholeFileIsTakenAsItSays) {
         "    Content-Security-Policy: \"default-src 'self'\"\n    X-XSS-Protection: ''\n"
         "basic_auth_users:\n  a: " +
         a + "\n  b: '" + QByteArray(hash).replace("$2y$", "$2a$") +
-        "'\n  c: " + QByteArray(hash).replace("$2y$", "$2b$") + "\n";
+        "'\n  c: " + QByteArray(hash).replace("$2y$", "$2b$") +
+        "\nrate_limit:\n  interval: 1m30.5s\n  burst: 20\n";
     const exporter::WebConfigResult got = exporter::parseWebConfig(yaml, files.dir());
     ASSERT_TRUE(std::holds_alternative<exporter::WebConfig>(got))
         << exporter::describe("w", std::get<exporter::WebConfigError>(got)).toStdString();
@@ -168,6 +172,8 @@ TEST_F(WebConfigTest, AWholeFileIsTakenAsItSays) {
                   {"X-Frame-Options", "DENY"}, {"Content-Security-Policy", "default-src 'self'"}}))
         << "a blank header is unset";
     EXPECT_EQ(config.users.size(), 3u);
+    EXPECT_EQ(config.rateLimit.intervalNs, 90'500'000'000);
+    EXPECT_EQ(config.rateLimit.burst, 20);
     EXPECT_EQ(config.files, (QStringList{files.path("server.crt"), files.path("server.key"),
                                          files.path("ca.crt")}));
 
@@ -180,6 +186,25 @@ TEST_F(WebConfigTest, AWholeFileIsTakenAsItSays) {
     ASSERT_TRUE(std::holds_alternative<exporter::WebConfig>(inside));
     EXPECT_TRUE(std::get<exporter::WebConfig>(inside).tls);
     EXPECT_TRUE(std::get<exporter::WebConfig>(inside).files.isEmpty());
+
+    // Durations as Go's YAML reads them; interval: 0 is no limit.
+    const std::pair<const char*, std::optional<qint64>> durations[] = {{"0", 0},
+                                                                       {"1500", 1500},
+                                                                       {"250ms", 250'000'000},
+                                                                       {"1h2m", 3720e9},
+                                                                       {".5s", 500'000'000},
+                                                                       {"3us", 3000},
+                                                                       {"1.5µs", 1500},
+                                                                       {"", std::nullopt},
+                                                                       {"-1s", std::nullopt},
+                                                                       {"5", 5},
+                                                                       {"1d", std::nullopt},
+                                                                       {"s", std::nullopt},
+                                                                       {"1s2", std::nullopt},
+                                                                       {"-5", std::nullopt},
+                                                                       {"9999999h", std::nullopt}};
+    for (const auto& [text, ns] : durations)
+        EXPECT_EQ(exporter::goDurationNs(QString::fromUtf8(text)), ns) << text;
 }
 
 // What the package ships as examples, this program takes as promtool does.
@@ -228,17 +253,20 @@ TEST_F(WebConfigTest, AClientCertificateLetsInOnlyAsTheFileSays) {
     const auto chain = [](const QByteArray& pem) {
         return pem.isEmpty() ? QList<QSslCertificate>() : QSslCertificate::fromData(pem);
     };
-    const QList<QSslCertificate> none, client = chain(files.read("client.crt")),
-                                       stranger = chain(files.read("stranger.crt")),
-                                       outsider = chain(files.read("outsider.crt"));
+    const QList<QSslCertificate> none,
+        client = chain(files.read("client.crt")), stranger = chain(files.read("stranger.crt")),
+        outsider = chain(files.read("outsider.crt")), chained = chain(files.read("chained.crt")),
+        mapped = chain(files.read("mapped.crt"));
+    const QList<QSslCertificate> lab = chain(files.read("ca.crt")),
+                                 intermediate = chain(files.read("intermediate.crt")), system;
     exporter::TlsSettings tls;
-    tls.clientCas = chain(files.read("ca.crt"));
     using Auth = exporter::ClientAuth;
     struct Case {
         Auth auth;
         QStringList sans;
         const QList<QSslCertificate>& shown;
         const char* refusal;
+        const QList<QSslCertificate>* cas = nullptr; // none: the lab CA
     };
     const Case cases[] = {
         {Auth::None, {}, none, ""},
@@ -266,8 +294,25 @@ TEST_F(WebConfigTest, AClientCertificateLetsInOnlyAsTheFileSays) {
          {"someone.lab", "other.lab"},
          client,
          "its certificate names none of client_allowed_sans"},
+        // Any certificate of the file is an anchor, an intermediate CA too.
+        {Auth::RequireAndVerify, {}, chained, "", &intermediate},
+        {Auth::RequireAndVerify,
+         {},
+         client,
+         "its certificate is not trusted (unable to get local issuer certificate)",
+         &intermediate},
+        // An IP address in IPv6 form names its IPv4 address, as Go prints it.
+        {Auth::RequireAndVerify, {"10.0.0.1"}, mapped, ""},
+        // No client CA: the system's, which know nothing of a lab's.
+        {Auth::VerifyIfGiven, {}, none, "", &system},
+        {Auth::VerifyIfGiven,
+         {},
+         client,
+         "its certificate is not trusted (unable to get local issuer certificate)",
+         &system},
     };
     for (const Case& c : cases) {
+        tls.clientCas = c.cas ? *c.cas : lab;
         tls.clientAuth = c.auth;
         tls.allowedSans = c.sans;
         EXPECT_EQ(exporter::clientRefusal(tls, c.shown), QString::fromUtf8(c.refusal))
@@ -276,3 +321,48 @@ TEST_F(WebConfigTest, AClientCertificateLetsInOnlyAsTheFileSays) {
 }
 
 } // namespace
+
+// Written in place, a file read half written is read again at the next connection, and a
+// renewal that names a file not there yet is taken once it is: what is served always comes to
+// be what is on disk.
+TEST_F(WebConfigTest, WhatIsServedComesToBeWhatIsOnDisk) {
+    const QByteArray tls = "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n";
+    const QByteArray users = "basic_auth_users:\n  prometheus: " + hash + "\n";
+    ASSERT_TRUE(files.write("inplace.yml", tls + users));
+    QStringList said;
+    QByteArray finishing; // what the writer adds while the next read is under way
+    exporter::WebConfigSource source(
+        files.path("inplace.yml"), [&said](const QString& line) { said << line; },
+        [&](const QString& path) {
+            const exporter::WebConfigResult read = exporter::loadWebConfig(path);
+            if (!finishing.isEmpty()) {
+                QFile file(path);
+                EXPECT_TRUE(file.open(QIODevice::Append) && file.write(finishing) > 0);
+                finishing.clear();
+            }
+            return read;
+        });
+    ASSERT_EQ(source.refusal(), QString());
+    EXPECT_TRUE(source.current()->passwords.asks());
+
+    ASSERT_TRUE(files.write("inplace.yml", tls));
+    finishing = users;
+    EXPECT_FALSE(source.current()->passwords.asks()) << "the half that was read";
+    EXPECT_TRUE(source.current()->passwords.asks()) << "the whole file, at the next connection";
+    EXPECT_TRUE(source.current()->passwords.asks());
+
+    QFile::remove(files.path("later.crt"));
+    ASSERT_TRUE(files.write("inplace.yml", QByteArray(tls).replace("server.crt", "later.crt")));
+    const auto before = source.current();
+    EXPECT_EQ(source.current(), before) << "the last good one serves";
+    ASSERT_TRUE(QFile::copy(files.path("server.crt"), files.path("later.crt")));
+    EXPECT_NE(source.current(), before);
+    EXPECT_FALSE(source.current()->passwords.asks());
+    EXPECT_EQ(said,
+              (QStringList{"web configuration %1 read again", "web configuration %1 read again",
+                           "web configuration %1: tls_server_config.cert_file cannot read "
+                           "%2 (No such file or directory); still serving with the last good one",
+                           "web configuration %1 read again"})
+                  .replaceInStrings("%1", files.path("inplace.yml"))
+                  .replaceInStrings("%2", files.path("later.crt")));
+}

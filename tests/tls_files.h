@@ -25,7 +25,8 @@ public:
                // A lab's intermediate CA, and a client below it.
                signedBy("ca", "intermediate", "Lab intermediate",
                         "DNS:intermediate.lab\nbasicConstraints=critical,CA:TRUE") &&
-               signedBy("intermediate", "chained", "chained", "DNS:prometheus.lab");
+               signedBy("intermediate", "chained", "chained", "DNS:prometheus.lab") &&
+               signedBy("ca", "mapped", "mapped", "IP:::ffff:10.0.0.1");
     }
 
     // Empty when every file was made; otherwise what openssl said.
