@@ -59,6 +59,8 @@ check "the example web configurations and the drop-in that hands them to the ser
     -a -f "$examples/web-config.conf"
 check "systemd takes the unit with the drop-in, and its credentials" \
     sh -c "d=\$(mktemp -d) && sed 's|/usr/bin/device-info|$root/usr/bin/device-info|' '$unit' >\$d/device-info-exporter.service && mkdir \$d/device-info-exporter.service.d && cp '$examples/web-config.conf' \$d/device-info-exporter.service.d/ && systemd-analyze verify --man=no \$d/device-info-exporter.service"
+check "systemd takes the socket unit beside the service, and Alertmanager its route" \
+    sh -c "d=\$(mktemp -d) && sed 's|/usr/bin/device-info|$root/usr/bin/device-info|' '$unit' >\$d/device-info-exporter.service && cp '$root/lib/systemd/system/device-info-exporter.socket' \$d/ && systemd-analyze verify --man=no \$d/device-info-exporter.socket && amtool check-config '$examples/alertmanager.yml' >/dev/null"
 check "the unit is not enabled by the package: it has no maintainer scripts" \
     sh -c "! dpkg-deb --ctrl-tarfile '$deb' | tar -t | grep -q inst"
 check "systemd takes the unit, and rates it well hardened" \

@@ -16,7 +16,7 @@ packages=(
     libimobiledevice-dev libusbmuxd-dev libplist-dev usbmuxd libimobiledevice-utils pkg-config
     libssl-dev openssl libyaml-cpp-dev libcrypt-dev
     dbus-daemon
-    python3 python3-pytest python3-requests python3-dbusmock systemd prometheus-alertmanager
+    python3 python3-pytest python3-requests python3-dbusmock systemd
 )
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -24,13 +24,16 @@ missing=()
 for p in "${packages[@]}"; do
     installed "$p" || missing+=("$p")
 done
-# Debian's Prometheus, for the exporter's tests: promtool, and a server the tests start on a
-# port of their own.
-installed prometheus || missing_prometheus=1
+# Debian's Prometheus and Alertmanager, for the exporter's tests: promtool, amtool, and servers
+# the tests start on ports of their own.
+services=()
+for p in prometheus prometheus-alertmanager; do
+    installed "$p" || services+=("$p")
+done
 # Debian's Chromium, for the tests of the exporter's page; where it cannot be installed, those
 # tests say so and are skipped.
 installed chromium || missing_chromium=1
-[ ${#missing[@]} -eq 0 ] && [ -z "${missing_prometheus:-}" ] && [ -z "${missing_chromium:-}" ] &&
+[ ${#missing[@]} -eq 0 ] && [ ${#services[@]} -eq 0 ] && [ -z "${missing_chromium:-}" ] &&
     exit 0
 
 sudo=()
@@ -42,11 +45,11 @@ if [ ${#missing[@]} -gt 0 ]; then
         "${missing[@]}"
 fi
 
-# Its package would start a system Prometheus on port 9090 and enable it at boot: a policy that
-# starts no service while it installs, then the service disabled again. Nothing runs or is
-# enabled that was not before.
-if [ -n "${missing_prometheus:-}" ]; then
-    echo "Installing: prometheus (its service neither started nor enabled)"
+# Their packages would start a system Prometheus on port 9090 and Alertmanager on 9093, and
+# enable them at boot: a policy that starts no service while they install, then the services
+# disabled again. Nothing runs or is enabled that was not before.
+if [ ${#services[@]} -gt 0 ]; then
+    echo "Installing: ${services[*]} (their services neither started nor enabled)"
     policy=/usr/sbin/policy-rc.d
     saved=$(mktemp)
     had_policy=""
@@ -55,13 +58,15 @@ if [ -n "${missing_prometheus:-}" ]; then
     "${sudo[@]}" chmod 755 "$policy"
     status=0
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-        prometheus || status=$?
+        "${services[@]}" || status=$?
     if [ -n "$had_policy" ]; then "${sudo[@]}" cp -p "$saved" "$policy"; else "${sudo[@]}" rm -f "$policy"; fi
     rm -f "$saved"
     [ "$status" -eq 0 ] || exit "$status"
-    "${sudo[@]}" env DPKG_MAINTSCRIPT_PACKAGE=prometheus deb-systemd-helper disable \
-        prometheus.service >/dev/null 2>&1 || true
-    "${sudo[@]}" update-rc.d prometheus disable >/dev/null 2>&1 || true
+    for p in "${services[@]}"; do
+        "${sudo[@]}" env DPKG_MAINTSCRIPT_PACKAGE="$p" deb-systemd-helper disable \
+            "$p.service" >/dev/null 2>&1 || true
+        "${sudo[@]}" update-rc.d "$p" disable >/dev/null 2>&1 || true
+    done
 fi
 
 if [ -n "${missing_chromium:-}" ]; then

@@ -247,6 +247,11 @@ TEST_F(WebConfigTest, APasswordIsCheckedOnceAndEveryMalformedHeaderIsRefused) {
     for (const auto& [header, allowed] : cases)
         EXPECT_EQ(check.allows(header), allowed) << header.left(60).toStdString();
     EXPECT_EQ(check.hashed(), hashed) << "every outcome remembered";
+    // Wrong passwords never push out a right one.
+    for (int i = 0; i < 300; ++i)
+        check.allows(basic("prometheus:guess" + QByteArray::number(i)));
+    const auto remembered = check.lookUp(basic("prometheus:s3cret"));
+    EXPECT_TRUE(std::holds_alternative<bool>(remembered) && std::get<bool>(remembered));
 }
 
 TEST_F(WebConfigTest, AClientCertificateLetsInOnlyAsTheFileSays) {

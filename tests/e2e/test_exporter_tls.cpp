@@ -5,7 +5,9 @@
 #include "e2e_fixture.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QSslCipher>
+#include <QSslEllipticCurve>
 #include <QSslKey>
 #include <QStandardPaths>
 #include <QUrlQuery>
@@ -309,6 +311,66 @@ TEST_F(ExporterTls, ItsVersionsAndCipherSuitesAreWhatAClientGets) {
 
     ASSERT_TRUE(files.write("web.yml", tls12 + "  prefer_server_cipher_suites: false\n"));
     EXPECT_EQ(negotiated(QSsl::TlsV1_2, clientOrder), "ECDHE-ECDSA-CHACHA20-POLY1305");
+}
+
+// Web configurations as node_exporter's users write them, each with a client that is served
+// or refused: a client certificate verified only where given, and then against the system's
+// CAs; an intermediate CA as the client CA; an IP address in IPv6 form in client_allowed_sans;
+// and each curve name, which a client offering only that curve gets, and one offering only the
+// others does not.
+TEST_F(ExporterTls, EachFileServesTheClientsItSaysAndNoOthers) {
+    const auto exporter = serve(kServerFiles);
+    ASSERT_EQ(exporter->error(), QString());
+    const QStringList curves = {"prime256v1", "secp384r1", "secp521r1", "X25519"};
+    const auto offering = [&](const QString& client, const QStringList& names) {
+        QSslConfiguration tls = this->client(client);
+        QList<QSslEllipticCurve> offered;
+        for (const QString& name : names)
+            offered << QSslEllipticCurve::fromShortName(name);
+        tls.setEllipticCurves(offered);
+        return tls;
+    };
+    struct Case {
+        QByteArray yaml; // beneath the server's certificate and key
+        QString client;  // its certificate; empty: none
+        QStringList curves;
+        int status; // 0: refused at the handshake
+    };
+    std::vector<Case> cases = {
+        {"  client_auth_type: VerifyClientCertIfGiven\n", "", {}, 200},
+        {"  client_auth_type: VerifyClientCertIfGiven\n", "client", {}, 0},
+        {"  client_auth_type: RequireAndVerifyClientCert\n  client_ca_file: intermediate.crt\n",
+         "chained",
+         {},
+         200},
+        {"  client_auth_type: RequireAndVerifyClientCert\n  client_ca_file: intermediate.crt\n",
+         "client",
+         {},
+         0},
+        {kClientCertificates + "  client_allowed_sans: [10.0.0.1]\n", "mapped", {}, 200},
+        {kClientCertificates + "  client_allowed_sans: [10.0.0.2]\n", "mapped", {}, 0},
+    };
+    const char* goNames[] = {"CurveP256", "CurveP384", "CurveP521", "X25519"};
+    for (int i = 0; i < 4; ++i) {
+        const QByteArray yaml = QByteArray("  curve_preferences: [") + goNames[i] + "]\n";
+        cases.push_back({yaml, "", {curves[i]}, 200});
+        cases.push_back({yaml, "",
+                         QStringList(curves).filter(
+                             QRegularExpression(QStringLiteral("^(?!%1$)").arg(curves[i]))),
+                         0});
+    }
+    for (const Case& c : cases) {
+        ASSERT_TRUE(files.write("web.yml", kServerFiles + c.yaml));
+        EXPECT_EQ(get(exporter->port(), offering(c.client, c.curves)).status, c.status)
+            << c.yaml.toStdString() << c.client.toStdString() << ' '
+            << c.curves.join(u',').toStdString();
+    }
+    // Two refusals for one reason: said once.
+    const QString refused = QStringLiteral("device-info: refused a client at 127.0.0.1: its "
+                                           "certificate is not trusted (unable to get local "
+                                           "issuer certificate)\n");
+    EXPECT_EQ(QString::fromUtf8(exporter->standardError()).count(refused), 1)
+        << exporter->standardError().toStdString();
 }
 
 // A file that is wrong ends --serve before it listens: exit status 2 and one line.
