@@ -193,17 +193,23 @@ auto tlsRun(const QProcessEnvironment& env, int scrapeCount) {
             },
             30000))
         fail(QStringLiteral("not every one of 52 devices is up behind TLS"));
+    // New connections, as many as the scrapes and as far apart: rounds of reads run meanwhile
+    // here too.
+    const auto fresh = [&] {
+        std::vector<double> times;
+        for (int i = 0; i < scrapeCount; ++i) {
+            QElapsedTimer clock;
+            clock.start();
+            const std::unique_ptr<QSslSocket> socket = connection(exporter.port(), client);
+            if (scrape(*socket, right) != 200)
+                fail(QStringLiteral("a new connection's scrape was refused"));
+            times.push_back(msSince(clock));
+            QThread::msleep(20);
+        }
+        return times;
+    };
     out.kept = scrapes(exporter.port(), scrapeCount, 20, client, right);
-    // As many as the scrapes, as far apart: rounds of reads run meanwhile here too.
-    for (int i = 0; i < scrapeCount; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        const std::unique_ptr<QSslSocket> socket = connection(exporter.port(), client);
-        if (scrape(*socket, right) != 200)
-            fail(QStringLiteral("a new connection's scrape was refused"));
-        out.fresh.push_back(msSince(clock));
-        QThread::msleep(20);
-    }
+    out.fresh = fresh();
     // (F): each flood client on a thread, a connection and an address of its own (127.0.0.2 to
     // 127.0.0.9), so that each may have a check pending.
     std::atomic<bool> flooding = true;
@@ -224,15 +230,7 @@ auto tlsRun(const QProcessEnvironment& env, int scrapeCount) {
         });
     QThread::msleep(500);
     out.floodKept = scrapes(exporter.port(), scrapeCount, 20, client, right);
-    for (int i = 0; i < scrapeCount; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        const std::unique_ptr<QSslSocket> socket = connection(exporter.port(), client);
-        if (scrape(*socket, right) != 200)
-            fail(QStringLiteral("a new connection's scrape was refused during the flood"));
-        out.floodFresh.push_back(msSince(clock));
-        QThread::msleep(20);
-    }
+    out.floodFresh = fresh();
     flooding = false;
     for (std::thread& t : flood)
         t.join();
