@@ -3,6 +3,7 @@
 #include "device_link/adb/adb_link.h"
 #include "device_link/combined_link.h"
 #include "device_link/ios/ios_link.h"
+#include "device_link/upower/upower_link.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -185,6 +186,7 @@ std::unique_ptr<CombinedLink> makeDeviceLink(const QString& chosenSerial) {
     std::vector<CombinedLink::Kind> kinds;
     kinds.push_back({QStringLiteral("Android:"), std::make_unique<AdbLink>()});
     kinds.push_back({QStringLiteral("iPhone and iPad:"), std::make_unique<IosLink>()});
+    kinds.push_back({QStringLiteral("Peripherals:"), std::make_unique<UPowerLink>(), true});
     auto link = std::make_unique<CombinedLink>(std::move(kinds));
     const QString androidSerial = qEnvironmentVariable("ANDROID_SERIAL").trimmed();
     if (!chosenSerial.isEmpty())

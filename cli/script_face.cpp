@@ -31,12 +31,14 @@ void print(const QByteArray& bytes) {
 
 using survey::ListedDevice;
 
-// Both kinds; says why where the adb server gave no list.
-survey::Listing listBoth(const adb::ServerAddress& server, bool mayStart,
-                         const QString& only = {}) {
-    survey::Listing listing = survey::list(server, mayStart, only);
+// Every kind; says why where the adb server gave no list, and, on the first look, why UPower
+// could not be asked.
+survey::Listing listAll(const adb::ServerAddress& server, bool first, const QString& only = {}) {
+    survey::Listing listing = survey::list(server, first, only);
     if (!listing.androidError.isEmpty())
         say(listing.androidError);
+    if (first && !listing.upowerError.isEmpty())
+        say(listing.upowerError);
     return listing;
 }
 
@@ -119,7 +121,7 @@ int runScript(const ScriptRequest& command) {
     const adb::ServerAddress server =
         adb::serverAddressFromEnvironment(QProcessEnvironment::systemEnvironment());
     if (command.list) {
-        const survey::Listing listing = listBoth(server, true);
+        const survey::Listing listing = listAll(server, true);
         if (command.json) {
             QJsonArray array;
             for (const ListedDevice& d : listing.devices)
@@ -140,7 +142,7 @@ int runScript(const ScriptRequest& command) {
     survey::Listing listing;
     std::vector<ListedDevice> targets;
     for (bool first = true;; first = false) {
-        listing = listBoth(server, first, wanted);
+        listing = listAll(server, first, wanted);
         targets.clear();
         for (const ListedDevice& d : listing.devices) {
             if (survey::isReady(d) && (wanted.isEmpty() || d.serial == wanted))

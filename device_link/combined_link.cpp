@@ -38,8 +38,16 @@ CombinedLink::~CombinedLink() {
 }
 
 void CombinedLink::onEvent(int index, qint32 code, const QString& text) {
-    if (m_current < 0 && code == EventConnected)
+    if (m_current < 0 && code == EventConnected) {
         m_current = index;
+    } else if (code == EventConnected && index != m_current && m_wanted.isEmpty() &&
+               m_kinds[std::size_t(m_current)].yields && !m_kinds[std::size_t(index)].yields) {
+        m_current = index;
+        updateStatus();
+        emit ConnectionEvent(EventRemoved, QString());
+        emit ConnectionEvent(EventConnected, QString());
+        return;
+    }
     // Another kind's device waits while one is followed.
     if (index != m_current)
         return;

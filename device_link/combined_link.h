@@ -14,6 +14,9 @@ public:
     struct Kind {
         QString label; // "Android", for the status text while no device is followed
         std::unique_ptr<KindLink> link;
+        // Its device gives way to another kind's that comes, unless it was chosen: a headset
+        // is shown while no phone is.
+        bool yields = false;
     };
     explicit CombinedLink(std::vector<Kind> kinds, QObject* parent = nullptr);
     ~CombinedLink() override;

@@ -19,6 +19,10 @@ struct BatteryFacts {
     std::optional<qint64> cycles;
     std::optional<device::BatteryCapacity> capacity;
     std::optional<double> percent; // charge, 0 to 100; none without a battery
+    // The maximum capacity in percent of its design, where only that is known (UPower's
+    // Capacity); with capacity, none.
+    std::optional<double> capacityPercent = {};
+    QString level = {}; // a coarse level in place of a percentage: "low", "full"; else empty
     bool operator==(const BatteryFacts&) const = default;
 };
 
@@ -33,6 +37,7 @@ struct ProcessorFacts {
 struct SystemFacts {
     QString osVersion; // "14", "17.5"
     QString model;     // its model code: "lynx", "iPhone15,2"
+    QString type = {}; // "phone", "tablet", or UPower's word: "headset", "mouse", "ups"
     bool operator==(const SystemFacts&) const = default;
 };
 

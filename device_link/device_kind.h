@@ -1,5 +1,6 @@
-// The two kinds of device: Android, read through the adb server, and Apple's iPhones and iPads,
-// read through usbmuxd. Scripts, metrics and the history know them by one word each.
+// The kinds of device: Android, read through the adb server; Apple's iPhones and iPads, read
+// through usbmuxd; and the batteries the desktop knows through UPower (headsets, mice,
+// keyboards, controllers, UPSes). Scripts, metrics and the history know them by one word each.
 #pragma once
 
 #include <QString>
@@ -7,9 +8,9 @@
 
 #include <optional>
 
-enum class DeviceKind { Android, Apple };
+enum class DeviceKind { Android, Apple, UPower };
 
-// "android" or "ios": what --list, the JSON, the metrics and the history file say.
+// "android", "ios" or "upower": what --list, the JSON, the metrics and the history file say.
 QString kindName(DeviceKind kind);
 // The kind a word names; none for any other word.
 std::optional<DeviceKind> kindFromName(QStringView word);

@@ -89,6 +89,10 @@ void DeviceWatch::onListed(const survey::Listing& listing) {
         m_androidTrouble = listing.androidError;
         emit androidTrouble(m_androidTrouble);
     }
+    if (listing.upowerError != m_upowerTrouble) {
+        m_upowerTrouble = listing.upowerError;
+        emit upowerTrouble(m_upowerTrouble);
+    }
     if (m_adbServer && listing.androidError.isEmpty())
         m_adbServer->answers();
     else if (m_adbServer)
@@ -133,6 +137,12 @@ void DeviceWatch::onListed(const survey::Listing& listing) {
 }
 
 void DeviceWatch::startRead(const survey::ListedDevice& device, const survey::Listing& listing) {
+    // What UPower said is in the listing already: nothing to wait for.
+    if (device.kind == DeviceKind::UPower) {
+        m_reading.insert(device.serial);
+        onRead(survey::read(m_options.server, listing, device, false, nullptr), 0, false);
+        return;
+    }
     const auto health = m_health.constFind(device.serial);
     const bool withHealth =
         device.kind == DeviceKind::Android &&

@@ -58,6 +58,8 @@ signals:
     void changed();
     // Why the adb server gave no list, when that changes; empty once it answers again.
     void androidTrouble(const QString& why);
+    // Why UPower could not be asked, when that changes; empty once it answers again.
+    void upowerTrouble(const QString& why);
 
 private:
     struct Mailbox;
@@ -75,6 +77,7 @@ private:
     // A local adb server of its own, where none answers: a child, which ends with the watch.
     std::unique_ptr<adb::ServerStarter> m_adbServer;
     QString m_androidTrouble;
+    QString m_upowerTrouble;
     std::vector<WatchedDevice> m_devices;
     QSet<QString> m_reading; // serials with a read under way
     bool m_firstRoundDone = false;

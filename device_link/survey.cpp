@@ -6,6 +6,8 @@
 #include "device_link/adb/server_starter.h"
 #include "device_link/ios/ios_reader.h"
 #include "device_link/ios/ios_status.h"
+#include "device_link/upower/upower_source.h"
+#include "device_link/upower/upower_values.h"
 
 #include <algorithm>
 #include <future>
@@ -57,6 +59,8 @@ std::vector<adb::Device> androidDevices(const adb::ServerAddress& server, bool m
 
 // Whether TARGET is still there, and ready, as its kind lists it.
 bool stillAttached(const adb::ServerAddress& server, const ListedDevice& target) {
+    if (target.kind == DeviceKind::UPower)
+        return true; // what UPower said is read as it is
     if (target.kind == DeviceKind::Apple) {
         const std::vector<QString> udids = ios::attachedUdids();
         return std::find(udids.begin(), udids.end(), target.serial) != udids.end();
@@ -100,12 +104,27 @@ Listing list(const adb::ServerAddress& server, bool mayStartServer, const QStrin
         if (d.session)
             listing.sessions.insert(d.udid, d.session);
     }
+    if (androidOnly)
+        return listing;
+    const upower::Devices peripherals = upower::snapshot(kDeadlineMs, &listing.upowerError);
+    for (auto it = peripherals.cbegin(); it != peripherals.cend(); ++it) {
+        const QString serial = upower::serial(it.key(), it.value());
+        if (!upower::isAttached(it.key(), it.value()) || listing.upower.contains(serial))
+            continue;
+        listing.devices.push_back(
+            {serial, DeviceKind::UPower, QStringLiteral("ready"), upower::name(it.value())});
+        listing.upower.insert(serial, {it.key(), it.value()});
+    }
     return listing;
 }
 
 DeviceReading read(const adb::ServerAddress& server, const Listing& listing,
                    const ListedDevice& target, bool withHealth,
                    std::shared_ptr<ios::DeviceHandle> session) {
+    if (target.kind == DeviceKind::UPower) {
+        const auto [path, properties] = listing.upower.value(target.serial);
+        return upower::reading(path, properties);
+    }
     const bool apple = target.kind == DeviceKind::Apple;
     adb::Device device;
     for (const adb::Device& d : listing.android) {

@@ -10,6 +10,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QVariantMap>
 
 #include <memory>
 #include <vector>
@@ -38,17 +39,22 @@ inline bool isReady(const ListedDevice& device) {
 // What to do about DEVICE while it is not ready: the sentence the window's light says.
 QString remedy(const ListedDevice& device);
 
-// What both kinds list, Android first, and what reading an Android device takes.
+// What every kind lists, Android first, then iPhones, then what UPower knows, and what reading
+// an Android device takes.
 struct Listing {
     std::vector<ListedDevice> devices;
     std::vector<adb::Device> android;
     QString androidError; // why the adb server gave no list; empty when it did
+    // What UPower said of each device attached, by serial: its object path and properties. A
+    // read takes it from here.
+    QHash<QString, std::pair<QString, QVariantMap>> upower;
+    QString upowerError; // why UPower could not be asked; empty when it could
     // The iPhones' sessions that the listing found open or opened, by UDID: a read takes its
     // device's, and saves a handshake.
     QHash<QString, std::shared_ptr<ios::DeviceHandle>> sessions;
 };
 
-// Both kinds. A local adb server that does not answer is started where MAY_START_SERVER. Only
+// Every kind. A local adb server that does not answer is started where MAY_START_SERVER. Only
 // Android where ONLY names a device the adb server lists: asking an iPhone is a session
 // handshake, and one that does not trust this computer yet would show its Trust prompt for
 // nothing. KNOWN_IPHONES: what the caller knows of iPhones already, as ios::listDevices takes.

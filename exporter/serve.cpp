@@ -104,6 +104,9 @@ int runServe(const ServeOptions& command) {
     QObject::connect(&watch, &DeviceWatch::androidTrouble, [](const QString& why) {
         say(why.isEmpty() ? QStringLiteral("the adb server answers again") : why);
     });
+    QObject::connect(&watch, &DeviceWatch::upowerTrouble, [](const QString& why) {
+        say(why.isEmpty() ? QStringLiteral("UPower answers again") : why);
+    });
 
     MetricsServer server([&] {
         if (!metrics)

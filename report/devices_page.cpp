@@ -44,10 +44,14 @@ QString stateWords(const QJsonObject& d) {
     QString state = d[QLatin1String("state")].toString().replace(u'-', u' ');
     if (!state.isEmpty())
         state[0] = state[0].toUpper();
-    return (d[QLatin1String("kind")].toString() == QLatin1String("ios")
-                ? QStringLiteral("iOS")
-                : QStringLiteral("Android")) +
-           QStringLiteral(" · ") + state;
+    const QString kind = d[QLatin1String("kind")].toString();
+    QString type = d[QLatin1String("type")].toString().replace(u'-', u' ');
+    if (!type.isEmpty())
+        type[0] = type[0].toUpper();
+    const QString system = kind == QLatin1String("ios")      ? QStringLiteral("iOS")
+                           : kind == QLatin1String("upower") ? (type.isEmpty() ? kind : type)
+                                                             : QStringLiteral("Android");
+    return system + QStringLiteral(" · ") + state;
 }
 
 bool read(const QJsonObject& d) {
@@ -155,7 +159,7 @@ QJsonObject watchedJson(const WatchedDevice& d) {
     out.insert(QStringLiteral("status"), status);
     out.insert(QStringLiteral("model"), model);
     for (const char* none :
-         {"address", "memory", "storage", "processor", "battery", "screen", "readAt"})
+         {"type", "address", "memory", "storage", "processor", "battery", "screen", "readAt"})
         out.insert(QLatin1String(none), QJsonValue());
     return out;
 }

@@ -91,8 +91,8 @@ const Gauge kGauges[] = {
     {"device_info_battery_health_ratio",
      "Full charge capacity over design capacity: the battery's maximum capacity.",
      [](const Values& v) {
-         return v.battery.capacity ? std::optional<double>(healthRatio(*v.battery.capacity))
-                                   : std::nullopt;
+         return v.battery.healthPercent ? std::optional<double>(*v.battery.healthPercent / 100)
+                                        : std::nullopt;
      }},
     {"device_info_battery_charge_full_ampere_hours", "What the battery holds when full.",
      [](const Values& v) {
@@ -169,7 +169,7 @@ QByteArray exposition(const std::vector<WatchedDevice>& devices) {
         w.sample(device(d), flag(d.up()));
 
     w.family("device_info_device_info", "gauge",
-             "The device's state, name, model and system version.");
+             "The device's state, name, model, system version and type.");
     for (const WatchedDevice& d : devices) {
         const DeviceReading* r = d.reading ? &*d.reading : nullptr;
         Labels labels = device(d);
@@ -177,6 +177,7 @@ QByteArray exposition(const std::vector<WatchedDevice>& devices) {
         labels.push_back({"name", r && !r->name.isEmpty() ? r->name : d.listed.name});
         labels.push_back({"model", r ? r->details.system.model : QString()});
         labels.push_back({"os_version", r ? r->details.system.osVersion : QString()});
+        labels.push_back({"type", r ? r->details.system.type : QString()});
         w.sample(labels, 1);
     }
 

@@ -37,12 +37,16 @@ QJsonObject batteryJson(const DeviceReading& r) {
                         {QStringLiteral("temperatureC"), orNull(b.temperatureC)},
                         {QStringLiteral("voltageV"), orNull(b.voltageV)},
                         {QStringLiteral("cycles"), orNull(b.cycles)},
+                        {QStringLiteral("level"), orNull(b.level)},
                         {QStringLiteral("maximumCapacity"), QJsonValue()}};
-    if (const auto& c = b.capacity)
-        battery.insert(QStringLiteral("maximumCapacity"),
-                       QJsonObject{{QStringLiteral("percent"), hundredths(healthRatio(*c) * 100)},
-                                   {QStringLiteral("fullMah"), c->fullMah},
-                                   {QStringLiteral("designMah"), c->designMah}});
+    if (b.healthPercent)
+        battery.insert(
+            QStringLiteral("maximumCapacity"),
+            QJsonObject{{QStringLiteral("percent"), hundredths(*b.healthPercent)},
+                        {QStringLiteral("fullMah"),
+                         b.capacity ? QJsonValue(b.capacity->fullMah) : QJsonValue()},
+                        {QStringLiteral("designMah"),
+                         b.capacity ? QJsonValue(b.capacity->designMah) : QJsonValue()}});
     return battery;
 }
 
@@ -53,6 +57,7 @@ QJsonObject readingJson(const DeviceReading& r) {
     return QJsonObject{{QStringLiteral("schema"), kReportSchema},
                        {QStringLiteral("serial"), r.serial},
                        {QStringLiteral("kind"), kindName(r.kind)},
+                       {QStringLiteral("type"), orNull(r.details.system.type)},
                        {QStringLiteral("name"), orNull(r.name)},
                        {QStringLiteral("status"), r.status},
                        {QStringLiteral("address"), orNull(r.address)},

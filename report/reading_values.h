@@ -23,6 +23,9 @@ struct BatteryValues {
     std::optional<double> voltageV;
     std::optional<qint64> cycles;
     std::optional<device::BatteryCapacity> capacity;
+    // The maximum capacity in percent of its design: from CAPACITY, or as the device says it.
+    std::optional<double> healthPercent;
+    QString level; // a coarse level where no percentage is given: "low", "normal", "full"
 };
 
 BatteryValues batteryValues(const DeviceReading& reading);

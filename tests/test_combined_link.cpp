@@ -57,6 +57,32 @@ TEST_F(CombinedLinkTest, FollowsTheFirstReadyDeviceAndIgnoresTheOtherKindMeanwhi
     EXPECT_EQ(link->followed(), apple);
 }
 
+// A headset is shown while no phone is: a phone that comes takes its place, and gives it back
+// when it goes; a headset that was chosen stays.
+TEST(CombinedLinkPeripherals, APeripheralGivesWayToAPhoneUnlessItWasChosen) {
+    auto a = std::make_unique<ScriptedLink>();
+    auto h = std::make_unique<ScriptedLink>();
+    ScriptedLink* phone = a.get();
+    ScriptedLink* headset = h.get();
+    std::vector<CombinedLink::Kind> kinds;
+    kinds.push_back({QStringLiteral("Android:"), std::move(a)});
+    kinds.push_back({QStringLiteral("Peripherals:"), std::move(h), true});
+    CombinedLink link(std::move(kinds));
+    std::vector<int> codes;
+    QObject::connect(&link, &Pelorin::ConnectionEvent,
+                     [&codes](qint32 code, const QString&) { codes.push_back(code); });
+    headset->raise(Pelorin::EventConnected);
+    phone->raise(Pelorin::EventConnected);
+    EXPECT_EQ(link.followed(), phone);
+    phone->raise(Pelorin::EventRemoved);
+    EXPECT_EQ(link.followed(), headset);
+    EXPECT_EQ(codes, (std::vector<int>{0, 2, 0, 2, 0}));
+    link.setWantedSerial(QStringLiteral("AA:BB:CC:DD:EE:FF"), QStringLiteral("--serial"));
+    phone->raise(Pelorin::EventConnected);
+    EXPECT_EQ(link.followed(), headset);
+    EXPECT_EQ(codes.size(), 5u);
+}
+
 TEST_F(CombinedLinkTest, WhenTheFollowedGoesTheOtherKindsReadyDeviceIsShown) {
     android->raise(Pelorin::EventConnected);
     android->raise(Pelorin::EventAddress, "10.0.0.2");

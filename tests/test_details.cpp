@@ -21,9 +21,10 @@ std::vector<QByteArray> outputs(std::initializer_list<std::pair<Refresh, QString
 
 QString processor(const char* abi, const char* machine, const char* abis, const char* maker,
                   const char* model, const char* cores, const char* release, const char* product,
-                  const char* eol = "\n") {
+                  const char* eol = "\n", const char* characteristics = "default") {
     QStringList parts;
-    for (const char* part : {abi, machine, abis, maker, model, cores, release, product})
+    for (const char* part :
+         {abi, machine, abis, maker, model, cores, release, product, characteristics})
         parts << QString::fromUtf8(part) + QString::fromLatin1(eol);
     return parts.join("::" + QString::fromLatin1(eol));
 }
@@ -75,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
                "Density: 400 dpi (the panel's is 420 dpi)"},
               {"Good", 28.6, 4.187, std::nullopt, std::nullopt, 76.0},
               {{"arm64-v8a", "armeabi-v7a"}, "QTI SM8550", 8},
-              {"14", "dm1q"}},
+              {"14", "dm1q", "phone"}},
              "Android 14, model dm1q"},
         // Android 4.4 through a terminal: CRLF, no ABI list, no chip, no swap, df -k.
         Case{"olderPhone",
@@ -92,10 +93,11 @@ INSTANTIATE_TEST_SUITE_P(
               {},
               {"Good", 25.0, 3.611, std::nullopt, std::nullopt, 12.0},
               {{"armeabi-v7a"}, "", 4},
-              {"4.4.4", "mako"}},
+              {"4.4.4", "mako", "phone"}},
              "Android 4.4.4, model mako"},
         Case{"oldTabletWithRoundedStorage",
-             outputs({{ProcessorAt, processor("armeabi-v7a", "armv7l", "", "", "", "0", "", "")},
+             outputs({{ProcessorAt, processor("armeabi-v7a", "armv7l", "", "", "", "0", "", "",
+                                              "\r\n", "tablet,nosdcard")},
                       {StorageAt, "::\r\n" + fixture("df_toolbox_android4_crlf.txt") + "::\r\n"}}),
              {{"armeabi-v7a; armv7l", "1 core"},
               {},
@@ -104,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
               {},
               {},
               {{"armeabi-v7a"}, "", 1},
-              {}},
+              {"", "", "tablet"}},
              ""},
         // A battery that says 0 °C says nothing; volts and microvolts where millivolts belong.
         Case{"absurdValues",
@@ -120,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
               {},
               {"", std::nullopt, 4.0, std::nullopt, std::nullopt, std::nullopt},
               {{}, "<b>x</b>", 0},
-              {"", "grouper"}},
+              {"", "grouper", "phone"}},
              "model grouper"},
         // BatteryManager.BATTERY_HEALTH_COLD, the last code there is.
         Case{"cold",
@@ -195,7 +197,7 @@ TEST(IphoneDetails, FromTheDomainsAndTheBatteryRegistry) {
     EXPECT_EQ(got.screen, QStringList{"Scale factor: 3 (points to pixels)"});
     EXPECT_TRUE(got.memory.isEmpty());
     EXPECT_EQ(ios::systemText(d.general), "iOS 17.5, model iPhone15,2");
-    EXPECT_EQ(got.system, (SystemFacts{"17.5", "iPhone15,2"}));
+    EXPECT_EQ(got.system, (SystemFacts{"17.5", "iPhone15,2", "phone"}));
     EXPECT_FALSE(got.battery.percent.has_value()) << "the battery domain gives no charge";
     d.battery.insert("BatteryCurrentCapacity", 100);
     d.battery.insert("HasBattery", true);

@@ -138,7 +138,8 @@ DeviceReading iphone() {
     r.serial = QStringLiteral("00008110-001A2B3C4D5E801E");
     r.kind = DeviceKind::Apple;
     r.name = QStringLiteral("Ana's iPhone");
-    r.details.system = {QStringLiteral("17.5"), QStringLiteral("iPhone15,2")};
+    r.details.system = {QStringLiteral("17.5"), QStringLiteral("iPhone15,2"),
+                        QStringLiteral("phone")};
     r.storage = device::ByteCounts{111592116224.0, 61354827776.0};
     r.power = device::PowerStatus{1, 81, 36600, device::kUnknownTime};
     r.mains = 0;
@@ -165,7 +166,8 @@ Parsed parse(const QByteArray& text) {
 
 TEST(Exposition, BaseUnitsAndRatiosForEveryDeviceThatGaveThem) {
     DeviceReading android = phone();
-    android.details.system = {QStringLiteral("14"), QStringLiteral("lynx")};
+    android.details.system = {QStringLiteral("14"), QStringLiteral("lynx"),
+                              QStringLiteral("phone")};
     WatchedDevice a = watched("R58M12ABCDE", "android", "ready", android);
     a.readSeconds = 1.5;
     a.lastReadTime = 1765140000.25;
@@ -182,9 +184,9 @@ TEST(Exposition, BaseUnitsAndRatiosForEveryDeviceThatGaveThem) {
         "device_info_devices{kind=\"ios\",state=\"ready\"} 1",
         "device_info_up" + phone + "1",
         "device_info_device_info{serial=\"R58M12ABCDE\",kind=\"android\",state=\"ready\","
-        "name=\"Lab-07\",model=\"lynx\",os_version=\"14\"} 1",
+        "name=\"Lab-07\",model=\"lynx\",os_version=\"14\",type=\"phone\"} 1",
         "device_info_device_info{serial=\"00008110-001A2B3C4D5E801E\",kind=\"ios\",state=\"ready\","
-        "name=\"Ana's iPhone\",model=\"iPhone15,2\",os_version=\"17.5\"} 1",
+        "name=\"Ana's iPhone\",model=\"iPhone15,2\",os_version=\"17.5\",type=\"phone\"} 1",
         "device_info_battery_charge_ratio" + phone + "0.76",
         "device_info_battery_charge_ratio" + apple + "0",
         "device_info_battery_charging" + phone + "1",
@@ -313,7 +315,8 @@ TEST(DevicesJson, EveryDeviceAttachedWithItsStateAndNullWhereNothingWasRead) {
                              {"processor", QJsonValue()},
                              {"battery", QJsonValue()},
                              {"screen", QJsonValue()},
-                             {"readAt", QJsonValue()}};
+                             {"readAt", QJsonValue()},
+                             {"type", QJsonValue()}};
     EXPECT_EQ(report::watchedJson(watched("R58M", "android", "unauthorized")), unread);
     WatchedDevice trust = watched("00008110-001A", "ios", "trust");
     trust.listed.name = QStringLiteral("Ana's iPhone");

@@ -20,13 +20,14 @@ inline const QByteArray Storage =
     "stat -f -c '%S %b %a %n %T' /data / 2>/dev/null || { echo ::; df -k /data / 2>/dev/null; "
     "echo ::; dumpsys diskstats 2>/dev/null; }";
 // The processor, then what the details and the status say of the device: its ABIs, system on
-// chip and cores, its system version and model code. getprop is cheap; the command stays far
-// below the slowest of a refresh.
+// chip and cores, its system version, model code and whether it is a tablet. getprop is cheap;
+// the command stays far below the slowest of a refresh.
 inline const QByteArray Processor =
     "getprop ro.product.cpu.abi; echo ::; uname -m; echo ::; getprop ro.product.cpu.abilist; "
     "echo ::; getprop ro.soc.manufacturer; echo ::; getprop ro.soc.model; echo ::; "
     "cat /sys/devices/system/cpu/present 2>/dev/null; echo ::; "
-    "getprop ro.build.version.release; echo ::; getprop ro.product.device";
+    "getprop ro.build.version.release; echo ::; getprop ro.product.device; echo ::; "
+    "getprop ro.build.characteristics";
 inline const QByteArray Power =
     "dumpsys battery; echo ::; cat /sys/class/power_supply/*/time_to_empty_now 2>/dev/null; "
     "echo ::; cat /sys/class/power_supply/*/time_to_full_now 2>/dev/null";

@@ -11,7 +11,17 @@ namespace adb {
 namespace {
 
 // The processor command's parts (see adb::command::Processor).
-enum ProcessorPart { Abi, Machine, AbiList, SocMaker, SocModel, CpusPresent, Release, Product };
+enum ProcessorPart {
+    Abi,
+    Machine,
+    AbiList,
+    SocMaker,
+    SocModel,
+    CpusPresent,
+    Release,
+    Product,
+    Characteristics
+};
 
 QString firstLine(const QString& text) {
     const QStringList lines = outputLines(text);
@@ -189,7 +199,7 @@ DeviceDetails parseDetails(const std::vector<QByteArray>& outputs) {
         return std::size_t(at) < outputs.size() ? QString::fromUtf8(outputs[at]) : QString();
     };
     DeviceDetails details;
-    details.processor = processorDetails(splitSections(text(command::ProcessorAt), 8), details.cpu);
+    details.processor = processorDetails(splitSections(text(command::ProcessorAt), 9), details.cpu);
     const QStringList power = splitSections(text(command::PowerAt), 3);
     details.power = powerDetails(power[0], details.battery);
     if (const auto status = parseBattery(power[0], power[1], power[2]);
@@ -197,7 +207,7 @@ DeviceDetails parseDetails(const std::vector<QByteArray>& outputs) {
         details.battery.percent = status->percent;
     const SystemFacts system = systemFacts(
         outputs.size() > command::ProcessorAt ? outputs[command::ProcessorAt] : QByteArray());
-    details.system = {system.release, system.product};
+    details.system = {system.release, system.product, system.type};
     details.memory = memoryDetails(splitSections(text(command::MemoryAt), 2));
     details.storage = storageDetails(text(command::StorageAt));
     details.screen = screenDetails(text(command::ScreenAt), text(command::DensityAt));
@@ -212,8 +222,13 @@ void addBatteryCapacity(DeviceDetails& details,
 }
 
 SystemFacts systemFacts(const QByteArray& processorOutput) {
-    const QStringList parts = splitSections(QString::fromUtf8(processorOutput), 8);
-    return {firstLine(parts[Release]), firstLine(parts[Product])};
+    const QStringList parts = splitSections(QString::fromUtf8(processorOutput), 9);
+    // "tablet", or "tablet,nosdcard"; a phone's says "default", "phone" or nothing.
+    const bool tablet = firstLine(parts[Characteristics]).split(u',').contains(u"tablet");
+    const QString type = tablet                                ? QStringLiteral("tablet")
+                         : processorOutput.trimmed().isEmpty() ? QString()
+                                                               : QStringLiteral("phone");
+    return {firstLine(parts[Release]), firstLine(parts[Product]), type};
 }
 
 QString systemText(const QByteArray& processorOutput) {

@@ -26,6 +26,7 @@ void addBatteryCapacity(DeviceDetails& details,
 struct SystemFacts {
     QString release;
     QString product;
+    QString type; // "phone" or "tablet"
 };
 SystemFacts systemFacts(const QByteArray& processorOutput);
 

@@ -140,6 +140,15 @@ QString kindWord(const QVariantMap& general) {
                : QStringLiteral("iPhone");
 }
 
+QString typeWord(const QVariantMap& general) {
+    const QString deviceClass = general.value(QStringLiteral("DeviceClass")).toString();
+    if (deviceClass == QLatin1String("iPad"))
+        return QStringLiteral("tablet");
+    if (deviceClass == QLatin1String("iPod"))
+        return QStringLiteral("media-player");
+    return deviceClass == QLatin1String("iPhone") ? QStringLiteral("phone") : QString();
+}
+
 std::optional<device::ByteCounts> storage(const QVariantMap& disk) {
     const auto total = number(disk.value(QStringLiteral("TotalDataCapacity")));
     auto free = number(disk.value(QStringLiteral("AmountDataAvailable")));
@@ -258,7 +267,7 @@ DeviceDetails details(const Domains& d) {
         status && status->flag != 128 && status->percent <= 100)
         out.battery.percent = status->percent;
     const SystemFacts system = systemFacts(d.general);
-    out.system = {system.version, system.productType};
+    out.system = {system.version, system.productType, typeWord(d.general)};
     // Hundredths of a degree, millivolts.
     if (const auto hundredths = number(d.batteryRegistry.value(QStringLiteral("Temperature")));
         hundredths && *hundredths != 0 && *hundredths > -4000 && *hundredths < 10000) {

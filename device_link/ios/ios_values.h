@@ -45,6 +45,8 @@ QString deviceName(const QVariantMap& general);
 
 // What to call the device: "iPad" where DeviceClass says so, else "iPhone".
 QString kindWord(const QVariantMap& general);
+// "phone", "tablet" or "media-player" (an iPod), as UPower names a type; empty for another.
+QString typeWord(const QVariantMap& general);
 
 // TotalDataCapacity and AmountDataAvailable (TotalDataAvailable only where that is missing:
 // on iOS 17 it counts purgeable space and stands far above what is free).

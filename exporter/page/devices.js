@@ -39,7 +39,10 @@
   function stateWords(d) {
     let state = String(d.state).replace(/-/g, ' ');
     if (state) state = state[0].toUpperCase() + state.slice(1);
-    return `${d.kind === 'ios' ? 'iOS' : 'Android'} · ${state}`;
+    let type = String(d.type || '').replace(/-/g, ' ');
+    if (type) type = type[0].toUpperCase() + type.slice(1);
+    const system = d.kind === 'ios' ? 'iOS' : d.kind === 'upower' ? type || d.kind : 'Android';
+    return `${system} · ${state}`;
   }
 
   function cells(d) {

@@ -104,7 +104,9 @@ def home(tmp_path):
     env["HOME"] = str(tmp_path)
     # No phone, no iPhone and no adb server of this computer: only those a test gives.
     env["ADB_SERVER_SOCKET"] = f"tcp:127.0.0.1:{free_port()}"
-    env["USBMUXD_SOCKET_ADDRESS"] = f"127.0.0.1:{free_port()}"
+    # libusbmuxd's listener aborts on a refused TCP address; a socket file that is not there is
+    # a computer without usbmuxd.
+    env["USBMUXD_SOCKET_ADDRESS"] = f"UNIX:{tmp_path}/no-usbmuxd"
     env.pop("ANDROID_SERIAL", None)
     return env
 

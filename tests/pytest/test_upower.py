@@ -1,0 +1,118 @@
+# Every battery the desktop knows, through UPower on a private bus standing for the system bus
+# (python3-dbusmock's upower template, as GNOME tests its own clients): devices added, changed,
+# removed and added again, with the script, the exporter and the window following each, and
+# the computer's own battery and mains never listed; then no UPower, and no bus.
+import os
+import re
+import subprocess
+import time
+
+import dbus
+import dbusmock
+import pytest
+
+from conftest import DEVICE_INFO, session, wait_until
+
+DEVICES = "/org/freedesktop/UPower/devices/"
+HEADSET = dict(Type=dbus.UInt32(17), PowerSupply=False, Model="Evolve2 65", Vendor="Jabra",
+               Serial="AA:BB:CC:DD:EE:FF", NativePath="/org/bluez/hci0/dev_AA_BB_CC_DD_EE_FF",
+               Percentage=57.0, State=dbus.UInt32(2), TimeToEmpty=dbus.Int64(7200),
+               IsPresent=True, BatteryLevel=dbus.UInt32(1))
+
+
+class Bus(dbusmock.DBusTestCase):
+    pass
+
+
+@pytest.fixture
+def upower(home):
+    Bus.start_system_bus()
+    server, proxy = Bus.spawn_server_template("upower", {}, stdout=subprocess.DEVNULL)
+    mock = dbus.Interface(proxy, dbusmock.MOCK_IFACE)
+    home["DBUS_SYSTEM_BUS_ADDRESS"] = os.environ["DBUS_SYSTEM_BUS_ADDRESS"]
+    yield mock, server
+    server.terminate()
+    server.wait()
+    Bus.stop_dbus(Bus.system_bus_pid)
+    del os.environ["DBUS_SYSTEM_BUS_ADDRESS"]
+
+
+def add(mock, name, properties):
+    path = DEVICES + name
+    mock.AddObject(path, "org.freedesktop.UPower.Device",
+                   dbus.Dictionary(properties, signature="sv"), [])
+    mock.EmitSignal("org.freedesktop.UPower", "DeviceAdded", "o", [dbus.ObjectPath(path)])
+    return path
+
+
+def script(env, *arguments):
+    start = time.monotonic()
+    ran = subprocess.run([DEVICE_INFO, *arguments], env=env, capture_output=True, text=True,
+                         timeout=20)
+    ran.seconds = time.monotonic() - start
+    return ran
+
+
+def test_peripherals_come_change_go_and_come_back_everywhere(upower, home, serve, tmp_path):
+    mock, _ = upower
+    mock.AddAC("ac", "Wall adapter")
+    mock.AddDischargingBattery("BAT0", "Laptop battery", 80.0, 7200)
+    window_log = open(tmp_path / "window.log", "w")
+    window = subprocess.Popen([DEVICE_INFO], env=dict(home, QT_QPA_PLATFORM="offscreen"),
+                              stdout=subprocess.DEVNULL, stderr=window_log)
+    exporter = serve("127.0.0.1:0", "--interval", "1")
+    metrics = lambda: session().get(exporter.url + "/metrics").text
+    said = lambda: "".join(line for line in open(tmp_path / "window.log")
+                           if line.startswith("device-info:"))
+    try:
+        headset = add(mock, "headset_dev_AA", HEADSET)
+        mouse = add(mock, "mouse_dev_1", dict(Type=dbus.UInt32(5), Vendor="Logitech",
+                                              NativePath="hidpp_battery_0", Percentage=55.0,
+                                              BatteryLevel=dbus.UInt32(6), State=dbus.UInt32(2)))
+        connected = ("device-info: Connected to Evolve2 65 (AA:BB:CC:DD:EE:FF), a headset, "
+                     "through UPower.\n")
+        assert wait_until(lambda: connected in said()), said()
+        listed = script(home, "--list")
+        assert listed.stdout == ("AA:BB:CC:DD:EE:FF\tupower\tready\tEvolve2 65\n"
+                                 "hidpp_battery_0\tupower\tready\tLogitech mouse\n"), listed
+        info = ('device_info_device_info{serial="AA:BB:CC:DD:EE:FF",kind="upower",state="ready",'
+                'name="Evolve2 65",model="Evolve2 65",os_version="",type="headset"} 1')
+        assert wait_until(lambda: info in metrics()), metrics()
+
+        mock.SetDeviceProperties(headset, dbus.Dictionary(
+            {"Percentage": 12.0, "State": dbus.UInt32(1)}, signature="sv"))
+        charging = 'device_info_battery_charge_ratio{serial="AA:BB:CC:DD:EE:FF",kind="upower"} 0.12'
+        assert wait_until(lambda: charging in metrics()), metrics()
+        report = script(home, "--report", "--json", "--serial", "AA:BB:CC:DD:EE:FF")
+        assert '"percent": 12' in report.stdout and '"charging": true' in report.stdout, report
+
+        # Gone: the window moves to the mouse, then to nothing; back: it shows the headset again.
+        mock.RemoveDevice(headset)
+        assert wait_until(lambda: "Evolve2 65" not in script(home, "--list").stdout)
+        assert wait_until(lambda: "AA:BB:CC:DD:EE:FF" not in metrics()), metrics()
+        assert wait_until(lambda: "device-info: Connected to Logitech mouse" in said()), said()
+        mock.RemoveDevice(mouse)
+        none = "device-info: No headset, mouse, keyboard, controller or UPS is known to UPower.\n"
+        assert wait_until(lambda: said().count(none) == 2), said()
+        add(mock, "headset_dev_AA", HEADSET)
+        assert wait_until(lambda: said().count(connected) == 2), said()
+        assert wait_until(lambda: info in metrics()), metrics()
+        # The computer's own power is never a device of these.
+        for everything in (said(), metrics(), script(home, "--report", "--json", "--all").stdout):
+            assert "Laptop battery" not in everything and "Wall adapter" not in everything
+    finally:
+        window.terminate()
+        window.wait(10)
+
+
+def test_without_upower_or_a_bus_a_script_says_one_line_and_goes_on(upower, home):
+    mock, server = upower
+    server.terminate()
+    server.wait()
+    for bus, why in ((home["DBUS_SYSTEM_BUS_ADDRESS"], "UPower does not answer on the system bus"),
+                     ("unix:path=/nonexistent/bus", "No system bus to ask UPower on")):
+        listed = script(dict(home, DBUS_SYSTEM_BUS_ADDRESS=bus), "--list")
+        assert listed.returncode == 0 and listed.stdout == ""
+        lines = [line for line in listed.stderr.splitlines() if "UPower" in line]
+        assert len(lines) == 1 and re.match(f"device-info: {why} \\(.+\\)$", lines[0]), lines
+        assert listed.seconds < 5
