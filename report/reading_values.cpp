@@ -37,9 +37,8 @@ BatteryValues batteryValues(const DeviceReading& r) {
     out.voltageV = facts.voltageV;
     out.cycles = facts.cycles;
     out.capacity = facts.capacity;
-    out.healthPercent =
-        facts.capacity ? std::optional<double>(healthRatio(*facts.capacity) * 100)
-                       : facts.capacityPercent;
+    out.healthPercent = facts.capacity ? std::optional<double>(healthRatio(*facts.capacity) * 100)
+                                       : facts.capacityPercent;
     out.level = facts.level;
     return out;
 }
