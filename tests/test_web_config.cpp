@@ -316,6 +316,10 @@ TEST_F(WebConfigTest, AClientCertificateLetsInOnlyAsTheFileSays) {
          "its certificate is not trusted (unable to get local issuer certificate)",
          &system},
     };
+    for (const auto& [address, unmapped] :
+         {std::pair{"::ffff:10.0.0.1", "10.0.0.1"}, {"::1", "::1"}, {"10.0.0.1", "10.0.0.1"}})
+        EXPECT_EQ(exporter::unmapped(QHostAddress(QString::fromLatin1(address))).toString(),
+                  QString::fromLatin1(unmapped));
     for (const Case& c : cases) {
         tls.clientCas = c.cas ? *c.cas : lab;
         tls.clientAuth = c.auth;

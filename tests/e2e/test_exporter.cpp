@@ -312,10 +312,11 @@ TEST_F(Exporter, APortInUseEndsItWithOneAndWhy) {
                   {"--serve", QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())});
     ASSERT_TRUE(program.waitForFinished(10000));
     EXPECT_EQ(program.exitCode(), 1);
-    EXPECT_TRUE(program.readAllStandardError().startsWith(
-        QStringLiteral("device-info: cannot listen on 127.0.0.1 port %1: ")
-            .arg(taken.serverPort())
-            .toUtf8()));
+    EXPECT_EQ(program.readAllStandardError(),
+              QStringLiteral("device-info: cannot listen on 127.0.0.1 port %1: The bound address "
+                             "is already in use\n")
+                  .arg(taken.serverPort())
+                  .toUtf8());
 }
 
 TEST_F(Exporter, SigtermEndsItWithZeroAndStopsTheAdbServerItStarted) {

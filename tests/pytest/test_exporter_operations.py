@@ -71,16 +71,21 @@ def test_a_flood_of_wrong_passwords_never_stalls_a_remembered_scrape(tls, home, 
     assert time.monotonic() - start < bcrypt_seconds / 3, "the scrape is still remembered"
 
 
+# A burst of 3, then a token a second: a fourth request at once is told to wait, and one more
+# goes through a second later.
 def test_rate_limit_answers_429_before_any_password_is_checked(tls, home, serve):
     config = web_config(tls, home, {"prometheus": bcrypt("s3cret")})
     with open(config, "a") as f:
-        f.write("rate_limit:\n  interval: 1m\n  burst: 3\n")
+        f.write("rate_limit:\n  interval: 1s\n  burst: 3\n")
     exporter = serve("127.0.0.1:0", "--web-config", config)
     client = session(tls / "ca.crt")
-    answers = [client.get(exporter.url + "/metrics", auth=("prometheus", "s3cret"))
-               for _ in range(5)]
-    assert [a.status_code for a in answers] == [200, 200, 200, 429, 429]
+    statuses = lambda n, password="s3cret": [
+        client.get(exporter.url + "/metrics", auth=("prometheus", password)) for _ in range(n)]
+    answers = statuses(4, "wrong")
+    assert [a.status_code for a in answers] == [401, 401, 401, 429]
     assert answers[-1].text == "Too Many Requests\n"
+    time.sleep(1.2)
+    assert [a.status_code for a in statuses(2)] == [200, 429]
 
 
 # systemd holds the port and starts the exporter at the first connection; the exporter serves
