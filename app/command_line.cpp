@@ -47,7 +47,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption serial(
         {QStringLiteral("s"), QStringLiteral("serial")},
-        QStringLiteral("Show only the device with this adb serial or Apple UDID."),
+        QStringLiteral("Show only the device with this adb serial, Apple UDID or UPower serial."),
         QStringLiteral("SERIAL"));
     parser.addOption(serial);
     const QCommandLineOption list(

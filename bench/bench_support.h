@@ -9,13 +9,16 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <unistd.h>
 #include <vector>
 
 namespace bench {
@@ -97,6 +100,28 @@ inline bool spinUntil(const std::function<bool()>& done, int ms = 20000) {
 }
 
 // The longest gap between ticks of a 1 ms timer: how long the thread did not get to it.
+// A field of /proc/PID/status, in KiB.
+inline long statusKiB(qint64 pid, const char* field) {
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qsizetype(std::strlen(field))).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+// Processor time, user and system, in seconds.
+inline double cpuSeconds(qint64 pid) {
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = file.readAll().split(')').last().trimmed().split(' ');
+    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) /
+           double(sysconf(_SC_CLK_TCK));
+}
+
 class Heartbeat {
 public:
     Heartbeat() {

@@ -51,28 +51,6 @@ constexpr int kIntervalMs = 5000;
     std::exit(1);
 }
 
-// A field of /proc/PID/status, in KiB.
-long statusKiB(qint64 pid, const char* field) {
-    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qsizetype(std::strlen(field))).trimmed().split(' ').first().toLong();
-    }
-    return -1;
-}
-
-// Processor time, user and system, in seconds.
-double cpuSeconds(qint64 pid) {
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = file.readAll().split(')').last().trimmed().split(' ');
-    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) /
-           double(sysconf(_SC_CLK_TCK));
-}
-
 int upCount(const QByteArray& metrics) {
     int up = 0;
     for (const QByteArray& line : metrics.split('\n'))

@@ -3,7 +3,8 @@
 # connected to it. Closing the window stops the rest. Another device: demo.sh older_phone,
 # old_tablet (Android 4.1);
 # an iPhone: demo.sh iphone (or any iPhone profile: untrusted_iphone, ipad_on_mains); one
-# device of each kind: demo.sh both.
+# device of each kind: demo.sh both; a headset, a mouse and a UPS through a simulated UPower on a
+# private bus: demo.sh peripherals.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -12,6 +13,7 @@ scripts/build.sh
 private_adb_start
 case "${1:-current_phone}" in
 iphone) private_device current_iphone ;;
+peripherals) private_peripherals ;;
 both) private_device current_phone && private_device current_iphone ;;
 *) private_device "${1:-current_phone}" ;;
 esac

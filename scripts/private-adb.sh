@@ -4,11 +4,14 @@
 #   private_device PROFILE       starts a simulated device: an Android one is connected to the
 #                                server (SIM_SERIAL); an iPhone one is usbmuxd with the device
 #                                behind it (USBMUXD_SOCKET_ADDRESS)
+#   private_peripherals          a simulated UPower with a headset, a mouse and a UPS on a bus of
+#                                its own (DBUS_SYSTEM_BUS_ADDRESS)
 
 SIM_PIDS=()
 
 private_adb_stop() {
     for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
     [ -n "${ADB_PORT:-}" ] && HOME="$ADB_HOME" adb -P "$ADB_PORT" kill-server 2>/dev/null || true
     [ -n "${ADB_HOME:-}" ] && rm -rf "$ADB_HOME"
 }
@@ -40,4 +43,18 @@ private_device() {
         SIM_SERIAL="127.0.0.1:$sim_port"
         HOME="$ADB_HOME" adb -P "$ADB_PORT" connect "$SIM_SERIAL" >/dev/null
     fi
+}
+
+private_peripherals() {
+    local out="$ADB_HOME/peripherals.out"
+    /usr/bin/python3 tools/device_sim/peripherals.py >"$out" &
+    SIM_PIDS+=($!)
+    local address=""
+    for _ in $(seq 100); do
+        address=$(sed -n 's/^DBUS_SYSTEM_BUS_ADDRESS=//p' "$out")
+        [ -n "$address" ] && break
+        sleep 0.1
+    done
+    [ -n "$address" ] || { echo "the simulated UPower did not start" >&2; return 1; }
+    export DBUS_SYSTEM_BUS_ADDRESS="$address"
 }

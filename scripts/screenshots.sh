@@ -14,8 +14,11 @@ shoot --adb "$ADB_SERVER_SOCKET" docs
 private_device current_iphone
 shoot --iphone docs
 shoot --history docs
+private_peripherals
+shoot --upower docs
 # The exporter's page, light and dark, at 320 and 1280 px, as its browser test draws it.
 (cd build/tests && QT_QPA_PLATFORM=offscreen ./device_info_e2e --gtest_filter='ExporterPage.*' \
     >/dev/null && cp page-shots/devices-*.png ../../docs/)
 echo "wrote docs/not-connected.png docs/connected-sample.png docs/connected.png" \
-    "docs/connected-iphone.png docs/battery-history.png docs/devices-*.png"
+    "docs/connected-iphone.png docs/battery-history.png docs/connected-headset.png" \
+    "docs/devices-*.png"

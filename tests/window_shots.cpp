@@ -7,11 +7,14 @@
 //                                    USBMUXD_SOCKET_ADDRESS says) reports, once it is named
 //   window-shots --history FOLDER    the Battery history window of that iPhone, whose
 //                                    reading today joins eleven earlier monthly ones
+//   window-shots --upower FOLDER     connected to the first peripheral UPower (on the system
+//                                    bus, as DBUS_SYSTEM_BUS_ADDRESS says) knows
 #include "desktop/battery_history.h"
 #include "desktop/history_window.h"
 #include "device_link/adb/adb_link.h"
 #include "device_link/combined_link.h"
 #include "device_link/ios/ios_link.h"
+#include "device_link/upower/upower_link.h"
 #include "display/form1.h"
 #include "history/history_recorder.h"
 #include "history/history_store.h"
@@ -122,10 +125,16 @@ int main(int argc, char* argv[]) {
             std::make_unique<IosLink>(),
             [](Form1& form) { return form.windowTitle().endsWith(u')'); },
             QDir(QString::fromLocal8Bit(argv[2])).filePath("connected-iphone.png"));
+    if (argc == 3 && QByteArray(argv[1]) == "--upower")
+        return shootConnected(
+            std::make_unique<UPowerLink>(),
+            [](Form1& form) { return form.windowTitle().endsWith(u')'); },
+            QDir(QString::fromLocal8Bit(argv[2])).filePath("connected-headset.png"));
     if (argc == 3 && QByteArray(argv[1]) == "--history")
         return shootHistory(QDir(QString::fromLocal8Bit(argv[2])).filePath("battery-history.png"));
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s [--adb SOCKET_SPEC | --iphone] FOLDER\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--adb SOCKET_SPEC | --iphone | --upower] FOLDER\n",
+                     argv[0]);
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));

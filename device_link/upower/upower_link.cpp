@@ -14,7 +14,12 @@ void note(const QString& text) {
 
 UPowerLink::UPowerLink(std::unique_ptr<upower::Source> source, QObject* parent)
     : KindLink(parent), m_source(source ? std::move(source) : std::make_unique<upower::Source>()) {
-    connect(m_source.get(), &upower::Source::changed, this, &UPowerLink::onChanged);
+    // A burst of changes (fifty headsets' charge at once) is taken in one go, after it.
+    connect(m_source.get(), &upower::Source::changed, this, [this] {
+        if (!m_changing)
+            QMetaObject::invokeMethod(this, &UPowerLink::onChanged, Qt::QueuedConnection);
+        m_changing = true;
+    });
     connect(m_source.get(), &upower::Source::troubleChanged, this, &UPowerLink::updateStatus);
     m_source->start();
     updateStatus();
@@ -64,6 +69,7 @@ QString UPowerLink::pathOf(const QString& serial) const {
 }
 
 void UPowerLink::onChanged() {
+    m_changing = false;
     if (!m_followed.isEmpty() && pathOf(m_followed).isEmpty())
         letFollowedGo(EventRemoved);
     if (m_followed.isEmpty() && !m_aside) {

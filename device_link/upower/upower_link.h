@@ -47,6 +47,7 @@ private:
     std::unique_ptr<upower::Source> m_source;
     QString m_followed; // its serial
     bool m_announced = false;
+    bool m_changing = false; // an update is on its way
     QString m_wanted;
     QString m_wantedFrom;
     bool m_aside = false;

@@ -5,23 +5,17 @@
 import os
 import re
 import subprocess
+import sys
 import time
 
 import dbus
 import dbusmock
 import pytest
 
-from conftest import DEVICE_INFO, session, wait_until
+from conftest import DEVICE_INFO, SOURCE, session, wait_until
 
-DEVICES = "/org/freedesktop/UPower/devices/"
-HEADSET = dict(Type=dbus.UInt32(17), PowerSupply=False, Model="Evolve2 65", Vendor="Jabra",
-               Serial="AA:BB:CC:DD:EE:FF", NativePath="/org/bluez/hci0/dev_AA_BB_CC_DD_EE_FF",
-               Percentage=57.0, State=dbus.UInt32(2), TimeToEmpty=dbus.Int64(7200),
-               IsPresent=True, BatteryLevel=dbus.UInt32(1))
-
-
-class Bus(dbusmock.DBusTestCase):
-    pass
+sys.path.insert(0, f"{SOURCE}/tools/device_sim")
+from peripherals import HEADSET, MOUSE, Bus, add  # noqa: E402
 
 
 @pytest.fixture
@@ -35,14 +29,6 @@ def upower(home):
     server.wait()
     Bus.stop_dbus(Bus.system_bus_pid)
     del os.environ["DBUS_SYSTEM_BUS_ADDRESS"]
-
-
-def add(mock, name, properties):
-    path = DEVICES + name
-    mock.AddObject(path, "org.freedesktop.UPower.Device",
-                   dbus.Dictionary(properties, signature="sv"), [])
-    mock.EmitSignal("org.freedesktop.UPower", "DeviceAdded", "o", [dbus.ObjectPath(path)])
-    return path
 
 
 def script(env, *arguments):
@@ -66,9 +52,7 @@ def test_peripherals_come_change_go_and_come_back_everywhere(upower, home, serve
                            if line.startswith("device-info:"))
     try:
         headset = add(mock, "headset_dev_AA", HEADSET)
-        mouse = add(mock, "mouse_dev_1", dict(Type=dbus.UInt32(5), Vendor="Logitech",
-                                              NativePath="hidpp_battery_0", Percentage=55.0,
-                                              BatteryLevel=dbus.UInt32(6), State=dbus.UInt32(2)))
+        mouse = add(mock, "mouse_dev_1", MOUSE)
         connected = ("device-info: Connected to Evolve2 65 (AA:BB:CC:DD:EE:FF), a headset, "
                      "through UPower.\n")
         assert wait_until(lambda: connected in said()), said()
