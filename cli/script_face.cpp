@@ -145,7 +145,8 @@ int runScript(const ScriptRequest& command) {
         listing = listAll(server, first, wanted);
         targets.clear();
         for (const ListedDevice& d : listing.devices) {
-            if (survey::isReady(d) && (wanted.isEmpty() || d.serial == wanted))
+            if (survey::isReady(d) && (wanted.isEmpty() || d.serial == wanted ||
+                                       d.adbSerial == wanted || d.wifiAddress == wanted))
                 targets.push_back(d);
         }
         if (!command.all && targets.size() > 1)

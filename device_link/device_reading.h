@@ -26,4 +26,7 @@ struct DeviceReading {
     QString address;    // empty: none
     DeviceDetails details;
     QString status; // what the light's tooltip would say of it
+    // An Android device's: "usb" or "wifi", and where it is connected over Wi-Fi.
+    QString transport = {};
+    QString wifiAddress = {};
 };

@@ -76,11 +76,11 @@ void DeviceWatch::round() {
                              session});
     }
     // Where no thread can be had, the next round tries again.
-    m_listing = device::runInBackground(
-        [mailbox = m_mailbox, server = m_options.server, known = std::move(known)] {
-            survey::Listing listing = survey::list(server, false, {}, known);
-            mailbox->post([listing = std::move(listing)](DeviceWatch& w) { w.onListed(listing); });
-        });
+    m_listing = device::runInBackground([mailbox = m_mailbox, server = m_options.server,
+                                         known = std::move(known), numbers = m_serialNumbers] {
+        survey::Listing listing = survey::list(server, false, {}, known, numbers);
+        mailbox->post([listing = std::move(listing)](DeviceWatch& w) { w.onListed(listing); });
+    });
 }
 
 void DeviceWatch::onListed(const survey::Listing& listing) {
@@ -119,6 +119,7 @@ void DeviceWatch::onListed(const survey::Listing& listing) {
     for (auto it = m_health.begin(); it != m_health.end();)
         it = listed.contains(it.key()) ? std::next(it) : m_health.erase(it);
     m_sessions = listing.sessions;
+    m_serialNumbers = listing.serialNumbers;
     m_denied.clear();
     for (const survey::ListedDevice& d : listing.devices) {
         if (d.kind == DeviceKind::Apple && d.state == QLatin1String("denied"))

@@ -4,10 +4,13 @@
 #include "device_link/adb/adb_reading.h"
 #include "device_link/adb/link_status.h"
 #include "device_link/adb/server_starter.h"
+#include "device_link/adb/wifi.h"
 #include "device_link/ios/ios_reader.h"
 #include "device_link/ios/ios_status.h"
 #include "device_link/upower/upower_source.h"
 #include "device_link/upower/upower_values.h"
+
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <future>
@@ -67,8 +70,35 @@ bool stillAttached(const adb::ServerAddress& server, const ListedDevice& target)
     }
     const auto devices = adb::listDevices(server, kLimits, nullptr);
     return devices && std::any_of(devices->begin(), devices->end(), [&](const adb::Device& d) {
-               return d.serial == target.serial && d.state == QLatin1String("device");
+               return d.serial == target.adbSerial && d.state == QLatin1String("device");
            });
+}
+
+// Each ready transport's serial number: those KNOWN as they were, the others read side by side.
+QHash<QString, QString> serialNumbers(const adb::ServerAddress& server,
+                                      const std::vector<adb::Device>& transports,
+                                      const QHash<QString, QString>& known) {
+    QHash<QString, QString> out;
+    std::vector<std::pair<QString, QFuture<QString>>> reads;
+    for (const adb::Device& d : transports) {
+        if (d.state != QLatin1String("device"))
+            continue;
+        if (const auto it = known.constFind(d.serial); it != known.cend()) {
+            out.insert(d.serial, *it);
+            continue;
+        }
+        reads.emplace_back(d.serial, QtConcurrent::run([&server, serial = d.serial] {
+                               try {
+                                   return adb::serialNumberFrom(adb::runDeviceCommand(
+                                       server, serial, adb::command::SerialNumber, kLimits));
+                               } catch (const adb::TransportError&) {
+                                   return QString();
+                               }
+                           }));
+    }
+    for (auto& [serial, number] : reads)
+        out.insert(serial, number.result());
+    return out;
 }
 
 } // namespace
@@ -85,7 +115,8 @@ QString remedy(const ListedDevice& device) {
 }
 
 Listing list(const adb::ServerAddress& server, bool mayStartServer, const QString& only,
-             const std::vector<ios::Listed>& knownIphones) {
+             const std::vector<ios::Listed>& knownIphones,
+             const QHash<QString, QString>& knownSerialNumbers) {
     Listing listing;
     QString why;
     listing.android = androidDevices(server, mayStartServer, &why);
@@ -95,10 +126,13 @@ Listing list(const adb::ServerAddress& server, bool mayStartServer, const QStrin
     const bool androidOnly =
         !only.isEmpty() && std::any_of(listing.android.begin(), listing.android.end(),
                                        [&only](const adb::Device& d) { return d.serial == only; });
+    listing.serialNumbers = serialNumbers(server, listing.android, knownSerialNumbers);
     const std::vector<ios::Listed> apple =
         androidOnly ? std::vector<ios::Listed>() : ios::listDevices(kDeadlineMs, knownIphones);
-    for (const adb::Device& d : listing.android)
-        listing.devices.push_back({d.serial, DeviceKind::Android, androidState(d.state), d.model});
+    for (const adb::AttachedAndroid& d : adb::byDevice(listing.android, listing.serialNumbers))
+        listing.devices.push_back(
+            {d.serial, DeviceKind::Android, androidState(d.via.state), d.via.model,
+             d.usb ? QStringLiteral("usb") : QStringLiteral("wifi"), d.via.serial, d.wifiAddress});
     for (const ios::Listed& d : apple) {
         listing.devices.push_back({d.udid, DeviceKind::Apple, iosState(d.state), d.name});
         if (d.session)
@@ -128,7 +162,7 @@ DeviceReading read(const adb::ServerAddress& server, const Listing& listing,
     const bool apple = target.kind == DeviceKind::Apple;
     adb::Device device;
     for (const adb::Device& d : listing.android) {
-        if (d.serial == target.serial)
+        if (d.serial == target.adbSerial)
             device = d;
     }
     if (apple && !session)
@@ -138,6 +172,9 @@ DeviceReading read(const adb::ServerAddress& server, const Listing& listing,
     // Its answers may all have come before it went; a device gone is not read.
     if (reading.error.isEmpty() && !stillAttached(server, target))
         reading.error = QStringLiteral("it went while it was read");
+    reading.serial = target.serial;
+    reading.transport = target.transport;
+    reading.wifiAddress = target.wifiAddress;
     return reading;
 }
 

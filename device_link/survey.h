@@ -25,10 +25,15 @@ inline const adb::Limits kLimits{.deadlineMs = kDeadlineMs, .maxBytes = 1 << 20}
 
 // One device as both kinds list it.
 struct ListedDevice {
-    QString serial;
+    QString serial; // an Android device's serial number, where it could be read; a UDID; ...
     DeviceKind kind = DeviceKind::Android;
     QString state; // "ready", "unauthorized", "offline", "trust", "locked", ...
     QString name;  // empty where none can be read yet
+    // An Android device's: how it is attached ("usb" or "wifi"), the adb transport it is read
+    // through, and where it is connected over Wi-Fi.
+    QString transport = {};
+    QString adbSerial = {};
+    QString wifiAddress = {};
     bool operator==(const ListedDevice&) const = default;
 };
 
@@ -49,6 +54,9 @@ struct Listing {
     // read takes it from here.
     QHash<QString, std::pair<QString, QVariantMap>> upower;
     QString upowerError; // why UPower could not be asked; empty when it could
+    // The serial numbers of the ready Android transports, by transport name: a caller that
+    // lists again hands them back, and each is read once a connection.
+    QHash<QString, QString> serialNumbers;
     // The iPhones' sessions that the listing found open or opened, by UDID: a read takes its
     // device's, and saves a handshake.
     QHash<QString, std::shared_ptr<ios::DeviceHandle>> sessions;
@@ -59,7 +67,8 @@ struct Listing {
 // handshake, and one that does not trust this computer yet would show its Trust prompt for
 // nothing. KNOWN_IPHONES: what the caller knows of iPhones already, as ios::listDevices takes.
 Listing list(const adb::ServerAddress& server, bool mayStartServer, const QString& only = {},
-             const std::vector<ios::Listed>& knownIphones = {});
+             const std::vector<ios::Listed>& knownIphones = {},
+             const QHash<QString, QString>& knownSerialNumbers = {});
 
 // Reads TARGET, a ready device of LISTING, once; an Android device's battery health only
 // WITH_HEALTH; an iPhone on SESSION where one is kept from an earlier read, else on the one its

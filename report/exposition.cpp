@@ -169,7 +169,7 @@ QByteArray exposition(const std::vector<WatchedDevice>& devices) {
         w.sample(device(d), flag(d.up()));
 
     w.family("device_info_device_info", "gauge",
-             "The device's state, name, model, system version and type.");
+             "The device's state, name, model, system version, type and transport.");
     for (const WatchedDevice& d : devices) {
         const DeviceReading* r = d.reading ? &*d.reading : nullptr;
         Labels labels = device(d);
@@ -178,6 +178,7 @@ QByteArray exposition(const std::vector<WatchedDevice>& devices) {
         labels.push_back({"model", r ? r->details.system.model : QString()});
         labels.push_back({"os_version", r ? r->details.system.osVersion : QString()});
         labels.push_back({"type", r ? r->details.system.type : QString()});
+        labels.push_back({"transport", d.listed.transport});
         w.sample(labels, 1);
     }
 

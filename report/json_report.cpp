@@ -58,6 +58,8 @@ QJsonObject readingJson(const DeviceReading& r) {
                        {QStringLiteral("serial"), r.serial},
                        {QStringLiteral("kind"), kindName(r.kind)},
                        {QStringLiteral("type"), orNull(r.details.system.type)},
+                       {QStringLiteral("transport"), orNull(r.transport)},
+                       {QStringLiteral("wifiAddress"), orNull(r.wifiAddress)},
                        {QStringLiteral("name"), orNull(r.name)},
                        {QStringLiteral("status"), r.status},
                        {QStringLiteral("address"), orNull(r.address)},
@@ -80,6 +82,8 @@ QJsonObject readingJson(const DeviceReading& r) {
 QJsonObject listedJson(const survey::ListedDevice& d) {
     return QJsonObject{{QStringLiteral("serial"), d.serial},
                        {QStringLiteral("kind"), kindName(d.kind)},
+                       {QStringLiteral("transport"), orNull(d.transport)},
+                       {QStringLiteral("wifiAddress"), orNull(d.wifiAddress)},
                        {QStringLiteral("state"), d.state},
                        {QStringLiteral("name"), orNull(d.name)}};
 }

@@ -96,12 +96,12 @@ INSTANTIATE_TEST_SUITE_P(
              "ANDROID_SERIAL"},
         Case{"followed over the network",
              up({device("192.168.1.23:5555", "device", "Pixel 7a")}, "192.168.1.23:5555"),
-             {"over the network"}},
+             {"over Wi-Fi"}},
         // Android 11's Wireless debugging: an mDNS service name, no host:port.
         Case{"wireless debugging",
              up({device("adb-35161FDJH000GW-Xb3yQ1._adb-tls-connect._tcp", "device", "Pixel 7a")},
                 "adb-35161FDJH000GW-Xb3yQ1._adb-tls-connect._tcp"),
-             {"Connected to Pixel 7a", "over the network"},
+             {"Connected to Pixel 7a", "over Wi-Fi"},
              "by USB"},
         // The link over both kinds says how to choose among them.
         Case{"several devices",

@@ -113,11 +113,14 @@ TEST(ReadingJson, NumbersAsNumbersAndNullForWhatIsUnknown) {
 }
 
 TEST(ListedJson, NamesEachFieldAsTheSchemaDoes) {
-    EXPECT_EQ(report::listedJson({"R58M", DeviceKind::Android, "unauthorized", ""}),
+    EXPECT_EQ(report::listedJson({"R58M", DeviceKind::Android, "unauthorized", "", "wifi",
+                                  "10.0.0.5:5555", "10.0.0.5:5555"}),
               (QJsonObject{{"serial", "R58M"},
                            {"kind", "android"},
                            {"state", "unauthorized"},
-                           {"name", QJsonValue()}}));
+                           {"name", QJsonValue()},
+                           {"transport", "wifi"},
+                           {"wifiAddress", "10.0.0.5:5555"}}));
 }
 
 } // namespace
@@ -129,6 +132,8 @@ WatchedDevice watched(const char* serial, const char* kind, const char* state,
     WatchedDevice d;
     d.listed = {QString::fromLatin1(serial), *kindFromName(QString::fromLatin1(kind)),
                 QString::fromLatin1(state), QString()};
+    if (d.listed.kind == DeviceKind::Android)
+        d.listed.transport = QStringLiteral("usb");
     d.reading = std::move(reading);
     return d;
 }
@@ -184,9 +189,10 @@ TEST(Exposition, BaseUnitsAndRatiosForEveryDeviceThatGaveThem) {
         "device_info_devices{kind=\"ios\",state=\"ready\"} 1",
         "device_info_up" + phone + "1",
         "device_info_device_info{serial=\"R58M12ABCDE\",kind=\"android\",state=\"ready\","
-        "name=\"Lab-07\",model=\"lynx\",os_version=\"14\",type=\"phone\"} 1",
+        "name=\"Lab-07\",model=\"lynx\",os_version=\"14\",type=\"phone\",transport=\"usb\"} 1",
         "device_info_device_info{serial=\"00008110-001A2B3C4D5E801E\",kind=\"ios\",state=\"ready\","
-        "name=\"Ana's iPhone\",model=\"iPhone15,2\",os_version=\"17.5\",type=\"phone\"} 1",
+        "name=\"Ana's iPhone\",model=\"iPhone15,2\",os_version=\"17.5\",type=\"phone\","
+        "transport=\"\"} 1",
         "device_info_battery_charge_ratio" + phone + "0.76",
         "device_info_battery_charge_ratio" + apple + "0",
         "device_info_battery_charging" + phone + "1",
@@ -316,7 +322,9 @@ TEST(DevicesJson, EveryDeviceAttachedWithItsStateAndNullWhereNothingWasRead) {
                              {"battery", QJsonValue()},
                              {"screen", QJsonValue()},
                              {"readAt", QJsonValue()},
-                             {"type", QJsonValue()}};
+                             {"type", QJsonValue()},
+                             {"transport", "usb"},
+                             {"wifiAddress", QJsonValue()}};
     EXPECT_EQ(report::watchedJson(watched("R58M", "android", "unauthorized")), unread);
     WatchedDevice trust = watched("00008110-001A", "ios", "trust");
     trust.listed.name = QStringLiteral("Ana's iPhone");

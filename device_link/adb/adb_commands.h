@@ -37,6 +37,9 @@ inline const QByteArray Screen = "wm size 2>/dev/null || { echo ::; dumpsys wind
 inline const QByteArray Density = "wm density 2>/dev/null";
 inline const QByteArray Address = "ip -f inet addr show 2>/dev/null; echo ::; ip route 2>/dev/null";
 
+// The device's serial number: who it is, whichever transport it is attached by.
+inline const QByteArray SerialNumber = "getprop ro.serialno";
+
 // The battery's health, read once a connection and never in a refresh: the batterystats dump
 // is large and slow, so grep ends it on a broken pipe once both figures are out.
 inline const QByteArray BatteryHealth =

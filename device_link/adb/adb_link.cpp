@@ -5,6 +5,7 @@
 #include "device_link/adb/adb_parsers.h"
 #include "device_link/adb/adb_reading.h"
 
+#include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -143,37 +144,152 @@ void AdbLink::poll() {
 
 void AdbLink::applyDeviceList(const std::vector<adb::Device>& devices) {
     m_state.devices = devices;
+    // A transport that went, or is not ready, is read again when it comes back: another
+    // connection may be another device.
+    for (auto it = m_serialNumbers.begin(); it != m_serialNumbers.end();) {
+        const bool ready = std::any_of(devices.begin(), devices.end(), [&](const adb::Device& d) {
+            return d.serial == it.key() && d.state == QLatin1String("device");
+        });
+        it = ready ? std::next(it) : m_serialNumbers.erase(it);
+    }
+    m_byDevice = adb::byDevice(devices, m_serialNumbers);
+    readSerialNumbers();
+    const auto isReady = [](const adb::Device& d) { return d.state == QLatin1String("device"); };
     if (!m_state.followed.isEmpty()) {
+        const adb::AttachedAndroid* shown = deviceOf(m_state.followed);
+        if (shown && isReady(shown->via)) {
+            // The same device through another transport: USB back, or Wi-Fi once the cable is
+            // out. It stays shown; the next refresh reads it there.
+            if (shown->via.serial != m_state.followed && m_announced) {
+                m_state.followed = shown->via.serial;
+                m_answers.clear();
+            }
+            return updateStatus();
+        }
+        if (!m_moving.hasExpired())
+            return updateStatus();
         const auto it = std::find_if(devices.begin(), devices.end(), [this](const adb::Device& d) {
             return d.serial == m_state.followed;
         });
-        if (it != devices.end() && it->state == QLatin1String("device"))
-            return updateStatus();
         letFollowedGo(it == devices.end() ? EventRemoved : EventOffline);
     }
 
-    const auto candidate = [this](const adb::Device& d) {
-        return m_state.wanted.isEmpty() || d.serial == m_state.wanted;
+    const auto candidate = [this](const adb::AttachedAndroid& d) {
+        return m_state.wanted.isEmpty() || d.serial == m_state.wanted ||
+               d.names.contains(m_state.wanted);
     };
     QSet<QString> notReady;
     bool newlyNotReady = false;
-    for (const adb::Device& device : devices) {
-        if (!candidate(device) || !isNotReadyYet(device.state))
+    for (const adb::AttachedAndroid& device : m_byDevice) {
+        if (!candidate(device) || !isNotReadyYet(device.via.state))
             continue;
-        const QString key = device.serial + u' ' + device.state;
+        const QString key = device.via.serial + u' ' + device.via.state;
         notReady.insert(key);
         newlyNotReady = newlyNotReady || !m_notedNotReady.contains(key);
     }
     m_notedNotReady = notReady;
 
-    const auto ready = std::find_if(devices.begin(), devices.end(), [&](const adb::Device& d) {
-        return candidate(d) && d.state == QLatin1String("device");
-    });
+    const auto ready = std::find_if(m_byDevice.begin(), m_byDevice.end(),
+                                    [&](const auto& d) { return candidate(d) && isReady(d.via); });
     if (newlyNotReady)
         emit ConnectionEvent(EventNotReady, QString());
-    if (ready != devices.end())
-        return follow(ready->serial);
+    if (ready != m_byDevice.end())
+        return follow(ready->via.serial);
     updateStatus();
+}
+
+const adb::AttachedAndroid* AdbLink::deviceOf(const QString& transport) const {
+    const auto it = std::find_if(m_byDevice.begin(), m_byDevice.end(),
+                                 [&](const auto& d) { return d.names.contains(transport); });
+    return it == m_byDevice.end() ? nullptr : &*it;
+}
+
+QString AdbLink::followedSerial() const {
+    const adb::AttachedAndroid* shown = deviceOf(m_state.followed);
+    return shown ? shown->serial : m_state.followed;
+}
+
+void AdbLink::readSerialNumbers() {
+    for (const adb::Device& d : m_state.devices) {
+        if (d.state != QLatin1String("device") || m_serialNumbers.contains(d.serial) ||
+            m_numbersReading.contains(d.serial))
+            continue;
+        m_numbersReading.insert(d.serial);
+        auto* watcher = new QFutureWatcher<QString>(this);
+        connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, serial = d.serial] {
+            watcher->deleteLater();
+            m_numbersReading.remove(serial);
+            const auto listed =
+                std::find_if(m_state.devices.begin(), m_state.devices.end(),
+                             [&](const adb::Device& d) { return d.serial == serial; });
+            // Gone meanwhile: not its number any more.
+            if (listed == m_state.devices.end() || listed->state != QLatin1String("device"))
+                return;
+            m_serialNumbers.insert(serial, watcher->result());
+            applyDeviceList(m_state.devices);
+        });
+        watcher->setFuture(
+            QtConcurrent::run([server = m_server, serial = d.serial, limits = m_limits] {
+                try {
+                    return adb::serialNumberFrom(
+                        adb::runDeviceCommand(server, serial, adb::command::SerialNumber, limits));
+                } catch (const adb::TransportError&) {
+                    return QString(); // an unauthorized device: its transport's name stands in
+                }
+            }));
+    }
+}
+
+bool AdbLink::canSwitchToWifi() const {
+    const adb::AttachedAndroid* shown = deviceOf(m_state.followed);
+    return m_announced && shown && shown->usb && shown->wifiAddress.isEmpty();
+}
+
+void AdbLink::switchToWifi(quint16 port,
+                           std::function<void(const adb::ConnectOutcome&, const QString&)> done) {
+    const QString address =
+        m_followedAddress.isEmpty() ? QString() : m_followedAddress + u':' + QString::number(port);
+    if (!canSwitchToWifi() || address.isEmpty()) {
+        return done({adb::ConnectOutcome::Failed,
+                     canSwitchToWifi()
+                         ? QStringLiteral("It has no Wi-Fi address: join it to this network "
+                                          "first.")
+                         : QStringLiteral("No device is shown over USB.")},
+                    address);
+    }
+    // adbd restarts to listen on the network: its USB end may be gone a moment meanwhile.
+    m_moving = QDeadlineTimer(20000);
+    auto* watcher = new QFutureWatcher<adb::ConnectOutcome>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, address, done] {
+        watcher->deleteLater();
+        const adb::ConnectOutcome outcome = watcher->result();
+        // Shown still until its Wi-Fi transport's number is read, or at once where it failed.
+        m_moving = QDeadlineTimer(outcome.connected() ? 5000 : 0);
+        QTimer::singleShot(5000, this, [this] { applyDeviceList(m_state.devices); });
+        applyDeviceList(m_state.devices);
+        done(outcome, address);
+    });
+    watcher->setFuture(QtConcurrent::run(
+        [server = m_server, transport = m_state.followed, address, port, limits = m_limits] {
+            try {
+                adb::listenOnTcp(server, transport, port, limits);
+            } catch (const adb::TransportError& e) {
+                return adb::ConnectOutcome{
+                    adb::ConnectOutcome::Failed,
+                    QStringLiteral("It did not listen on port %1: %2.")
+                        .arg(QString::number(port), QString::fromUtf8(e.what()))};
+            }
+            // It listens once adbd has restarted: a second or two.
+            const QDeadlineTimer patience(10000);
+            adb::ConnectOutcome outcome;
+            do {
+                outcome = adb::connectWifi(server, address);
+                if (outcome.kind != adb::ConnectOutcome::Refused)
+                    break;
+                QThread::msleep(300);
+            } while (!patience.hasExpired());
+            return outcome;
+        }));
 }
 
 void AdbLink::setWantedSerial(const QString& serial, const QString& from) {
@@ -188,7 +304,10 @@ void AdbLink::choose(const QString& serial, const QString& from, bool aside) {
     m_state.wanted = serial.trimmed();
     m_state.wantedFrom = from;
     m_state.aside = aside;
-    if (unwanted(m_state.followed, m_state.wanted))
+    const adb::AttachedAndroid* shown = deviceOf(m_state.followed);
+    // Either of its names chooses it.
+    if (unwanted(m_state.followed, m_state.wanted) &&
+        !(shown && (shown->serial == m_state.wanted || shown->names.contains(m_state.wanted))))
         letFollowedGo(EventRemoved);
     // The wanted device, or the first ready one, from the list already in hand.
     if (m_state.followed.isEmpty() && m_state.phase == adb::ServerPhase::Up)
@@ -198,10 +317,10 @@ void AdbLink::choose(const QString& serial, const QString& from, bool aside) {
 
 std::vector<AttachedDevice> AdbLink::attachedDevices() const {
     std::vector<AttachedDevice> out;
-    for (const adb::Device& d : m_state.devices)
+    for (const adb::AttachedAndroid& d : m_byDevice)
         out.push_back({d.serial, DeviceKind::Android, QStringLiteral("Android"),
-                       m_names.value(d.serial, d.model),
-                       d.state == QLatin1String("device") ? QString() : d.state});
+                       m_names.value(d.via.serial, d.via.model),
+                       d.via.state == QLatin1String("device") ? QString() : d.via.state});
     return out;
 }
 
@@ -219,6 +338,10 @@ void AdbLink::updateStatus() {
         emit devicesChanged();
     }
     m_state.reading = !m_state.followed.isEmpty() && !m_announced;
+    const adb::AttachedAndroid* shown = deviceOf(m_state.followed);
+    m_state.followedId = shown ? shown->serial : QString();
+    m_state.wifiAlso =
+        shown && shown->usb && !adb::isWifi(shown->via) ? shown->wifiAddress : QString();
     const QString text = adb::statusText(m_state);
     if (text == m_statusText)
         return;
@@ -281,6 +404,8 @@ void AdbLink::unfollow() {
     setDetails({});
     m_state.system.clear();
     m_state.followed.clear();
+    m_followedAddress.clear();
+    m_moving = QDeadlineTimer(0);
     m_connecting.reset();
     m_healthRead.reset();
     m_health.reset();
@@ -305,6 +430,7 @@ void AdbLink::onFirstAnswers(const QString& serial, QString address, bool askAdd
     noteDetails(results);
     m_answers.keep(serial, std::move(results));
     m_announced = true;
+    m_followedAddress = address;
     updateStatus();
     emit ConnectionEvent(EventConnected, QString());
     if (!address.isEmpty())

@@ -9,15 +9,18 @@
 #include "device_link/adb/link_status.h"
 #include "device_link/adb/server_starter.h"
 #include "device_link/adb/server_stream.h"
+#include "device_link/adb/wifi.h"
 #include "device_link/kind_link.h"
 #include "device_link/refresh_answers.h"
 
+#include <QDeadlineTimer>
 #include <QFutureWatcher>
 #include <QHash>
 #include <QProcess>
 #include <QSet>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -47,8 +50,17 @@ public:
     void setMayStartServer(bool may) { m_mayStartServer = may; }
 
     const adb::ServerAddress& server() const { return m_server; }
-    // The serial of the device being followed, empty when none is ready.
-    QString followedSerial() const override { return m_state.followed; }
+    // The device being followed, by its serial number where it has been read; empty when none
+    // is ready.
+    QString followedSerial() const override;
+    // Whether the device shown is attached by a transport other than Wi-Fi (USB, an emulator's)
+    // and has no Wi-Fi transport yet: what Switch to Wi-Fi is for.
+    bool canSwitchToWifi() const;
+    // Asks the device shown to listen on PORT, and connects to it at its Wi-Fi address, off the
+    // window's thread; DONE follows on it with what happened and the address. The device stays
+    // shown while it moves.
+    void switchToWifi(quint16 port,
+                      std::function<void(const adb::ConnectOutcome&, const QString&)> done);
     std::vector<AttachedDevice> attachedDevices() const override;
     void readBattery() override;
     void setWantedSerial(const QString& serial, const QString& from) override;
@@ -78,6 +90,10 @@ private:
     std::optional<adb::ServerPhase> startServer();
     void poll();
     void applyDeviceList(const std::vector<adb::Device>& devices);
+    // The serial numbers of ready transports not read yet, off the window's thread.
+    void readSerialNumbers();
+    // The device a transport belongs to; nullptr where none is listed.
+    const adb::AttachedAndroid* deviceOf(const QString& transport) const;
     void follow(const QString& serial);
     void choose(const QString& serial, const QString& from, bool aside);
     // Each query once per set of answers; asking one again begins a new refresh.
@@ -124,6 +140,11 @@ private:
     QSet<QString> m_notedNotReady; // "serial state" pairs already raised as code 1
     adb::LinkState m_state;
     QString m_statusText;
-    std::vector<AttachedDevice> m_attached; // as last told
-    QHash<QString, QString> m_names;        // the names of devices read, by serial
+    std::vector<AttachedDevice> m_attached;       // as last told
+    QHash<QString, QString> m_names;              // the names of devices read, by serial
+    std::vector<adb::AttachedAndroid> m_byDevice; // of m_state.devices, one a device
+    QHash<QString, QString> m_serialNumbers;      // by transport; empty: none could be read
+    QSet<QString> m_numbersReading;               // transports whose number is being read
+    QString m_followedAddress;                    // the Wi-Fi address the device shown gave
+    QDeadlineTimer m_moving{0}; // while the device shown moves to Wi-Fi, it may be gone a moment
 };

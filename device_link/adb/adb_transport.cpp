@@ -185,6 +185,15 @@ QByteArray runDeviceCommand(const ServerAddress& server, const QString& serial,
 
 } // namespace
 
+QByteArray deviceService(const ServerAddress& server, const QString& serial,
+                         const QByteArray& service, const Limits& limits) {
+    std::unique_ptr<Connection> connection =
+        openDevice(server, serial, QDeadlineTimer(limits.deadlineMs), limits);
+    connection->send(service);
+    connection->expectOkay();
+    return connection->readToEnd();
+}
+
 QByteArray runDeviceCommand(const ServerAddress& server, const QString& serial,
                             const QByteArray& command, const Limits& limits) {
     return runDeviceCommand(server, serial, command, limits, QDeadlineTimer(limits.deadlineMs));

@@ -36,6 +36,11 @@ private:
 QByteArray runDeviceCommand(const ServerAddress& server, const QString& serial,
                             const QByteArray& command, const Limits& limits);
 
+// Opens SERVICE ("tcpip:5555") on the device SERIAL and returns everything it answers. Throws
+// TransportError.
+QByteArray deviceService(const ServerAddress& server, const QString& serial,
+                         const QByteArray& service, const Limits& limits);
+
 struct CommandResult {
     QByteArray output;
     std::optional<TransportError> error; // set when the command gave no answer

@@ -40,16 +40,18 @@ QString serverText(const LinkState& s) {
     return QString();
 }
 
-QString attachment(const Device& d) {
+// How D is attached; its address too where the name shown is another one.
+QString attachment(const Device& d, bool named) {
     if (!networkSerialHost(d.serial).isEmpty() || d.serial.contains(QLatin1String("._adb-tls-")))
-        return QStringLiteral(" over the network");
+        return named ? QStringLiteral(" over Wi-Fi")
+                     : QStringLiteral(" over Wi-Fi at %1").arg(printable(d.serial));
     if (d.serial.startsWith(QLatin1String("emulator-")))
         return QStringLiteral(" as an emulator");
     return d.usb ? QStringLiteral(" by USB") : QString();
 }
 
-QString named(const Device& d) {
-    const QString serial = printable(d.serial);
+QString named(const Device& d, const QString& id = {}) {
+    const QString serial = printable(id.isEmpty() ? d.serial : id);
     return d.model.isEmpty() ? serial : QStringLiteral("%1 (%2)").arg(printable(d.model), serial);
 }
 
@@ -103,9 +105,16 @@ QString statusText(const LinkState& s) {
         const bool reading = s.reading || readingWanted;
         QString text =
             QStringLiteral("%1 %2%3, through the adb server at %4")
-                .arg(reading ? QStringLiteral("Reading") : QStringLiteral("Connected to"), named(d),
-                     attachment(d), at);
+                .arg(reading ? QStringLiteral("Reading") : QStringLiteral("Connected to"),
+                     named(d, readingWanted ? QString() : s.followedId),
+                     attachment(d, readingWanted || s.followedId.isEmpty() ||
+                                       s.followedId == d.serial),
+                     at);
         text += u'.';
+        if (!s.wifiAlso.isEmpty() && !reading)
+            text += QStringLiteral(" It is also connected over Wi-Fi at %1: the cable may be "
+                                   "unplugged.")
+                        .arg(printable(s.wifiAlso));
         if (!s.system.isEmpty() && !reading)
             text += u' ' + s.system + u'.';
         return text;

@@ -28,7 +28,9 @@ struct LinkState {
     ServerPhase phase = ServerPhase::Looking;
     QString serverMessage; // the server's own words when it refused
     std::vector<Device> devices;
-    QString followed;     // the device the window shows, or the one being read
+    QString followed;     // the transport of the device the window shows, or the one being read
+    QString followedId;   // that device's serial number, where it differs from the transport's
+    QString wifiAlso;     // where it is also connected over Wi-Fi, while it is read over USB
     bool reading = false; // the followed device's first answers are not in yet
     QString system;       // what the followed device runs: "Android 14, model lynx"
     QString wanted;       // follow this device only

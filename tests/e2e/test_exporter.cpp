@@ -121,7 +121,7 @@ TEST_F(Exporter, EveryProfileGivesMetricsThatPromtoolAccepts) {
     // The name as the device gave it, escaped as the format asks.
     EXPECT_TRUE(text.contains(labels(phones.front()->serial(), "android").toUtf8() +
                               ",state=\"ready\",name=\"Lab \\\"7\\\" \\\\ back\",model=\"lynx\","
-                              "os_version=\"14\",type=\"phone\"} 1\n"))
+                              "os_version=\"14\",type=\"phone\",transport=\"wifi\"} 1\n"))
         << shown(text);
     // An iPhone has no memory to give; the phone's health is full over design.
     EXPECT_FALSE(samples(text, "device_info_memory_total_bytes").contains(labels(kIphone, "ios")));

@@ -269,14 +269,18 @@ TEST_F(ScriptFace, JsonGivesEveryFieldOfTheSchemaByValue) {
             o.insert(key, value);
         return o;
     };
-    EXPECT_EQ(
-        listed.last().toObject(),
-        object(
-            {{"serial", kIphone}, {"kind", "ios"}, {"state", "ready"}, {"name", "Ana's iPhone"}}));
+    EXPECT_EQ(listed.last().toObject(), object({{"serial", kIphone},
+                                                {"kind", "ios"},
+                                                {"state", "ready"},
+                                                {"name", "Ana's iPhone"},
+                                                {"transport", QJsonValue()},
+                                                {"wifiAddress", QJsonValue()}}));
     EXPECT_TRUE(listed.contains(object({{"serial", tablet->serial()},
                                         {"kind", "android"},
                                         {"state", "ready"},
-                                        {"name", "SM P610"}})))
+                                        {"name", "SM P610"},
+                                        {"transport", "wifi"},
+                                        {"wifiAddress", tablet->serial()}})))
         << list.out.toStdString();
 
     const Ran all = run({"--report", "--all", "--json"});
@@ -290,9 +294,11 @@ TEST_F(ScriptFace, JsonGivesEveryFieldOfTheSchemaByValue) {
          {"serial", phone->serial()},
          {"kind", "android"},
          {"type", "phone"},
+         {"transport", "wifi"},
+         {"wifiAddress", phone->serial()},
          {"name", "Lab-07"},
          {"status", "Connected to Pixel 7a (" + phone->serial() +
-                        ") over the network, through the adb server at 127.0.0.1:" +
+                        ") over Wi-Fi, through the adb server at 127.0.0.1:" +
                         QString::number(harness.port()) + ". Android 14, model lynx."},
          {"address", "192.168.1.23"},
          {"memory",
@@ -323,6 +329,8 @@ TEST_F(ScriptFace, JsonGivesEveryFieldOfTheSchemaByValue) {
          {"serial", kIphone},
          {"kind", "ios"},
          {"type", "phone"},
+         {"transport", QJsonValue()},
+         {"wifiAddress", QJsonValue()},
          {"name", "Ana's iPhone"},
          {"status", "Connected to Ana's iPhone (" + kIphone +
                         ") by USB, through usbmuxd. iOS 17.5, model iPhone15,2."},

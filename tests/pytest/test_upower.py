@@ -60,7 +60,7 @@ def test_peripherals_come_change_go_and_come_back_everywhere(upower, home, serve
         assert listed.stdout == ("AA:BB:CC:DD:EE:FF\tupower\tready\tEvolve2 65\n"
                                  "hidpp_battery_0\tupower\tready\tLogitech mouse\n"), listed
         info = ('device_info_device_info{serial="AA:BB:CC:DD:EE:FF",kind="upower",state="ready",'
-                'name="Evolve2 65",model="Evolve2 65",os_version="",type="headset"} 1')
+                'name="Evolve2 65",model="Evolve2 65",os_version="",type="headset",transport=""} 1')
         assert wait_until(lambda: info in metrics()), metrics()
 
         mock.SetDeviceProperties(headset, dbus.Dictionary(

@@ -516,6 +516,8 @@ bool applySetting(DeviceProfile& p, const QString& key, const QString& value) {
         p.deviceName = value;
     else if (key == QLatin1String("address"))
         p.address = value == QLatin1String("none") ? QString() : value;
+    else if (key.startsWith(QLatin1String("prop.")))
+        p.properties.insert(key.mid(5), value);
     else
         return false;
     return ok;

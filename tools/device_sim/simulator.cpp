@@ -12,7 +12,8 @@ namespace sim {
 
 Simulator::Simulator(DeviceProfile profile, QObject* parent)
     : QObject(parent), m_profile(std::move(profile)) {
-    connect(&m_server, &QTcpServer::newConnection, this, &Simulator::onNewConnection);
+    connect(&m_server, &QTcpServer::newConnection, this, [this] { onNewConnection(m_server); });
+    connect(&m_wifi, &QTcpServer::newConnection, this, [this] { onNewConnection(m_wifi); });
 }
 
 Simulator::~Simulator() {
@@ -21,18 +22,30 @@ Simulator::~Simulator() {
 }
 
 bool Simulator::listen(quint16 port) {
-    return m_server.listen(QHostAddress::LocalHost, port);
+    const bool listening = m_server.listen(QHostAddress::LocalHost, port);
+    m_port = m_server.serverPort();
+    return listening;
 }
 
-void Simulator::onNewConnection() {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+void Simulator::onNewConnection(QTcpServer& server) {
+    while (QTcpSocket* socket = server.nextPendingConnection()) {
         if (m_mode == Mode::Vanished) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
         track(socket, m_connections, this, [this](QTcpSocket* s) { onReadyRead(s); });
+        if (const auto connection = m_connections.value(socket))
+            connection->wifi = &server == &m_wifi;
     }
+}
+
+void Simulator::listenOnTcp(quint16 port) {
+    if (m_wifi.isListening() && m_wifiPort == port)
+        return;
+    m_wifi.close();
+    m_wifiPort = port;
+    m_wifi.listen(QHostAddress::LocalHost, port);
 }
 
 void Simulator::onReadyRead(QTcpSocket* socket) {
@@ -79,6 +92,20 @@ void Simulator::handle(Connection& connection, const Message& message) {
         QByteArray service = message.data;
         if (service.endsWith('\0'))
             service.chop(1);
+        if (service.startsWith("tcpip:")) {
+            bool ok = false;
+            const quint16 port = quint16(service.mid(6).toUShort(&ok));
+            Stream stream;
+            stream.localId = m_nextId++;
+            stream.remoteId = message.arg0;
+            stream.pending = ok ? "restarting in TCP mode port: " + QByteArray::number(port) + '\n'
+                                : QByteArray("bad port number\n");
+            send(connection, {A_OKAY, stream.localId, stream.remoteId, {}});
+            sendNext(connection, connection.streams.insert(stream.localId, stream).value());
+            if (ok)
+                QTimer::singleShot(0, this, [this, port] { listenOnTcp(port); });
+            break;
+        }
         const bool exec = service.startsWith("exec:");
         const bool shell = service.startsWith("shell:");
         // A device that answers through a terminal predates the exec service.
@@ -224,6 +251,18 @@ QString Simulator::control(const QString& line) {
         for (auto it = m_commandCounts.begin(); it != m_commandCounts.end(); ++it)
             counts.insert(it.key(), it.value());
         return QString::fromUtf8(QJsonDocument(counts).toJson(QJsonDocument::Compact));
+    } else if (trimmed == QLatin1String("unplug") || trimmed == QLatin1String("wifi off")) {
+        const bool wifi = trimmed == QLatin1String("wifi off");
+        (wifi ? m_wifi : m_server).close();
+        for (const auto& connection : std::as_const(m_connections)) {
+            if (connection->wifi == wifi && connection->socket)
+                connection->socket->abort();
+        }
+    } else if (trimmed == QLatin1String("plug")) {
+        m_server.listen(QHostAddress::LocalHost, m_port);
+    } else if (trimmed == QLatin1String("wifi on")) {
+        if (m_wifiPort != 0)
+            m_wifi.listen(QHostAddress::LocalHost, m_wifiPort);
     } else if (trimmed == QLatin1String("resume")) {
         m_mode = Mode::Normal;
     } else if (trimmed == QLatin1String("malformed")) {

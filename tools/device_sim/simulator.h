@@ -29,11 +29,12 @@ public:
     ~Simulator() override;
 
     bool listen(quint16 port = 0);
-    quint16 port() const { return m_server.serverPort(); }
+    quint16 port() const { return m_port; }
 
-    // One control line: "set KEY VALUE", "vanish", "hang", "flood", "drip", "malformed",
-    // "resume", or "count" (the commands run so far, as one line of JSON). Returns a reply line
-    // ("ok", the count, or "error: ...").
+    // One control line: "set KEY VALUE" ("set prop.ro.serialno R58M"), "vanish", "hang",
+    // "flood", "drip", "malformed", "resume", "count" (the commands run so far, as one line of
+    // JSON), "unplug" and "plug" (its first port, as a cable), "wifi off" and "wifi on" (the
+    // port "tcpip:PORT" opened). Returns a reply line ("ok", the count, or "error: ...").
     QString control(const QString& line);
 
 private:
@@ -48,12 +49,15 @@ private:
     };
     struct Connection {
         QPointer<QTcpSocket> socket;
+        bool wifi = false; // came through the port "tcpip:PORT" opened
         QByteArray buffer;
         quint32 maxPayload = kMaxPayload;
         QHash<quint32, Stream> streams; // by our local id
     };
 
-    void onNewConnection();
+    void onNewConnection(QTcpServer& server);
+    // As adbd after "tcpip:PORT": listening on PORT too.
+    void listenOnTcp(quint16 port);
     void onReadyRead(QTcpSocket* socket);
     void handle(Connection& connection, const Message& message);
     void sendNext(Connection& connection, Stream& stream);
@@ -67,6 +71,9 @@ private:
 
     DeviceProfile m_profile;
     QTcpServer m_server;
+    quint16 m_port = 0; // of m_server, kept while it is unplugged
+    QTcpServer m_wifi;  // what "tcpip:PORT" opened
+    quint16 m_wifiPort = 0;
     Mode m_mode = Mode::Normal;
     quint32 m_nextId = 1;
     QHash<QTcpSocket*, std::shared_ptr<Connection>> m_connections;

@@ -1,0 +1,74 @@
+// Android devices over Wi-Fi, as Debian's adb server (29) reaches them: once over USB, a device
+// asked to listen (tcpip:5555) is connected with host:connect until it restarts. And one device
+// however it is attached: its identity is its serial number (ro.serialno), not the name of a
+// transport, so that a phone over USB and over Wi-Fi is one.
+#pragma once
+
+#include "device_link/adb/adb_protocol.h"
+#include "device_link/adb/adb_transport.h"
+#include "device_link/adb/identity_parsers.h"
+
+#include <QHash>
+#include <QString>
+
+#include <vector>
+
+namespace adb {
+
+inline constexpr quint16 kWifiPort = 5555;
+// What connecting may take: the adb server waits for a TCP handshake that may never come.
+inline const Limits kConnectLimits{.deadlineMs = 15000, .maxBytes = 4096};
+
+// What one asks for pairing with a code gets instead.
+QString pairingNote();
+
+// "HOST" or "HOST:PORT" (an IPv4 address or a host name; 5555 by default) as host:connect takes
+// it; empty, with why in ERROR, where it is neither.
+QString wifiAddress(const QString& text, QString* error);
+
+struct ConnectOutcome {
+    enum Kind { Connected, AlreadyConnected, Refused, NoAnswer, Unauthorized, Failed };
+    Kind kind = Failed;
+    QString sentence; // for a person: what happened, and what to do
+    bool connected() const { return kind == Connected || kind == AlreadyConnected; }
+};
+
+// What host:connect's REPLY for ADDRESS means.
+ConnectOutcome connectOutcome(const QString& address, const QByteArray& reply);
+
+// Connects the server to ADDRESS. A transport the server keeps offline there is let go first:
+// Debian's adb server answers "already connected" to it, and never reaches the device anew.
+// Blocking; never throws.
+ConnectOutcome connectWifi(const ServerAddress& server, const QString& address,
+                           const Limits& limits = kConnectLimits);
+
+// Asks the device SERIAL to listen on PORT too; its answer ("restarting in TCP mode port:
+// 5555"). Throws TransportError.
+QString listenOnTcp(const ServerAddress& server, const QString& serial, quint16 port,
+                    const Limits& limits);
+
+// Whether a transport was made by host:connect: its name is the address it was connected to.
+bool isWifi(const Device& transport);
+
+// One device however it is attached.
+struct AttachedAndroid {
+    QString serial;      // its serial number, or a transport's name where that cannot stand
+    Device via;          // the transport it is read through: USB while it has one that is ready
+    QStringList names;   // every transport's name, for --serial
+    QString wifiAddress; // where it is connected over Wi-Fi; empty: it is not
+    bool usb = false;    // attached by a transport not made by host:connect
+    bool operator==(const AttachedAndroid&) const = default;
+};
+
+// TRANSPORTS as devices: a Wi-Fi transport whose serial number (SERIAL_NUMBERS, by transport
+// name; empty or missing: unknown) is that of one other transport, not made by host:connect, is
+// that device. Two Wi-Fi transports with one serial number stay two devices, each known by its
+// transport's name: some makers give all their devices one.
+std::vector<AttachedAndroid> byDevice(const std::vector<Device>& transports,
+                                      const QHash<QString, QString>& serialNumbers);
+
+// The serial number as getprop prints it; empty where it prints none, or something that is not
+// one.
+QString serialNumberFrom(const QByteArray& output);
+
+} // namespace adb
