@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "device_link/adb/adb_link.h"
+#include "device_link/adb/wifi.h"
 #include "device_link/combined_link.h"
 #include "device_link/ios/ios_link.h"
 #include "device_link/upower/upower_link.h"
@@ -85,7 +86,13 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("history"),
         QStringLiteral("Print the battery history this computer keeps, oldest first (--serial's "
                        "device only), and exit."));
-    parser.addOptions({list, report, json, all, wait, serve, webConfig, interval, history});
+    const QCommandLineOption connectTo(
+        QStringLiteral("connect"),
+        QStringLiteral("With --serve: keep the Android device at HOST[:PORT] (5555 unless given) "
+                       "connected over Wi-Fi; may be given more than once."),
+        QStringLiteral("HOST[:PORT]"));
+    parser.addOptions(
+        {list, report, json, all, wait, serve, webConfig, interval, history, connectTo});
 
     CommandLine out;
     const QString program = QFileInfo(arguments.value(0, QStringLiteral("device-info"))).fileName();
@@ -136,11 +143,19 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(serve)) {
         if (parser.isSet(list) || parser.isSet(report) || out.script.json || out.script.all ||
             parser.isSet(wait) || !out.script.serial.isEmpty())
-            return error(QStringLiteral("--serve takes only --interval and --web-config"));
+            return error(
+                QStringLiteral("--serve takes only --interval, --web-config and --connect"));
         // As exporters take --web.listen-address: each one given is served.
         for (const QString& address : parser.values(serve)) {
             if (const QString wrong = serveAddress(address, out.serve.listen); !wrong.isEmpty())
                 return error(QStringLiteral("--serve needs [HOST:]PORT: %1").arg(wrong));
+        }
+        for (const QString& text : parser.values(connectTo)) {
+            QString why;
+            const QString address = adb::wifiAddress(text, &why);
+            if (address.isEmpty())
+                return error(QStringLiteral("--connect needs HOST[:PORT]: %1").arg(why));
+            out.serve.connect << address;
         }
         out.serve.webConfig = parser.value(webConfig);
         if (parser.isSet(webConfig) && out.serve.webConfig.isEmpty())
@@ -155,8 +170,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         out.action = CommandLine::Action::Serve;
         return out;
     }
-    if (parser.isSet(interval) || parser.isSet(webConfig))
-        return error(QStringLiteral("--interval and --web-config go with --serve"));
+    if (parser.isSet(interval) || parser.isSet(webConfig) || parser.isSet(connectTo))
+        return error(QStringLiteral("--interval, --web-config and --connect go with --serve"));
     if (parser.isSet(list)) {
         if (out.script.all || parser.isSet(wait) || !out.script.serial.isEmpty())
             return error(QStringLiteral("--list takes no --serial, --all or --wait"));

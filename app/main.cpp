@@ -6,6 +6,8 @@
 #include "desktop/care_settings.h"
 #include "desktop/desktop_integration.h"
 #include "desktop/device_menu.h"
+#include "desktop/wifi.h"
+#include "device_link/adb/wifi_keeper.h"
 #include "device_link/background_work.h"
 #include "device_link/combined_link.h"
 #include "display/form1.h"
@@ -62,7 +64,14 @@ int run(int argc, char* argv[]) {
     CombinedLink& devices = *link;
     Form1 window(std::move(link));
     desktop::showLink(window, devices);
-    desktop::installDeviceMenu(window, devices);
+    // Addresses connected through the window stay connected while it runs, and come back with it.
+    WifiKeeper wifi(adb::serverAddressFromEnvironment(QProcessEnvironment::systemEnvironment()));
+    desktop::installDeviceMenu(
+        window, devices,
+        desktop::wifiEntries(window, devices, wifi, desktop::careSettingsPath(),
+                             [](const QString& line) {
+                                 std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(line));
+                             }));
     // What the window reads of a battery's wear is kept, off the window's thread.
     const QString historyPath = history::defaultPath();
     history::Writer historyWriter(historyPath);

@@ -15,7 +15,7 @@ QString literal(const QString& text) {
     return QString(text).replace(u'&', QStringLiteral("&&"));
 }
 
-void fill(QMenu& menu, CombinedLink& link) {
+void fill(QMenu& menu, CombinedLink& link, const std::function<void(QMenu&)>& more) {
     menu.clear();
     QAction* first = menu.addAction(QObject::tr("First ready device"));
     first->setCheckable(true);
@@ -34,6 +34,10 @@ void fill(QMenu& menu, CombinedLink& link) {
             link.setWantedSerial(serial, QStringLiteral("the Device menu"));
         });
     }
+    if (more) {
+        menu.addSeparator();
+        more(menu);
+    }
 }
 
 } // namespace
@@ -49,16 +53,17 @@ QString deviceEntryText(const AttachedDevice& device) {
     return text;
 }
 
-QMenu* installDeviceMenu(QWidget& window, CombinedLink& link) {
+QMenu* installDeviceMenu(QWidget& window, CombinedLink& link, std::function<void(QMenu&)> more) {
     auto* menu = new QMenu(QObject::tr("Device"), &window);
     window.insertAction(window.actions().value(0), menu->menuAction());
     window.setContextMenuPolicy(Qt::ActionsContextMenu);
-    QObject::connect(menu, &QMenu::aboutToShow, menu, [menu, &link] { fill(*menu, link); });
+    QObject::connect(menu, &QMenu::aboutToShow, menu,
+                     [menu, &link, more] { fill(*menu, link, more); });
     // Later, never inside a choice's own signal: filling deletes the entries.
-    const auto refill = [menu, &link] { fill(*menu, link); };
+    const auto refill = [menu, &link, more] { fill(*menu, link, more); };
     QObject::connect(&link, &KindLink::devicesChanged, menu, refill, Qt::QueuedConnection);
     QObject::connect(&link, &KindLink::statusChanged, menu, refill, Qt::QueuedConnection);
-    fill(*menu, link);
+    fill(*menu, link, more);
     return menu;
 }
 

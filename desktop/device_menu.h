@@ -3,6 +3,8 @@
 // choice lasts for this run only, as --serial does.
 #pragma once
 
+#include <functional>
+
 #include <QString>
 
 class CombinedLink;
@@ -17,6 +19,7 @@ namespace desktop {
 QString deviceEntryText(const AttachedDevice& device);
 
 // Adds the submenu to the window's context menu, first; its entries follow the link.
-QMenu* installDeviceMenu(QWidget& window, CombinedLink& link);
+QMenu* installDeviceMenu(QWidget& window, CombinedLink& link,
+                         std::function<void(QMenu&)> more = {});
 
 } // namespace desktop

@@ -32,6 +32,7 @@ public:
     QString wantedSerial() const { return m_wanted; }
     // The link of the device followed; nullptr when none is.
     const KindLink* followed() const { return m_current < 0 ? nullptr : kind(m_current); }
+    KindLink* followed() { return m_current < 0 ? nullptr : kind(m_current); }
     QString followedSerial() const override;
     // Every kind's, kind by kind in the order they were given.
     std::vector<AttachedDevice> attachedDevices() const override;

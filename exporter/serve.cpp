@@ -1,5 +1,6 @@
 #include "exporter/serve.h"
 
+#include "device_link/adb/wifi_keeper.h"
 #include "device_link/device_watch.h"
 #include "exporter/metrics_server.h"
 #include "exporter/web_serving.h"
@@ -108,11 +109,21 @@ int runServe(const ServeOptions& command) {
         say(why.isEmpty() ? QStringLiteral("UPower answers again") : why);
     });
 
+    // A lab's Wi-Fi phones, connected again after a router restart.
+    WifiKeeper wifi(options.server);
+    for (const QString& address : command.connect)
+        wifi.keep(address);
+    QObject::connect(&wifi, &WifiKeeper::said, &say);
+    QObject::connect(&wifi, &WifiKeeper::changed, [&] { metrics.reset(); });
     MetricsServer server([&] {
-        if (!metrics)
+        if (!metrics) {
+            std::vector<std::pair<QString, bool>> kept;
+            for (const QString& address : wifi.addresses())
+                kept.emplace_back(address, wifi.connected(address));
             metrics = report::buildInfo(QStringLiteral(DEVICE_INFO_VERSION),
                                         QString::fromLatin1(qVersion())) +
-                      report::exposition(watch.devices());
+                      report::exposition(watch.devices()) + report::wifiConnected(kept);
+        }
         return *metrics;
     });
     server.setPage(QStringLiteral("/-/healthy"), [] {

@@ -19,6 +19,7 @@ struct ServeOptions {
     QList<ListenAddress> listen;
     QString webConfig;        // --web-config: TLS, passwords and headers
     int intervalSeconds = 30; // --interval: how often every device is read
+    QStringList connect;      // --connect: Wi-Fi addresses ("HOST:PORT") kept connected
 };
 
 // Runs until SIGTERM or SIGINT, then returns 0; 1 where it cannot listen, 2 where the web

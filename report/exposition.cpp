@@ -151,6 +151,17 @@ QByteArray buildInfo(const QString& version, const QString& qtVersion) {
     return w.text();
 }
 
+QByteArray wifiConnected(const std::vector<std::pair<QString, bool>>& addresses) {
+    Writer w;
+    if (addresses.empty())
+        return w.text();
+    w.family("device_info_wifi_connected", "gauge",
+             "1 while an address given with --connect is connected, else 0.");
+    for (const auto& [address, connected] : addresses)
+        w.sample({{"address", address}}, flag(connected));
+    return w.text();
+}
+
 QByteArray exposition(const std::vector<WatchedDevice>& devices) {
     Writer w;
     if (devices.empty())

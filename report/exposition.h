@@ -21,6 +21,10 @@ QByteArray exposition(const std::vector<WatchedDevice>& devices);
 // QT_VERSION its labels.
 QByteArray buildInfo(const QString& version, const QString& qtVersion);
 
+// Each Wi-Fi address the exporter keeps connected, by its address: 1 while it is connected, 0
+// while it cannot be reached (its device's serial number is not known then).
+QByteArray wifiConnected(const std::vector<std::pair<QString, bool>>& addresses);
+
 // VALUE as a label value: a backslash, a double quote and a line feed escaped, and cut to a
 // sensible length.
 QByteArray labelValue(const QString& value);

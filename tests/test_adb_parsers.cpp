@@ -1,4 +1,5 @@
 #include "device_link/adb/adb_parsers.h"
+#include "device_link/adb/wifi.h"
 #include "fixture.h"
 #include "qt_printers.h"
 
@@ -301,3 +302,33 @@ TEST(Address, NetworkSerials) {
 }
 
 } // namespace
+
+// Transports as devices: a Wi-Fi transport with the serial number of one USB transport is that
+// device, read through USB while it is ready there; two Wi-Fi transports with one serial number
+// stay two; a transport whose number is not known is its own.
+TEST(ByDevice, OnePhoneHoweverAttachedAndNoOtherMerged) {
+    using adb::Device;
+    const Device usb{"R58M", "device", "Pixel 7a", true}, usbGone{"R58M", "offline", "", true},
+        wifi{"10.0.0.5:5555", "device", "Pixel 7a", false},
+        twin{"10.0.0.6:5555", "device", "Pixel 7a", false},
+        other{"emulator-5554", "device", "sdk", false};
+    const QHash<QString, QString> numbers{
+        {"R58M", "R58M"}, {"10.0.0.5:5555", "R58M"}, {"10.0.0.6:5555", "R58M"}};
+    const auto devices = [&](const std::vector<Device>& transports) {
+        QStringList out;
+        for (const adb::AttachedAndroid& d : adb::byDevice(transports, numbers))
+            out << QStringLiteral("%1 via %2 %3 %4")
+                       .arg(d.serial, d.via.serial, d.usb ? "usb" : "wifi", d.wifiAddress);
+        return out.join(u'|');
+    };
+    EXPECT_EQ(devices({wifi, usb, other}),
+              "R58M via R58M usb 10.0.0.5:5555|emulator-5554 via emulator-5554 usb ");
+    EXPECT_EQ(devices({usbGone, wifi}), "R58M via 10.0.0.5:5555 usb 10.0.0.5:5555");
+    EXPECT_EQ(devices({wifi}), "R58M via 10.0.0.5:5555 wifi 10.0.0.5:5555");
+    EXPECT_EQ(devices({wifi, twin}), "10.0.0.5:5555 via 10.0.0.5:5555 wifi 10.0.0.5:5555|"
+                                     "10.0.0.6:5555 via 10.0.0.6:5555 wifi 10.0.0.6:5555");
+    for (const auto& [output, number] : {std::pair{"R58M123ABC\r\n", "R58M123ABC"},
+                                         {"", ""},
+                                         {"/system/bin/sh: x: not found\n", ""}})
+        EXPECT_EQ(adb::serialNumberFrom(output), QString::fromLatin1(number));
+}

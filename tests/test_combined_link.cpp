@@ -304,17 +304,22 @@ TEST(CommandLine, ChoosesADeviceOrAnswersWithoutAWindow) {
 TEST(CommandLine, ServeSaysWhatItDoesNotTake) {
     const std::pair<QStringList, const char*> cases[] = {
         {{"device-info", "--serve", "9877", "--json"},
-         "--serve takes only --interval and --web-config\n"},
+         "--serve takes only --interval, --web-config and --connect\n"},
         {{"device-info", "--serve", "lab-01:1"},
          "--serve needs [HOST:]PORT: HOST 'lab-01' is not an IP address or localhost\n"},
         {{"device-info", "--serve", "0.0.0.0:99999"},
          "--serve needs [HOST:]PORT: PORT '99999' is not a number from 0 to 65535\n"},
         {{"device-info", "--serve", "1", "--interval", "0"},
          "--interval needs a whole number of seconds, from 1 to 86400\n"},
-        {{"device-info", "--interval", "5"}, "--interval and --web-config go with --serve\n"},
+        {{"device-info", "--interval", "5"},
+         "--interval, --web-config and --connect go with --serve\n"},
         {{"device-info", "--report", "--web-config", "w.yml"},
-         "--interval and --web-config go with --serve\n"},
+         "--interval, --web-config and --connect go with --serve\n"},
         {{"device-info", "--serve", "1", "--web-config", ""}, "--web-config needs a file\n"},
+        {{"device-info", "--serve", "1", "--connect", "phone lab"},
+         "--connect needs HOST[:PORT]: 'phone lab' is not HOST or HOST:PORT\n"},
+        {{"device-info", "--connect", "10.0.0.5"},
+         "--interval, --web-config and --connect go with --serve\n"},
     };
     for (const auto& [arguments, says] : cases) {
         const QString message = app::parseCommandLine(arguments).message;

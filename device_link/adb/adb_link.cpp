@@ -143,6 +143,8 @@ void AdbLink::poll() {
 }
 
 void AdbLink::applyDeviceList(const std::vector<adb::Device>& devices) {
+    // Who is shown, as known before this list: its transport may be the one that went.
+    const QString shownId = followedSerial();
     m_state.devices = devices;
     // A transport that went, or is not ready, is read again when it comes back: another
     // connection may be another device.
@@ -157,6 +159,11 @@ void AdbLink::applyDeviceList(const std::vector<adb::Device>& devices) {
     const auto isReady = [](const adb::Device& d) { return d.state == QLatin1String("device"); };
     if (!m_state.followed.isEmpty()) {
         const adb::AttachedAndroid* shown = deviceOf(m_state.followed);
+        if (!shown && shownId != m_state.followed) {
+            const auto same = std::find_if(m_byDevice.begin(), m_byDevice.end(),
+                                           [&](const auto& d) { return d.serial == shownId; });
+            shown = same == m_byDevice.end() ? nullptr : &*same;
+        }
         if (shown && isReady(shown->via)) {
             // The same device through another transport: USB back, or Wi-Fi once the cable is
             // out. It stays shown; the next refresh reads it there.
@@ -245,10 +252,10 @@ bool AdbLink::canSwitchToWifi() const {
     return m_announced && shown && shown->usb && shown->wifiAddress.isEmpty();
 }
 
-void AdbLink::switchToWifi(quint16 port,
+void AdbLink::switchToWifi(const QString& host, quint16 port,
                            std::function<void(const adb::ConnectOutcome&, const QString&)> done) {
-    const QString address =
-        m_followedAddress.isEmpty() ? QString() : m_followedAddress + u':' + QString::number(port);
+    const QString at = host.isEmpty() ? m_followedAddress : host;
+    const QString address = at.isEmpty() ? QString() : at + u':' + QString::number(port);
     if (!canSwitchToWifi() || address.isEmpty()) {
         return done({adb::ConnectOutcome::Failed,
                      canSwitchToWifi()

@@ -56,10 +56,10 @@ public:
     // Whether the device shown is attached by a transport other than Wi-Fi (USB, an emulator's)
     // and has no Wi-Fi transport yet: what Switch to Wi-Fi is for.
     bool canSwitchToWifi() const;
-    // Asks the device shown to listen on PORT, and connects to it at its Wi-Fi address, off the
-    // window's thread; DONE follows on it with what happened and the address. The device stays
-    // shown while it moves.
-    void switchToWifi(quint16 port,
+    // Asks the device shown to listen on PORT, and connects to it at HOST (empty: its Wi-Fi
+    // address), off the window's thread; DONE follows on it with what happened and the address.
+    // The device stays shown while it moves.
+    void switchToWifi(const QString& host, quint16 port,
                       std::function<void(const adb::ConnectOutcome&, const QString&)> done);
     std::vector<AttachedDevice> attachedDevices() const override;
     void readBattery() override;

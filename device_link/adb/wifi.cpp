@@ -51,8 +51,9 @@ ConnectOutcome connectOutcome(const QString& address, const QByteArray& reply) {
         return {ConnectOutcome::NoAnswer,
                 QStringLiteral("%1 does not answer: is the device awake, and on this network?")
                     .arg(address)};
-    return {ConnectOutcome::Failed,
-            QStringLiteral("Connecting to %1 failed: %2.").arg(address, device::printable(said))};
+    return {
+        ConnectOutcome::Failed,
+        QStringLiteral("Connecting to %1 failed: %2.").arg(address, device::printable(said, 200))};
 }
 
 ConnectOutcome connectWifi(const ServerAddress& server, const QString& address,

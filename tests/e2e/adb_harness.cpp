@@ -147,6 +147,29 @@ SimulatorProcess* AdbHarness::startSimulator(const QString& profileName) {
     return started && connect(*started) ? started : nullptr;
 }
 
+SimulatorProcess* AdbHarness::startUsbSimulator(const QString& profileName,
+                                                const QStringList& controls) {
+    SimulatorProcess* started = startProcess({profileName});
+    if (!started)
+        return nullptr;
+    for (const QString& line : controls)
+        started->control(line);
+    const QString transport = QStringLiteral("emulator-%1").arg(started->port() - 1);
+    try {
+        adb::hostQuery(server(), "host:emulator:" + QByteArray::number(started->port()),
+                       {2000, 4096});
+    } catch (const adb::TransportError&) {
+        // The server answers nothing to it; it connects.
+    }
+    const QDeadlineTimer deadline(10000);
+    while (!devices().contains(transport + u'\t') && !deadline.hasExpired())
+        QThread::msleep(50);
+    if (devices().contains(transport + u'\t'))
+        return started;
+    m_error = QStringLiteral("the adb server does not list %1").arg(transport);
+    return nullptr;
+}
+
 SimulatorProcess* AdbHarness::startIphone(const QString& profileName, quint16 port) {
     SimulatorProcess* started = startProcess({profileName}, port);
     if (started)

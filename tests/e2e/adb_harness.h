@@ -95,6 +95,10 @@ public:
     // Starts a simulator with a profile from tools/device_sim/profiles and has the server
     // connect to it; nullptr (and error()) when that fails.
     SimulatorProcess* startSimulator(const QString& profileName);
+    // Starts a simulator as a device the server lists other than by host:connect, as by USB:
+    // an emulator's transport ("emulator-PORT"), once CONTROLS are applied to it.
+    SimulatorProcess* startUsbSimulator(const QString& profileName,
+                                        const QStringList& controls = {});
     // Starts a simulated iPhone (usbmuxd with the device behind it) and points libusbmuxd at
     // it, for links made after this.
     SimulatorProcess* startIphone(const QString& profileName, quint16 port = 0);

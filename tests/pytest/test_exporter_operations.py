@@ -145,3 +145,21 @@ def test_sigterm_during_a_read_ends_soon_after_the_read(lab, serve):
     ended = time.monotonic() - start
     assert ended < 0.6, ended
     assert exporter.stderr().endswith("device-info: stopped\n")
+
+
+# --connect: an address that cannot be reached is 0 in a series of its own, said once, and
+# tried less and less often; one that answers is 1.
+def test_connect_keeps_wifi_addresses_and_says_once_what_cannot_be_reached(lab, serve):
+    phone = lab.phone("current_phone")
+    lab.adb("disconnect", phone.serial)
+    dead = f"127.0.0.1:{free_port()}"
+    exporter = serve("127.0.0.1:0", "--interval", "1", "--connect", phone.serial,
+                     "--connect", dead)
+    metrics = lambda: session().get(exporter.url + "/metrics").text
+    assert wait_until(lambda: f'device_info_wifi_connected{{address="{phone.serial}"}} 1'
+                      in metrics()), metrics()
+    assert f'device_info_wifi_connected{{address="{dead}"}} 0' in metrics()
+    assert wait_until(lambda: phone.serial in lab.adb("devices").stdout)
+    time.sleep(4)
+    said = exporter.stderr()
+    assert said.count(f"device-info: {dead} refused") == 1, said
