@@ -41,44 +41,36 @@ def bcrypt(password, cost=4):
 
 @pytest.fixture(scope="session")
 def tls(tmp_path_factory):
-    """A lab's CA, this computer's certificate and a client's, as files in one folder."""
+    """A lab's CA and this computer's certificate, as files in one folder."""
     folder = tmp_path_factory.mktemp("tls")
-
-    def openssl(*arguments):
+    ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "30"]
+    (folder / "server.ext").write_text("subjectAltName=DNS:localhost,IP:127.0.0.1\n")
+    for arguments in (["req", "-x509", *ec, "-keyout", "ca.key", "-out", "ca.crt", "-subj", "/CN=CA"],
+                      ["req", *ec[:-2], "-keyout", "server.key", "-out", "server.csr", "-subj",
+                       "/CN=lab-01"],
+                      ["x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+                       "-CAcreateserial", "-out", "server.crt", "-days", "30", "-extfile",
+                       "server.ext"]):
         subprocess.run(["openssl", *arguments], cwd=folder, check=True, capture_output=True)
-
-    ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
-    openssl("req", "-x509", *ec, "-keyout", "ca.key", "-out", "ca.crt", "-days", "30",
-            "-subj", "/CN=Lab CA")
-    for name, sans in (("server", "DNS:localhost,IP:127.0.0.1"), ("client", "DNS:prometheus.lab"),
-                       ("stranger", "DNS:stranger.lab")):
-        (folder / f"{name}.ext").write_text(f"subjectAltName={sans}\n")
-        openssl("req", *ec, "-keyout", f"{name}.key", "-out", f"{name}.csr", "-subj", f"/CN={name}")
-        signer = "server" if name == "stranger" else "ca"  # a certificate no CA of the lab signed
-        openssl("x509", "-req", "-in", f"{name}.csr", "-CA", f"{signer}.crt", "-CAkey",
-                f"{signer}.key", "-CAcreateserial", "-out", f"{name}.crt", "-days", "30",
-                "-extfile", f"{name}.ext")
     return folder
 
 
-def session(ca=None, cert=None):
+def session(ca=None):
     """A client that trusts CA alone, whatever the environment says."""
     client = requests.Session()
     client.trust_env = False
     client.verify = str(ca) if ca else True
-    client.cert = cert
     return client
 
 
 class Exporter:
     """device-info --serve, with its standard error kept; where it serves is read from it."""
 
-    def __init__(self, arguments, env, launcher=()):
+    def __init__(self, arguments, env):
         self.stderr_path = env["HOME"] + f"/exporter-{time.monotonic_ns()}.log"
         self.log = open(self.stderr_path, "wb")
-        self.process = subprocess.Popen([*launcher, DEVICE_INFO, "--serve", *arguments],
-                                        env=env, stdout=subprocess.DEVNULL, stderr=self.log,
-                                        pass_fds=())
+        self.process = subprocess.Popen([DEVICE_INFO, "--serve", *arguments], env=env,
+                                        stdout=subprocess.DEVNULL, stderr=self.log)
         serving = wait_until(lambda: re.findall(r"serving metrics at (https?)://([^ ]+?)/metrics",
                                                 self.stderr()))
         assert serving, self.stderr()
@@ -115,8 +107,8 @@ def home(tmp_path):
 def serve(home):
     started = []
 
-    def start(*arguments, launcher=(), env=None):
-        exporter = Exporter(list(arguments), env or home, launcher)
+    def start(*arguments):
+        exporter = Exporter(list(arguments), home)
         started.append(exporter)
         return exporter
 
