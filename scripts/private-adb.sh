@@ -26,16 +26,23 @@ private_adb_start() {
     [ $# -eq 0 ] || private_device "$1"
 }
 
+# What follows PREFIX on a line of FILE, once one is there (within 10 s); empty where none is.
+said_in() {
+    local said=""
+    for _ in $(seq 100); do
+        said=$(sed -n "s/^$2//p" "$1")
+        [ -n "$said" ] && break
+        sleep 0.1
+    done
+    echo "$said"
+}
+
 private_device() {
     local profile="tools/device_sim/profiles/$1.json" out="$ADB_HOME/sim-$1.out"
     build/device-sim "$profile" >"$out" </dev/null &
     SIM_PIDS+=($!)
-    local sim_port=""
-    for _ in $(seq 50); do
-        sim_port=$(sed -n 's/^listening on //p' "$out")
-        [ -n "$sim_port" ] && break
-        sleep 0.1
-    done
+    local sim_port
+    sim_port=$(said_in "$out" "listening on ")
     [ -n "$sim_port" ] || { echo "the device simulator did not start" >&2; return 1; }
     if grep -q '"udid"' "$profile"; then
         export USBMUXD_SOCKET_ADDRESS="127.0.0.1:$sim_port"
@@ -49,12 +56,8 @@ private_peripherals() {
     local out="$ADB_HOME/peripherals.out"
     /usr/bin/python3 tools/device_sim/peripherals.py >"$out" &
     SIM_PIDS+=($!)
-    local address=""
-    for _ in $(seq 100); do
-        address=$(sed -n 's/^DBUS_SYSTEM_BUS_ADDRESS=//p' "$out")
-        [ -n "$address" ] && break
-        sleep 0.1
-    done
+    local address
+    address=$(said_in "$out" "DBUS_SYSTEM_BUS_ADDRESS=")
     [ -n "$address" ] || { echo "the simulated UPower did not start" >&2; return 1; }
     export DBUS_SYSTEM_BUS_ADDRESS="$address"
 }
