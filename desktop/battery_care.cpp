@@ -69,6 +69,7 @@ void BatteryCare::onBattery(const DeviceReading& battery) {
     // What the JSON report and the metrics say of the same reading.
     const report::BatteryValues values = report::batteryValues(battery);
     reading.percent = values.percent;
+    reading.level = values.level;
     reading.charging = values.charging.value_or(false);
     reading.temperatureC = values.temperatureC;
     reading.time = m_clock();

@@ -51,6 +51,12 @@ std::vector<Notice> Rules::step(const Limits& limits, const Reading& r) {
              r.charging || *r.percent >= limit + kLevelBack,
              QStringLiteral("%1 is down to %2%").arg(name, level(*r.percent)));
     }
+    // A headset that gives only a coarse level is low when it says so.
+    if (limits.lowPercent > 0 && !r.percent && !r.level.isEmpty()) {
+        const bool low = r.level == u"low" || r.level == u"critical";
+        rule(Kind::Low, !r.charging && low, r.charging || !low,
+             QStringLiteral("%1's battery is %2").arg(name, r.level));
+    }
     if (limits.hotCelsius > 0 && r.temperatureC) {
         const double limit = limits.hotCelsius;
         rule(Kind::Hot, *r.temperatureC > limit, *r.temperatureC <= limit - kCooler,

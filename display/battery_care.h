@@ -39,6 +39,7 @@ struct Reading {
     QString serial;
     QString name; // what the words call it
     std::optional<double> percent;
+    QString level; // a coarse level, where no percentage is given
     bool charging = false;
     std::optional<double> temperatureC;
     QDateTime time;

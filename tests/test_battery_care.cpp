@@ -31,6 +31,7 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         bool charging;
         double celsius;
         const char* says; // "" for nothing
+        const char* coarse = ""; // a level word in place of a percentage (level < 0)
     };
     const Step steps[] = {
         // A charge rising past the limit, hovering around it, unplugged and plugged in again.
@@ -72,6 +73,12 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         {"A", 46, 60, false, 37, ""},
         {"A", 47, 60, false, 41, ""}, // armed again, but within ten minutes of the last
         {"A", 52, 60, false, 41.04, "Pixel Lab 7's battery is at 41 °C"},
+        // A coarse level alone: low when it says so, armed again once it is not.
+        {"H", 0, -1, false, 30, "", "normal"},
+        {"H", 1, -1, false, 30, "H's battery is low", "low"},
+        {"H", 2, -1, false, 30, "", "critical"},
+        {"H", 20, -1, true, 30, "", "critical"},
+        {"H", 21, -1, false, 30, "H's battery is critical", "critical"},
     };
     care::Rules rules;
     const care::Limits limits{80, 20, 40, 60};
@@ -79,7 +86,8 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         care::Reading r;
         r.serial = QString::fromLatin1(s.serial);
         r.name = r.serial == "A" ? QStringLiteral("Pixel Lab 7") : QString();
-        r.percent = s.level;
+        r.percent = s.level < 0 ? std::nullopt : std::optional(s.level);
+        r.level = QString::fromLatin1(s.coarse);
         r.charging = s.charging;
         r.temperatureC = s.celsius;
         r.time = kStart.addSecs(s.minute * 60);
