@@ -20,7 +20,8 @@ UPowerLink::UPowerLink(std::unique_ptr<upower::Source> source, QObject* parent)
             QMetaObject::invokeMethod(this, &UPowerLink::onChanged, Qt::QueuedConnection);
         m_changing = true;
     });
-    connect(m_source.get(), &upower::Source::troubleChanged, this, &UPowerLink::updateStatus);
+    // UPower stopped: its devices went with it, the one shown too.
+    connect(m_source.get(), &upower::Source::troubleChanged, this, &UPowerLink::onChanged);
     m_source->start();
     updateStatus();
 }
@@ -103,7 +104,8 @@ void UPowerLink::readBattery() {
     QMetaObject::invokeMethod(
         this,
         [this, serial = m_followed] {
-            if (!m_announced || m_followed != serial)
+            // Gone meanwhile: the change that says so is on its way.
+            if (!m_announced || m_followed != serial || pathOf(serial).isEmpty())
                 return;
             DeviceReading battery = followedReading();
             battery.name.clear();

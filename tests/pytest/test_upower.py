@@ -40,7 +40,7 @@ def script(env, *arguments):
 
 
 def test_peripherals_come_change_go_and_come_back_everywhere(upower, home, serve, tmp_path):
-    mock, _ = upower
+    mock, server = upower
     mock.AddAC("ac", "Wall adapter")
     mock.AddDischargingBattery("BAT0", "Laptop battery", 80.0, 7200)
     window_log = open(tmp_path / "window.log", "w")
@@ -84,15 +84,25 @@ def test_peripherals_come_change_go_and_come_back_everywhere(upower, home, serve
         # The computer's own power is never a device of these.
         for everything in (said(), metrics(), script(home, "--report", "--json", "--all").stdout):
             assert "Laptop battery" not in everything and "Wall adapter" not in everything
+
+        # UPower restarted, as by an upgrade: the window says it stopped, then lists anew.
+        server.terminate()
+        server.wait()
+        assert wait_until(lambda: "device-info: UPower stopped on the system bus.\n" in said()), said()
+        server, proxy = Bus.spawn_server_template("upower", {}, stdout=subprocess.DEVNULL)
+        add(dbus.Interface(proxy, dbusmock.MOCK_IFACE), "headset_dev_AA", HEADSET)
+        assert wait_until(lambda: said().count(connected) == 3), said()
     finally:
         window.terminate()
         window.wait(10)
+        server.terminate()
 
 
-def test_without_upower_or_a_bus_a_script_says_one_line_and_goes_on(upower, home):
+def test_without_upower_or_a_bus_a_script_says_one_line_and_goes_on(upower, home, serve):
     mock, server = upower
     server.terminate()
     server.wait()
+    exporter = serve("127.0.0.1:0", "--interval", "1")
     for bus, why in ((home["DBUS_SYSTEM_BUS_ADDRESS"],
                       r"UPower does not answer on the system bus \(.+\)"),
                      ("unix:path=/nonexistent/bus", r"No system bus to ask UPower on \(Failed to "
@@ -102,3 +112,15 @@ def test_without_upower_or_a_bus_a_script_says_one_line_and_goes_on(upower, home
         lines = [line for line in listed.stderr.splitlines() if "UPower" in line]
         assert len(lines) == 1 and re.fullmatch(f"device-info: {why}", lines[0]), lines
         assert listed.seconds < 5
+
+    # Back, UPower's devices are listed again, and the exporter says once that it answers.
+    server, proxy = Bus.spawn_server_template("upower", {}, stdout=subprocess.DEVNULL)
+    try:
+        add(dbus.Interface(proxy, dbusmock.MOCK_IFACE), "headset_dev_AA", HEADSET)
+        assert wait_until(lambda: 'serial="AA:BB:CC:DD:EE:FF"' in
+                          session().get(exporter.url + "/metrics").text)
+        said = exporter.stderr()
+        assert re.search(r"device-info: UPower does not answer on the system bus \(.+\)\n", said)
+        assert said.count("device-info: UPower answers again\n") == 1, said
+    finally:
+        server.terminate()
