@@ -30,7 +30,7 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         double level;
         bool charging;
         double celsius;
-        const char* says; // "" for nothing
+        const char* says;        // "" for nothing
         const char* coarse = ""; // a level word in place of a percentage (level < 0)
     };
     const Step steps[] = {
