@@ -11,6 +11,9 @@
 #include "history/history_writer.h"
 
 #include <QJsonArray>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -138,9 +141,22 @@ TEST_F(Wifi, APhoneMovesToWifiWithNoBlankStaysConnectedAndIsOneDeviceEverywhere)
     EXPECT_LT(back.elapsed(), 3500) << "the backoff's first try, a second after the drop";
     keeper.forget(wifi);
 
+    // Connect over Wi-Fi...: an address typed and Enter; a refusal said, a connection kept.
+    const QString conf = home.filePath("device-info/device-info.conf");
+    desktop::WifiDialog dialog(keeper, conf);
+    dialog.show();
+    auto* typed = dialog.findChild<QLineEdit*>(QStringLiteral("WifiAddress"));
+    const QString refusing = QStringLiteral("127.0.0.1:%1").arg(freePort());
+    for (const QString& address : {refusing, wifi}) {
+        typed->setText(address);
+        QTest::keyClick(typed, Qt::Key_Return);
+        EXPECT_TRUE(waitUntil([&] { return dialog.result().contains(address + ' '); }));
+    }
+    EXPECT_EQ(dialog.result(), wifi + " is connected already.");
+    EXPECT_EQ(desktop::readWifiAddresses(conf), QStringList{wifi});
+    keeper.forget(wifi);
+
     // Started again, the program connects the address it keeps.
-    ASSERT_EQ(desktop::writeWifiAddresses(home.filePath("device-info/device-info.conf"), {wifi}),
-              QString());
     ASSERT_TRUE(forgotten());
     QTest::qWait(1500);
     ASSERT_FALSE(harness.devices().contains(wifi)) << "nothing else connects it";
@@ -151,6 +167,16 @@ TEST_F(Wifi, APhoneMovesToWifiWithNoBlankStaysConnectedAndIsOneDeviceEverywhere)
         << harness.devices().toStdString();
     program.terminate();
     program.waitForFinished(10000);
+
+    // Forgotten, it is kept no more.
+    auto* kept = dialog.findChild<QListWidget*>(QStringLiteral("WifiKept"));
+    ASSERT_EQ(kept->count(), 1);
+    kept->item(0)->setSelected(true);
+    for (QPushButton* button : dialog.findChildren<QPushButton*>())
+        if (button->text() == "Forget")
+            button->click();
+    EXPECT_EQ(kept->count(), 0);
+    EXPECT_EQ(desktop::readWifiAddresses(conf), QStringList());
 }
 
 // What host:connect answers, and the sentence each gets.
