@@ -13,8 +13,8 @@
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPushButton>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 namespace {
