@@ -145,6 +145,7 @@ TEST_F(Wifi, APhoneMovesToWifiWithNoBlankStaysConnectedAndIsOneDeviceEverywhere)
     const QString conf = home.filePath("device-info/device-info.conf");
     desktop::WifiDialog dialog(keeper, conf);
     dialog.show();
+    EXPECT_LT(dialog.width(), 640) << "its sentences wrap";
     auto* typed = dialog.findChild<QLineEdit*>(QStringLiteral("WifiAddress"));
     const QString refusing = QStringLiteral("127.0.0.1:%1").arg(freePort());
     for (const QString& address : {refusing, wifi}) {
