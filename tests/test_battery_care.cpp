@@ -110,6 +110,10 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         r.time = kStart;
         EXPECT_TRUE(off.step(care::Limits{}, r).empty()) << percent;
     }
+    care::Reading coarse;
+    coarse.serial = "H";
+    coarse.level = "critical";
+    EXPECT_TRUE(off.step(care::Limits{}, coarse).empty());
 }
 
 // Settings as a file may hold them: what is taken, and the one line said of the rest.

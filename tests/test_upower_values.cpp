@@ -88,6 +88,8 @@ TEST(UPowerValues, EachPropertySetReadsAsTheWindowShowsIt) {
          "/org/freedesktop/UPower/devices/headset_dev_AA|ups|UPS|1|64|-|0||"},
         {properties("Type=12u"), "/org/freedesktop/UPower/devices/"
                                  "headset_dev_AA|gaming-input|Gaming input|255|255|-|255||"},
+        {properties("Type=29u"), "/org/freedesktop/UPower/devices/" // the first past the types
+                                 "headset_dev_AA|unknown|Unknown|255|255|-|255||"},
         {properties(kHeadset, {{"Percentage", 250.0},
                                {"TimeToEmpty", qlonglong(-60)},
                                {"Temperature", std::numeric_limits<double>::quiet_NaN()},
