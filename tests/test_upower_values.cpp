@@ -97,6 +97,8 @@ TEST(UPowerValues, EachPropertySetReadsAsTheWindowShowsIt) {
                                {"Capacity", 0.0},
                                {"Type", 99u}}),
          "AA:BB:CC:DD:EE:FF|Evolve2 65|Unknown|255|255|-|0||"},
+        {properties(kHeadset, {{"Percentage", 0.0}, {"TimeToEmpty", qlonglong(0)}}),
+         "AA:BB:CC:DD:EE:FF|Evolve2 65|Headset|4|0|-|0||"},
         // Numbers given as text are none.
         {properties(kHeadset, {{"Percentage", -1.0}, {"TimeToEmpty", "7200"}, {"State", "2"}}),
          "AA:BB:CC:DD:EE:FF|Evolve2 65|Headset|255|255|-|255||"},
