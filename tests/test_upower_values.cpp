@@ -107,6 +107,7 @@ TEST(UPowerValues, EachPropertySetReadsAsTheWindowShowsIt) {
         {properties(kHeadset, {{"IsPresent", false}}),
          "AA:BB:CC:DD:EE:FF|Evolve2 65|Headset|128|255|7200|0||"},
         {properties("Type=2u PowerSupply=true Percentage=80.0"), "not attached"},
+        {properties("Type=2u Percentage=80.0"), "not attached"}, // a battery is the computer's
         {properties("Type=1u Online=true"), "not attached"},
         {properties("Online=true"), "not attached"},
         {properties("Type=2u PowerSupply=false Percentage=30.0"),
