@@ -4,10 +4,14 @@
 #include "../qt_printers.h"
 
 #include "adb_harness.h"
+#include "desktop/battery_history.h"
 #include "desktop/desktop_integration.h"
 #include "device_link/adb/adb_commands.h"
 #include "device_link/adb/adb_link.h"
+#include "device_link/combined_link.h"
 #include "display/form1.h"
+#include "history/history_recorder.h"
+#include "history/history_writer.h"
 #include "layout/progress_bar.h"
 
 #include <QDeadlineTimer>
@@ -79,6 +83,20 @@ protected:
         link.setMayStartServer(false);
         link.setLimits({.deadlineMs = queryDeadlineMs, .maxBytes = 1 << 20});
     }
+    // The window as the app makes it, on the private adb server, keeping a history at PATH.
+    CombinedLink& openKeeping(const QString& path) {
+        auto android = std::make_unique<AdbLink>(harness.socketSpec());
+        onHarness(*android);
+        adbLink = android.get();
+        std::vector<CombinedLink::Kind> kinds;
+        kinds.push_back({QStringLiteral("Android:"), std::move(android)});
+        auto combined = std::make_unique<CombinedLink>(std::move(kinds));
+        CombinedLink& link = *combined;
+        openWindowWith(std::move(combined));
+        writer = std::make_unique<history::Writer>(path);
+        desktop::installHistory(*form, link, *writer, recorder, path);
+        return link;
+    }
     // The window on any link, its events recorded and its status shown as the app shows it.
     void openWindowWith(std::unique_ptr<KindLink> link) {
         QObject::connect(link.get(), &Pelorin::ConnectionEvent,
@@ -130,6 +148,9 @@ protected:
     QPushButton* refresh() const { return form->findChild<QPushButton*>("RefreshCommand"); }
 
     AdbHarness harness;
+    // Before the window, which writes through them until it goes.
+    history::Recorder recorder;
+    std::unique_ptr<history::Writer> writer;
     std::unique_ptr<Form1> form;
     AdbLink* adbLink = nullptr;
     KindLink* statusLink = nullptr;

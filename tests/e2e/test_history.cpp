@@ -18,20 +18,6 @@ namespace {
 
 class HistoryEndToEnd : public EndToEnd {
 protected:
-    // The window as the app makes it, on the private adb server, keeping a history at PATH.
-    void openKeeping(const QString& path) {
-        auto android = std::make_unique<AdbLink>(harness.socketSpec());
-        onHarness(*android);
-        adbLink = android.get();
-        std::vector<CombinedLink::Kind> kinds;
-        kinds.push_back({QStringLiteral("Android:"), std::move(android)});
-        auto combined = std::make_unique<CombinedLink>(std::move(kinds));
-        CombinedLink& link = *combined;
-        openWindowWith(std::move(combined));
-        writer = std::make_unique<history::Writer>(path);
-        desktop::installHistory(*form, link, *writer, recorder, path);
-    }
-
     std::vector<history::Record> records(const QString& path) {
         writer->flush(5000);
         try {
@@ -47,8 +33,6 @@ protected:
     }
 
     QTemporaryDir dir;
-    history::Recorder recorder;
-    std::unique_ptr<history::Writer> writer;
 };
 
 // A phone's learned capacity changed between two connections: two records, in order.

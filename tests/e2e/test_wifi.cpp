@@ -1,14 +1,10 @@
 // Android devices over Wi-Fi through the real adb server: a phone attached as by USB (the
 // server's emulator transport) switched to Wi-Fi with no blank, one device everywhere while it
 // has both transports, unplugged, its Wi-Fi end lost and back, and the program started again.
-#include "desktop/battery_history.h"
 #include "desktop/wifi.h"
 #include "device_link/adb/wifi_keeper.h"
-#include "device_link/combined_link.h"
 #include "e2e_fixture.h"
-#include "history/history_recorder.h"
 #include "history/history_store.h"
-#include "history/history_writer.h"
 
 #include <QJsonArray>
 #include <QLineEdit>
@@ -47,18 +43,8 @@ TEST_F(Wifi, APhoneMovesToWifiWithNoBlankStaysConnectedAndIsOneDeviceEverywhere)
         QStringLiteral("current_phone"), {QStringLiteral("set prop.ro.serialno ") + kNumber});
     ASSERT_NE(phone, nullptr) << harness.error().toStdString();
     QTemporaryDir home;
-    auto adb = std::make_unique<AdbLink>(harness.socketSpec());
-    onHarness(*adb);
-    adbLink = adb.get();
-    std::vector<CombinedLink::Kind> kinds;
-    kinds.push_back({QStringLiteral("Android:"), std::move(adb)});
-    auto owned = std::make_unique<CombinedLink>(std::move(kinds));
-    CombinedLink& link = *owned;
-    openWindowWith(std::move(owned));
     const QString historyFile = home.filePath(QStringLiteral("history.sqlite3"));
-    history::Writer writer(historyFile);
-    history::Recorder recorder;
-    desktop::installHistory(*form, link, writer, recorder, historyFile);
+    CombinedLink& link = openKeeping(historyFile);
     ASSERT_TRUE(waitUntil([&] { return connectedLook() && adbLink->canSwitchToWifi(); }))
         << statusLink->statusText().toStdString();
     // Made now, so that it has run a while when its address drops, as in a window left open.
