@@ -92,17 +92,19 @@ std::vector<AttachedAndroid> byDevice(const std::vector<Device>& transports,
                                       const QHash<QString, QString>& serialNumbers) {
     const auto numberOf = [&](const Device& d) { return serialNumbers.value(d.serial); };
     const auto ready = [](const Device& d) { return d.state == QLatin1String("device"); };
+    // Grouped once: a server may list thousands of transports.
+    QHash<QString, std::vector<const Device*>> bySerialNumber;
+    for (const Device& t : transports) {
+        if (const QString number = numberOf(t); !number.isEmpty())
+            bySerialNumber[number].push_back(&t);
+    }
     std::vector<AttachedAndroid> out;
     QSet<QString> merged; // transports taken into another's device
     for (const Device& t : transports) {
         if (merged.contains(t.serial))
             continue;
         const QString number = numberOf(t);
-        std::vector<const Device*> same;
-        for (const Device& other : transports) {
-            if (!number.isEmpty() && numberOf(other) == number)
-                same.push_back(&other);
-        }
+        const std::vector<const Device*> same = bySerialNumber.value(number);
         std::vector<const Device*> usb;
         std::copy_if(same.begin(), same.end(), std::back_inserter(usb),
                      [](const Device* d) { return !isWifi(*d); });
