@@ -1,5 +1,7 @@
 #include "device_link/background_work.h"
 
+#include <openssl/crypto.h>
+
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -40,6 +42,9 @@ bool runInBackground(std::function<void()> work) {
         std::thread([counted = std::move(counted), work = std::move(work)]() mutable {
             work();
             work = nullptr; // what it holds goes before it counts as done
+            // So does what OpenSSL keeps for this thread (an iPhone's session): freed only as
+            // the thread ends, it could be mid-free when the program's end finds it.
+            OPENSSL_thread_stop();
             counted.reset();
         }).detach();
     } catch (const std::system_error&) {
