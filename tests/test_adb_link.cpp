@@ -1,6 +1,7 @@
 #include "device_link/adb/adb_commands.h"
 #include "device_link/adb/adb_link.h"
 #include "device_link/adb/server_starter.h"
+#include "device_link/adb/wifi_keeper.h"
 #include "display/form1.h"
 #include "fake_adb_server.h"
 #include "fixture.h"
@@ -406,6 +407,19 @@ TEST_F(AdbLinkTest, DeviceThatGoesWhileItIsReadIsNeverShown) {
     settle(1200); // past the query deadline, when the answers come in
     EXPECT_TRUE(events.empty()) << "no code 0 for it, and so no code 2";
     EXPECT_TRUE(link->statusText().startsWith("No device")) << link->statusText().toStdString();
+}
+
+// Forgotten while its check waits on the device list, an address is not connected after it.
+TEST_F(AdbLinkTest, WifiAddressForgottenMidCheckIsNotConnected) {
+    server.setPollDelay(300);
+    WifiKeeper keeper({QStringLiteral("127.0.0.1"), server.port()});
+    keeper.keep(QStringLiteral("192.168.1.9:5555"));
+    const QDeadlineTimer listing(2000);
+    while (!server.requests().contains("host:devices-l") && !listing.hasExpired())
+        QTest::qWait(5);
+    keeper.forget(QStringLiteral("192.168.1.9:5555"));
+    settle(700);
+    EXPECT_EQ(server.requests(), QList<QByteArray>{"host:devices-l"});
 }
 
 TEST_F(AdbLinkTest, FailedCommandFailsOnlyItsOwnQueryOfTheRefresh) {
