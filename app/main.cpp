@@ -21,9 +21,13 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
+
+// Each iPhone hears its session end, and a read under way ends, unless either takes longer.
+constexpr std::chrono::seconds kEndWithin{1};
+
+int showWindow(const app::CommandLine& command);
 
 int run(int argc, char* argv[]) {
     // Help, version and a wrong option are answered before any window system is needed.
@@ -40,18 +44,19 @@ int run(int argc, char* argv[]) {
             // Standard error is for our own words: not Qt's about a missing runtime folder.
             qputenv("QT_LOGGING_RULES", "default.warning=false");
             QApplication app(argc, argv);
-            return cli::runScript(command.script);
+            return device::endProgram(cli::runScript(command.script), kEndWithin);
         }
         QCoreApplication app(argc, argv);
-        return cli::runScript(command.script);
+        return device::endProgram(cli::runScript(command.script), kEndWithin);
     }
     if (command.action == app::CommandLine::Action::History) {
         QCoreApplication app(argc, argv);
-        return cli::runHistory(command.script.serial, command.script.json);
+        return device::endProgram(cli::runHistory(command.script.serial, command.script.json),
+                                  kEndWithin);
     }
     if (command.action == app::CommandLine::Action::Serve) {
         QCoreApplication app(argc, argv);
-        return exporter::runServe(command.serve);
+        return device::endProgram(exporter::runServe(command.serve), kEndWithin);
     }
     if (command.action != app::CommandLine::Action::Run) {
         const bool failed = command.action == app::CommandLine::Action::Error;
@@ -60,6 +65,10 @@ int run(int argc, char* argv[]) {
     }
 
     QApplication app(argc, argv);
+    return device::endProgram(showWindow(command), kEndWithin);
+}
+
+int showWindow(const app::CommandLine& command) {
     auto link = app::makeDeviceLink(command.script.serial);
     CombinedLink& devices = *link;
     Form1 window(std::move(link));
@@ -96,13 +105,5 @@ int run(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    const int status = run(argc, argv);
-    // Each iPhone hears its session end, and a read under way ends, unless either takes more
-    // than a second: then the program ends at once, so that nothing it still uses is destroyed
-    // beneath it.
-    if (!device::finishBackgroundWork(std::chrono::seconds(1))) {
-        std::fflush(nullptr);
-        std::_Exit(status);
-    }
-    return status;
+    return run(argc, argv);
 }

@@ -1,8 +1,13 @@
 #include "device_link/background_work.h"
 
+#include <QDeadlineTimer>
+#include <QThreadPool>
+
 #include <openssl/crypto.h>
 
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -57,6 +62,15 @@ bool finishBackgroundWork(std::chrono::milliseconds within) {
     Running& work = running();
     std::unique_lock lock(work.mutex);
     return work.allDone.wait_for(lock, within, [&work] { return work.count == 0; });
+}
+
+int endProgram(int status, std::chrono::milliseconds within) {
+    const QDeadlineTimer deadline(within);
+    if (finishBackgroundWork(within) &&
+        QThreadPool::globalInstance()->waitForDone(int(deadline.remainingTime())))
+        return status;
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 } // namespace device

@@ -4,8 +4,11 @@
 #include "device_link/ios/lockdown_session.h"
 #include "qt_printers.h"
 
+#include <QThread>
+#include <QThreadPool>
 #include <plist/plist.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -282,4 +285,15 @@ TEST(IosSessions, TheEndWaitsForEveryHandleToCloseAndNoLonger) {
     ASSERT_EQ(waiting.wait_for(std::chrono::seconds(10)), std::future_status::ready)
         << "told at once, not at the bound";
     EXPECT_TRUE(waiting.get());
+}
+
+// So does work on Qt's thread pool, whose sockets need the application: the status is handed on.
+TEST(IosSessions, TheProgramEndsOnceTheThreadPoolsWorkHasEnded) {
+    std::atomic<bool> ended = false;
+    QThreadPool::globalInstance()->start([&ended] {
+        QThread::msleep(200);
+        ended = true;
+    });
+    EXPECT_EQ(device::endProgram(3, std::chrono::seconds(20)), 3);
+    EXPECT_TRUE(ended);
 }

@@ -1,3 +1,5 @@
+#include "device_link/background_work.h"
+
 #include <QApplication>
 #include <QLocale>
 
@@ -9,5 +11,6 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    // As the program does: a read still under way ends while the application stands.
+    return device::endProgram(RUN_ALL_TESTS(), std::chrono::seconds(10));
 }
