@@ -203,7 +203,9 @@ TEST_F(Exporter, HostileClientsNeverStopTheScrapes) {
     // One round at the start, and none for a minute: whatever runs on the device meanwhile, a
     // request asked for.
     const auto exporter = serve(environment(harness), {"--interval", "60"});
-    ASSERT_TRUE(waitUntil([&] { return exporter->metrics().contains("device_info_up{"); }));
+    // Its values, not only that it is up: the round's reading has ended.
+    ASSERT_TRUE(
+        waitUntil([&] { return exporter->metrics().contains("device_info_memory_total_bytes{"); }));
     const QString commands = phone->control("count");
     const auto rss = [&] {
         return residentKiB(QStringLiteral("/proc/%1/status").arg(exporter->pid()));
