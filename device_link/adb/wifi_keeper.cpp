@@ -4,27 +4,14 @@
 #include "device_link/background_work.h"
 
 #include <QNetworkInformation>
-#include <QSet>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 struct WifiKeeper::Shared {
     std::mutex mutex;
     WifiKeeper* keeper = nullptr;
-    QSet<QString> kept; // as the keeper's thread last said
-
-    bool keeps(const QString& address) {
-        const std::lock_guard lock(mutex);
-        return kept.contains(address);
-    }
-    void setKept(const QString& address, bool keep) {
-        const std::lock_guard lock(mutex);
-        if (keep)
-            kept.insert(address);
-        else
-            kept.remove(address);
-    }
 
     // Runs STEP on the keeper's thread, if the keeper is still there.
     void post(std::function<void(WifiKeeper&)> step) {
@@ -41,13 +28,13 @@ namespace {
 // Whether ADDRESS is listed ready, else the outcome of connecting it, unless it was forgotten
 // meanwhile: a person who pressed Forget, then disconnected it, wants it to stay so.
 adb::ConnectOutcome check(const adb::ServerAddress& server, const QString& address,
-                          const std::function<bool()>& stillKept) {
+                          const std::atomic<bool>& stillKept) {
     const auto listed = adb::listDevices(server, {3000, 1 << 20}, nullptr);
     if (listed && std::any_of(listed->begin(), listed->end(), [&](const adb::Device& d) {
             return d.serial == address && d.state == QLatin1String("device");
         }))
         return {adb::ConnectOutcome::AlreadyConnected, {}};
-    if (!stillKept())
+    if (!stillKept)
         return {adb::ConnectOutcome::Failed, QStringLiteral("Forgotten.")};
     return adb::connectWifi(server, address);
 }
@@ -80,14 +67,14 @@ void WifiKeeper::keep(const QString& address) {
     if (!m_order.contains(address))
         m_order << address;
     m_kept.insert(address, {m_clock.elapsed(), m_timing.firstRetryMs, false, false, false});
-    m_shared->setKept(address, true);
     schedule();
 }
 
 void WifiKeeper::forget(const QString& address) {
     m_order.removeAll(address);
+    if (const auto it = m_kept.constFind(address); it != m_kept.cend())
+        it->stillKept->store(false);
     m_kept.remove(address);
-    m_shared->setKept(address, false);
     schedule();
 }
 
@@ -135,12 +122,13 @@ void WifiKeeper::tick() {
 }
 
 void WifiKeeper::attempt(const QString& address) {
-    m_kept[address].busy = true;
-    const bool started = device::runInBackground([server = m_server, address, shared = m_shared] {
-        const adb::ConnectOutcome outcome =
-            check(server, address, [&] { return shared->keeps(address); });
-        shared->post([address, outcome](WifiKeeper& k) { k.onAttempt(address, outcome); });
-    });
+    Kept& kept = m_kept[address];
+    kept.busy = true;
+    const bool started = device::runInBackground(
+        [server = m_server, address, shared = m_shared, stillKept = kept.stillKept] {
+            const adb::ConnectOutcome outcome = check(server, address, *stillKept);
+            shared->post([address, outcome](WifiKeeper& k) { k.onAttempt(address, outcome); });
+        });
     if (!started)
         onAttempt(address,
                   {adb::ConnectOutcome::Failed, QStringLiteral("No thread to connect on.")});

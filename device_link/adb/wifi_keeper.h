@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -53,6 +54,8 @@ private:
         bool connected = false;
         bool busy = false;
         bool troubleSaid = false;
+        // Read by its attempt's thread, which connects only while it is kept.
+        std::shared_ptr<std::atomic<bool>> stillKept = std::make_shared<std::atomic<bool>>(true);
     };
     struct Shared; // what an attempt's thread reaches back to
     void tick();
