@@ -274,26 +274,22 @@ INSTANTIATE_TEST_SUITE_P(
 
 } // namespace
 
-// The program's end waits for a handle still open, and is told as soon as it is closed.
-TEST(IosSessions, TheEndWaitsForEveryHandleToCloseAndNoLonger) {
+// The program's end waits for a handle still open and for work on Qt's thread pool, whose
+// sockets need the application, and is told as soon as both are done; its status is handed on.
+TEST(IosSessions, TheEndWaitsForEveryHandleAndThePoolsWorkAndNoLonger) {
     auto handle = std::make_unique<ios::DeviceHandle>("00008110-001A2B3C4D5E801E");
-    auto waiting = std::async(
-        std::launch::async, [] { return device::finishBackgroundWork(std::chrono::seconds(20)); });
+    std::atomic<bool> pooled = false;
+    QThreadPool::globalInstance()->start([&pooled] {
+        QThread::msleep(400);
+        pooled = true;
+    });
+    auto waiting = std::async(std::launch::async,
+                              [] { return device::endProgram(3, std::chrono::seconds(20)); });
     EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
         << "a handle is still open";
     handle.reset();
     ASSERT_EQ(waiting.wait_for(std::chrono::seconds(10)), std::future_status::ready)
         << "told at once, not at the bound";
-    EXPECT_TRUE(waiting.get());
-}
-
-// So does work on Qt's thread pool, whose sockets need the application: the status is handed on.
-TEST(IosSessions, TheProgramEndsOnceTheThreadPoolsWorkHasEnded) {
-    std::atomic<bool> ended = false;
-    QThreadPool::globalInstance()->start([&ended] {
-        QThread::msleep(200);
-        ended = true;
-    });
-    EXPECT_EQ(device::endProgram(3, std::chrono::seconds(20)), 3);
-    EXPECT_TRUE(ended);
+    EXPECT_EQ(waiting.get(), 3);
+    EXPECT_TRUE(pooled);
 }
