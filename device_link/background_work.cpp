@@ -58,16 +58,13 @@ bool runInBackground(std::function<void()> work) {
     return true;
 }
 
-bool finishBackgroundWork(std::chrono::milliseconds within) {
-    Running& work = running();
-    std::unique_lock lock(work.mutex);
-    return work.allDone.wait_for(lock, within, [&work] { return work.count == 0; });
-}
-
 int endProgram(int status, std::chrono::milliseconds within) {
     const QDeadlineTimer deadline(within);
-    if (finishBackgroundWork(within) &&
-        QThreadPool::globalInstance()->waitForDone(int(deadline.remainingTime())))
+    Running& work = running();
+    std::unique_lock lock(work.mutex);
+    const bool allDone = work.allDone.wait_for(lock, within, [&work] { return work.count == 0; });
+    lock.unlock();
+    if (allDone && QThreadPool::globalInstance()->waitForDone(int(deadline.remainingTime())))
         return status;
     std::fflush(nullptr);
     std::_Exit(status);

@@ -21,9 +21,6 @@ public:
     BackgroundWork& operator=(const BackgroundWork&) = delete;
 };
 
-// Waits at most WITHIN for every piece of background work to end; whether all did.
-bool finishBackgroundWork(std::chrono::milliseconds within);
-
 // How a program ends with STATUS: once its background work and the work on Qt's thread pool
 // have ended, within WITHIN, while its application object, which their sockets need, still
 // stands. Where either takes longer, the program ends at once, so that nothing still in use is
