@@ -4,7 +4,9 @@
 #include "desktop/battery_care.h"
 #include "desktop/notifications_dialog.h"
 #include "device_link/combined_link.h"
+#include "device_link/upower/upower_link.h"
 #include "e2e_fixture.h"
+#include "report/reading_values.h"
 
 #include <QDBusConnection>
 #include <QDBusMetaType>
@@ -181,6 +183,31 @@ TEST_F(BatteryCareEndToEnd, WithoutAServiceTheWindowGoesOnAndTheDialogSaysSo) {
     const QStringList lines = said.lines().filter("notifications");
     ASSERT_EQ(lines.size(), 1) << lines.join(u'\n').toStdString();
     EXPECT_TRUE(lines[0].startsWith("device-info: this desktop shows no notifications ("));
+}
+
+// A headset's battery is read for battery care as a phone's is: what UPower said last.
+TEST(UPowerBattery, AHeadsetsBatteryIsReadFromWhatUPowerSaid) {
+    QProcess peripherals;
+    peripherals.start(QStringLiteral("/usr/bin/python3"),
+                      {QStringLiteral(DEVICE_INFO_SOURCE_DIR "/tools/device_sim/peripherals.py")});
+    QByteArray line;
+    while (!line.startsWith("DBUS_SYSTEM_BUS_ADDRESS=") && peripherals.waitForReadyRead(20000))
+        line = peripherals.readLine().trimmed();
+    ASSERT_TRUE(line.startsWith("DBUS_SYSTEM_BUS_ADDRESS=")) << "python3-dbusmock is missing";
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", line.mid(line.indexOf('=') + 1));
+    UPowerLink link;
+    std::optional<DeviceReading> battery;
+    QObject::connect(&link, &KindLink::batteryRead, [&](const DeviceReading& r) { battery = r; });
+    const QDeadlineTimer deadline(10000);
+    for (bool asked = false; !battery && !deadline.hasExpired(); QTest::qWait(20)) {
+        if (!asked && link.statusText().startsWith("Connected to Evolve2 65"))
+            link.readBattery(), asked = true;
+    }
+    ASSERT_TRUE(battery) << link.statusText().toStdString();
+    EXPECT_EQ(battery->serial, "AA:BB:CC:DD:EE:FF");
+    EXPECT_EQ(report::batteryValues(*battery).percent, 57.0);
+    peripherals.terminate();
+    peripherals.waitForFinished(10000);
 }
 
 } // namespace
