@@ -1,29 +1,25 @@
 #include "exporter/metrics_server.h"
 
 #include "device_link/background_work.h"
+#include "exporter/http_request.h"
 #include "exporter/web_serving.h"
 #include "report/exposition.h"
 
-#include <QAbstractHttpServer>
 #include <QElapsedTimer>
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QPointer>
 #include <QSet>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <deque>
 #include <mutex>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace exporter {
 namespace {
-
-using Status = QHttpServerResponder::StatusCode;
 
 const QByteArray kPage =
     "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Device Info exporter</title>"
@@ -31,71 +27,22 @@ const QByteArray kPage =
     "device attached to this computer, for Prometheus: <a href=\"/metrics\">/metrics</a>.</p>"
     "</body></html>\n";
 
-// Holds one connection to its deadlines and to what a request may send. It sees each chunk
-// before the HTTP server reads it, and lets the connection go before anything is buffered past
-// the limit.
-class ConnectionGuard : public QObject {
-public:
-    ConnectionGuard(QTcpSocket* socket, const MetricsServer::Limits& limits)
-        : QObject(socket), m_socket(socket), m_limits(limits) {
-        m_timer.setSingleShot(true);
-        connect(&m_timer, &QTimer::timeout, this, &ConnectionGuard::drop);
-        connect(socket, &QTcpSocket::readyRead, this, &ConnectionGuard::onReadyRead);
-        connect(socket, &QTcpSocket::bytesWritten, this, &ConnectionGuard::onAnswered);
-        // A TLS handshake counts as part of the first request: one sent a byte a second ends
-        // at the same deadline.
-        m_timer.start(m_limits.requestMs);
-        m_active.start();
-    }
+// What a connection reads of its client at a time, and what its socket keeps unread: past it,
+// the socket takes no more from the kernel, and the client's sends wait.
+constexpr qint64 kReadChunk = 16 << 10;
 
-    qint64 idleMs() const { return m_active.elapsed(); }
-
-    void drop() {
-        // The HTTP server reads nothing more of it; it cleans up once the socket says it is
-        // gone.
-        disconnect(m_socket, &QTcpSocket::readyRead, nullptr, nullptr);
-        m_socket->abort();
-    }
-
-private:
-    void onReadyRead() {
-        m_active.restart();
-        if (m_received == 0)
-            m_timer.start(m_limits.requestMs);
-        // Qt signals again for what is still unread, as when requests come pipelined: only
-        // what arrived since the last look counts.
-        const qint64 available = m_socket->bytesAvailable();
-        m_received += std::max<qint64>(0, available - m_unread);
-        m_unread = available;
-        if (m_received > m_limits.requestBytes)
-            drop();
-        else
-            QMetaObject::invokeMethod(this, &ConnectionGuard::afterRead, Qt::QueuedConnection);
-    }
-
-    // What the HTTP server left unread once it has had its turn.
-    void afterRead() { m_unread = m_socket->bytesAvailable(); }
-
-    void onAnswered() {
-        m_active.restart();
-        m_received = 0;
-        m_timer.start(m_limits.idleMs);
-    }
-
-    QTcpSocket* m_socket;
-    MetricsServer::Limits m_limits;
-    QTimer m_timer;
-    QElapsedTimer m_active;
-    qint64 m_received = 0; // since the last answer
-    qint64 m_unread = 0;   // of it, what the HTTP server had not read at the last look
-};
-
-QByteArray header(const QHttpServerRequest& request, QByteArrayView name) {
-    for (const auto& [key, value] : request.headers()) {
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    }
-    return {};
+QByteArray statusLine(int status) {
+    static const std::pair<int, const char*> reasons[] = {{200, "OK"},
+                                                          {400, "Bad Request"},
+                                                          {401, "Unauthorized"},
+                                                          {404, "Not Found"},
+                                                          {405, "Method Not Allowed"},
+                                                          {429, "Too Many Requests"},
+                                                          {503, "Service Unavailable"}};
+    const auto found = std::find_if(std::begin(reasons), std::end(reasons),
+                                    [status](const auto& r) { return r.first == status; });
+    return "HTTP/1.1 " + QByteArray::number(status) + ' ' +
+           (found == std::end(reasons) ? "Status" : found->second) + "\r\n";
 }
 
 MetricsServer::Answer plain(int status, const char* text) {
@@ -152,6 +99,7 @@ public:
     Q_DISABLE_COPY_MOVE(PasswordChecks)
 
     // False, and DONE never called, where CLIENT already has a check pending or too many are.
+    // DONE follows on the context's thread.
     bool offer(const QString& client, PasswordCheck::Question question, Done done) {
         if (m_clients.contains(client) || m_clients.size() >= kPending)
             return false;
@@ -181,6 +129,9 @@ private:
             m_waiting.pop_front();
             ++m_running;
             const bool started = device::runInBackground([this, check, shared = m_shared] {
+                // Behind the event loop: on a busy computer a flood of guesses takes what the
+                // server's own work leaves, and a scrape already let in is not kept waiting.
+                ::setpriority(PRIO_PROCESS, 0, 19);
                 const bool allowed = PasswordCheck::answer(check->question);
                 const std::lock_guard lock(shared->mutex);
                 if (shared->context)
@@ -189,7 +140,10 @@ private:
                         Qt::QueuedConnection);
             });
             if (!started)
-                finish(*check, PasswordCheck::answer(check->question));
+                QMetaObject::invokeMethod(
+                    m_shared->context,
+                    [this, check] { finish(*check, PasswordCheck::answer(check->question)); },
+                    Qt::QueuedConnection);
         }
     }
 
@@ -209,84 +163,37 @@ private:
 
 } // namespace
 
-// Answers every request itself: the rate limit first, then the passwords, then the path, then
-// the method; every answer carries the configuration's headers, and HEAD is GET without the
-// body.
-class HttpFace : public QAbstractHttpServer {
+class Connection;
+
+// What a request gets: the rate limit first, then the passwords, then the path, then the
+// method; every answer carries the configuration's headers.
+class HttpFace : public QObject {
 public:
     std::map<QString, MetricsServer::Page> pages;
     std::shared_ptr<WebConfigSource> config;
 
-protected:
-    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
+    // Has CONNECTION answer REQUEST: at once, or once its password is checked.
+    void handle(const HttpRequest& request, Connection& connection);
+    // ANSWER as the configuration serving now sends it.
+    MetricsServer::Answer finished(MetricsServer::Answer answer) const {
         const std::shared_ptr<Serving> serving = config ? config->current() : nullptr;
-        // A request sent behind one still waiting for its password cannot be answered in turn.
-        if (m_checking.contains(socket)) {
-            socket->abort();
-            return true;
-        }
-        const bool head = request.method() == QHttpServerRequest::Method::Head;
-        if (serving && !m_bucket.take(serving->config.rateLimit)) {
-            respond(makeResponder(request, socket), plain(429, "Too Many Requests\n"), serving,
-                    head);
-            return true;
-        }
-        const std::optional<bool> allowed =
-            serving && serving->passwords.asks() ? allows(request, socket, serving) : true;
-        if (allowed)
-            respond(makeResponder(request, socket), answer(request, *allowed), serving, head);
-        return true;
+        if (serving)
+            answer.headers.insert(answer.headers.end(), serving->config.headers.begin(),
+                                  serving->config.headers.end());
+        return answer;
     }
-
-    void missingHandler(const QHttpServerRequest&, QTcpSocket*) override {}
 
 private:
-    // Whether REQUEST's password lets it in, where that is known now. Otherwise it is checked
-    // off the event loop and answered then (none), or answered 429 at once where too many
-    // checks are pending (none too).
-    std::optional<bool> allows(const QHttpServerRequest& request, QTcpSocket* socket,
-                               const std::shared_ptr<Serving>& serving) {
-        auto found = serving->passwords.lookUp(header(request, "Authorization"));
-        if (const bool* known = std::get_if<bool>(&found))
-            return *known;
-        const bool head = request.method() == QHttpServerRequest::Method::Head;
-        // The request itself is the server's, and cleared for the next one: what the answer
-        // needs is taken now. The responder only writes to the socket, which is watched.
-        auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
-        const QPointer<QTcpSocket> watched(socket);
-        const QString path = request.url().path();
-        const QHttpServerRequest::Method method = request.method();
-        const PasswordCheck::Question question = std::get<PasswordCheck::Question>(found);
-        const bool offered = m_checks.offer(
-            unmapped(socket->peerAddress()).toString(), question, [=, this](bool allowed) {
-                serving->passwords.remember(question, allowed);
-                m_checking.remove(watched.data());
-                if (watched)
-                    respond(std::move(*responder), answer(path, method, allowed), serving, head);
-            });
-        if (offered)
-            m_checking.insert(socket);
-        else
-            respond(std::move(*responder), plain(429, "Too Many Requests\n"), serving, head);
-        return std::nullopt;
-    }
-
-    MetricsServer::Answer answer(const QHttpServerRequest& request, bool allowed) const {
-        return answer(request.url().path(), request.method(), allowed);
-    }
-
-    MetricsServer::Answer answer(const QString& path, QHttpServerRequest::Method method,
-                                 bool allowed) const {
+    MetricsServer::Answer route(const HttpRequest& request, bool allowed) const {
         if (!allowed) {
             MetricsServer::Answer denied = plain(401, "Unauthorized\n");
             denied.headers.push_back({"WWW-Authenticate", "Basic"});
             return denied;
         }
-        const auto page = pages.find(path);
+        const auto page = pages.find(request.path);
         if (page == pages.end())
             return plain(404, "Not found: try /metrics.\n");
-        if (method != QHttpServerRequest::Method::Get &&
-            method != QHttpServerRequest::Method::Head) {
+        if (request.method != "GET" && request.method != "HEAD") {
             MetricsServer::Answer refused = plain(405, "Only GET and HEAD are served here.\n");
             refused.headers.push_back({"Allow", "GET, HEAD"});
             return refused;
@@ -294,31 +201,166 @@ private:
         return page->second();
     }
 
-    static void respond(QHttpServerResponder&& responder, const MetricsServer::Answer& answer,
-                        const std::shared_ptr<Serving>& serving, bool head) {
-        responder.writeStatusLine(Status(answer.status));
-        responder.writeHeader("Content-Type", answer.type);
-        responder.writeHeader("Content-Length", QByteArray::number(answer.body.size()));
-        for (const auto& [name, value] : answer.headers)
-            responder.writeHeader(name, value);
-        if (serving) {
-            for (const auto& [name, value] : serving->config.headers)
-                responder.writeHeader(name, value);
-        }
-        responder.writeBody(head ? QByteArray() : answer.body);
-    }
-
     TokenBucket m_bucket;
     PasswordChecks m_checks{this};
-    QSet<QTcpSocket*> m_checking; // with a request waiting for its password
 };
 
-// Hands the HTTP server each connection with a guard on it, through TLS where the web
-// configuration asks, and lets the longest idle one go when too many are open.
+// One client's connection, from its first byte to its end, and the one owner of each request on
+// it: it reads a request, has it answered, and reads the next only once the client has taken
+// that answer, so that a client that never reads costs a socket's buffers, not memory without
+// bound. Its deadlines are for the client's bytes: what a request costs the exporter (a
+// password check) counts against none of them. It goes with its socket.
+class Connection : public QObject {
+public:
+    Connection(QTcpSocket* socket, const MetricsServer::Limits& limits, HttpFace& face)
+        : QObject(socket), m_socket(socket), m_limits(limits), m_face(face) {
+        m_socket->setReadBufferSize(kReadChunk);
+        m_timer.setSingleShot(true);
+        connect(&m_timer, &QTimer::timeout, this, &Connection::drop);
+        connect(socket, &QTcpSocket::readyRead, this, &Connection::readRequests);
+        connect(socket, &QTcpSocket::bytesWritten, this, &Connection::onWritten);
+        if (auto* tls = qobject_cast<QSslSocket*>(socket))
+            connect(tls, &QSslSocket::encryptedBytesWritten, this, &Connection::onWritten);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        // A TLS handshake counts as part of the first request: one sent a byte a second ends at
+        // the same deadline.
+        m_timer.start(m_limits.requestMs);
+        m_active.start();
+    }
+
+    // Starts reading requests: at once, or once TLS is set up.
+    void start() {
+        m_state = State::Reading;
+        readRequests();
+    }
+
+    // The one place a request is answered; the next is read once the client has taken it.
+    void answer(const MetricsServer::Answer& answer) {
+        if (m_state != State::Handling)
+            return;
+        QByteArray out = statusLine(answer.status);
+        out += "Content-Type: " + answer.type + "\r\n";
+        out += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
+        for (const auto& [name, value] : answer.headers)
+            out += name + ": " + value + "\r\n";
+        if (!m_keepAlive)
+            out += "Connection: close\r\n";
+        out += "\r\n";
+        if (!m_head)
+            out += answer.body;
+        m_socket->write(out);
+        m_state = m_keepAlive ? State::Writing : State::Closing;
+        m_timer.start(m_limits.requestMs);
+        if (!m_keepAlive)
+            m_socket->disconnectFromHost(); // once what is written is out
+    }
+
+    // Lets the connection go at once; a request of it still being handled is never answered.
+    void drop() {
+        m_state = State::Closing;
+        m_socket->abort();
+        m_socket->deleteLater();
+    }
+
+    qint64 idleMs() const { return m_active.elapsed(); }
+    QString peer() const { return unmapped(m_socket->peerAddress()).toString(); }
+
+private:
+    enum class State { Starting, Reading, Handling, Writing, Closing };
+
+    void readRequests() {
+        m_active.restart();
+        while (m_state == State::Reading) {
+            if (m_at == m_unread.size()) {
+                m_unread = m_socket->read(kReadChunk);
+                m_at = 0;
+            }
+            if (m_unread.isEmpty())
+                return;
+            if (m_received == 0)
+                m_timer.start(m_limits.requestMs);
+            const RequestReader::Read read = m_reader.read(QByteArrayView(m_unread).sliced(m_at));
+            m_at += read.used;
+            m_received += read.used;
+            if (m_received > m_limits.requestBytes)
+                return drop();
+            if (read.broken) {
+                m_state = State::Handling;
+                m_keepAlive = false;
+                m_head = false;
+                return answer(m_face.finished(plain(400, "Bad Request\n")));
+            }
+            if (read.complete)
+                handle(m_reader.take());
+        }
+    }
+
+    void handle(const HttpRequest& request) {
+        m_state = State::Handling;
+        m_timer.stop();
+        m_received = 0;
+        m_keepAlive = request.keepAlive;
+        m_head = request.method == "HEAD";
+        m_face.handle(request, *this);
+    }
+
+    void onWritten() {
+        m_active.restart();
+        if (m_state != State::Writing)
+            return;
+        m_timer.start(m_limits.requestMs);
+        auto* tls = qobject_cast<QSslSocket*>(m_socket);
+        if (m_socket->bytesToWrite() > 0 || (tls && tls->encryptedBytesToWrite() > 0))
+            return;
+        m_state = State::Reading;
+        m_timer.start(m_limits.idleMs);
+        readRequests(); // what was sent behind it
+    }
+
+    QTcpSocket* m_socket;
+    MetricsServer::Limits m_limits;
+    HttpFace& m_face;
+    State m_state = State::Starting;
+    RequestReader m_reader;
+    QByteArray m_unread; // read from the socket; from m_at on, not yet by the reader
+    qsizetype m_at = 0;
+    qint64 m_received = 0; // of the request being read
+    bool m_keepAlive = false;
+    bool m_head = false;
+    QTimer m_timer;
+    QElapsedTimer m_active;
+};
+
+void HttpFace::handle(const HttpRequest& request, Connection& connection) {
+    const std::shared_ptr<Serving> serving = config ? config->current() : nullptr;
+    if (serving && !m_bucket.take(serving->config.rateLimit))
+        return connection.answer(finished(plain(429, "Too Many Requests\n")));
+    if (!serving || !serving->passwords.asks())
+        return connection.answer(finished(route(request, true)));
+    auto found = serving->passwords.lookUp(request.authorization);
+    if (const bool* known = std::get_if<bool>(&found))
+        return connection.answer(finished(route(request, *known)));
+    // The outcome is remembered whether or not the client is still there to be answered.
+    const PasswordCheck::Question question = std::get<PasswordCheck::Question>(found);
+    const bool offered =
+        m_checks.offer(connection.peer(), question,
+                       [this, serving, question, request,
+                        waiting = QPointer<Connection>(&connection)](bool allowed) {
+                           serving->passwords.remember(question, allowed);
+                           if (waiting)
+                               waiting->answer(finished(route(request, allowed)));
+                       });
+    if (!offered)
+        connection.answer(finished(plain(429, "Too Many Requests\n")));
+}
+
+// Makes a connection of each client, through TLS where the web configuration asks, and lets
+// the longest quiet one go when too many are open.
 class GuardedTcpServer : public QTcpServer {
 public:
-    GuardedTcpServer(const MetricsServer::Limits& limits, std::shared_ptr<WebConfigSource> config)
-        : m_limits(limits), m_config(std::move(config)) {}
+    GuardedTcpServer(const MetricsServer::Limits& limits, std::shared_ptr<WebConfigSource> config,
+                     HttpFace& face)
+        : m_limits(limits), m_config(std::move(config)), m_face(face) {}
 
 protected:
     void incomingConnection(qintptr descriptor) override {
@@ -330,38 +372,31 @@ protected:
             ::close(int(descriptor));
             return;
         }
-        admit(socket);
-        // The server writes an answer's head and body apart: without this the body waits for
-        // the client's delayed acknowledgement of the head.
+        // An answer's head and body go in one write, but a client's delayed acknowledgement of
+        // the answer before must not hold the next.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        Connection* connection = admit(socket);
         auto* tls = qobject_cast<QSslSocket*>(socket);
-        if (!tls) {
-            addPendingConnection(socket);
-            return;
-        }
-        // Until it is handed over, a connection that fails is this server's to delete.
-        connect(tls, &QAbstractSocket::disconnected, this, [tls] { tls->deleteLater(); });
-        connect(tls, &QAbstractSocket::errorOccurred, this, [tls] { tls->abort(); });
-        connect(tls, &QSslSocket::encrypted, this, [this, tls, serving] {
+        if (!tls)
+            return connection->start();
+        connect(tls, &QAbstractSocket::errorOccurred, connection, &Connection::drop);
+        connect(tls, &QSslSocket::encrypted, connection, [this, tls, serving, connection] {
             // Qt gives the client's own certificate first, then what it sent with it.
             if (const QString why =
                     clientRefusal(*serving->config.tls, tls->peerCertificateChain());
                 !why.isEmpty()) {
                 m_config->refused(tls->peerAddress(), why);
-                tls->abort();
-                return;
+                return connection->drop();
             }
-            disconnect(tls, nullptr, this, nullptr);
-            addPendingConnection(tls);
-            emit newConnection();
+            connection->start();
         });
         tls->setSslConfiguration(serving->ssl);
         tls->startServerEncryption();
     }
 
 private:
-    void admit(QTcpSocket* socket) {
-        m_open.removeIf([](const QPointer<ConnectionGuard>& g) { return g.isNull(); });
+    Connection* admit(QTcpSocket* socket) {
+        m_open.removeIf([](const QPointer<Connection>& c) { return c.isNull(); });
         if (m_open.size() >= m_limits.connections) {
             const auto idlest =
                 std::max_element(m_open.begin(), m_open.end(), [](const auto& a, const auto& b) {
@@ -370,16 +405,21 @@ private:
             (*idlest)->drop();
             m_open.erase(idlest);
         }
-        m_open.append(new ConnectionGuard(socket, m_limits));
+        auto* connection = new Connection(socket, m_limits, m_face);
+        m_open.append(connection);
+        return connection;
     }
 
     MetricsServer::Limits m_limits;
     std::shared_ptr<WebConfigSource> m_config;
-    QList<QPointer<ConnectionGuard>> m_open;
+    HttpFace& m_face;
+    QList<QPointer<Connection>> m_open;
 };
 
 MetricsServer::MetricsServer(std::function<QByteArray()> metrics, QObject* parent)
     : QObject(parent), m_http(std::make_unique<HttpFace>()) {
+    m_renewals.setInterval(1000);
+    connect(&m_renewals, &QTimer::timeout, this, [this] { m_config->current(); });
     setPage(QStringLiteral("/metrics"), [metrics = std::move(metrics)] {
         return Answer{report::kExpositionType, metrics(), {}};
     });
@@ -399,12 +439,16 @@ void MetricsServer::setLimits(const Limits& limits) {
 void MetricsServer::setWebConfig(std::shared_ptr<WebConfigSource> source) {
     m_config = source;
     m_http->config = std::move(source);
+    if (m_config)
+        m_renewals.start();
+    else
+        m_renewals.stop();
 }
 
 quint16 MetricsServer::listen(const QList<QHostAddress>& hosts, quint16 port, QString* error) {
     std::vector<std::unique_ptr<GuardedTcpServer>> bound;
     for (const QHostAddress& host : hosts) {
-        auto tcp = std::make_unique<GuardedTcpServer>(m_limits, m_config);
+        auto tcp = std::make_unique<GuardedTcpServer>(m_limits, m_config, *m_http);
         // Room for every connection it keeps and as many arriving: past a full queue the kernel
         // drops a scrape's first packet, and the client waits a second before it tries again.
         tcp->setListenBacklogSize(2 * m_limits.connections);
@@ -429,26 +473,23 @@ quint16 MetricsServer::listen(const QList<QHostAddress>& hosts, quint16 port, QS
         return 0;
     }
     const quint16 boundPort = bound.front()->serverPort();
-    for (std::unique_ptr<GuardedTcpServer>& tcp : bound) {
-        m_tcp.append(tcp.get());
-        m_http->bind(tcp.release());
-    }
+    for (std::unique_ptr<GuardedTcpServer>& tcp : bound)
+        m_tcp.push_back(std::move(tcp));
     return boundPort;
 }
 
 std::optional<std::pair<QHostAddress, quint16>> MetricsServer::serveSocket(qintptr descriptor) {
-    auto tcp = std::make_unique<GuardedTcpServer>(m_limits, m_config);
+    auto tcp = std::make_unique<GuardedTcpServer>(m_limits, m_config, *m_http);
     if (!tcp->setSocketDescriptor(descriptor) || !tcp->isListening() ||
         tcp->serverAddress().isNull())
         return std::nullopt;
     const std::pair<QHostAddress, quint16> at{tcp->serverAddress(), tcp->serverPort()};
-    m_tcp.append(tcp.get());
-    m_http->bind(tcp.release());
+    m_tcp.push_back(std::move(tcp));
     return at;
 }
 
 quint16 MetricsServer::port() const {
-    return m_tcp.isEmpty() ? 0 : m_tcp.first()->serverPort();
+    return m_tcp.empty() ? 0 : m_tcp.front()->serverPort();
 }
 
 } // namespace exporter

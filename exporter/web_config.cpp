@@ -6,8 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -471,6 +473,9 @@ WebConfig webConfig(const YAML::Node& root, const QString& directory, Named& nam
 } // namespace
 
 WebConfigResult parseWebConfig(const QByteArray& yaml, const QString& directory) {
+    // A key tried as RSA before it reads as EC leaves errors on OpenSSL's queue for this thread,
+    // where the next TLS read of a client's connection would take them for its own.
+    const auto clean = qScopeGuard([] { ERR_clear_error(); });
     Named named;
     try {
         return webConfig(YAML::Load(yaml.toStdString()), directory, named);

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     cmake make g++ git
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    qt6-httpserver-dev qt6-websockets-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite
+    libhttp-parser-dev libsystemd-dev qt6-websockets-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite
     sqlite3
     googletest libgtest-dev
     clang-format clang libclang-rt-14-dev
