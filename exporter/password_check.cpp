@@ -1,12 +1,12 @@
 #include "exporter/password_check.h"
 
 #include <QCryptographicHash>
-#include <QRegularExpression>
 
 #include <crypt.h>
 #include <openssl/crypto.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace exporter {
@@ -19,9 +19,14 @@ int cost(QByteArrayView hash) {
 } // namespace
 
 bool isBcryptHash(QByteArrayView hash) {
-    static const QRegularExpression form(
-        QStringLiteral("^\\$2[aby]\\$(0[4-9]|[12][0-9]|3[01])\\$[./A-Za-z0-9]{53}$"));
-    return form.match(QString::fromLatin1(hash)).hasMatch();
+    // libxcrypt checks the method and the alphabet; the length and the cost bcrypt takes are
+    // ours to check.
+    const bool bcrypt = hash.size() == 60 && (hash.startsWith("$2a$") || hash.startsWith("$2b$") ||
+                                              hash.startsWith("$2y$"));
+    if (!bcrypt || hash[6] != '$' || !std::isdigit(uchar(hash[4])) ||
+        !std::isdigit(uchar(hash[5])) || cost(hash) < 4 || cost(hash) > 31)
+        return false;
+    return crypt_checksalt(hash.toByteArray().constData()) == CRYPT_SALT_OK;
 }
 
 std::optional<std::pair<QByteArray, QByteArray>> basicCredentials(QByteArrayView authorization) {
@@ -48,8 +53,7 @@ PasswordCheck::PasswordCheck(std::map<QByteArray, QByteArray> users) : m_users(s
         m_decoy = setting;
 }
 
-std::variant<bool, PasswordCheck::Question>
-PasswordCheck::lookUp(QByteArrayView authorization) const {
+std::variant<bool, PasswordCheck::Question> PasswordCheck::lookUp(QByteArrayView authorization) {
     const auto credentials = basicCredentials(authorization);
     // A NUL would end the password where bcrypt reads it.
     if (!credentials || credentials->second.contains('\0'))
@@ -65,10 +69,10 @@ PasswordCheck::lookUp(QByteArrayView authorization) const {
         digest.addData(part);
     }
     question.key = digest.result();
-    if (const bool* known = m_allowed.find(question.key))
-        return *known;
-    if (const bool* known = m_refused.find(question.key))
-        return *known;
+    if (m_allowed.object(question.key))
+        return true;
+    if (m_refused.object(question.key))
+        return false;
     return question;
 }
 
@@ -84,7 +88,7 @@ bool PasswordCheck::answer(const Question& question) {
 
 void PasswordCheck::remember(const Question& question, bool allowed) {
     ++m_hashed;
-    (allowed ? m_allowed : m_refused).keep(question.key, allowed);
+    (allowed ? m_allowed : m_refused).insert(question.key, new bool(allowed));
 }
 
 bool PasswordCheck::allows(QByteArrayView authorization) {
@@ -95,20 +99,6 @@ bool PasswordCheck::allows(QByteArrayView authorization) {
     const bool allowed = answer(question);
     remember(question, allowed);
     return allowed;
-}
-
-const bool* PasswordCheck::Remembered::find(const QByteArray& key) const {
-    const auto found = outcomes.constFind(key);
-    return found == outcomes.cend() ? nullptr : &*found;
-}
-
-void PasswordCheck::Remembered::keep(const QByteArray& key, bool allowed) {
-    if (outcomes.contains(key))
-        order.removeOne(key);
-    else if (order.size() >= capacity)
-        outcomes.remove(order.takeFirst());
-    outcomes.insert(key, allowed);
-    order.append(key);
 }
 
 } // namespace exporter

@@ -6,8 +6,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QHash>
-#include <QList>
+#include <QCache>
 
 #include <map>
 #include <optional>
@@ -17,7 +16,7 @@
 namespace exporter {
 
 // Whether HASH is a bcrypt hash libxcrypt verifies: $2a$, $2b$ or $2y$, a cost of 4 to 31 and
-// 53 characters of salt and hash.
+// 53 characters of salt and hash in its alphabet.
 bool isBcryptHash(QByteArrayView hash);
 
 // The user and password of an Authorization header's value ("Basic dXNlcjpwYXNz"); none where it
@@ -44,7 +43,7 @@ public:
     // Whether AUTHORIZATION, an Authorization header's value, is let in, where that is known
     // without bcrypt: remembered, or not Basic credentials at all. Otherwise the question for
     // answer(), whose outcome remember() then keeps.
-    std::variant<bool, Question> lookUp(QByteArrayView authorization) const;
+    std::variant<bool, Question> lookUp(QByteArrayView authorization);
     // bcrypt: slow by design, and safe on any thread.
     static bool answer(const Question& question);
     void remember(const Question& question, bool allowed);
@@ -55,21 +54,12 @@ public:
     int hashed() const { return m_hashed; }
 
 private:
-    // Outcomes by key, oldest first, at most CAPACITY of them.
-    struct Remembered {
-        explicit Remembered(qsizetype capacity) : capacity(capacity) {}
-        const bool* find(const QByteArray& key) const;
-        void keep(const QByteArray& key, bool allowed);
-        qsizetype capacity;
-        QHash<QByteArray, bool> outcomes;
-        QList<QByteArray> order;
-    };
-
     std::map<QByteArray, QByteArray> m_users;
     QByteArray m_decoy; // a setting at the highest cost of the users, for names that do not exist
-    // Apart, so that any number of wrong passwords never pushes out a right one.
-    Remembered m_allowed{64};
-    Remembered m_refused{256};
+    // Outcomes by key, the least used let go first. Apart, so that any number of wrong
+    // passwords never pushes out a right one.
+    QCache<QByteArray, bool> m_allowed{64};
+    QCache<QByteArray, bool> m_refused{256};
     int m_hashed = 0;
 };
 

@@ -329,14 +329,14 @@ TlsSettings tlsSettings(const YAML::Node& node, const QString& directory, Named&
 
     const QString authKey = at + QStringLiteral(".client_auth_type");
     tls.clientAuth = clientAuth(authType.value_or(QString()), authKey);
-    const bool verifies = tls.clientAuth == ClientAuth::VerifyIfGiven ||
-                          tls.clientAuth == ClientAuth::RequireAndVerify;
     if (caPem) {
         tls.clientCas = certificates(*caPem);
-        if (!verifies)
-            refuse(caPem->key, QStringLiteral("needs client_auth_type VerifyClientCertIfGiven "
-                                              "or RequireAndVerifyClientCert, which check a "
-                                              "client's certificate against it"));
+        // As the exporter-toolkit: with a type that asks for a certificate but checks none, the
+        // CA only names what a client should show.
+        if (tls.clientAuth == ClientAuth::None)
+            refuse(caPem->key, QStringLiteral("needs a client_auth_type other than NoClientCert: "
+                                              "with none, no client is asked for a "
+                                              "certificate"));
     }
     // Without a client CA a certificate is verified against the system's CAs, as Go does with
     // no ClientCAs: node_exporter's own plain TLS example asks for VerifyClientCertIfGiven alone.
@@ -355,6 +355,7 @@ TlsSettings tlsSettings(const YAML::Node& node, const QString& directory, Named&
             ? std::optional<int>(tlsVersion(*maxVersion, at + QStringLiteral(".max_version")))
             : std::nullopt;
     tls.protocol = protocol(min, max);
+    tls.minVersion = min;
     tls.ciphers = ciphers(suites, at + QStringLiteral(".cipher_suites"));
     tls.preferServerCiphers = preferServer;
     tls.curves = curves(curveNames, at + QStringLiteral(".curve_preferences"));
@@ -527,6 +528,56 @@ std::optional<qint64> goDurationNs(const QString& text) {
     if (text.isEmpty() || total > 9.2e18)
         return std::nullopt;
     return qint64(total);
+}
+
+namespace {
+
+// Whether TO lets in a client FROM's certificate checks would have refused. A list cut short
+// (a CA file, the SANs) lets in fewer; one taken out, any.
+bool fewerClientChecks(const TlsSettings& from, const TlsSettings& to) {
+    const auto demands = [](ClientAuth a) {
+        return a == ClientAuth::RequireAny || a == ClientAuth::RequireAndVerify;
+    };
+    const auto verifies = [](ClientAuth a) {
+        return a == ClientAuth::VerifyIfGiven || a == ClientAuth::RequireAndVerify;
+    };
+    return (demands(from.clientAuth) && !demands(to.clientAuth)) ||
+           (verifies(from.clientAuth) && !verifies(to.clientAuth)) ||
+           (!from.clientCas.isEmpty() && to.clientCas.isEmpty()) ||
+           (!from.allowedSans.isEmpty() && to.allowedSans.isEmpty());
+}
+
+} // namespace
+
+QStringList protectionTaken(const WebConfig& from, const WebConfig& to) {
+    QStringList taken;
+    if (!from.users.empty() && to.users.empty())
+        taken << QStringLiteral("passwords");
+    if (from.tls && to.tls) {
+        const TlsSettings& a = *from.tls;
+        const TlsSettings& b = *to.tls;
+        if (fewerClientChecks(a, b))
+            taken << QStringLiteral("client certificates");
+        if (b.minVersion < a.minVersion)
+            taken << QStringLiteral("TLS versions");
+        // No list is every suite, every curve OpenSSL has.
+        if ((!a.ciphers.isEmpty() && b.ciphers.isEmpty()) ||
+            (!a.curves.isEmpty() && b.curves.isEmpty()))
+            taken << QStringLiteral("cipher suites");
+    }
+    const RateLimit& was = from.rateLimit;
+    const RateLimit& is = to.rateLimit;
+    if (was.intervalNs > 0 &&
+        (is.intervalNs <= 0 || is.intervalNs < was.intervalNs || is.burst > was.burst))
+        taken << QStringLiteral("the rate limit");
+    for (const auto& [name, value] : from.headers) {
+        if (std::none_of(to.headers.begin(), to.headers.end(),
+                         [&name = name](const auto& h) { return h.first == name; })) {
+            taken << QStringLiteral("headers");
+            break;
+        }
+    }
+    return taken;
 }
 
 QString describe(const QString& path, const WebConfigError& error) {

@@ -32,6 +32,7 @@ struct TlsSettings {
     QList<QSslCertificate> clientCas; // empty: the system's CAs, where a certificate is verified
     QStringList allowedSans;          // empty: any
     QSsl::SslProtocol protocol = QSsl::TlsV1_2OrLater;
+    int minVersion = 2;        // of protocol: 1.0 is 0
     QList<QSslCipher> ciphers; // for TLS 1.2 and before; empty: OpenSSL's own
     bool preferServerCiphers = true;
     QList<QSslEllipticCurve> curves; // empty: OpenSSL's own
@@ -72,6 +73,11 @@ WebConfigResult parseWebConfig(const QByteArray& yaml, const QString& directory)
 // A Go duration ("1s", "1m30s", "250ms", "0"), or a whole number of nanoseconds, as Go's YAML
 // reads a time.Duration; none where TEXT is neither, or negative.
 std::optional<qint64> goDurationNs(const QString& text);
+
+// What a renewal from FROM to TO takes away, each in a few words ("passwords", "the rate
+// limit"): a check FROM makes that TO does not, or makes more leniently, as a file written in
+// place and read before its end would. Empty where TO keeps or adds protection.
+QStringList protectionTaken(const WebConfig& from, const WebConfig& to);
 
 // The one line that says what is wrong with the file at PATH.
 QString describe(const QString& path, const WebConfigError& error);

@@ -189,8 +189,10 @@ WebConfigSource::WebConfigSource(QString path, Say say, Load load)
 
 std::shared_ptr<Serving> WebConfigSource::current() {
     const QByteArray before = stamp(m_watched);
-    if (!m_serving || before == m_stamp)
+    if (!m_serving)
         return m_serving;
+    if (before == m_stamp)
+        return settled();
     // A read of what was there before a change is followed by another: a file written in place
     // and read half written is read again, so that what is served always comes to be what is
     // on disk.
@@ -206,6 +208,7 @@ std::shared_ptr<Serving> WebConfigSource::current() {
                                              "restart to change between HTTP and HTTPS"),
                               named};
     if (const auto* error = std::get_if<WebConfigError>(&read)) {
+        m_weaker.reset();
         const QString line =
             describe(m_path, *error) + QStringLiteral("; still serving with the last good one");
         if (line != m_said)
@@ -213,10 +216,37 @@ std::shared_ptr<Serving> WebConfigSource::current() {
         m_said = line;
         return m_serving;
     }
-    m_serving = std::make_shared<Serving>(std::get<WebConfig>(std::move(read)));
+    WebConfig& config = std::get<WebConfig>(read);
+    if (const QStringList taken = protectionTaken(m_serving->config, config); !taken.isEmpty()) {
+        // Its own files' stamp: the wait begins again whenever one of them changes.
+        const QByteArray now = stamp(named);
+        if (!m_weaker)
+            m_say(QStringLiteral("web configuration %1 takes away %2: it is taken once it has "
+                                 "stayed the same for 2 s, the last one serving meanwhile")
+                      .arg(m_path, taken.join(QStringLiteral(" and "))));
+        if (!m_weaker || now != m_weakerStamp)
+            m_weakerSince = m_clock.elapsed();
+        m_weaker = std::move(config);
+        m_weakerStamp = now;
+        m_said.clear();
+        return settled();
+    }
+    m_weaker.reset();
+    m_serving = std::make_shared<Serving>(std::move(config));
     if (changed || !m_said.isEmpty())
         m_say(QStringLiteral("web configuration %1 read again").arg(m_path));
     m_said.clear();
+    return m_serving;
+}
+
+std::shared_ptr<Serving> WebConfigSource::settled() {
+    if (m_weaker && m_clock.elapsed() - m_weakerSince >= kSettleMs) {
+        const QStringList taken = protectionTaken(m_serving->config, *m_weaker);
+        m_serving = std::make_shared<Serving>(*std::exchange(m_weaker, std::nullopt));
+        m_say(QStringLiteral("web configuration %1 read again, taking away %2: it stayed the "
+                             "same for 2 s")
+                  .arg(m_path, taken.join(QStringLiteral(" and "))));
+    }
     return m_serving;
 }
 

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace exporter {
 
@@ -48,13 +49,20 @@ public:
 
     // The configuration for the next connection or request: read again where one of the files
     // its last read named changed, or changed while it was read. A renewal that is broken keeps
-    // the last good one, and is said once.
+    // the last good one, and is said once. One that takes protection away (a file written in
+    // place, read half written, may) is taken only once its files have stayed the same for
+    // SETTLE_MS, and said when it begins to wait and when it is taken.
     std::shared_ptr<Serving> current();
+
+    static constexpr qint64 kSettleMs = 2000;
 
     // Says why the client at PEER was refused, at most once a minute for each reason.
     void refused(const QHostAddress& peer, const QString& why);
 
 private:
+    // What serves now: the renewal waiting, once it has stayed the same long enough.
+    std::shared_ptr<Serving> settled();
+
     QString m_path;
     Say m_say;
     Load m_load;
@@ -63,6 +71,11 @@ private:
     QByteArray m_stamp;    // of m_watched before that read; empty: read again
     QString m_said;        // the last broken renewal said
     QString m_refusal;
+    // A renewal that takes protection away, while it waits; the stamp of its files, and since
+    // when they have been so.
+    std::optional<WebConfig> m_weaker;
+    QByteArray m_weakerStamp;
+    qint64 m_weakerSince = 0;
     QHash<QString, qint64> m_refusalsSaid; // by reason, when, in ms of m_clock
     QElapsedTimer m_clock;
 };
