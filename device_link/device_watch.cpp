@@ -134,7 +134,14 @@ void DeviceWatch::onListed(const survey::Listing& listing) {
         if (survey::isReady(d) && !m_reading.contains(d.serial))
             startRead(d, listing);
     }
-    m_firstRoundDone = m_firstRoundDone || m_reading.isEmpty();
+    noteRoundEnd();
+}
+
+void DeviceWatch::noteRoundEnd() {
+    if (m_firstRoundDone || !m_reading.isEmpty())
+        return;
+    m_firstRoundDone = true;
+    emit firstRoundEnded();
 }
 
 void DeviceWatch::startRead(const survey::ListedDevice& device, const survey::Listing& listing) {
@@ -189,6 +196,6 @@ void DeviceWatch::onRead(const DeviceReading& read, double seconds, bool withHea
         watched->reading.reset();
         watched->readErrors = ++m_errors[reading.serial];
     }
-    m_firstRoundDone = m_firstRoundDone || m_reading.isEmpty();
+    noteRoundEnd();
     emit changed();
 }

@@ -56,6 +56,8 @@ public:
 signals:
     // After every change to devices(): a list, or a read that ended.
     void changed();
+    // Once, when firstRoundDone() becomes true.
+    void firstRoundEnded();
     // Why the adb server gave no list, when that changes; empty once it answers again.
     void androidTrouble(const QString& why);
     // Why UPower could not be asked, when that changes; empty once it answers again.
@@ -65,6 +67,8 @@ private:
     struct Mailbox;
     void round();
     void onListed(const survey::Listing& listing);
+    // The first round has ended where no read of it is still under way.
+    void noteRoundEnd();
     void startRead(const survey::ListedDevice& device, const survey::Listing& listing);
     void onRead(const DeviceReading& reading, double seconds, bool withHealth);
     WatchedDevice* find(const QString& serial);

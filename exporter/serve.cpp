@@ -15,9 +15,9 @@
 
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <memory>
 #include <optional>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 namespace exporter {
@@ -49,21 +49,13 @@ bool quitOnSignals() {
            ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
-// The listening sockets systemd passed, as sd_listen_fds(3) takes them: for this process alone,
-// from descriptor 3 on, and not passed on to the programs it starts.
+// The listening sockets systemd passed: for this process alone, and not passed on to the
+// programs it starts (sd_listen_fds marks them close-on-exec).
 QList<int> socketsFromSystemd() {
-    bool ok = false;
-    const int count = qEnvironmentVariableIntValue("LISTEN_FDS", &ok);
-    const qint64 pid = qgetenv("LISTEN_PID").toLongLong();
-    for (const char* name : {"LISTEN_FDS", "LISTEN_PID", "LISTEN_FDNAMES"})
-        qunsetenv(name);
     QList<int> out;
-    if (!ok || pid != ::getpid())
-        return out;
-    for (int fd = 3; fd < 3 + std::min(count, 64); ++fd) {
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    const int count = sd_listen_fds(1);
+    for (int fd = SD_LISTEN_FDS_START; fd < SD_LISTEN_FDS_START + std::min(count, 64); ++fd)
         out << fd;
-    }
     return out;
 }
 
@@ -194,8 +186,12 @@ int runServe(const ServeOptions& command) {
             serving(at.host, port, {});
         }
     }
+    // Ready, for a unit of Type=notify, once the first round is read: a scrape then finds every
+    // device. Outside systemd this says nothing.
+    QObject::connect(&watch, &DeviceWatch::firstRoundEnded, [] { sd_notify(0, "READY=1"); });
     watch.start();
     QCoreApplication::exec();
+    sd_notify(0, "STOPPING=1");
     say(QStringLiteral("stopped"));
     return 0;
 }

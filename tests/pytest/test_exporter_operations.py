@@ -2,6 +2,7 @@
 # sockets systemd passes, more than one address, readiness, and a prompt end.
 import shutil
 import signal
+import socket
 import subprocess
 import threading
 import time
@@ -90,17 +91,24 @@ def test_rate_limit_answers_429_before_any_password_is_checked(tls, home, serve)
 
 # systemd holds the port and starts the exporter at the first connection; the exporter serves
 # what it was passed, in place of --serve's address.
+# It tells systemd it is ready once its first round is read.
 def test_the_sockets_systemd_passes_are_served(home):
     port = free_port()
+    notify = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    home["NOTIFY_SOCKET"] = f"{home['HOME']}/notify"
+    notify.bind(home["NOTIFY_SOCKET"])
+    notify.settimeout(10)
     launcher = subprocess.Popen(
         [shutil.which("systemd-socket-activate"), "-l", f"127.0.0.1:{port}",
          "--setenv=HOME", "--setenv=ADB_SERVER_SOCKET", "--setenv=USBMUXD_SOCKET_ADDRESS",
-         __import__("conftest").DEVICE_INFO, "--serve", "127.0.0.1:9"],
+         "--setenv=NOTIFY_SOCKET", __import__("conftest").DEVICE_INFO, "--serve", "127.0.0.1:9"],
         env=home, stderr=subprocess.PIPE, text=True)
     try:
         answer = wait_until(lambda: _get(f"http://127.0.0.1:{port}/-/healthy"), 10)
         assert answer is not None and answer.status_code == 200
         assert answer.text == "Device Info exporter is healthy.\n"
+        assert notify.recv(256) == b"READY=1"
+        assert _get(f"http://127.0.0.1:{port}/-/ready").status_code == 200
         assert "device_info_build_info{version=" in _get(f"http://127.0.0.1:{port}/metrics").text
     finally:
         launcher.send_signal(signal.SIGTERM)
