@@ -77,8 +77,8 @@ void DeviceWatch::round() {
     }
     // Where no thread can be had, the next round tries again.
     m_listing = device::runInBackground([mailbox = m_mailbox, server = m_options.server,
-                                         known = std::move(known), numbers = m_serialNumbers] {
-        survey::Listing listing = survey::list(server, false, {}, known, numbers);
+                                         known = std::move(known), identities = m_identities] {
+        survey::Listing listing = survey::list(server, false, {}, known, identities);
         mailbox->post([listing = std::move(listing)](DeviceWatch& w) { w.onListed(listing); });
     });
 }
@@ -119,7 +119,7 @@ void DeviceWatch::onListed(const survey::Listing& listing) {
     for (auto it = m_health.begin(); it != m_health.end();)
         it = listed.contains(it.key()) ? std::next(it) : m_health.erase(it);
     m_sessions = listing.sessions;
-    m_serialNumbers = listing.serialNumbers;
+    m_identities = listing.identities;
     m_denied.clear();
     for (const survey::ListedDevice& d : listing.devices) {
         if (d.kind == DeviceKind::Apple && d.state == QLatin1String("denied"))

@@ -89,9 +89,9 @@ private:
         std::optional<device::BatteryCapacity> capacity;
         qint64 readAtMs = 0;
     };
-    QHash<QString, Health> m_health;         // Android devices' last health read, by serial
-    QHash<QString, quint64> m_errors;        // failed reads, by serial, kept when a device goes
-    QHash<QString, QString> m_serialNumbers; // Android transports', each read once a connection
+    QHash<QString, Health> m_health;            // Android devices' last health read, by serial
+    QHash<QString, quint64> m_errors;           // failed reads, by serial, kept when a device goes
+    QHash<QString, adb::Identity> m_identities; // Android transports', each read once a connection
     // An iPhone's lockdownd session, kept from one round to the next: a TLS handshake is most
     // of what a read costs, and each one a listing would open anew.
     QHash<QString, std::shared_ptr<ios::DeviceHandle>> m_sessions;

@@ -74,30 +74,19 @@ bool stillAttached(const adb::ServerAddress& server, const ListedDevice& target)
            });
 }
 
-// Each ready transport's serial number: those KNOWN as they were, the others read side by side.
-QHash<QString, QString> serialNumbers(const adb::ServerAddress& server,
-                                      const std::vector<adb::Device>& transports,
-                                      const QHash<QString, QString>& known) {
-    QHash<QString, QString> out;
-    std::vector<std::pair<QString, QFuture<QString>>> reads;
+// Each transport's identity: those KNOWN that still hold, the others of ready transports read
+// side by side.
+QHash<QString, adb::Identity> identities(const adb::ServerAddress& server,
+                                         const std::vector<adb::Device>& transports,
+                                         const QHash<QString, adb::Identity>& known) {
+    QHash<QString, adb::Identity> out = adb::stillKnown(known, transports);
+    std::vector<std::pair<QString, QFuture<adb::Identity>>> reads;
     for (const adb::Device& d : transports) {
-        if (d.state != QLatin1String("device"))
-            continue;
-        if (const auto it = known.constFind(d.serial); it != known.cend()) {
-            out.insert(d.serial, *it);
-            continue;
-        }
-        reads.emplace_back(d.serial, QtConcurrent::run([&server, serial = d.serial] {
-                               try {
-                                   return adb::serialNumberFrom(adb::runDeviceCommand(
-                                       server, serial, adb::command::SerialNumber, kLimits));
-                               } catch (const adb::TransportError&) {
-                                   return QString();
-                               }
-                           }));
+        if (d.state == QLatin1String("device") && !out.contains(d.serial))
+            reads.emplace_back(d.serial, QtConcurrent::run(adb::readIdentity, server, d, kLimits));
     }
-    for (auto& [serial, number] : reads)
-        out.insert(serial, number.result());
+    for (auto& [serial, identity] : reads)
+        out.insert(serial, identity.result());
     return out;
 }
 
@@ -116,7 +105,7 @@ QString remedy(const ListedDevice& device) {
 
 Listing list(const adb::ServerAddress& server, bool mayStartServer, const QString& only,
              const std::vector<ios::Listed>& knownIphones,
-             const QHash<QString, QString>& knownSerialNumbers) {
+             const QHash<QString, adb::Identity>& knownIdentities) {
     Listing listing;
     QString why;
     listing.android = androidDevices(server, mayStartServer, &why);
@@ -126,10 +115,10 @@ Listing list(const adb::ServerAddress& server, bool mayStartServer, const QStrin
     const bool androidOnly =
         !only.isEmpty() && std::any_of(listing.android.begin(), listing.android.end(),
                                        [&only](const adb::Device& d) { return d.serial == only; });
-    listing.serialNumbers = serialNumbers(server, listing.android, knownSerialNumbers);
+    listing.identities = identities(server, listing.android, knownIdentities);
     const std::vector<ios::Listed> apple =
         androidOnly ? std::vector<ios::Listed>() : ios::listDevices(kDeadlineMs, knownIphones);
-    for (const adb::AttachedAndroid& d : adb::byDevice(listing.android, listing.serialNumbers))
+    for (const adb::AttachedAndroid& d : adb::byDevice(listing.android, listing.identities))
         listing.devices.push_back(
             {d.serial, DeviceKind::Android, androidState(d.via.state), d.via.model,
              d.usb ? QStringLiteral("usb") : QStringLiteral("wifi"), d.via.serial, d.wifiAddress});

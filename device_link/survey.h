@@ -6,6 +6,7 @@
 #include "device_link/adb/adb_protocol.h"
 #include "device_link/adb/adb_transport.h"
 #include "device_link/adb/identity_parsers.h"
+#include "device_link/adb/wifi.h"
 #include "device_link/device_reading.h"
 
 #include <QHash>
@@ -54,9 +55,9 @@ struct Listing {
     // read takes it from here.
     QHash<QString, std::pair<QString, QVariantMap>> upower;
     QString upowerError; // why UPower could not be asked; empty when it could
-    // The serial numbers of the ready Android transports, by transport name: a caller that
-    // lists again hands them back, and each is read once a connection.
-    QHash<QString, QString> serialNumbers;
+    // The identities of the Android transports, by transport name: a caller that lists again
+    // hands them back, and each is read once a connection.
+    QHash<QString, adb::Identity> identities;
     // The iPhones' sessions that the listing found open or opened, by UDID: a read takes its
     // device's, and saves a handshake.
     QHash<QString, std::shared_ptr<ios::DeviceHandle>> sessions;
@@ -68,7 +69,7 @@ struct Listing {
 // nothing. KNOWN_IPHONES: what the caller knows of iPhones already, as ios::listDevices takes.
 Listing list(const adb::ServerAddress& server, bool mayStartServer, const QString& only = {},
              const std::vector<ios::Listed>& knownIphones = {},
-             const QHash<QString, QString>& knownSerialNumbers = {});
+             const QHash<QString, adb::Identity>& knownIdentities = {});
 
 // Reads TARGET, a ready device of LISTING, once; an Android device's battery health only
 // WITH_HEALTH; an iPhone on SESSION where one is kept from an earlier read, else on the one its

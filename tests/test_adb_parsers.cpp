@@ -294,29 +294,51 @@ TEST(Address, FirstNonLoopbackIpv4) {
 }
 
 TEST(Address, NetworkSerials) {
-    EXPECT_EQ(networkSerialHost(u"192.168.1.23:5555"), "192.168.1.23");
-    EXPECT_EQ(networkSerialHost(u"127.0.0.1:40001"), "127.0.0.1");
-    EXPECT_EQ(networkSerialHost(u"emulator-5554"), QString());
-    EXPECT_EQ(networkSerialHost(u"adb-R58M-x._adb-tls-connect._tcp"), QString());
-    EXPECT_EQ(networkSerialHost(u"host:notaport"), QString());
+    const std::pair<const char16_t*, const char*> hosts[] = {
+        {u"192.168.1.23:5555", "192.168.1.23"},
+        {u"127.0.0.1:40001", "127.0.0.1"},
+        {u"lab-phone-3.local:5555", "lab-phone-3.local"},
+        {u"[fd00::5]:5555", "fd00::5"},
+        {u"[::1]:65535", "::1"},
+        {u"[fd00::5]:65536", ""},
+        {u"[lab]:5555", ""},
+        {u"emulator-5554", ""},
+        {u"adb-R58M-x._adb-tls-connect._tcp", ""},
+        {u"host:notaport", ""}};
+    for (const auto& [serial, host] : hosts)
+        EXPECT_EQ(networkSerialHost(serial), QString::fromLatin1(host)) << QString::fromUtf16(serial).toStdString();
+    // Made by host:connect, whatever its host; never a USB port's.
+    EXPECT_TRUE(adb::isWifi({"localhost:5555", "device", "", false}));
+    EXPECT_TRUE(adb::isWifi({"[fd00::5]:5555", "device", "", false}));
+    EXPECT_FALSE(adb::isWifi({"R58M:1", "device", "", true}));
+    EXPECT_EQ(networkSerialAddress(u"[FD00::5]:5555"), "fd00::5");
+    EXPECT_EQ(networkSerialAddress(u"127.0.0.1:40001"), QString());
+    EXPECT_EQ(networkSerialAddress(u"lab-phone-3.local:5555"), QString());
 }
 
 } // namespace
 
-// Transports as devices: a Wi-Fi transport with the serial number of one USB transport is that
-// device, read through USB while it is ready there; two Wi-Fi transports with one serial number
-// stay two; a transport whose number is not known is its own.
+// Transports as devices: a Wi-Fi transport is the device of the USB transport that gives its
+// serial number and has its host among its own addresses, read through USB while it is ready
+// there; any other transport is a device of its own, and a serial number that more than one
+// device gives names none of them.
 TEST(ByDevice, OnePhoneHoweverAttachedAndNoOtherMerged) {
     using adb::Device;
     const Device usb{"R58M", "device", "Pixel 7a", true}, usbGone{"R58M", "offline", "", true},
         wifi{"10.0.0.5:5555", "device", "Pixel 7a", false},
         twin{"10.0.0.6:5555", "device", "Pixel 7a", false},
+        named{"pixel.lan:5555", "device", "Pixel 7a", false},
+        v6{"[fd00::5]:5555", "device", "Pixel 7a", false},
         other{"emulator-5554", "device", "sdk", false};
-    const QHash<QString, QString> numbers{
-        {"R58M", "R58M"}, {"10.0.0.5:5555", "R58M"}, {"10.0.0.6:5555", "R58M"}};
+    const QHash<QString, adb::Identity> identities{
+        {"R58M", {"R58M", {"10.0.0.5", "fd00::5"}, {}}},
+        {"10.0.0.5:5555", {"R58M", {"10.0.0.5"}, {"10.0.0.5"}}},
+        {"10.0.0.6:5555", {"R58M", {"10.0.0.6"}, {"10.0.0.6"}}},
+        {"pixel.lan:5555", {"R58M", {}, {"10.0.0.5"}}},
+        {"[fd00::5]:5555", {"R58M", {}, {"fd00::5"}}}};
     const auto devices = [&](const std::vector<Device>& transports) {
         QStringList out;
-        for (const adb::AttachedAndroid& d : adb::byDevice(transports, numbers))
+        for (const adb::AttachedAndroid& d : adb::byDevice(transports, identities))
             out << QStringLiteral("%1 via %2 %3 %4")
                        .arg(d.serial, d.via.serial, d.usb ? "usb" : "wifi", d.wifiAddress);
         return out.join(u'|');
@@ -327,8 +349,28 @@ TEST(ByDevice, OnePhoneHoweverAttachedAndNoOtherMerged) {
     EXPECT_EQ(devices({wifi}), "R58M via 10.0.0.5:5555 wifi 10.0.0.5:5555");
     EXPECT_EQ(devices({wifi, twin}), "10.0.0.5:5555 via 10.0.0.5:5555 wifi 10.0.0.5:5555|"
                                      "10.0.0.6:5555 via 10.0.0.6:5555 wifi 10.0.0.6:5555");
+    EXPECT_EQ(devices({usb, wifi, twin}), "R58M via R58M usb 10.0.0.5:5555|"
+                                          "10.0.0.6:5555 via 10.0.0.6:5555 wifi 10.0.0.6:5555");
+    EXPECT_EQ(devices({usb, named}), "R58M via R58M usb pixel.lan:5555");
+    EXPECT_EQ(devices({v6, usb}), "R58M via R58M usb [fd00::5]:5555");
+
+    // Who a transport is: its number and its own addresses, but lo's and link-local ones.
+    EXPECT_EQ(
+        adb::identityFrom("R58M123ABC\r\n::\r\n1: lo: <LOOPBACK,UP>\r\n"
+                          "    inet 127.0.0.1/8 scope host lo\r\n    inet6 ::1/128 scope host\r\n"
+                          "30: wlan0: <BROADCAST,UP>\r\n"
+                          "    inet 192.168.1.23/24 brd 192.168.1.255 scope global wlan0\r\n"
+                          "    inet6 fe80::1/64 scope link\r\n"
+                          "    inet6 2001:DB8::5/64 scope global dynamic noprefixroute"),
+        (adb::Identity{"R58M123ABC", {"192.168.1.23", "2001:db8::5"}, {}}));
     for (const auto& [output, number] : {std::pair{"R58M123ABC\r\n", "R58M123ABC"},
                                          {"", ""},
                                          {"/system/bin/sh: x: not found\n", ""}})
         EXPECT_EQ(adb::serialNumberFrom(output), QString::fromLatin1(number));
+    // What was read stays while its transport is listed; what could not be, while it is ready.
+    const QHash<QString, adb::Identity> known{{"R58M", {"R58M", {}, {}}}, {"unread", {}}};
+    EXPECT_EQ(adb::stillKnown(known, {usbGone, {"unread", "offline", "", true}}).keys(),
+              QStringList{"R58M"});
+    EXPECT_EQ(adb::stillKnown(known, {{"unread", "device", "", true}}).keys(),
+              QStringList{"unread"});
 }

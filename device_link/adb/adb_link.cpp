@@ -146,16 +146,9 @@ void AdbLink::applyDeviceList(const std::vector<adb::Device>& devices) {
     // Who is shown, as known before this list: its transport may be the one that went.
     const QString shownId = followedSerial();
     m_state.devices = devices;
-    // A transport that went, or is not ready, is read again when it comes back: another
-    // connection may be another device.
-    for (auto it = m_serialNumbers.begin(); it != m_serialNumbers.end();) {
-        const bool ready = std::any_of(devices.begin(), devices.end(), [&](const adb::Device& d) {
-            return d.serial == it.key() && d.state == QLatin1String("device");
-        });
-        it = ready ? std::next(it) : m_serialNumbers.erase(it);
-    }
-    m_byDevice = adb::byDevice(devices, m_serialNumbers);
-    readSerialNumbers();
+    m_identities = adb::stillKnown(m_identities, devices);
+    m_byDevice = adb::byDevice(devices, m_identities);
+    readIdentities();
     const auto isReady = [](const adb::Device& d) { return d.state == QLatin1String("device"); };
     if (!m_state.followed.isEmpty()) {
         const adb::AttachedAndroid* shown = deviceOf(m_state.followed);
@@ -216,34 +209,26 @@ QString AdbLink::followedSerial() const {
     return shown ? shown->serial : m_state.followed;
 }
 
-void AdbLink::readSerialNumbers() {
+void AdbLink::readIdentities() {
     for (const adb::Device& d : m_state.devices) {
-        if (d.state != QLatin1String("device") || m_serialNumbers.contains(d.serial) ||
-            m_numbersReading.contains(d.serial))
+        if (d.state != QLatin1String("device") || m_identities.contains(d.serial) ||
+            m_identitiesReading.contains(d.serial))
             continue;
-        m_numbersReading.insert(d.serial);
-        auto* watcher = new QFutureWatcher<QString>(this);
+        m_identitiesReading.insert(d.serial);
+        auto* watcher = new QFutureWatcher<adb::Identity>(this);
         connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, serial = d.serial] {
             watcher->deleteLater();
-            m_numbersReading.remove(serial);
+            m_identitiesReading.remove(serial);
             const auto listed =
                 std::find_if(m_state.devices.begin(), m_state.devices.end(),
                              [&](const adb::Device& d) { return d.serial == serial; });
-            // Gone meanwhile: not its number any more.
+            // Gone meanwhile: not its identity any more.
             if (listed == m_state.devices.end() || listed->state != QLatin1String("device"))
                 return;
-            m_serialNumbers.insert(serial, watcher->result());
+            m_identities.insert(serial, watcher->result());
             applyDeviceList(m_state.devices);
         });
-        watcher->setFuture(
-            QtConcurrent::run([server = m_server, serial = d.serial, limits = m_limits] {
-                try {
-                    return adb::serialNumberFrom(
-                        adb::runDeviceCommand(server, serial, adb::command::SerialNumber, limits));
-                } catch (const adb::TransportError&) {
-                    return QString(); // an unauthorized device: its transport's name stands in
-                }
-            }));
+        watcher->setFuture(QtConcurrent::run(adb::readIdentity, m_server, d, m_limits));
     }
 }
 
@@ -362,10 +347,9 @@ void AdbLink::follow(const QString& serial) {
     m_state.followed = serial;
     m_announced = false;
     m_answers.clear();
-    QString address = adb::networkSerialHost(serial);
-    // A loopback host is a forwarded port (an emulator, a tunnel), not the device's address.
-    if (adb::isLocalHost(address))
-        address.clear();
+    // A loopback host is a forwarded port (an emulator, a tunnel), not the device's address; a
+    // name is asked of the device.
+    const QString address = adb::networkSerialAddress(serial);
     std::vector<QByteArray> commands = adb::command::RefreshSet;
     const bool askAddress = address.isEmpty();
     if (askAddress)

@@ -90,8 +90,8 @@ private:
     std::optional<adb::ServerPhase> startServer();
     void poll();
     void applyDeviceList(const std::vector<adb::Device>& devices);
-    // The serial numbers of ready transports not read yet, off the window's thread.
-    void readSerialNumbers();
+    // The identities of ready transports not read yet, off the window's thread.
+    void readIdentities();
     // The device a transport belongs to; nullptr where none is listed.
     const adb::AttachedAndroid* deviceOf(const QString& transport) const;
     void follow(const QString& serial);
@@ -143,8 +143,8 @@ private:
     std::vector<AttachedDevice> m_attached;       // as last told
     QHash<QString, QString> m_names;              // the names of devices read, by serial
     std::vector<adb::AttachedAndroid> m_byDevice; // of m_state.devices, one a device
-    QHash<QString, QString> m_serialNumbers;      // by transport; empty: none could be read
-    QSet<QString> m_numbersReading;               // transports whose number is being read
+    QHash<QString, adb::Identity> m_identities;   // by transport
+    QSet<QString> m_identitiesReading;            // transports whose identity is being read
     QString m_followedAddress;                    // the Wi-Fi address the device shown gave
     QDeadlineTimer m_moving{0}; // while the device shown moves to Wi-Fi, it may be gone a moment
 };

@@ -89,9 +89,7 @@ DeviceReading readOnce(const ServerAddress& server, const Device& device, const 
     reading.mains = mainsFrom(output(command::PowerAt));
     reading.screen = screenFrom(output(command::ScreenAt));
     // A network device's own serial says its address; a loopback one is a forwarded port.
-    reading.address = networkSerialHost(device.serial);
-    if (isLocalHost(reading.address))
-        reading.address.clear();
+    reading.address = networkSerialAddress(device.serial);
     if (reading.address.isEmpty() && !results[addressAt].error)
         reading.address = addressFrom(output(addressAt));
     std::vector<QByteArray> outputs;

@@ -1,5 +1,7 @@
 #include "device_link/adb/link_status.h"
 
+#include "device_link/adb/wifi.h"
+
 #include <algorithm>
 
 namespace adb {
@@ -42,7 +44,7 @@ QString serverText(const LinkState& s) {
 
 // How D is attached; its address too where the name shown is another one.
 QString attachment(const Device& d, bool named) {
-    if (!networkSerialHost(d.serial).isEmpty() || d.serial.contains(QLatin1String("._adb-tls-")))
+    if (isWifi(d))
         return named ? QStringLiteral(" over Wi-Fi")
                      : QStringLiteral(" over Wi-Fi at %1").arg(printable(d.serial));
     if (d.serial.startsWith(QLatin1String("emulator-")))

@@ -85,15 +85,41 @@ QString parseIpv4Address(QStringView ipAddr, QStringView ipRoute) {
 }
 
 QString networkSerialHost(QStringView serial) {
-    const qsizetype colon = serial.lastIndexOf(u':');
-    if (colon <= 0)
+    // What wifiAddress() lets through to host:connect, and what the server names it by.
+    static const QRegularExpression form(
+        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([A-Za-z0-9](?:[A-Za-z0-9.-]{0,251}"
+                       "[A-Za-z0-9])?)):([0-9]{1,5})$"));
+    const QRegularExpressionMatch m = form.match(serial);
+    const uint port = m.hasMatch() ? m.captured(3).toUInt() : 0;
+    if (port == 0 || port > 65535)
         return QString();
-    bool ok = false;
-    const uint port = serial.mid(colon + 1).toUInt(&ok);
-    if (!ok || port == 0 || port > 65535)
-        return QString();
-    const QString host = serial.left(colon).toString();
-    return isIpv4(host) ? host : QString();
+    if (!m.hasCaptured(1))
+        return m.captured(2);
+    const QHostAddress v6(m.captured(1));
+    return v6.protocol() == QAbstractSocket::IPv6Protocol ? m.captured(1) : QString();
+}
+
+QString networkSerialAddress(QStringView serial) {
+    const QHostAddress address(networkSerialHost(serial));
+    return address.isNull() || address.isLoopback() ? QString() : address.toString();
+}
+
+QStringList parseAddresses(QStringView ipAddr) {
+    static const QRegularExpression inet(
+        QStringLiteral("^\\s*inet6?\\s+([0-9A-Fa-f:.]+)(/\\d+)?\\s.*\\bscope\\s+(\\w+)"));
+    QStringList out;
+    for (const QString& line : outputLines(ipAddr)) {
+        const QRegularExpressionMatch m = inet.match(line);
+        const QHostAddress address(m.captured(1));
+        // The kernel scopes lo's addresses "host" and link-local ones "link": neither is where
+        // the device is reached.
+        if (!m.hasMatch() || address.isNull() || m.captured(3) == QLatin1String("host") ||
+            m.captured(3) == QLatin1String("link"))
+            continue;
+        if (const QString text = address.toString(); !out.contains(text))
+            out << text;
+    }
+    return out;
 }
 
 } // namespace adb

@@ -1,11 +1,18 @@
 #include "device_link/adb/wifi.h"
 
+#include "device_link/adb/adb_commands.h"
 #include "device_link/adb/adb_reading.h"
 #include "device_link/adb/screen_network_parsers.h"
+#include "device_link/background_work.h"
 #include "device_link/device_facts.h"
 
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QRegularExpression>
-#include <QSet>
+
+#include <chrono>
+#include <future>
+#include <memory>
 
 namespace adb {
 
@@ -16,15 +23,17 @@ QString pairingNote() {
 }
 
 QString wifiAddress(const QString& text, QString* error) {
-    static const QRegularExpression form(
-        QStringLiteral("^([A-Za-z0-9](?:[A-Za-z0-9.-]{0,251}[A-Za-z0-9])?)(?::([0-9]{1,5}))?$"));
-    const QRegularExpressionMatch m = form.match(text.trimmed());
-    const uint port = m.hasMatch() && m.hasCaptured(2) ? m.captured(2).toUInt() : kWifiPort;
-    if (!m.hasMatch() || port == 0 || port > 65535) {
+    QString given = text.trimmed();
+    const bool bracketed = given.startsWith(u'[');
+    if (bracketed ? given.endsWith(u']') : !given.contains(u':'))
+        given += u':' + QString::number(kWifiPort);
+    const QString host = networkSerialHost(given);
+    if (host.isEmpty()) {
         *error = QStringLiteral("'%1' is not HOST or HOST:PORT").arg(device::printable(text, 80));
         return {};
     }
-    return m.captured(1) + u':' + QString::number(port);
+    const QString port = QString::number(given.section(u':', -1).toUInt());
+    return (bracketed ? u'[' + host + u']' : host) + u':' + port;
 }
 
 ConnectOutcome connectOutcome(const QString& address, const QByteArray& reply) {
@@ -84,54 +93,121 @@ QString listenOnTcp(const ServerAddress& server, const QString& serial, quint16 
 }
 
 bool isWifi(const Device& transport) {
-    return !networkSerialHost(transport.serial).isEmpty() ||
-           transport.serial.contains(QLatin1String("._adb-tls-"));
+    return !transport.usb && (!networkSerialHost(transport.serial).isEmpty() ||
+                              transport.serial.contains(QLatin1String("._adb-tls-")));
+}
+
+namespace {
+
+// HOST's addresses, within MS: a name that does not resolve by then has none.
+QStringList resolved(const QString& host, int ms) {
+    if (const QHostAddress literal(host); !literal.isNull())
+        return {literal.toString()};
+    auto answer = std::make_shared<std::promise<QStringList>>();
+    std::future<QStringList> future = answer->get_future();
+    const bool asked = device::runInBackground([host, answer] {
+        QStringList out;
+        for (const QHostAddress& address : QHostInfo::fromName(host).addresses())
+            out << address.toString();
+        answer->set_value(out);
+    });
+    if (!asked || future.wait_for(std::chrono::milliseconds(ms)) != std::future_status::ready)
+        return {};
+    return future.get();
+}
+
+} // namespace
+
+Identity identityFrom(const QByteArray& output) {
+    const QStringList parts = splitSections(QString::fromUtf8(output), 2);
+    return {serialNumberFrom(parts[0].toUtf8()), parseAddresses(parts[1]), {}};
+}
+
+Identity readIdentity(const ServerAddress& server, const Device& transport, const Limits& limits) {
+    Identity identity;
+    try {
+        identity =
+            identityFrom(runDeviceCommand(server, transport.serial, command::Identity, limits));
+    } catch (const TransportError&) {
+        return {};
+    }
+    if (isWifi(transport))
+        identity.hostAddresses = resolved(networkSerialHost(transport.serial), 2000);
+    return identity;
+}
+
+QHash<QString, Identity> stillKnown(const QHash<QString, Identity>& known,
+                                    const std::vector<Device>& transports) {
+    QHash<QString, Identity> out;
+    for (const Device& t : transports) {
+        const auto it = known.constFind(t.serial);
+        if (it != known.cend() &&
+            (!it->serialNumber.isEmpty() || t.state == QLatin1String("device")))
+            out.insert(t.serial, *it);
+    }
+    return out;
 }
 
 std::vector<AttachedAndroid> byDevice(const std::vector<Device>& transports,
-                                      const QHash<QString, QString>& serialNumbers) {
-    const auto numberOf = [&](const Device& d) { return serialNumbers.value(d.serial); };
+                                      const QHash<QString, Identity>& identities) {
     const auto ready = [](const Device& d) { return d.state == QLatin1String("device"); };
-    // Grouped once: a server may list thousands of transports.
-    QHash<QString, std::vector<const Device*>> bySerialNumber;
+    // Each Wi-Fi transport's USB transport, where it has one; grouped once: a server may list
+    // thousands of transports.
+    QHash<QString, std::vector<const Device*>> usbByNumber;
     for (const Device& t : transports) {
-        if (const QString number = numberOf(t); !number.isEmpty())
-            bySerialNumber[number].push_back(&t);
+        if (const QString number = identities.value(t.serial).serialNumber;
+            !number.isEmpty() && !isWifi(t))
+            usbByNumber[number].push_back(&t);
+    }
+    QHash<QString, const Device*> anchorOf; // by transport: the USB transport of its device
+    for (const Device& t : transports) {
+        const Identity wifi = identities.value(t.serial);
+        if (!isWifi(t) || wifi.serialNumber.isEmpty())
+            continue;
+        for (const Device* usb : usbByNumber.value(wifi.serialNumber)) {
+            const QStringList own = identities.value(usb->serial).addresses;
+            if (std::any_of(wifi.hostAddresses.begin(), wifi.hostAddresses.end(),
+                            [&own](const QString& a) { return own.contains(a); })) {
+                anchorOf.insert(t.serial, usb);
+                break;
+            }
+        }
     }
     std::vector<AttachedAndroid> out;
-    QSet<QString> merged; // transports taken into another's device
+    std::vector<QString> anchors;         // each device's USB transport, or its only one
+    QHash<const Device*, std::size_t> at; // each anchor's device in OUT
     for (const Device& t : transports) {
-        if (merged.contains(t.serial))
-            continue;
-        const QString number = numberOf(t);
-        const std::vector<const Device*> same = bySerialNumber.value(number);
-        std::vector<const Device*> usb;
-        std::copy_if(same.begin(), same.end(), std::back_inserter(usb),
-                     [](const Device* d) { return !isWifi(*d); });
-        if (same.size() > 1 && usb.size() != 1) {
-            // One serial number for devices that cannot be told apart: each by its transport.
-            out.push_back({t.serial, t, {t.serial}, isWifi(t) ? t.serial : QString(), !isWifi(t)});
-            continue;
-        }
-        if (same.size() <= 1) {
-            out.push_back({number.isEmpty() ? t.serial : number,
-                           t,
-                           {t.serial},
-                           isWifi(t) ? t.serial : QString(),
-                           !isWifi(t)});
-            continue;
-        }
-        AttachedAndroid device{number, *usb.front(), {}, {}, true};
-        for (const Device* d : same) {
-            merged.insert(d->serial);
-            device.names << d->serial;
-            if (isWifi(*d) && device.wifiAddress.isEmpty())
-                device.wifiAddress = d->serial;
+        const Device* anchor = anchorOf.value(t.serial, &t);
+        if (const auto found = at.constFind(anchor); found != at.cend()) {
+            AttachedAndroid& device = out[*found];
+            device.names << t.serial;
+            if (isWifi(t) && device.wifiAddress.isEmpty())
+                device.wifiAddress = t.serial;
             // Through USB while it is ready there; else through a ready Wi-Fi transport.
-            if (!ready(device.via) && ready(*d))
-                device.via = *d;
+            if (!ready(device.via) && ready(t))
+                device.via = t;
+            continue;
+        }
+        at.insert(anchor, out.size());
+        AttachedAndroid device{identities.value(anchor->serial).serialNumber,
+                               t,
+                               {t.serial},
+                               isWifi(t) ? t.serial : QString(),
+                               !isWifi(*anchor)};
+        if (anchor != &t) {
+            // Its Wi-Fi transport came first in the list: the device is its USB one's.
+            device.via = ready(*anchor) || !ready(t) ? *anchor : t;
         }
         out.push_back(device);
+        anchors.push_back(anchor->serial);
+    }
+    // Named by its serial number only where no other device gives the same one.
+    QHash<QString, int> given;
+    for (const AttachedAndroid& d : out)
+        ++given[d.serial];
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (out[i].serial.isEmpty() || given.value(out[i].serial) > 1)
+            out[i].serial = anchors[i];
     }
     return out;
 }

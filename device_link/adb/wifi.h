@@ -10,6 +10,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -50,6 +51,28 @@ QString listenOnTcp(const ServerAddress& server, const QString& serial, quint16 
 // Whether a transport was made by host:connect: its name is the address it was connected to.
 bool isWifi(const Device& transport);
 
+// Who a transport's device says it is.
+struct Identity {
+    QString serialNumber;      // empty: none could be read
+    QStringList addresses;     // its own, as "ip addr show" gives them
+    QStringList hostAddresses; // a Wi-Fi transport's host, resolved
+    bool operator==(const Identity&) const = default;
+};
+
+// The identity command's output.
+Identity identityFrom(const QByteArray& output);
+
+// TRANSPORT's identity, with a Wi-Fi transport's host resolved within 2 s. Blocking; none where
+// the device cannot be asked (an unauthorized one).
+Identity readIdentity(const ServerAddress& server, const Device& transport, const Limits& limits);
+
+// What of KNOWN (by transport) still holds for TRANSPORTS: an identity read stays with its
+// transport until the transport goes, whatever its state meanwhile, so that a cable on its way
+// out, whose reads fail, never takes it away; one that could not be read stays only while its
+// transport is ready, and is read again once it is ready anew.
+QHash<QString, Identity> stillKnown(const QHash<QString, Identity>& known,
+                                    const std::vector<Device>& transports);
+
 // One device however it is attached.
 struct AttachedAndroid {
     QString serial;      // its serial number, or a transport's name where that cannot stand
@@ -60,12 +83,13 @@ struct AttachedAndroid {
     bool operator==(const AttachedAndroid&) const = default;
 };
 
-// TRANSPORTS as devices: a Wi-Fi transport whose serial number (SERIAL_NUMBERS, by transport
-// name; empty or missing: unknown) is that of one other transport, not made by host:connect, is
-// that device. Two Wi-Fi transports with one serial number stay two devices, each known by its
-// transport's name: some makers give all their devices one.
+// TRANSPORTS as devices, by what IDENTITIES (by transport name) say: a Wi-Fi transport is the
+// device of a USB transport where both give one serial number and its host is one of the USB
+// device's own addresses; any other transport is a device of its own. A device is known by its
+// serial number where no other device gives it (cheap tablets all give one), else by its
+// transport's name.
 std::vector<AttachedAndroid> byDevice(const std::vector<Device>& transports,
-                                      const QHash<QString, QString>& serialNumbers);
+                                      const QHash<QString, Identity>& identities);
 
 // The serial number as getprop prints it; empty where it prints none, or something that is not
 // one.

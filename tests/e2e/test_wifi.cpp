@@ -39,8 +39,10 @@ protected:
 };
 
 TEST_F(Wifi, APhoneMovesToWifiWithNoBlankStaysConnectedAndIsOneDeviceEverywhere) {
+    // Its Wi-Fi end listens on loopback: that is the address it says it has.
     SimulatorProcess* phone = harness.startUsbSimulator(
-        QStringLiteral("current_phone"), {QStringLiteral("set prop.ro.serialno ") + kNumber});
+        QStringLiteral("current_phone"), {QStringLiteral("set prop.ro.serialno ") + kNumber,
+                                          QStringLiteral("set address 127.0.0.1")});
     ASSERT_NE(phone, nullptr) << harness.error().toStdString();
     QTemporaryDir home;
     const QString historyFile = home.filePath(QStringLiteral("history.sqlite3"));

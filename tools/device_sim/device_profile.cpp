@@ -265,7 +265,8 @@ Result runOne(const DeviceProfile& p, const QStringList& argv) {
             out += "Override density: " + QByteArray::number(p.overrideDensity) + '\n';
         return {out, {}};
     }
-    if (command == QLatin1String("ip -f inet addr show")) {
+    if (command == QLatin1String("ip -f inet addr show") ||
+        command == QLatin1String("ip addr show")) {
         QByteArray out = "1: lo: <LOOPBACK,UP,LOWER_UP> mtu 65536 qdisc noqueue state UNKNOWN "
                          "group default qlen 1000\n"
                          "    inet 127.0.0.1/8 scope host lo\n"
