@@ -420,6 +420,20 @@ TEST_F(AdbLinkTest, WifiAddressForgottenMidCheckIsNotConnected) {
     keeper.forget(QStringLiteral("192.168.1.9:5555"));
     settle(700);
     EXPECT_EQ(server.requests(), QList<QByteArray>{"host:devices-l"});
+
+    // Forgotten and kept again mid-check: the new entry waits for that check to end, and is not
+    // told what befell the one forgotten.
+    QStringList said;
+    QObject::connect(&keeper, &WifiKeeper::said, [&said](const QString& line) { said << line; });
+    keeper.keep(QStringLiteral("192.168.1.9:5555"));
+    while (server.requests().count("host:devices-l") < 2 && !listing.hasExpired())
+        QTest::qWait(5);
+    keeper.forget(QStringLiteral("192.168.1.9:5555"));
+    keeper.keep(QStringLiteral("192.168.1.9:5555"));
+    settle(100);
+    EXPECT_EQ(server.requests().count("host:devices-l"), 2) << "one check at a time";
+    settle(1500);
+    EXPECT_FALSE(said.join(u' ').contains("Forgotten")) << said.join(u' ').toStdString();
 }
 
 TEST_F(AdbLinkTest, FailedCommandFailsOnlyItsOwnQueryOfTheRefresh) {

@@ -33,7 +33,8 @@ adb::ConnectOutcome check(const adb::ServerAddress& server, const QString& addre
     if (listed && std::any_of(listed->begin(), listed->end(), [&](const adb::Device& d) {
             return d.serial == address && d.state == QLatin1String("device");
         }))
-        return {adb::ConnectOutcome::AlreadyConnected, {}};
+        return {adb::ConnectOutcome::AlreadyConnected,
+                QStringLiteral("%1 is connected already.").arg(address)};
     if (!stillKept)
         return {adb::ConnectOutcome::Failed, QStringLiteral("Forgotten.")};
     return adb::connectWifi(server, address);
@@ -66,7 +67,13 @@ WifiKeeper::~WifiKeeper() {
 void WifiKeeper::keep(const QString& address) {
     if (!m_order.contains(address))
         m_order << address;
-    m_kept.insert(address, {m_clock.elapsed(), m_timing.firstRetryMs, false, false, false});
+    // Kept already: checked now, where no attempt on it is under way, with what it knows.
+    if (const auto it = m_kept.find(address); it != m_kept.end()) {
+        it->dueMs = m_clock.elapsed();
+        it->backoffMs = m_timing.firstRetryMs;
+    } else {
+        m_kept.insert(address, {m_clock.elapsed(), m_timing.firstRetryMs});
+    }
     schedule();
 }
 
@@ -90,22 +97,43 @@ void WifiKeeper::retryAll() {
     schedule();
 }
 
-void WifiKeeper::connectNow(const QString& address,
-                            std::function<void(const adb::ConnectOutcome&)> done) {
-    const bool started = device::runInBackground(
-        [server = m_server, address, shared = m_shared, done = std::move(done)] {
-            const adb::ConnectOutcome outcome = adb::connectWifi(server, address);
-            shared->post([done, outcome](WifiKeeper&) { done(outcome); });
-        });
+void WifiKeeper::connectNow(const QString& address, Done done) {
+    enqueue(address, {[server = m_server, address] { return adb::connectWifi(server, address); },
+                      std::move(done)});
+}
+
+void WifiKeeper::enqueue(const QString& address, Attempt attempt) {
+    std::deque<Attempt>& queue = m_attempts[address];
+    queue.push_back(std::move(attempt));
+    if (queue.size() == 1)
+        start(address);
+}
+
+void WifiKeeper::start(const QString& address) {
+    const std::function<adb::ConnectOutcome()> work = m_attempts[address].front().work;
+    const auto finish = [address](WifiKeeper& k, const adb::ConnectOutcome& outcome) {
+        std::deque<Attempt>& queue = k.m_attempts[address];
+        const Done done = std::move(queue.front().done);
+        queue.pop_front();
+        if (!queue.empty())
+            k.start(address);
+        else
+            k.m_attempts.remove(address);
+        done(outcome);
+    };
+    const bool started = device::runInBackground([work, finish, shared = m_shared] {
+        const adb::ConnectOutcome outcome = work();
+        shared->post([finish, outcome](WifiKeeper& k) { finish(k, outcome); });
+    });
     if (!started)
-        done({adb::ConnectOutcome::Failed, QStringLiteral("No thread to connect on.")});
+        finish(*this, {adb::ConnectOutcome::Failed, QStringLiteral("No thread to connect on.")});
 }
 
 void WifiKeeper::schedule() {
     qint64 next = -1;
-    for (const Kept& kept : std::as_const(m_kept)) {
-        if (!kept.busy && (next < 0 || kept.dueMs < next))
-            next = kept.dueMs;
+    for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it) {
+        if (!m_attempts.contains(it.key()) && (next < 0 || it->dueMs < next))
+            next = it->dueMs;
     }
     if (next < 0)
         return m_timer.stop();
@@ -115,31 +143,26 @@ void WifiKeeper::schedule() {
 void WifiKeeper::tick() {
     const qint64 now = m_clock.elapsed();
     for (auto it = m_kept.begin(); it != m_kept.end(); ++it) {
-        if (!it->busy && it->dueMs <= now)
-            attempt(it.key());
+        if (m_attempts.contains(it.key()) || it->dueMs > now)
+            continue;
+        const QString address = it.key();
+        const std::shared_ptr<std::atomic<bool>> flag = it->stillKept;
+        enqueue(address,
+                {[server = m_server, address, flag] { return check(server, address, *flag); },
+                 [this, address, flag](const adb::ConnectOutcome& outcome) {
+                     onAttempt(address, flag, outcome);
+                 }});
     }
     schedule();
 }
 
-void WifiKeeper::attempt(const QString& address) {
-    Kept& kept = m_kept[address];
-    kept.busy = true;
-    const bool started = device::runInBackground(
-        [server = m_server, address, shared = m_shared, stillKept = kept.stillKept] {
-            const adb::ConnectOutcome outcome = check(server, address, *stillKept);
-            shared->post([address, outcome](WifiKeeper& k) { k.onAttempt(address, outcome); });
-        });
-    if (!started)
-        onAttempt(address,
-                  {adb::ConnectOutcome::Failed, QStringLiteral("No thread to connect on.")});
-}
-
-void WifiKeeper::onAttempt(const QString& address, const adb::ConnectOutcome& outcome) {
+void WifiKeeper::onAttempt(const QString& address, const std::shared_ptr<std::atomic<bool>>& flag,
+                           const adb::ConnectOutcome& outcome) {
     const auto it = m_kept.find(address);
-    if (it == m_kept.end())
-        return; // forgotten meanwhile
+    // Forgotten meanwhile, and perhaps kept anew: not this entry's outcome.
+    if (it == m_kept.end() || it->stillKept != flag)
+        return schedule();
     Kept& kept = *it;
-    kept.busy = false;
     const bool was = kept.connected;
     kept.connected = outcome.connected();
     if (kept.connected) {

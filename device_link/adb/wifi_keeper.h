@@ -1,8 +1,8 @@
 // Keeps Wi-Fi addresses connected to the adb server, as a person who typed "adb connect" would
 // want: each is checked every few seconds while it is connected, and connected again when it
 // drops: after 1 s, then twice as long each time up to a minute, and at once when the network
-// comes back. Every attempt runs off the caller's thread, one at a time an address: an address
-// that cannot be reached costs an attempt a minute, never a busy loop.
+// comes back. Every attempt runs off the caller's thread, one at a time an address, a person's
+// Connect too: an address that cannot be reached costs an attempt a minute, never a busy loop.
 #pragma once
 
 #include "device_link/adb/wifi.h"
@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -52,21 +53,30 @@ private:
         qint64 dueMs = 0;
         int backoffMs = 0;
         bool connected = false;
-        bool busy = false;
         bool troubleSaid = false;
-        // Read by its attempt's thread, which connects only while it is kept.
+        // Read by its attempt's thread, which connects only while it is kept; an attempt's
+        // outcome is this entry's only where it carries this flag.
         std::shared_ptr<std::atomic<bool>> stillKept = std::make_shared<std::atomic<bool>>(true);
+    };
+    using Done = std::function<void(const adb::ConnectOutcome&)>;
+    struct Attempt {
+        std::function<adb::ConnectOutcome()> work; // off this thread
+        Done done;                                 // on it
     };
     struct Shared; // what an attempt's thread reaches back to
     void tick();
     void schedule();
-    void attempt(const QString& address);
-    void onAttempt(const QString& address, const adb::ConnectOutcome& outcome);
+    // Runs ATTEMPT on ADDRESS once no other attempt on it is under way.
+    void enqueue(const QString& address, Attempt attempt);
+    void start(const QString& address);
+    void onAttempt(const QString& address, const std::shared_ptr<std::atomic<bool>>& flag,
+                   const adb::ConnectOutcome& outcome);
 
     adb::ServerAddress m_server;
     Timing m_timing;
     QStringList m_order;
     QHash<QString, Kept> m_kept;
+    QHash<QString, std::deque<Attempt>> m_attempts; // by address: the first is under way
     QTimer m_timer;
     QElapsedTimer m_clock;
     std::shared_ptr<Shared> m_shared;
