@@ -17,6 +17,7 @@ CombinedLink::CombinedLink(std::vector<Kind> kinds, QObject* parent)
                 [this, i](qint32 code, const QString& text) { onEvent(i, code, text); });
         connect(kind(i), &KindLink::statusChanged, this, &CombinedLink::updateStatus);
         connect(kind(i), &KindLink::devicesChanged, this, [this] {
+            leaveToOthers();
             updateStatus();
             emit devicesChanged();
         });
@@ -30,6 +31,21 @@ CombinedLink::CombinedLink(std::vector<Kind> kinds, QObject* parent)
         });
     }
     updateStatus();
+}
+
+void CombinedLink::leaveToOthers() {
+    // A kind that yields (UPower) leaves a device another kind lists to that kind.
+    QSet<QString> shown;
+    for (const Kind& k : m_kinds) {
+        if (k.yields)
+            continue;
+        for (const AttachedDevice& d : k.link->attachedDevices())
+            shown.insert(d.serial);
+    }
+    for (const Kind& k : m_kinds) {
+        if (k.yields)
+            k.link->leaveToOthers(shown);
+    }
 }
 
 CombinedLink::~CombinedLink() {

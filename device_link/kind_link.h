@@ -8,6 +8,8 @@
 #include "device_link/device_reading.h"
 #include "device_link/pelorin.h"
 
+#include <QSet>
+
 #include <vector>
 
 // A device a link sees, ready to be shown or not, as the window's Device menu lists it.
@@ -42,6 +44,10 @@ public:
     // Another kind's device SERIAL was chosen (FROM says where): follow none of this kind's,
     // let a followed one go, and say so without a word on standard error.
     virtual void standAside(const QString& serial, const QString& from) = 0;
+    // SERIALS are devices other kinds show: where this kind sees one of them too (UPower's
+    // idevice backend lists an iPhone by its UDID), it is theirs, and this kind neither lists
+    // nor shows it.
+    virtual void leaveToOthers(const QSet<QString>& serials) { Q_UNUSED(serials); }
     // What the device shown said beyond the window's fields, from its last reading; empty while
     // none is shown. detailsChanged follows every change.
     DeviceDetails details() const { return m_details; }

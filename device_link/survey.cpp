@@ -129,10 +129,14 @@ Listing list(const adb::ServerAddress& server, bool mayStartServer, const QStrin
     }
     if (androidOnly)
         return listing;
+    QSet<QString> othersShow; // UPower's idevice backend lists an iPhone by its UDID too
+    for (const ListedDevice& d : listing.devices)
+        othersShow.insert(d.serial);
     const upower::Devices peripherals = upower::snapshot(kDeadlineMs, &listing.upowerError);
     for (auto it = peripherals.cbegin(); it != peripherals.cend(); ++it) {
         const QString serial = upower::serial(it.key(), it.value());
-        if (!upower::isAttached(it.key(), it.value()) || listing.upower.contains(serial))
+        if (!upower::isAttached(it.key(), it.value()) || listing.upower.contains(serial) ||
+            othersShow.contains(serial))
             continue;
         listing.devices.push_back(
             {serial, DeviceKind::UPower, QStringLiteral("ready"), upower::name(it.value())});

@@ -48,11 +48,23 @@ void UPowerLink::standAside(const QString& serial, const QString& from) {
     onChanged();
 }
 
+void UPowerLink::leaveToOthers(const QSet<QString>& serials) {
+    if (serials == m_othersShow)
+        return;
+    m_othersShow = serials;
+    onChanged();
+}
+
+bool UPowerLink::isOurs(const QString& path, const QVariantMap& properties) const {
+    return upower::isAttached(path, properties) &&
+           !m_othersShow.contains(upower::serial(path, properties));
+}
+
 std::vector<AttachedDevice> UPowerLink::attachedDevices() const {
     std::vector<AttachedDevice> out;
     const upower::Devices& devices = m_source->devices();
     for (auto it = devices.cbegin(); it != devices.cend(); ++it) {
-        if (upower::isAttached(it.key(), it.value()))
+        if (isOurs(it.key(), it.value()))
             out.push_back({upower::serial(it.key(), it.value()), DeviceKind::UPower,
                            upower::label(it.value()), upower::name(it.value()), QString()});
     }
@@ -62,8 +74,7 @@ std::vector<AttachedDevice> UPowerLink::attachedDevices() const {
 QString UPowerLink::pathOf(const QString& serial) const {
     const upower::Devices& devices = m_source->devices();
     for (auto it = devices.cbegin(); it != devices.cend(); ++it) {
-        if (upower::isAttached(it.key(), it.value()) &&
-            upower::serial(it.key(), it.value()) == serial)
+        if (isOurs(it.key(), it.value()) && upower::serial(it.key(), it.value()) == serial)
             return it.key();
     }
     return {};

@@ -24,6 +24,7 @@ public:
     QString followedSerial() const override { return m_followed; }
     std::vector<AttachedDevice> attachedDevices() const override;
     void readBattery() override;
+    void leaveToOthers(const QSet<QString>& serials) override;
 
     DeviceValue GetMemoryStatus(DeviceValue& Total, DeviceValue& Available) override;
     DeviceValue GetStorageStatus(DeviceValue& Total, DeviceValue& Free) override;
@@ -41,6 +42,8 @@ private:
     // The reading of the device followed, as UPower last said it.
     DeviceReading followedReading() const;
     QString pathOf(const QString& serial) const;
+    // Whether the device at PATH is attached and this link's to show.
+    bool isOurs(const QString& path, const QVariantMap& properties) const;
     void forgetFollowed() override;
     void updateStatus();
 
@@ -53,4 +56,5 @@ private:
     bool m_aside = false;
     QString m_statusText;
     std::vector<AttachedDevice> m_attached; // as last told
+    QSet<QString> m_othersShow;             // serials other kinds show
 };

@@ -124,3 +124,17 @@ def test_without_upower_or_a_bus_a_script_says_one_line_and_goes_on(upower, home
         assert said.count("device-info: UPower answers again\n") == 1, said
     finally:
         server.terminate()
+
+
+# Where UPower is built with its idevice backend, it lists a phone by the serial number another
+# link knows it by: the phone is listed once, by that link.
+def test_a_phone_upower_lists_too_is_left_to_its_own_link(upower, lab, home):
+    mock, _ = upower
+    phone = lab.phone("current_phone")
+    assert phone.control("set prop.ro.serialno R58M123ABC") == "ok"
+    add(mock, "phone_dev", dict(HEADSET, Type=dbus.UInt32(8), Model="iPhone",
+                                Serial="R58M123ABC", NativePath="idevice_R58M123ABC"))
+    add(mock, "headset_dev_AA", HEADSET)
+    listed = script(home, "--list").stdout
+    assert listed.count("R58M123ABC") == 1 and "R58M123ABC\tandroid\tready\t" in listed, listed
+    assert "AA:BB:CC:DD:EE:FF\tupower\tready\tEvolve2 65\n" in listed, listed
