@@ -210,6 +210,42 @@ TEST_F(WebConfigTest, AWholeFileIsTakenAsItSays) {
 }
 
 // What the package ships as examples, this program takes as promtool does.
+// What a renewal takes away, as a file read half written would: each protection dropped or
+// eased is named, and a file that keeps or adds protection names none.
+TEST_F(WebConfigTest, ARenewalNamesEachProtectionItTakesAway) {
+    const QByteArray tls = "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n";
+    const QByteArray verified = tls + "  client_auth_type: RequireAndVerifyClientCert\n";
+    const QByteArray any = tls + "  client_auth_type: RequireAnyClientCert\n";
+    const QByteArray users = "basic_auth_users:\n  lab: %H\n";
+    const QByteArray rate = "rate_limit:\n  interval: 1s\n  burst: 3\n";
+    const std::tuple<QByteArray, QByteArray, const char*> cases[] = {
+        {users, "", "passwords"},
+        {"", users, ""},
+        {verified, any, "client certificates"},
+        {any, tls + "  client_auth_type: RequestClientCert\n", "client certificates"},
+        {verified + "  client_ca_file: ca.crt\n", verified, "client certificates"},
+        {any + "  client_allowed_sans: [a]\n", any, "client certificates"},
+        {any + "  client_allowed_sans: [a, b]\n", any + "  client_allowed_sans: [a]\n", ""},
+        {tls + "  min_version: TLS13\n", tls, "TLS versions"},
+        {tls + "  cipher_suites: [TLS_ECDHE_ECDSA_WITH_AES_128_GCM_SHA256]\n", tls,
+         "cipher suites"},
+        {tls + "  curve_preferences: [CurveP256]\n", tls, "cipher suites"},
+        {rate, "", "the rate limit"},
+        {rate, "rate_limit:\n  interval: 500ms\n  burst: 3\n", "the rate limit"},
+        {rate, "rate_limit:\n  interval: 1s\n  burst: 4\n", "the rate limit"},
+        {rate, "rate_limit:\n  interval: 2s\n  burst: 2\n", ""},
+        {"http_server_config:\n  headers:\n    X-Frame-Options: deny\n", "", "headers"},
+        {users + rate, "", "passwords and the rate limit"},
+        {tls, verified + "  min_version: TLS13\n" + users, ""}};
+    for (const auto& [from, to, taken] : cases) {
+        const auto config = [this](const QByteArray& yaml) {
+            return std::get<exporter::WebConfig>(parse(yaml.constData()));
+        };
+        EXPECT_EQ(exporter::protectionTaken(config(from), config(to)).join(" and "), taken)
+            << from.toStdString() << " -> " << to.toStdString();
+    }
+}
+
 TEST_F(WebConfigTest, TheShippedExamplesAreTaken) {
     QFile::remove(files.path("client-ca.crt"));
     ASSERT_TRUE(QFile::copy(files.path("ca.crt"), files.path("client-ca.crt")));
