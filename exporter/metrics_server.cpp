@@ -129,9 +129,10 @@ private:
             m_waiting.pop_front();
             ++m_running;
             const bool started = device::runInBackground([this, check, shared = m_shared] {
-                // Behind the event loop: on a busy computer a flood of guesses takes what the
-                // server's own work leaves, and a scrape already let in is not kept waiting.
-                ::setpriority(PRIO_PROCESS, 0, 19);
+                // Behind the event loop (a tenth of its weight), so that a flood of guesses on
+                // every core never keeps a scrape already let in waiting; not so far behind that
+                // other work on a busy computer starves a first check.
+                ::setpriority(PRIO_PROCESS, 0, 10);
                 const bool allowed = PasswordCheck::answer(check->question);
                 const std::lock_guard lock(shared->mutex);
                 if (shared->context)
@@ -174,13 +175,17 @@ public:
 
     // Has CONNECTION answer REQUEST: at once, or once its password is checked.
     void handle(const HttpRequest& request, Connection& connection);
-    // ANSWER as the configuration serving now sends it.
-    MetricsServer::Answer finished(MetricsServer::Answer answer) const {
-        const std::shared_ptr<Serving> serving = config ? config->current() : nullptr;
+    // ANSWER with the headers of SERVING, the configuration that decided it.
+    static MetricsServer::Answer finished(MetricsServer::Answer answer,
+                                          const std::shared_ptr<Serving>& serving) {
         if (serving)
             answer.headers.insert(answer.headers.end(), serving->config.headers.begin(),
                                   serving->config.headers.end());
         return answer;
+    }
+    // What a request that is not HTTP gets.
+    MetricsServer::Answer badRequest() const {
+        return finished(plain(400, "Bad Request\n"), config ? config->current() : nullptr);
     }
 
 private:
@@ -288,7 +293,7 @@ private:
                 m_state = State::Handling;
                 m_keepAlive = false;
                 m_head = false;
-                return answer(m_face.finished(plain(400, "Bad Request\n")));
+                return answer(m_face.badRequest());
             }
             if (read.complete)
                 handle(m_reader.take());
@@ -334,12 +339,12 @@ private:
 void HttpFace::handle(const HttpRequest& request, Connection& connection) {
     const std::shared_ptr<Serving> serving = config ? config->current() : nullptr;
     if (serving && !m_bucket.take(serving->config.rateLimit))
-        return connection.answer(finished(plain(429, "Too Many Requests\n")));
+        return connection.answer(finished(plain(429, "Too Many Requests\n"), serving));
     if (!serving || !serving->passwords.asks())
-        return connection.answer(finished(route(request, true)));
+        return connection.answer(finished(route(request, true), serving));
     auto found = serving->passwords.lookUp(request.authorization);
     if (const bool* known = std::get_if<bool>(&found))
-        return connection.answer(finished(route(request, *known)));
+        return connection.answer(finished(route(request, *known), serving));
     // The outcome is remembered whether or not the client is still there to be answered.
     const PasswordCheck::Question question = std::get<PasswordCheck::Question>(found);
     const bool offered =
@@ -348,10 +353,10 @@ void HttpFace::handle(const HttpRequest& request, Connection& connection) {
                         waiting = QPointer<Connection>(&connection)](bool allowed) {
                            serving->passwords.remember(question, allowed);
                            if (waiting)
-                               waiting->answer(finished(route(request, allowed)));
+                               waiting->answer(finished(route(request, allowed), serving));
                        });
     if (!offered)
-        connection.answer(finished(plain(429, "Too Many Requests\n")));
+        connection.answer(finished(plain(429, "Too Many Requests\n"), serving));
 }
 
 // Makes a connection of each client, through TLS where the web configuration asks, and lets

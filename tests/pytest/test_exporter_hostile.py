@@ -2,6 +2,8 @@
 # password is checked, pipelines never read, a web configuration written in place, and a user
 # that does not exist behind a costly hash.
 import base64
+import os
+import re
 import socket
 import time
 
@@ -36,6 +38,12 @@ def answers(client, count):
             break
         got += chunk
     return statuses
+
+
+def get(exporter, path):
+    with connect(exporter) as client:
+        client.sendall(b"GET " + path + b" HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+        return client.recv(100)
 
 
 def write_config(home, text):
@@ -76,12 +84,16 @@ def test_pipelines_never_read_cost_no_memory_and_are_answered_in_turn(home, serv
     exporter = serve("127.0.0.1:0")
     request = b"GET /devices.js HTTP/1.1\r\nHost: x\r\n\r\n"
     count = 60000 // len(request)
+    # Once its first round is over, it is quiet; AddressSanitizer keeps what is freed back.
+    assert wait_until(lambda: b" 200 " in get(exporter, b"/-/ready"))
+    kept = re.search(r"quarantine_size_mb=(\d+)", os.environ.get("ASAN_OPTIONS", ""))
+    allowed = (8 + (int(kept.group(1)) if kept else 0)) * 1024
     before = rss_kib(exporter)
     clients = [connect(exporter) for _ in range(4)]
     for client in clients:
         client.sendall(request * count)
     time.sleep(2)
-    assert rss_kib(exporter) - before < 8 * 1024, (before, rss_kib(exporter))
+    assert rss_kib(exporter) - before < allowed, (before, rss_kib(exporter))
     for client in clients:
         assert answers(client, count) == [200] * count
         client.close()
@@ -122,7 +134,7 @@ def test_an_unknown_user_behind_a_costly_hash_is_answered_401(home, serve):
     exporter = serve("127.0.0.1:0", "--web-config",
                      write_config(home, f"basic_auth_users:\n  lab: '{costly}'\n"))
     with connect(exporter) as client:
-        client.settimeout(120)
+        client.settimeout(280)
         client.sendall(GET % auth("nobody", "x"))
         start = time.monotonic()
         assert answers(client, 1) == [401]
