@@ -4,6 +4,7 @@
 #include <QThreadPool>
 
 #include <openssl/crypto.h>
+#include <sys/resource.h>
 
 #include <condition_variable>
 #include <cstdio>
@@ -45,6 +46,9 @@ bool runInBackground(std::function<void()> work) {
     auto counted = std::make_shared<BackgroundWork>();
     try {
         std::thread([counted = std::move(counted), work = std::move(work)]() mutable {
+            // Behind the thread that serves people (the window's, the exporter's), which it
+            // would otherwise hold up on a busy computer; threads it starts take the same.
+            ::setpriority(PRIO_PROCESS, 0, 5);
             work();
             work = nullptr; // what it holds goes before it counts as done
             // So does what OpenSSL keeps for this thread (an iPhone's session): freed only as

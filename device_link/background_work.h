@@ -8,8 +8,8 @@
 
 namespace device {
 
-// Runs WORK on a thread of its own, counted until it returns; false where no thread can be
-// had (WORK then never runs).
+// Runs WORK on a thread of its own, behind the caller's in priority (nice 5), counted until it
+// returns; false where no thread can be had (WORK then never runs).
 bool runInBackground(std::function<void()> work);
 
 // Counts as background work for as long as it lives: for work whose thread starts later.

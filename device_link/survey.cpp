@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <future>
+#include <map>
 
 namespace survey {
 namespace {
@@ -87,6 +88,19 @@ QHash<QString, adb::Identity> identities(const adb::ServerAddress& server,
     }
     for (auto& [serial, identity] : reads)
         out.insert(serial, identity.result());
+    // A device that joined the network after it was plugged in says its new address again.
+    std::map<QString, std::pair<adb::Device, QFuture<adb::Identity>>> again;
+    for (const auto& [serial, identity] : reads) {
+        const auto wifi = std::find_if(transports.begin(), transports.end(),
+                                       [&](const adb::Device& d) { return d.serial == serial; });
+        for (const adb::Device& usb : adb::readAgainFor(*wifi, transports, out)) {
+            if (!again.count(usb.serial))
+                again.emplace(usb.serial, std::pair{usb, QtConcurrent::run(adb::readIdentity,
+                                                                           server, usb, kLimits)});
+        }
+    }
+    for (auto& [serial, read] : again)
+        out.insert(serial, adb::withAddressesOf(out.value(serial), read.second.result()));
     return out;
 }
 

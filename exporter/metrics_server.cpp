@@ -99,12 +99,15 @@ public:
     Q_DISABLE_COPY_MOVE(PasswordChecks)
 
     // False, and DONE never called, where CLIENT already has a check pending or too many are.
-    // DONE follows on the context's thread.
-    bool offer(const QString& client, PasswordCheck::Question question, Done done) {
+    // DONE follows on the context's thread. Where OWNER (the request's connection) goes before
+    // its check begins, the check is dropped, and its place goes to the next.
+    bool offer(const QString& client, PasswordCheck::Question question, QObject* owner, Done done) {
         if (m_clients.contains(client) || m_clients.size() >= kPending)
             return false;
         m_clients.insert(client);
-        m_waiting.push_back({client, std::move(question), std::move(done)});
+        const QMetaObject::Connection gone = QObject::connect(
+            owner, &QObject::destroyed, m_shared->context, [this, owner] { abandon(owner); });
+        m_waiting.push_back({client, std::move(question), std::move(done), owner, gone});
         startWaiting();
         return true;
     }
@@ -116,6 +119,8 @@ private:
         QString client;
         PasswordCheck::Question question;
         Done done;
+        const QObject* owner; // only compared
+        QMetaObject::Connection gone;
     };
     // What a check's thread reaches back to: the event loop's object while it lives.
     struct Shared {
@@ -127,6 +132,8 @@ private:
         while (m_running < m_threads && !m_waiting.empty()) {
             auto check = std::make_shared<Check>(std::move(m_waiting.front()));
             m_waiting.pop_front();
+            // bcrypt cannot be stopped: once begun, it ends, and its outcome is remembered.
+            QObject::disconnect(check->gone);
             ++m_running;
             const bool started = device::runInBackground([this, check, shared = m_shared] {
                 // Behind the event loop (a tenth of its weight), so that a flood of guesses on
@@ -146,6 +153,15 @@ private:
                     [this, check] { finish(*check, PasswordCheck::answer(check->question)); },
                     Qt::QueuedConnection);
         }
+    }
+
+    void abandon(const QObject* owner) {
+        const auto it = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                     [owner](const Check& c) { return c.owner == owner; });
+        if (it == m_waiting.end())
+            return;
+        m_clients.remove(it->client);
+        m_waiting.erase(it);
     }
 
     void finish(const Check& check, bool allowed) {
@@ -348,7 +364,7 @@ void HttpFace::handle(const HttpRequest& request, Connection& connection) {
     // The outcome is remembered whether or not the client is still there to be answered.
     const PasswordCheck::Question question = std::get<PasswordCheck::Question>(found);
     const bool offered =
-        m_checks.offer(connection.peer(), question,
+        m_checks.offer(connection.peer(), question, &connection,
                        [this, serving, question, request,
                         waiting = QPointer<Connection>(&connection)](bool allowed) {
                            serving->passwords.remember(question, allowed);

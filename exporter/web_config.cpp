@@ -1,5 +1,6 @@
 #include "exporter/web_config.h"
 
+#include "device_link/device_facts.h"
 #include "exporter/password_check.h"
 
 #include <QDir>
@@ -15,8 +16,13 @@
 #include <openssl/x509.h>
 #include <yaml-cpp/yaml.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace exporter {
 namespace {
@@ -95,9 +101,19 @@ void eachKey(const YAML::Node& node, const QString& at, std::initializer_list<co
 }
 
 QByteArray readFile(const QString& path, const QString& key) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        refuse(key, QStringLiteral("cannot read %1 (%2)").arg(path, file.errorString()));
+    // Opened without waiting: a FIFO put in a file's place would hold the server until someone
+    // wrote to it. Only a regular file is read.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat s = {};
+    if (fd < 0 || ::fstat(fd, &s) != 0 || !S_ISREG(s.st_mode)) {
+        const QString why = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                                   : QStringLiteral("not a regular file");
+        if (fd >= 0)
+            ::close(fd);
+        refuse(key, QStringLiteral("cannot read %1 (%2)").arg(path, why));
+    }
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
     if (file.size() > kMaxFileBytes)
         refuse(key, QStringLiteral("%1 is larger than 1 MiB").arg(path));
     return file.read(kMaxFileBytes);
@@ -486,7 +502,7 @@ WebConfigResult parseWebConfig(const QByteArray& yaml, const QString& directory)
     } catch (const YAML::Exception& e) {
         return WebConfigError{{},
                               QStringLiteral("is not YAML: %1 (line %2)")
-                                  .arg(QString::fromStdString(e.msg))
+                                  .arg(device::printable(QString::fromStdString(e.msg), 200))
                                   .arg(e.mark.line + 1)};
     }
 }
@@ -532,8 +548,13 @@ std::optional<qint64> goDurationNs(const QString& text) {
 
 namespace {
 
-// Whether TO lets in a client FROM's certificate checks would have refused. A list cut short
-// (a CA file, the SANs) lets in fewer; one taken out, any.
+template <typename List> bool within(const List& some, const List& all) {
+    return std::all_of(some.begin(), some.end(),
+                       [&all](const auto& item) { return all.contains(item); });
+}
+
+// Whether TO lets in a client FROM's certificate checks would have refused. A CA file cut short
+// trusts fewer; SANs cut short are other names, which another certificate may carry.
 bool fewerClientChecks(const TlsSettings& from, const TlsSettings& to) {
     const auto demands = [](ClientAuth a) {
         return a == ClientAuth::RequireAny || a == ClientAuth::RequireAndVerify;
@@ -544,7 +565,8 @@ bool fewerClientChecks(const TlsSettings& from, const TlsSettings& to) {
     return (demands(from.clientAuth) && !demands(to.clientAuth)) ||
            (verifies(from.clientAuth) && !verifies(to.clientAuth)) ||
            (!from.clientCas.isEmpty() && to.clientCas.isEmpty()) ||
-           (!from.allowedSans.isEmpty() && to.allowedSans.isEmpty());
+           (!from.allowedSans.isEmpty() &&
+            (to.allowedSans.isEmpty() || !within(to.allowedSans, from.allowedSans)));
 }
 
 } // namespace
@@ -570,9 +592,9 @@ QStringList protectionTaken(const WebConfig& from, const WebConfig& to) {
     if (was.intervalNs > 0 &&
         (is.intervalNs <= 0 || is.intervalNs < was.intervalNs || is.burst > was.burst))
         taken << QStringLiteral("the rate limit");
-    for (const auto& [name, value] : from.headers) {
-        if (std::none_of(to.headers.begin(), to.headers.end(),
-                         [&name = name](const auto& h) { return h.first == name; })) {
+    // A header's value cut short says less (max-age=3).
+    for (const auto& header : from.headers) {
+        if (std::find(to.headers.begin(), to.headers.end(), header) == to.headers.end()) {
             taken << QStringLiteral("headers");
             break;
         }

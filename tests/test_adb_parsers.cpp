@@ -306,7 +306,8 @@ TEST(Address, NetworkSerials) {
         {u"adb-R58M-x._adb-tls-connect._tcp", ""},
         {u"host:notaport", ""}};
     for (const auto& [serial, host] : hosts)
-        EXPECT_EQ(networkSerialHost(serial), QString::fromLatin1(host)) << QString::fromUtf16(serial).toStdString();
+        EXPECT_EQ(networkSerialHost(serial), QString::fromLatin1(host))
+            << QString::fromUtf16(serial).toStdString();
     // Made by host:connect, whatever its host; never a USB port's.
     EXPECT_TRUE(adb::isWifi({"localhost:5555", "device", "", false}));
     EXPECT_TRUE(adb::isWifi({"[fd00::5]:5555", "device", "", false}));
@@ -353,6 +354,14 @@ TEST(ByDevice, OnePhoneHoweverAttachedAndNoOtherMerged) {
                                           "10.0.0.6:5555 via 10.0.0.6:5555 wifi 10.0.0.6:5555");
     EXPECT_EQ(devices({usb, named}), "R58M via R58M usb pixel.lan:5555");
     EXPECT_EQ(devices({v6, usb}), "R58M via R58M usb [fd00::5]:5555");
+    // A Wi-Fi transport of its number at an address it did not say has its addresses read
+    // again, and a failed read keeps those it had.
+    EXPECT_EQ(adb::readAgainFor(twin, {usb, twin, other}, identities), std::vector<Device>{usb});
+    EXPECT_TRUE(adb::readAgainFor(wifi, {usb, wifi}, identities).empty());
+    const adb::Identity before = identities.value("R58M");
+    EXPECT_EQ(adb::withAddressesOf(before, {"R58M", {"10.0.0.6"}, {}}).addresses,
+              QStringList{"10.0.0.6"});
+    EXPECT_EQ(adb::withAddressesOf(before, {}), before);
 
     // Who a transport is: its number and its own addresses, but lo's and link-local ones.
     EXPECT_EQ(

@@ -7,9 +7,12 @@
 #include "qt_printers.h"
 #include "tls_files.h"
 
+#include <QFile>
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -36,7 +39,11 @@ TEST_F(WebConfigTest, EachWrongFileIsRefusedWithOneLineNamingTheKeyAndWhy) {
     // At the bound a file is read, past it not.
     ASSERT_TRUE(files.write("mib.crt", QByteArray(1 << 20, 'x')));
     ASSERT_TRUE(files.write("more.crt", QByteArray((1 << 20) + 1, 'x')));
+    // Opening a FIFO would wait for a writer.
+    ::mkfifo(QFile::encodeName(files.path("fifo.crt")).constData(), 0600);
     const std::pair<const char*, const char*> cases[] = {
+        {"tls_server_config:\n  cert_file: fifo.crt\n  key_file: server.key\n",
+         "tls_server_config.cert_file cannot read %D/fifo.crt (not a regular file)"},
         {"tls_server_config:\n  cert_file: mib.crt\n  key_file: server.key\n",
          "tls_server_config.cert_file %D/mib.crt holds no PEM certificate"},
         {"tls_server_config:\n  cert_file: more.crt\n  key_file: server.key\n",
@@ -226,6 +233,8 @@ TEST_F(WebConfigTest, ARenewalNamesEachProtectionItTakesAway) {
         {verified + "  client_ca_file: ca.crt\n", verified, "client certificates"},
         {any + "  client_allowed_sans: [a]\n", any, "client certificates"},
         {any + "  client_allowed_sans: [a, b]\n", any + "  client_allowed_sans: [a]\n", ""},
+        {any + "  client_allowed_sans: [prometheus.lab]\n", any + "  client_allowed_sans: [prom]\n",
+         "client certificates"},
         {tls + "  min_version: TLS13\n", tls, "TLS versions"},
         {tls + "  cipher_suites: [TLS_ECDHE_ECDSA_WITH_AES_128_GCM_SHA256]\n", tls,
          "cipher suites"},
@@ -235,6 +244,8 @@ TEST_F(WebConfigTest, ARenewalNamesEachProtectionItTakesAway) {
         {rate, "rate_limit:\n  interval: 1s\n  burst: 4\n", "the rate limit"},
         {rate, "rate_limit:\n  interval: 2s\n  burst: 2\n", ""},
         {"http_server_config:\n  headers:\n    X-Frame-Options: deny\n", "", "headers"},
+        {"http_server_config:\n  headers:\n    Strict-Transport-Security: max-age=31536000\n",
+         "http_server_config:\n  headers:\n    Strict-Transport-Security: max-age=3\n", "headers"},
         {users + rate, "", "passwords and the rate limit"},
         {tls, verified + "  min_version: TLS13\n" + users, ""}};
     for (const auto& [from, to, taken] : cases) {

@@ -226,10 +226,26 @@ void AdbLink::readIdentities() {
             if (listed == m_state.devices.end() || listed->state != QLatin1String("device"))
                 return;
             m_identities.insert(serial, watcher->result());
+            for (const adb::Device& usb : adb::readAgainFor(*listed, m_state.devices, m_identities))
+                readAddressesAgain(usb);
             applyDeviceList(m_state.devices);
         });
         watcher->setFuture(QtConcurrent::run(adb::readIdentity, m_server, d, m_limits));
     }
+}
+
+void AdbLink::readAddressesAgain(const adb::Device& usb) {
+    auto* watcher = new QFutureWatcher<adb::Identity>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, serial = usb.serial] {
+        watcher->deleteLater();
+        // Gone meanwhile: what it knew went with it.
+        if (!m_identities.contains(serial))
+            return;
+        m_identities.insert(serial,
+                            adb::withAddressesOf(m_identities.value(serial), watcher->result()));
+        applyDeviceList(m_state.devices);
+    });
+    watcher->setFuture(QtConcurrent::run(adb::readIdentity, m_server, usb, m_limits));
 }
 
 bool AdbLink::canSwitchToWifi() const {

@@ -92,6 +92,8 @@ private:
     void applyDeviceList(const std::vector<adb::Device>& devices);
     // The identities of ready transports not read yet, off the window's thread.
     void readIdentities();
+    // USB's addresses once more, for a Wi-Fi transport of its serial number read since.
+    void readAddressesAgain(const adb::Device& usb);
     // The device a transport belongs to; nullptr where none is listed.
     const adb::AttachedAndroid* deviceOf(const QString& transport) const;
     void follow(const QString& serial);

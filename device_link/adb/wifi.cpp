@@ -148,6 +148,29 @@ QHash<QString, Identity> stillKnown(const QHash<QString, Identity>& known,
     return out;
 }
 
+std::vector<Device> readAgainFor(const Device& wifi, const std::vector<Device>& transports,
+                                 const QHash<QString, Identity>& identities) {
+    const Identity w = identities.value(wifi.serial);
+    std::vector<Device> out;
+    if (!isWifi(wifi) || w.serialNumber.isEmpty())
+        return out;
+    for (const Device& t : transports) {
+        const Identity usb = identities.value(t.serial);
+        if (!isWifi(t) && t.state == QLatin1String("device") &&
+            usb.serialNumber == w.serialNumber &&
+            std::none_of(w.hostAddresses.begin(), w.hostAddresses.end(),
+                         [&usb](const QString& a) { return usb.addresses.contains(a); }))
+            out.push_back(t);
+    }
+    return out;
+}
+
+Identity withAddressesOf(Identity known, const Identity& again) {
+    if (again.serialNumber == known.serialNumber)
+        known.addresses = again.addresses;
+    return known;
+}
+
 std::vector<AttachedAndroid> byDevice(const std::vector<Device>& transports,
                                       const QHash<QString, Identity>& identities) {
     const auto ready = [](const Device& d) { return d.state == QLatin1String("device"); };

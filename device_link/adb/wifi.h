@@ -73,6 +73,16 @@ Identity readIdentity(const ServerAddress& server, const Device& transport, cons
 QHash<QString, Identity> stillKnown(const QHash<QString, Identity>& known,
                                     const std::vector<Device>& transports);
 
+// The ready USB transports whose addresses are read again once WIFI's identity is read: each
+// gives its serial number, but WIFI's host is not among its addresses as last read, as for a
+// device that joined the network after it was plugged in.
+std::vector<Device> readAgainFor(const Device& wifi, const std::vector<Device>& transports,
+                                 const QHash<QString, Identity>& identities);
+
+// KNOWN, with the addresses of AGAIN, a read of the same transport, where it gave the same
+// serial number.
+Identity withAddressesOf(Identity known, const Identity& again);
+
 // One device however it is attached.
 struct AttachedAndroid {
     QString serial;      // its serial number, or a transport's name where that cannot stand
