@@ -71,25 +71,22 @@ RequestReader::~RequestReader() = default;
 
 RequestReader::Read RequestReader::read(QByteArrayView data) {
     Parser& p = *m_parser;
-    if (p.complete)
-        return {0, true, false};
     const size_t used =
         http_parser_execute(&p.parser, &p.settings, data.data(), size_t(data.size()));
-    const http_errno error = HTTP_PARSER_ERRNO(&p.parser);
     if (p.complete)
         return {qsizetype(used), true, false};
-    return {qsizetype(used), false, error != HPE_OK || p.parser.upgrade};
+    // Short of a request's end, whatever it leaves is what it could not read.
+    return {qsizetype(used), false,
+            HTTP_PARSER_ERRNO(&p.parser) != HPE_OK || qsizetype(used) < data.size()};
 }
 
 HttpRequest RequestReader::take() {
     Parser& p = *m_parser;
     HttpRequest out = std::move(p.request);
+    // The next request's first header begins a field anew.
     p.request = {};
     p.target.clear();
-    p.field.clear();
-    p.inValue = false;
     p.authorizationSeen = false;
-    p.capturing = false;
     p.complete = false;
     http_parser_pause(&p.parser, 0);
     return out;

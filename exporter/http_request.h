@@ -30,7 +30,8 @@ public:
         bool complete = false; // a request ended there: take() gives it
         bool broken = false;   // what came is not HTTP: nothing more can be read
     };
-    // Reads DATA, up to the end of the first request that ends in it.
+    // Reads DATA, up to the end of the first request that ends in it; once one has, nothing
+    // more until take().
     Read read(QByteArrayView data);
     // The request that read() said ended, and a clean start for the next.
     HttpRequest take();

@@ -130,6 +130,9 @@ TEST_F(MetricsServerTest, OnlyGetAndHeadOfItsTwoPaths) {
          "\r\n\r\nNot found: try /metrics.\n"},
         {"PUT /nowhere HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 404 Not Found",
          "\r\n\r\nNot found: try /metrics.\n"},
+        // Not HTTP: answered, then let go.
+        {"BREW /pot HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request",
+         "\r\nConnection: close\r\n\r\nBad Request\n"},
     };
     for (const Case& c : cases) {
         auto client = connectClient();

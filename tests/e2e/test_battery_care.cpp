@@ -12,6 +12,8 @@
 #include <QDBusMetaType>
 #include <QDBusVariant>
 
+#include <csignal>
+
 namespace {
 
 // What the desktop's notification service was asked.
@@ -206,6 +208,16 @@ TEST(UPowerBattery, AHeadsetsBatteryIsReadFromWhatUPowerSaid) {
     ASSERT_TRUE(battery) << link.statusText().toStdString();
     EXPECT_EQ(battery->serial, "AA:BB:CC:DD:EE:FF");
     EXPECT_EQ(report::batteryValues(*battery).percent, 57.0);
+
+    // It goes while the mouse stays: it is let go, and the mouse is shown in its place.
+    std::vector<qint32> codes;
+    QObject::connect(&link, &Pelorin::ConnectionEvent,
+                     [&codes](qint32 code, const QString&) { codes.push_back(code); });
+    ::kill(pid_t(peripherals.processId()), SIGUSR2);
+    for (const QDeadlineTimer gone(10000); codes.size() < 2 && !gone.hasExpired();)
+        QTest::qWait(20);
+    EXPECT_EQ(codes, (std::vector<qint32>{Pelorin::EventRemoved, Pelorin::EventConnected}));
+    EXPECT_EQ(link.followedSerial(), "hidpp_battery_0");
     peripherals.terminate();
     peripherals.waitForFinished(10000);
 }

@@ -4,7 +4,8 @@
 # the computer's own battery and mains. Prints "DBUS_SYSTEM_BUS_ADDRESS=..." once they are
 # there, then keeps them until SIGTERM or SIGINT.
 #   peripherals.py [COUNT]   COUNT headsets in place of the three (for a benchmark); then
-#                            SIGUSR1 changes the charge of every one at once
+#                            SIGUSR1 changes the charge of every one at once; without COUNT,
+#                            SIGUSR2 takes the headset away
 import os
 import signal
 import subprocess
@@ -65,9 +66,11 @@ def main():
 
         signal.signal(signal.SIGUSR1, change_all)
     else:
-        add(mock, "headset_dev_AA", HEADSET)
+        headset = add(mock, "headset_dev_AA", HEADSET)
         add(mock, "mouse_dev_1", MOUSE)
         add(mock, "ups_hiddev0", UPS)
+        # SIGUSR2: the headset goes, as when it is switched off.
+        signal.signal(signal.SIGUSR2, lambda *_: mock.RemoveDevice(headset))
     print("DBUS_SYSTEM_BUS_ADDRESS=" + os.environ["DBUS_SYSTEM_BUS_ADDRESS"], flush=True)
     for ending in (signal.SIGTERM, signal.SIGINT):
         signal.signal(ending, lambda *_: sys.exit(0))
