@@ -17,7 +17,7 @@ CombinedLink::CombinedLink(std::vector<Kind> kinds, QObject* parent)
                 [this, i](qint32 code, const QString& text) { onEvent(i, code, text); });
         connect(kind(i), &KindLink::statusChanged, this, &CombinedLink::updateStatus);
         connect(kind(i), &KindLink::devicesChanged, this, [this] {
-            leaveToOthers();
+            tellWhoListsWhat();
             updateStatus();
             emit devicesChanged();
         });
@@ -33,7 +33,7 @@ CombinedLink::CombinedLink(std::vector<Kind> kinds, QObject* parent)
     updateStatus();
 }
 
-void CombinedLink::leaveToOthers() {
+void CombinedLink::tellWhoListsWhat() {
     // A kind that yields (UPower) leaves a device another kind lists to that kind.
     QSet<QString> shown;
     for (const Kind& k : m_kinds) {

@@ -54,7 +54,7 @@ private:
     KindLink* kind(int index) const { return m_kinds[std::size_t(index)].link.get(); }
     KindLink& target() const { return *kind(m_current < 0 ? 0 : m_current); }
     void onEvent(int index, qint32 code, const QString& text);
-    void leaveToOthers();
+    void tellWhoListsWhat();
     void updateStatus();
 
     std::vector<Kind> m_kinds;

@@ -90,7 +90,8 @@ QHash<QString, adb::Identity> identities(const adb::ServerAddress& server,
         out.insert(serial, identity.result());
     // A device that joined the network after it was plugged in says its new address again.
     std::map<QString, std::pair<adb::Device, QFuture<adb::Identity>>> again;
-    for (const auto& [serial, identity] : reads) {
+    for (const auto& read : reads) {
+        const QString& serial = read.first;
         const auto wifi = std::find_if(transports.begin(), transports.end(),
                                        [&](const adb::Device& d) { return d.serial == serial; });
         for (const adb::Device& usb : adb::readAgainFor(*wifi, transports, out)) {

@@ -304,7 +304,8 @@ TEST(Address, NetworkSerials) {
         {u"[lab]:5555", ""},
         {u"emulator-5554", ""},
         {u"adb-R58M-x._adb-tls-connect._tcp", ""},
-        {u"host:notaport", ""}};
+        {u"host:notaport", ""},
+        {u"10.0.0.5:5555x", ""}};
     for (const auto& [serial, host] : hosts)
         EXPECT_EQ(networkSerialHost(serial), QString::fromLatin1(host))
             << QString::fromUtf16(serial).toStdString();
