@@ -27,9 +27,10 @@ def answers(client, count):
     got, statuses = b"", []
     while len(statuses) < count:
         head, sep, rest = got.partition(b"\r\n\r\n")
+        # Until the blank line has come, the head may end halfway through its length.
         length = [int(line.split(b":")[1]) for line in head.split(b"\r\n")
-                  if line.lower().startswith(b"content-length:")]
-        if sep and length and len(rest) >= length[0]:
+                  if sep and line.lower().startswith(b"content-length:")]
+        if length and len(rest) >= length[0]:
             statuses.append(int(head[9:12]))
             got = rest[length[0]:]
             continue
