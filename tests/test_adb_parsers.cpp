@@ -354,11 +354,13 @@ TEST(ByDevice, OnePhoneHoweverAttachedAndNoOtherMerged) {
     EXPECT_EQ(devices({usb, wifi, twin}), "R58M via R58M usb 10.0.0.5:5555|"
                                           "10.0.0.6:5555 via 10.0.0.6:5555 wifi 10.0.0.6:5555");
     EXPECT_EQ(devices({usb, named}), "R58M via R58M usb pixel.lan:5555");
+    EXPECT_EQ(devices({usb, wifi, named}), "R58M via R58M usb 10.0.0.5:5555");
     EXPECT_EQ(devices({v6, usb}), "R58M via R58M usb [fd00::5]:5555");
     // A Wi-Fi transport of its number at an address it did not say has its addresses read
     // again, and a failed read keeps those it had.
     EXPECT_EQ(adb::readAgainFor(twin, {usb, twin, other}, identities), std::vector<Device>{usb});
     EXPECT_TRUE(adb::readAgainFor(wifi, {usb, wifi}, identities).empty());
+    EXPECT_TRUE(adb::readAgainFor(usb, {usb, twin}, identities).empty());
     const adb::Identity before = identities.value("R58M");
     EXPECT_EQ(adb::withAddressesOf(before, {"R58M", {"10.0.0.6"}, {}}).addresses,
               QStringList{"10.0.0.6"});
