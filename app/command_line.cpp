@@ -91,8 +91,12 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("With --serve: keep the Android device at HOST[:PORT] (5555 unless given) "
                        "connected over Wi-Fi; may be given more than once."),
         QStringLiteral("HOST[:PORT]"));
-    parser.addOptions(
-        {list, report, json, all, wait, serve, webConfig, interval, history, connectTo});
+    const QCommandLineOption careOption(
+        QStringLiteral("care"),
+        QStringLiteral("Keep watch with no window: notify of every device's battery as "
+                       "Notifications... in the window sets, until SIGTERM."));
+    parser.addOptions({list, report, json, all, wait, serve, webConfig, interval, history,
+                       connectTo, careOption});
 
     CommandLine out;
     const QString program = QFileInfo(arguments.value(0, QStringLiteral("device-info"))).fileName();
@@ -113,7 +117,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         out.message = parser.helpText().replace(QLatin1String("<executable_name>"), program) +
                       QStringLiteral("\nWithout --serial it shows the first ready device; "
                                      "ANDROID_SERIAL chooses an Android device.\n"
-                                     "--list, --report, --serve and --history need no display. "
+                                     "--list, --report, --serve, --history and --care need no "
+                                     "display. "
                                      "Exit status of "
                                      "--report: 0 when every device asked for was read, 1 when "
                                      "one was not, 2 for a wrong option.\n");
@@ -133,6 +138,13 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     out.script.all = parser.isSet(all);
     if (parser.isSet(list) && parser.isSet(report))
         return error(QStringLiteral("--list and --report do not go together"));
+    if (parser.isSet(careOption)) {
+        // Every device, from what the settings say: nothing else to choose.
+        if (arguments.size() != 2 || parser.isSet(history))
+            return error(QStringLiteral("--care takes no other option"));
+        out.action = CommandLine::Action::Care;
+        return out;
+    }
     if (parser.isSet(history)) {
         if (parser.isSet(list) || parser.isSet(report) || parser.isSet(serve) || out.script.all ||
             parser.isSet(wait) || parser.isSet(interval) || parser.isSet(webConfig))

@@ -15,7 +15,7 @@ class CombinedLink;
 namespace app {
 
 struct CommandLine {
-    enum class Action { Run, Help, Version, Error, List, Report, Serve, History };
+    enum class Action { Run, Help, Version, Error, List, Report, Serve, History, Care };
     Action action = Action::Run;
     QString message; // the help, the version or the error, to print
     // --serial, --json, --all and --wait, for the window (its serial), the scripts and

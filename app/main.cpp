@@ -1,9 +1,10 @@
 // Device Info: shows the state of an attached battery-powered device.
 #include "app/command_line.h"
+#include "care/care_settings.h"
+#include "cli/care_face.h"
 #include "cli/script_face.h"
 #include "desktop/battery_care.h"
 #include "desktop/battery_history.h"
-#include "desktop/care_settings.h"
 #include "desktop/desktop_integration.h"
 #include "desktop/device_menu.h"
 #include "desktop/wifi.h"
@@ -54,6 +55,10 @@ int run(int argc, char* argv[]) {
         return device::endProgram(cli::runHistory(command.script.serial, command.script.json),
                                   kEndWithin);
     }
+    if (command.action == app::CommandLine::Action::Care) {
+        QCoreApplication app(argc, argv);
+        return device::endProgram(cli::runCare(), kEndWithin);
+    }
     if (command.action == app::CommandLine::Action::Serve) {
         QCoreApplication app(argc, argv);
         return device::endProgram(exporter::runServe(command.serve), kEndWithin);
@@ -75,18 +80,18 @@ int showWindow(const app::CommandLine& command) {
     desktop::showLink(window, devices);
     // Addresses connected through the window stay connected while it runs, and come back with it.
     WifiKeeper wifi(adb::serverAddressFromEnvironment(QProcessEnvironment::systemEnvironment()));
-    desktop::installDeviceMenu(
-        window, devices,
-        desktop::wifiEntries(window, devices, wifi, desktop::careSettingsPath(),
-                             [](const QString& line) {
-                                 std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(line));
-                             }));
+    desktop::installDeviceMenu(window, devices,
+                               desktop::wifiEntries(window, devices, wifi, care::careSettingsPath(),
+                                                    [](const QString& line) {
+                                                        std::fprintf(stderr, "device-info: %s\n",
+                                                                     qUtf8Printable(line));
+                                                    }));
     // What the window reads of a battery's wear is kept, off the window's thread.
     const QString historyPath = history::defaultPath();
     history::Writer historyWriter(historyPath);
     history::Recorder recorder;
     desktop::installHistory(window, devices, historyWriter, recorder, historyPath);
-    desktop::BatteryCare care(window, devices, desktop::careSettingsPath());
+    desktop::BatteryCare care(window, devices, care::careSettingsPath());
     desktop::installNotificationsMenu(window, care);
     QObject::connect(&window, &Form1::failureReported, &window, [&window](const QString& message) {
         std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(message));

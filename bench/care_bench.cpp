@@ -43,7 +43,8 @@ int main(int argc, char* argv[]) {
     }
     spinUntil([] { return false; }, 3000); // the connection's health read is behind it
     QTemporaryDir settings;
-    desktop::BatteryCare care(window, link, settings.filePath("care.conf"));
+    desktop::BatteryCare care(window, link, settings.filePath("care.conf"),
+                              settings.filePath("care-state.json"));
     const auto powerReads = [&] {
         return QJsonDocument::fromJson(phone->control(QStringLiteral("count")).toUtf8())
             .object()

@@ -1,34 +1,85 @@
 #include "desktop/battery_care.h"
 
-#include "desktop/care_settings.h"
+#include "care/care_settings.h"
+#include "care/care_watch.h"
 #include "desktop/notifications_dialog.h"
 #include "device_link/combined_link.h"
 #include "display/form1.h"
-#include "report/reading_values.h"
 
 #include <QAction>
+#include <QDBusConnection>
 
 #include <cstdio>
 
 namespace desktop {
 
-BatteryCare::BatteryCare(Form1& window, CombinedLink& link, QString settingsPath, Clock clock)
-    : m_window(window), m_link(link), m_path(std::move(settingsPath)), m_clock(std::move(clock)) {
-    const CareSettings read = readCareSettings(m_path);
+namespace {
+
+void say(const QString& line) {
+    std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(line));
+}
+
+// What a watcher asks of the window: its device shown.
+class WindowObject : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.deviceinfo.DeviceInfo.Window")
+public:
+    WindowObject(std::function<void(const QString&)> show, QObject* parent)
+        : QObject(parent), m_show(std::move(show)) {}
+public slots:
+    Q_SCRIPTABLE void ShowDevice(const QString& serial) {
+        // A serial is short; anything longer is nobody's.
+        if (serial.size() <= 256)
+            m_show(serial);
+    }
+
+private:
+    std::function<void(const QString&)> m_show;
+};
+
+} // namespace
+
+BatteryCare::BatteryCare(Form1& window, CombinedLink& link, QString settingsPath, QString statePath,
+                         Clock clock)
+    : m_window(window), m_link(link), m_path(std::move(settingsPath)), m_clock(std::move(clock)),
+      m_rules(std::move(statePath), m_clock, &say),
+      m_owner(QDBusConnection::sessionBus(), care::NoticeOwner::Claim::Window),
+      m_keepWatch(QDBusConnection::sessionBus()) {
+    const care::CareSettings read = care::readCareSettings(m_path);
     if (!read.problem.isEmpty())
-        std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(read.problem));
+        say(read.problem);
     m_limits = read.limits;
     connect(&m_timer, &QTimer::timeout, this, &BatteryCare::checkNow);
     connect(&m_link, &KindLink::batteryRead, this, &BatteryCare::onBattery);
+    // What a watcher said while it notified is not said again by the window.
+    connect(&m_owner, &care::NoticeOwner::ownsChanged, this, [this](bool owns) {
+        if (owns)
+            m_rules.reload();
+    });
+    connect(&m_notifier, &care::DesktopNotifier::deviceWanted, this, &BatteryCare::showDevice);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    // The first window open is the one a watcher's notice switches.
+    if (bus.isConnected() && bus.registerService(care::kWindowName))
+        bus.registerObject(care::kWindowPath,
+                           new WindowObject([this](const QString& s) { showDevice(s); }, this),
+                           QDBusConnection::ExportScriptableSlots);
     apply();
+}
+
+void BatteryCare::showDevice(const QString& serial) {
+    m_link.setWantedSerial(serial, QStringLiteral("a notification"));
+    QWidget& window = m_window;
+    window.showNormal();
+    window.raise();
+    window.activateWindow();
 }
 
 void BatteryCare::setLimits(const care::Limits& limits) {
     if (limits == m_limits)
         return;
     m_limits = limits;
-    if (const QString why = writeCareSettings(m_path, m_limits); !why.isEmpty())
-        std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(why));
+    if (const QString why = care::writeCareSettings(m_path, m_limits); !why.isEmpty())
+        say(why);
     apply();
     emit limitsChanged();
 }
@@ -60,20 +111,16 @@ void BatteryCare::onBattery(const DeviceReading& battery) {
     if (!battery.error.isEmpty() || !m_limits.any())
         return;
     m_window.BatteryWatch_Read(battery.power, battery.mains);
-    care::Reading reading;
-    reading.serial = battery.serial;
+    // A watcher that notifies has read this device too.
+    if (!m_owner.owns())
+        return;
+    QString name;
     for (const AttachedDevice& d : m_link.attachedDevices()) {
         if (d.serial == battery.serial)
-            reading.name = d.name;
+            name = d.name;
     }
-    // What the JSON report and the metrics say of the same reading.
-    const report::BatteryValues values = report::batteryValues(battery);
-    reading.percent = values.percent;
-    reading.level = values.level;
-    reading.charging = values.charging.value_or(false);
-    reading.temperatureC = values.temperatureC;
-    reading.time = m_clock();
-    for (const care::Notice& notice : m_rules.step(m_limits, reading))
+    for (const care::Notice& notice :
+         m_rules.step(m_limits, care::readingOf(battery, name, m_clock())))
         m_notifier.show(notice);
 }
 
@@ -93,3 +140,5 @@ void installNotificationsMenu(QWidget& window, BatteryCare& care) {
 }
 
 } // namespace desktop
+
+#include "battery_care.moc"

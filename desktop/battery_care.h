@@ -4,7 +4,10 @@
 // context menu sets them.
 #pragma once
 
-#include "desktop/desktop_notifier.h"
+#include "care/care_state.h"
+#include "care/desktop_notifier.h"
+#include "care/keep_watch.h"
+#include "care/notice_owner.h"
 #include "display/battery_care.h"
 
 #include <QDateTime>
@@ -24,8 +27,10 @@ class BatteryCare : public QObject {
     Q_OBJECT
 public:
     using Clock = std::function<QDateTime()>;
-    // Reads the settings at SETTINGS_PATH (a problem with them said on standard error).
+    // Reads the settings at SETTINGS_PATH (a problem with them said on standard error) and
+    // keeps what it said at STATE_PATH.
     BatteryCare(Form1& window, CombinedLink& link, QString settingsPath,
+                QString statePath = care::statePath(),
                 Clock clock = &QDateTime::currentDateTimeUtc);
 
     const care::Limits& limits() const { return m_limits; }
@@ -35,7 +40,10 @@ public:
     void checkNow();
     // Reads every MS rather than at the limits' interval: for a test that cannot wait 10 s.
     void setIntervalMs(int ms);
-    DesktopNotifier& notifier() { return m_notifier; }
+    care::DesktopNotifier& notifier() { return m_notifier; }
+    care::KeepWatch& keepWatch() { return m_keepWatch; }
+    // Whether this window notifies: not while a watcher does.
+    bool notifies() const { return m_owner.owns(); }
 
 signals:
     void limitsChanged();
@@ -43,14 +51,17 @@ signals:
 private:
     void apply();
     void onBattery(const DeviceReading& battery);
+    void showDevice(const QString& serial);
 
     Form1& m_window;
     CombinedLink& m_link;
     QString m_path;
     Clock m_clock;
     care::Limits m_limits;
-    care::Rules m_rules;
-    DesktopNotifier m_notifier;
+    care::KeptRules m_rules;
+    care::DesktopNotifier m_notifier;
+    care::NoticeOwner m_owner;
+    care::KeepWatch m_keepWatch;
     QTimer m_timer;
     int m_intervalMs = 0; // 0: the limits'
 };

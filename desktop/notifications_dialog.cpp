@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -73,12 +74,29 @@ NotificationsDialog::NotificationsDialog(BatteryCare& care, QWidget* parent)
     m_unavailable->setTextFormat(Qt::PlainText);
     m_unavailable->setWordWrap(true);
     m_unavailable->hide();
+    care::KeepWatch& keepWatch = care.keepWatch();
+    m_keepWatch = new QCheckBox(tr("Keep watch when the window is closed"), this);
+    m_keepWatch->setChecked(keepWatch.keeps());
+    m_watcher = new QLabel(this);
+    m_watcher->setTextFormat(Qt::PlainText);
+    m_watcher->setWordWrap(true);
+    connect(m_keepWatch, &QCheckBox::toggled, this, [this, &keepWatch](bool keeps) {
+        if (const QString why = keepWatch.setKeeps(keeps); !why.isEmpty()) {
+            m_watcher->setText(why);
+            const QSignalBlocker quiet(m_keepWatch);
+            m_keepWatch->setChecked(keepWatch.keeps());
+        }
+    });
+    connect(&keepWatch, &care::KeepWatch::runningChanged, this, &NotificationsDialog::showWatcher);
+    showWatcher(keepWatch.running());
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addWidget(m_unavailable);
+    layout->addWidget(m_keepWatch);
+    layout->addWidget(m_watcher);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -88,8 +106,8 @@ NotificationsDialog::NotificationsDialog(BatteryCare& care, QWidget* parent)
         connect(spin, &QSpinBox::valueChanged, this, &NotificationsDialog::take);
     connect(m_interval, &QComboBox::currentIndexChanged, this, &NotificationsDialog::take);
 
-    DesktopNotifier& notifier = care.notifier();
-    connect(&notifier, &DesktopNotifier::availableChanged, this,
+    care::DesktopNotifier& notifier = care.notifier();
+    connect(&notifier, &care::DesktopNotifier::availableChanged, this,
             &NotificationsDialog::showAvailable);
     if (notifier.available())
         showAvailable(*notifier.available());
@@ -98,6 +116,11 @@ NotificationsDialog::NotificationsDialog(BatteryCare& care, QWidget* parent)
 
 void NotificationsDialog::showAvailable(bool available) {
     m_unavailable->setVisible(!available);
+}
+
+void NotificationsDialog::showWatcher(bool running) {
+    m_watcher->setText(running ? tr("A watcher is running: it notifies for every device.")
+                               : tr("No watcher is running."));
 }
 
 void NotificationsDialog::take() {

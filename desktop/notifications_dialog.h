@@ -1,6 +1,6 @@
 // Notifications...: which words the window gives on a battery, and how often it looks. What the
 // user sets is taken and kept at once; the dialog says when this desktop shows no
-// notifications.
+// notifications, and whether a watcher keeps watch with the window closed.
 #pragma once
 
 #include <QDialog>
@@ -21,6 +21,7 @@ public:
 
 private:
     void showAvailable(bool available);
+    void showWatcher(bool running);
     void take();
 
     BatteryCare& m_care;
@@ -32,6 +33,8 @@ private:
     QSpinBox* m_hotCelsius = nullptr;
     QComboBox* m_interval = nullptr;
     QLabel* m_unavailable = nullptr;
+    QCheckBox* m_keepWatch = nullptr;
+    QLabel* m_watcher = nullptr;
 };
 
 } // namespace desktop

@@ -1,18 +1,23 @@
 #include "device_link/background_work.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QSocketNotifier>
 #include <QThreadPool>
 
 #include <openssl/crypto.h>
 #include <sys/resource.h>
 
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 
 namespace device {
 namespace {
@@ -72,6 +77,31 @@ int endProgram(int status, std::chrono::milliseconds within) {
         return status;
     std::fflush(nullptr);
     std::_Exit(status);
+}
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+bool quitOnSignals() {
+    if (::pipe2(g_signalPipe, O_CLOEXEC) != 0)
+        return false;
+    auto* notifier =
+        new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 &&
+           ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
 } // namespace device

@@ -27,4 +27,8 @@ public:
 // destroyed beneath it.
 int endProgram(int status, std::chrono::milliseconds within);
 
+// SIGTERM and SIGINT end the application's event loop, from outside the handler; false where
+// they cannot be caught.
+bool quitOnSignals();
+
 } // namespace device

@@ -50,6 +50,7 @@ public:
     void start();
     // Every device listed in the last round, Android first, in the order the kinds list them.
     const std::vector<WatchedDevice>& devices() const { return m_devices; }
+    int intervalMs() const { return m_options.intervalMs; }
     // Whether the first round is over: a listing, and a read of each device it found ended.
     bool firstRoundDone() const { return m_firstRoundDone; }
 

@@ -36,6 +36,7 @@ std::vector<Notice> Rules::step(const Limits& limits, const Reading& r) {
             return;
         a.armed = false;
         a.last = r.time;
+        a.text = text;
         out.push_back({kind, r.serial, text});
     };
     if (limits.chargedPercent > 0 && r.percent) {

@@ -56,17 +56,26 @@ struct Notice {
     bool operator==(const Notice&) const = default;
 };
 
+// What the rules remember of one kind of notice for one device.
+struct Armed {
+    bool armed = true; // its condition has ended since it last fired, or it never did
+    QDateTime last;    // when it last fired
+    QString text;      // what it said then
+    bool operator==(const Armed&) const = default;
+};
+// By serial, by kind.
+using RulesState = QHash<QString, std::array<Armed, 3>>;
+
 class Rules {
 public:
     // What READING, the latest of its device, gives under LIMITS.
     std::vector<Notice> step(const Limits& limits, const Reading& reading);
+    // What was said, and what may be said again: kept across runs.
+    const RulesState& state() const { return m_devices; }
+    void setState(RulesState state) { m_devices = std::move(state); }
 
 private:
-    struct Armed {
-        bool armed = true;
-        QDateTime last; // when it last fired
-    };
-    QHash<QString, std::array<Armed, 3>> m_devices; // by serial, by kind
+    RulesState m_devices;
 };
 
 } // namespace care

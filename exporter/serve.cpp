@@ -1,6 +1,7 @@
 #include "exporter/serve.h"
 
 #include "device_link/adb/wifi_keeper.h"
+#include "device_link/background_work.h"
 #include "device_link/device_watch.h"
 #include "exporter/metrics_server.h"
 #include "exporter/web_serving.h"
@@ -11,9 +12,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcessEnvironment>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -25,28 +24,6 @@ namespace {
 
 void say(const QString& text) {
     std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(text));
-}
-
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
-}
-
-// SIGTERM and SIGINT end the event loop, from outside the handler.
-bool quitOnSignals() {
-    if (::pipe(g_signalPipe) != 0)
-        return false;
-    auto* notifier =
-        new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGTERM, &action, nullptr) == 0 &&
-           ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
 // The listening sockets systemd passed: for this process alone, and not passed on to the
@@ -71,7 +48,7 @@ int runServe(const ServeOptions& command) {
             return 2;
         }
     }
-    if (!quitOnSignals()) {
+    if (!device::quitOnSignals()) {
         say(QStringLiteral("cannot catch SIGTERM"));
         return 1;
     }

@@ -1,8 +1,10 @@
 // Battery care: when each notification comes, as one table of readings in order; the settings
 // as the dialog writes them and the next start reads them; and the window's part, on a scripted
 // link.
+#include "care/care_settings.h"
+#include "care/care_state.h"
+#include "care/keep_watch.h"
 #include "desktop/battery_care.h"
-#include "desktop/care_settings.h"
 #include "desktop/notifications_dialog.h"
 #include "device_link/combined_link.h"
 #include "display/form1.h"
@@ -148,16 +150,16 @@ TEST(BatteryCareSettings, NonsenseGivesTheDefaultsAndOneLine) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(c.file);
         file.close();
-        const desktop::CareSettings read = desktop::readCareSettings(path);
+        const care::CareSettings read = care::readCareSettings(path);
         EXPECT_EQ(read.limits, c.limits) << c.file.toStdString();
         EXPECT_EQ(read.problem, QString::fromUtf8(c.problem).replace("%1", path))
             << c.file.toStdString();
     }
-    EXPECT_EQ(desktop::readCareSettings(dir.filePath("none")).limits, care::Limits());
-    EXPECT_EQ(desktop::writeCareSettings(path + "/below-a-file.conf", care::Limits()),
+    EXPECT_EQ(care::readCareSettings(dir.filePath("none")).limits, care::Limits());
+    EXPECT_EQ(care::writeCareSettings(path + "/below-a-file.conf", care::Limits()),
               "the notification settings cannot be written to " + path + "/below-a-file.conf");
-    EXPECT_EQ(desktop::writeCareSettings(path, care::Limits()), QString());
-    EXPECT_EQ(desktop::readCareSettings(dir.path()).problem,
+    EXPECT_EQ(care::writeCareSettings(path, care::Limits()), QString());
+    EXPECT_EQ(care::readCareSettings(dir.path()).problem,
               "the notification settings in " + dir.path() +
                   " cannot be read; notifications are off");
 }
@@ -165,6 +167,103 @@ TEST(BatteryCareSettings, NonsenseGivesTheDefaultsAndOneLine) {
 // The window on a scripted link: the dialog writes what the next start reads; with a device
 // shown the battery is read at the interval and the power panel shows it; with everything off,
 // nothing is read.
+// What was said, kept across runs: a run started again says nothing it said in the last ten
+// minutes, nor anything whose condition has not ended; a file it cannot take starts afresh.
+TEST(BatteryCareState, ARunStartedAgainRepeatsNothingAndABrokenFileStartsAfresh) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("state/care-state.json");
+    QDateTime now = kStart;
+    QStringList said;
+    const auto clock = [&now] { return now; };
+    const auto say = [&said](const QString& line) { said << line; };
+    const care::Limits limits{80, 20, 0, 60};
+    const auto reading = [&now](const char* serial, double percent, bool charging) {
+        return care::Reading{serial, serial, percent, {}, charging, {}, now};
+    };
+    const auto texts = [](const std::vector<care::Notice>& notices) {
+        QStringList out;
+        for (const care::Notice& n : notices)
+            out << n.text;
+        return out;
+    };
+    {
+        care::KeptRules first(path, clock, say); // no file yet: nothing to say
+        EXPECT_EQ(texts(first.step(limits, reading("A", 85, true))),
+                  QStringList{"A reached 85% — unplug it to spare the battery"});
+        EXPECT_EQ(texts(first.step(limits, reading("B", 15, false))),
+                  QStringList{"B is down to 15%"});
+        EXPECT_TRUE(first.step(limits, reading("B", 30, true)).empty()); // B's low has ended
+    }
+    const struct {
+        int minutes;
+        const char* serial;
+        double percent;
+        bool charging;
+        const char* says;
+    } again[] = {
+        {1, "A", 90, true, ""},                   // still charging above the limit
+        {11, "A", 90, true, ""},                  // however long after
+        {11, "B", 15, false, "B is down to 15%"}, // ended, and quiet long enough
+        {12, "C", 10, false, "C is down to 10%"}, // never heard of
+        {13, "A", 60, false, ""},                 // A's condition ends
+        {40, "A", 85, true, "A reached 85% — unplug it to spare the battery"},
+        {41, "C", 30, true, ""}, // C's condition ends
+    };
+    for (const auto& row : again) {
+        now = kStart.addSecs(row.minutes * 60);
+        // Each step in a run of its own, as a watcher started again at that minute.
+        care::KeptRules run(path, clock, say);
+        const QStringList expected = *row.says ? QStringList{row.says} : QStringList{};
+        EXPECT_EQ(texts(run.step(limits, reading(row.serial, row.percent, row.charging))), expected)
+            << row.minutes << " " << row.serial;
+    }
+    // A device gone is remembered as it was left; its memory is dropped only once it says
+    // nothing the rules would not say anyway.
+    const care::RulesState kept =
+        care::parseState(care::stateText(care::KeptRules(path, clock, say).state(), now), now)
+            .state;
+    EXPECT_EQ(kept.value("A")[0].armed, false);
+    EXPECT_EQ(kept.value("B")[1].text, "B is down to 15%");
+    EXPECT_FALSE(kept.contains("C")); // ended and quiet: nothing to remember
+    // A time to come (a clock set back) counts as now, and the rest of the file still stands.
+    const care::KeptState future = care::parseState(
+        R"({"version":1,"devices":{"A":{"low":{"at":"2030-01-01T00:00:00Z","ended":true}},
+            "B":[1],"":{"hot":{"at":"2026-12-08T09:00:00Z"}}}})",
+        now);
+    EXPECT_EQ(future.state.value("A")[1].last, now);
+    EXPECT_EQ(future.state.keys(), QStringList{"A"});
+    EXPECT_TRUE(said.isEmpty()) << said.join('\n').toStdString();
+
+    for (const QByteArray& broken : {QByteArray(R"({"version":1,"devices":{"A":)"),
+                                     QByteArray(R"({"version":2,"devices":{}})")}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(broken);
+        file.close();
+        care::KeptRules run(path, clock, say);
+        EXPECT_TRUE(run.state().isEmpty());
+        EXPECT_EQ(texts(run.step(limits, reading("A", 85, true))),
+                  QStringList{"A reached 85% — unplug it to spare the battery"});
+    }
+    EXPECT_EQ(said, QStringList({"what battery care said before, in " + path +
+                                     ", is not JSON (unterminated object): it starts afresh",
+                                 "what battery care said before, in " + path +
+                                     ", is of a version this program does not know: it starts "
+                                     "afresh"}));
+}
+
+// The autostart entry starts the program the PATH finds by name; another, by its whole path,
+// quoted as the desktop entry specification says.
+TEST(BatteryCareState, TheAutostartEntryNamesTheProgramItStarts) {
+    const QString entry = care::autostartEntry("/opt/Device Info/bin/device-info");
+    EXPECT_TRUE(entry.contains("\nExec=\"/opt/Device Info/bin/device-info\" --care\n"))
+        << entry.toStdString();
+    EXPECT_TRUE(entry.contains("\nX-GNOME-Autostart-Phase=Applications\n"));
+    EXPECT_TRUE(
+        care::autostartEntry("/tmp/100%/d$v").contains("\nExec=\"/tmp/100%%/d\\\\$v\" --care\n"))
+        << care::autostartEntry("/tmp/100%/d$v").toStdString();
+}
+
 TEST(BatteryCareWindow, TheDialogKeepsWhatTheNextStartReadsAndThePanelShowsEachRead) {
     QTemporaryDir dir;
     const QString path = dir.filePath("device-info/device-info.conf");
@@ -175,7 +274,7 @@ TEST(BatteryCareWindow, TheDialogKeepsWhatTheNextStartReadsAndThePanelShowsEachR
     auto combined = std::make_unique<CombinedLink>(std::move(kinds));
     CombinedLink& link = *combined;
     Form1 window(std::move(combined));
-    desktop::BatteryCare care(window, link, path);
+    desktop::BatteryCare care(window, link, path, dir.filePath("state.json"));
     care.setIntervalMs(20);
     ScriptedLink::scriptPhone(phone);
     phone.see({{"R58M", DeviceKind::Android, "Android", "Pixel Lab 7", ""}}, "R58M");
@@ -202,7 +301,7 @@ TEST(BatteryCareWindow, TheDialogKeepsWhatTheNextStartReadsAndThePanelShowsEachR
         dialog.findChild<QComboBox*>()->setCurrentText("5 minutes");
     }
     const care::Limits chosen{85, 0, 40, 300};
-    EXPECT_EQ(desktop::readCareSettings(path).limits, chosen);
+    EXPECT_EQ(care::readCareSettings(path).limits, chosen);
     EXPECT_EQ(care.limits(), chosen);
     EXPECT_TRUE(QTest::qWaitFor([&] { return phone.batteryReads >= 3; }, 2000))
         << "read at the interval";
@@ -227,7 +326,7 @@ TEST(BatteryCareWindow, TheDialogKeepsWhatTheNextStartReadsAndThePanelShowsEachR
     // The next start reads it back and waits its five minutes; with the device gone, nothing
     // is read however often it looks.
     care.setIntervalMs(0);
-    desktop::BatteryCare again(window, link, path);
+    desktop::BatteryCare again(window, link, path, dir.filePath("state.json"));
     EXPECT_EQ(again.limits(), chosen);
     int reads = phone.batteryReads;
     QTest::qWait(100);

@@ -80,6 +80,7 @@ protected:
         link = combined.get();
         openWindowWith(std::move(combined));
         care = std::make_unique<desktop::BatteryCare>(*form, *link, settings.filePath("care.conf"),
+                                                      settings.filePath("care-state.json"),
                                                       [this] { return now; });
         care->setLimits(limits);
         care->setIntervalMs(100);

@@ -1,4 +1,4 @@
-#include "desktop/care_settings.h"
+#include "care/care_settings.h"
 
 #include <QFileInfo>
 #include <QSettings>
@@ -6,18 +6,18 @@
 
 #include <algorithm>
 
-namespace desktop {
+namespace care {
 namespace {
 
 struct Key {
     const char* name;
-    int care::Limits::*value;
-    care::Range range;
+    int Limits::*value;
+    Range range;
 };
-const Key kKeys[] = {{"chargedPercent", &care::Limits::chargedPercent, care::kChargedRange},
-                     {"lowPercent", &care::Limits::lowPercent, care::kLowRange},
-                     {"hotCelsius", &care::Limits::hotCelsius, care::kHotRange},
-                     {"intervalSeconds", &care::Limits::intervalSeconds, care::kIntervalRange}};
+const Key kKeys[] = {{"chargedPercent", &Limits::chargedPercent, care::kChargedRange},
+                     {"lowPercent", &Limits::lowPercent, care::kLowRange},
+                     {"hotCelsius", &Limits::hotCelsius, care::kHotRange},
+                     {"intervalSeconds", &Limits::intervalSeconds, care::kIntervalRange}};
 
 } // namespace
 
@@ -57,8 +57,8 @@ CareSettings readCareSettings(const QString& path) {
             continue;
         }
         // 0 is off; an interval is never off, and 0 of it is the default.
-        const bool interval = key.value == &care::Limits::intervalSeconds;
-        out.limits.*key.value = n == 0 ? (interval ? care::Limits().intervalSeconds : 0)
+        const bool interval = key.value == &Limits::intervalSeconds;
+        out.limits.*key.value = n == 0 ? (interval ? Limits().intervalSeconds : 0)
                                        : std::clamp(n, key.range.least, key.range.most);
     }
     if (!nonsense.isEmpty())
@@ -68,7 +68,7 @@ CareSettings readCareSettings(const QString& path) {
     return out;
 }
 
-QString writeCareSettings(const QString& path, const care::Limits& limits) {
+QString writeCareSettings(const QString& path, const Limits& limits) {
     QSettings settings(path, QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("notifications"));
     for (const Key& key : kKeys)
@@ -80,4 +80,4 @@ QString writeCareSettings(const QString& path, const care::Limits& limits) {
                : QStringLiteral("the notification settings cannot be written to %1").arg(path);
 }
 
-} // namespace desktop
+} // namespace care

@@ -8,13 +8,13 @@
 
 #include <QString>
 
-namespace desktop {
+namespace care {
 
 // Where the settings are kept.
 QString careSettingsPath();
 
 struct CareSettings {
-    care::Limits limits;
+    Limits limits;
     QString problem; // one line on what could not be read, whose defaults stand; empty: none
 };
 
@@ -23,6 +23,6 @@ struct CareSettings {
 CareSettings readCareSettings(const QString& path);
 
 // Writes LIMITS to PATH; one line on why where it cannot, else empty.
-QString writeCareSettings(const QString& path, const care::Limits& limits);
+QString writeCareSettings(const QString& path, const Limits& limits);
 
-} // namespace desktop
+} // namespace care

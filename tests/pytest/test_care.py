@@ -1,0 +1,155 @@
+# Battery care with no window, as a session runs it: a private session bus with a notification
+# service that records every notice and can play a click (python3-dbusmock's), UPower's mock
+# with a headset on a private system bus, and a simulated phone whose battery changes.
+import os
+import signal
+import subprocess
+import time
+
+import dbus
+import dbusmock
+import pytest
+
+from conftest import DEVICE_INFO, SOURCE, wait_until
+
+import sys
+sys.path.insert(0, f"{SOURCE}/tools/device_sim")
+from peripherals import HEADSET, Bus, add  # noqa: E402
+
+NOTIFICATIONS = "org.freedesktop.Notifications"
+
+
+@pytest.fixture
+def desktop(home, lab, tmp_path):
+    """A session and a system bus of the test's own, a notification service and UPower."""
+    Bus.start_session_bus()
+    Bus.start_system_bus()
+    notifier, notifier_proxy = Bus.spawn_server_template("notification_daemon", {},
+                                                         stdout=subprocess.DEVNULL)
+    upower, upower_proxy = Bus.spawn_server_template("upower", {}, stdout=subprocess.DEVNULL)
+    home.update(DBUS_SESSION_BUS_ADDRESS=os.environ["DBUS_SESSION_BUS_ADDRESS"],
+                DBUS_SYSTEM_BUS_ADDRESS=os.environ["DBUS_SYSTEM_BUS_ADDRESS"],
+                XDG_CONFIG_HOME=str(tmp_path / "config"), XDG_STATE_HOME=str(tmp_path / "state"),
+                QT_QPA_PLATFORM="offscreen")
+    home.pop("DISPLAY", None)
+    home.pop("WAYLAND_DISPLAY", None)
+    (tmp_path / "config/device-info").mkdir(parents=True)
+    yield (dbus.Interface(notifier_proxy, dbusmock.MOCK_IFACE),
+           dbus.Interface(upower_proxy, dbusmock.MOCK_IFACE))
+    for server in (notifier, upower):
+        server.terminate()
+        server.wait()
+    Bus.stop_dbus(Bus.session_bus_pid)
+    Bus.stop_dbus(Bus.system_bus_pid)
+    del os.environ["DBUS_SESSION_BUS_ADDRESS"], os.environ["DBUS_SYSTEM_BUS_ADDRESS"]
+
+
+def settings(home, **limits):
+    text = "[notifications]\n" + "".join(f"{key}={value}\n" for key, value in limits.items())
+    path = f"{home['XDG_CONFIG_HOME']}/device-info/device-info.conf"
+    with open(path + ".new", "w") as f:
+        f.write(text)
+    os.replace(path + ".new", path)
+
+
+class Process:
+    """device-info with ARGUMENTS, its standard error kept."""
+
+    def __init__(self, home, *arguments):
+        self.log_path = f"{home['HOME']}/{'-'.join(a.strip('-') for a in arguments) or 'window'}" \
+                        f"-{time.monotonic_ns()}.log"
+        self.log = open(self.log_path, "wb")
+        self.process = subprocess.Popen([DEVICE_INFO, *arguments], env=home,
+                                        stdout=subprocess.DEVNULL, stderr=self.log)
+
+    def said(self):
+        with open(self.log_path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+
+    def stop(self):
+        start = time.monotonic()
+        self.process.send_signal(signal.SIGTERM)
+        status = self.process.wait(10)
+        self.log.close()
+        return status, time.monotonic() - start
+
+
+def notices(mock):
+    """Each Notify: (replaces, text, urgency, actions)."""
+    return [(int(args[1]), str(args[3]), int(args[6]["urgency"]), [str(a) for a in args[5]])
+            for _, method, args in mock.GetCalls() if method == "Notify"]
+
+
+def texts(mock):
+    return [text for _, text, _, _ in notices(mock)]
+
+
+def owner_pid(name):
+    bus = dbus.SessionBus()
+    daemon = bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
+    try:
+        return int(daemon.GetConnectionUnixProcessID(name, dbus_interface="org.freedesktop.DBus"))
+    except dbus.DBusException:
+        return None
+
+
+def test_every_battery_is_watched_with_no_window_and_nothing_is_said_twice(desktop, lab, home):
+    notify, upower = desktop
+    phone = lab.phone("current_phone")
+    for line in ("set battery.level 85", "set battery.charging 1"):
+        assert phone.control(line) == "ok"
+    headset = add(upower, "headset_dev_AA", dict(HEADSET, Percentage=12.0))
+    settings(home, lowPercent=20, intervalSeconds=10)
+    care = Process(home, "--care")
+    window = opened = None
+    try:
+        # The headset low at once; the phone charging above 80 % is nothing yet.
+        low = "Evolve2 65 is down to 12%"
+        assert wait_until(lambda: low in texts(notify), 15), (texts(notify), care.said())
+        assert notices(notify)[0] == (0, low, 1, ["default", "Show the device"])
+        # The limit turned on while it runs: heard within one interval.
+        settings(home, chargedPercent=80, lowPercent=20, intervalSeconds=10)
+        charged = "Pixel 7a reached 85% — unplug it to spare the battery"
+        assert wait_until(lambda: charged in texts(notify), 15), (texts(notify), care.said())
+
+        # Ended, it says so within a second.
+        status, seconds = care.stop()
+        assert status == 0 and seconds < 1, (status, seconds, care.said())
+        # A window on the headset takes over, and does not repeat what the watcher said; a
+        # watcher started again takes over from it, and repeats nothing either.
+        window = Process(home, "--serial", "AA:BB:CC:DD:EE:FF")
+        connected = "Connected to Evolve2 65"
+        assert wait_until(lambda: connected in window.said()), window.said()
+        reads = phone.control("count")
+        care = Process(home, "--care")
+        assert wait_until(lambda: phone.control("count") != reads, 15)
+        phone.control("set battery.charging 0")
+        phone.control("set battery.level 15")
+        phone_low = "Pixel 7a is down to 15%"
+        assert wait_until(lambda: phone_low in texts(notify), 25), texts(notify)
+        # Both see the headset charged; one says so.
+        upower.SetDeviceProperties(headset, dbus.Dictionary(
+            {"Percentage": 90.0, "State": dbus.UInt32(1)}, signature="sv"))
+        headset_charged = "Evolve2 65 reached 90% — unplug it to spare the battery"
+        assert wait_until(lambda: headset_charged in texts(notify), 15), texts(notify)
+        time.sleep(2)  # what a second notifier would have said by now
+        assert texts(notify) == [low, charged, phone_low, headset_charged], (
+            care.said(), window.said())
+
+        # A click on the phone's notice turns the window to the phone.
+        notify.EmitSignal(NOTIFICATIONS, "ActionInvoked", "us", [dbus.UInt32(3), "default"])
+        assert wait_until(lambda: "Connected to Pixel 7a" in window.said(), 15), window.said()
+        window.stop()
+        # With no window, a click on the headset's opens one on it.
+        notify.EmitSignal(NOTIFICATIONS, "ActionInvoked", "us", [dbus.UInt32(4), "default"])
+        pid = wait_until(lambda: owner_pid("org.deviceinfo.DeviceInfo"), 15)
+        assert pid, care.said()
+        opened = pid
+        with open(f"/proc/{pid}/cmdline") as f:
+            assert f.read().split("\0")[1:3] == ["--serial", "AA:BB:CC:DD:EE:FF"]
+    finally:
+        if opened:
+            os.kill(opened, signal.SIGTERM)
+        for process in (care, window):
+            if process and process.process.poll() is None:
+                process.stop()
