@@ -77,7 +77,8 @@ void CareWatch::takeSettings() {
         return;
     }
     DeviceWatch::Options options = m_options.watch;
-    options.intervalMs = m_limits.intervalSeconds * 1000;
+    options.intervalMs =
+        m_options.intervalMs > 0 ? m_options.intervalMs : m_limits.intervalSeconds * 1000;
     if (m_watch && options.intervalMs == m_watch->intervalMs())
         return;
     // A new interval starts a new watch: its first round at once, then at the new pace.

@@ -33,6 +33,7 @@ public:
         QString settingsPath;
         QString statePath;
         DeviceWatch::Options watch; // its interval is the settings'
+        int intervalMs = 0;         // where not 0, in place of the settings': for a benchmark
         KeptRules::Clock clock = &QDateTime::currentDateTimeUtc;
         std::function<void(const QString&)> say;
         // What a click on a notice does: the window shown on SERIAL.
@@ -47,6 +48,8 @@ public:
     const Limits& limits() const { return m_limits; }
     // Whether devices are being read: not while every notice is off.
     bool watching() const { return m_watch != nullptr; }
+    // What it reads with; none while it reads nothing.
+    const DeviceWatch* watch() const { return m_watch.get(); }
 
 signals:
     // A round of reads ended; for a benchmark.

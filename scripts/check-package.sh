@@ -65,6 +65,9 @@ check "the unit is not enabled by the package: it has no maintainer scripts" \
     sh -c "! dpkg-deb --ctrl-tarfile '$deb' | tar -t | grep -q inst"
 check "systemd takes the unit, and rates it well hardened" \
     sh -c "d=\$(mktemp -d) && sed 's|/usr/bin/device-info|$root/usr/bin/device-info|' '$unit' >\$d/device-info-exporter.service && systemd-analyze verify --man=no \$d/device-info-exporter.service && systemd-analyze security --offline=yes --threshold=30 \$d/device-info-exporter.service >/dev/null"
+care="$root/usr/lib/systemd/user/device-info-care.service"
+check "a user's systemd takes the battery care unit, hardened as far as its window allows" \
+    sh -c "d=\$(mktemp -d) && sed 's|/usr/bin/device-info|$root/usr/bin/device-info|' '$care' >\$d/device-info-care.service && XDG_RUNTIME_DIR=\$d systemd-analyze verify --user --man=no \$d/device-info-care.service && XDG_RUNTIME_DIR=\$d systemd-analyze security --user --offline=yes --threshold=60 \$d/device-info-care.service >/dev/null"
 check "desktop-file-validate" desktop-file-validate "$root/usr/share/applications/$id.desktop"
 check "appstreamcli validate" \
     appstreamcli validate --no-net --no-color "$root/usr/share/metainfo/$id.metainfo.xml"

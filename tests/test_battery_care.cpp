@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QProcess>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -262,6 +263,17 @@ TEST(BatteryCareState, TheAutostartEntryNamesTheProgramItStarts) {
     EXPECT_TRUE(
         care::autostartEntry("/tmp/100%/d$v").contains("\nExec=\"/tmp/100%%/d\\\\$v\" --care\n"))
         << care::autostartEntry("/tmp/100%/d$v").toStdString();
+    // As the desktop's own checker reads it.
+    QTemporaryDir dir;
+    QFile file(dir.filePath("org.deviceinfo.DeviceInfo.Care.desktop"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(entry.toUtf8());
+    file.close();
+    QProcess validate;
+    validate.start("desktop-file-validate", {file.fileName()});
+    ASSERT_TRUE(validate.waitForFinished(10000)) << "desktop-file-utils is not installed";
+    EXPECT_EQ(validate.exitCode(), 0) << validate.readAll().toStdString();
+    EXPECT_EQ(validate.readAll(), "");
 }
 
 TEST(BatteryCareWindow, TheDialogKeepsWhatTheNextStartReadsAndThePanelShowsEachRead) {
