@@ -115,8 +115,9 @@ int runCare() {
         watch->start();
     });
     status = QCoreApplication::exec();
+    if (watch)
+        say(QStringLiteral("battery care stopped"));
     watch.reset();
-    say(QStringLiteral("battery care stopped"));
     return status;
 }
 

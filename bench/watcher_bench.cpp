@@ -1,0 +1,238 @@
+// Measures battery care with no window (care::CareWatch) over ten devices of the three kinds:
+// 5 simulated Android devices through a private adb server, 2 simulated iPhones behind one
+// simulated usbmuxd, and a headset, a mouse and a UPS on python3-dbusmock's UPower on a private
+// bus standing for the system bus. The session bus is a private one too, so that no desktop
+// hears of it.
+//   (M) its resident memory after round 100 and round ROUNDS, a round every 250 ms;
+//   (U) a fresh watcher's processor time at the real interval of 60 s over MINUTES (and 5 s
+//       more, so that the round due at the end is in), as a share of one core;
+//   (L) how late each of its reads ended after its round was due.
+//   watcher-bench [MINUTES] [ROUNDS]       defaults 10 and 1000
+#include "adb_harness.h"
+#include "care/care_watch.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
+namespace {
+
+constexpr int kDevices = 10;
+constexpr int kFastMs = 250; // ten devices' reads end well within it on two cores
+
+[[noreturn]] void fail(const QString& why) {
+    std::fprintf(stderr, "watcher-bench: %s\n", qPrintable(why));
+    std::exit(1);
+}
+
+// A helper that prints one line once it is ready; told to end, and so to stop its bus, when
+// this process ends without a word.
+class Helper {
+public:
+    Helper(const QString& program, const QStringList& arguments) {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        m_process.start(program, arguments);
+        while (!m_process.canReadLine()) {
+            if (!m_process.waitForReadyRead(20000))
+                fail(QStringLiteral("%1 did not start").arg(program));
+        }
+        line = m_process.readLine().trimmed();
+    }
+    ~Helper() {
+        m_process.terminate();
+        m_process.waitForFinished(10000);
+    }
+    Q_DISABLE_COPY_MOVE(Helper)
+    QByteArray line;
+
+private:
+    QProcess m_process;
+};
+
+// This process's processor time, user and system, all threads, in seconds.
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) {
+        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+care::CareWatch::Options optionsFor(const AdbHarness& harness, const QTemporaryDir& dir,
+                                    const QString& state, int intervalMs) {
+    care::CareWatch::Options options;
+    // Apart, as in a home folder: writing the state is no change to the settings' folder.
+    options.settingsPath = dir.filePath(QStringLiteral("config/care.conf"));
+    options.statePath = dir.filePath(QStringLiteral("state/") + state);
+    options.watch.server = harness.server();
+    options.watch.mayStartServer = false;
+    options.intervalMs = intervalMs;
+    options.say = [](const QString& line) {
+        std::fprintf(stderr, "watcher: %s\n", qPrintable(line));
+    };
+    options.showDevice = [](const QString&) {};
+    return options;
+}
+
+void row(const char* figure, const QString& value, const char* target = "", int met = -1) {
+    std::printf("| %-58s | %-28s | %-8s | %-4s |\n", figure, qPrintable(value), target,
+                met < 0 ? ""
+                : met   ? "yes"
+                        : "no");
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const double minutes = argc > 1 ? std::max(0.1, std::atof(argv[1])) : 10.0;
+    const int rounds = argc > 2 ? std::max(100, std::atoi(argv[2])) : 1000;
+    QCoreApplication app(argc, argv);
+
+    // Both buses before anything of this process connects to either.
+    const Helper session(QStringLiteral("dbus-daemon"),
+                         {"--session", "--print-address=1", "--nofork"});
+    qputenv("DBUS_SESSION_BUS_ADDRESS", session.line);
+    const Helper upower(
+        QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral(DEVICE_INFO_SOURCE_DIR "/tools/device_sim/peripherals.py")});
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+            upower.line.mid(qsizetype(sizeof "DBUS_SYSTEM_BUS_ADDRESS")));
+
+    AdbHarness harness;
+    if (!harness.error().isEmpty())
+        fail(harness.error());
+    for (const char* profile :
+         {"current_phone", "older_phone", "tablet_on_mains", "old_tablet", "no_network"}) {
+        if (!harness.startSimulator(QString::fromLatin1(profile)))
+            fail(harness.error());
+    }
+    if (!harness.startIphones({QStringLiteral("current_iphone"), QStringLiteral("iphone_ios18")}))
+        fail(harness.error());
+
+    QTemporaryDir dir;
+    QDir().mkpath(dir.filePath(QStringLiteral("config")));
+    QDir().mkpath(dir.filePath(QStringLiteral("state")));
+    QFile settings(dir.filePath(QStringLiteral("config/care.conf")));
+    if (!settings.open(QIODevice::WriteOnly) ||
+        settings.write("[notifications]\nlowPercent=20\nchargedPercent=80\nhotCelsius=45\n"
+                       "intervalSeconds=60\n") < 0)
+        fail(QStringLiteral("cannot write the settings"));
+    settings.close();
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+
+    // (M) A round: every one of the ten, ready, has a read that ended since the last round.
+    // Not CareWatch::roundRead, which comes after every read once all have one.
+    long rss100 = 0;
+    long rssLast = 0;
+    int done = 0;
+    QElapsedTimer fastClock;
+    {
+        care::CareWatch fast(optionsFor(harness, dir, QStringLiteral("fast.json"), kFastMs), bus);
+        fast.start();
+        const DeviceWatch* watch = fast.watch();
+        if (!watch)
+            fail(QStringLiteral("the watcher reads nothing"));
+        QHash<QString, double> ended; // each device's read end as of the last round
+        QEventLoop loop;
+        QObject::connect(watch, &DeviceWatch::changed, &loop, [&] {
+            int ready = 0;
+            for (const WatchedDevice& d : watch->devices()) {
+                if (!survey::isReady(d.listed))
+                    continue;
+                ++ready;
+                if (!d.lastReadTime || *d.lastReadTime == ended.value(d.listed.serial, -1))
+                    return;
+            }
+            if (ready < kDevices)
+                return;
+            for (const WatchedDevice& d : watch->devices())
+                ended.insert(d.listed.serial, d.lastReadTime.value_or(-1));
+            if (++done == 1)
+                fastClock.start();
+            if (done == 100)
+                rss100 = residentKiB();
+            if (done % 100 == 0) // whether it grows steadily or settles
+                std::fprintf(stderr, "watcher-bench: round %d, %ld KiB\n", done, residentKiB());
+            if (done == rounds)
+                loop.quit();
+        });
+        QTimer::singleShot(rounds * kFastMs * 4 + 60000, &loop, &QEventLoop::quit);
+        loop.exec();
+        rssLast = residentKiB();
+        if (done < 100)
+            fail(QStringLiteral("only %1 rounds of all %2 devices").arg(done).arg(kDevices));
+    }
+    const double fastSeconds = double(fastClock.elapsed()) / 1000;
+    QThread::msleep(2000); // the last reads of the fast watcher are over
+
+    // (U) and (L): rounds are due every interval from the watcher's start, its first round.
+    int reads = 0;
+    double latest = -std::numeric_limits<double>::infinity();
+    double earliest = std::numeric_limits<double>::infinity();
+    QElapsedTimer wall;
+    double cpu = 0;
+    {
+        care::CareWatch watcher(optionsFor(harness, dir, QStringLiteral("state.json"), 0), bus);
+        const double start = double(QDateTime::currentMSecsSinceEpoch()) / 1000;
+        const double cpuBefore = cpuSeconds();
+        wall.start();
+        watcher.start();
+        const DeviceWatch* watch = watcher.watch();
+        if (!watch || watch->intervalMs() != 60000)
+            fail(QStringLiteral("the watcher does not read every 60 s"));
+        const double interval = 60;
+        QHash<QString, double> seen;
+        QEventLoop loop;
+        QObject::connect(watch, &DeviceWatch::changed, &loop, [&] {
+            for (const WatchedDevice& d : watch->devices()) {
+                if (!d.lastReadTime || seen.value(d.listed.serial) == *d.lastReadTime)
+                    continue;
+                seen.insert(d.listed.serial, *d.lastReadTime);
+                ++reads;
+                // Its round is the one due nearest to its end: a coarse timer may fire early.
+                const double due =
+                    start + std::round((*d.lastReadTime - start) / interval) * interval;
+                latest = std::max(latest, *d.lastReadTime - due);
+                earliest = std::min(earliest, *d.lastReadTime - due);
+            }
+        });
+        QTimer::singleShot(int(minutes * 60000) + 5000, &loop, &QEventLoop::quit);
+        loop.exec();
+        cpu = (cpuSeconds() - cpuBefore) / (double(wall.elapsed()) / 1000) * 100;
+    }
+
+    const double growth = 100.0 * double(rssLast - rss100) / double(rss100);
+    std::printf("| figure | value | target | met |\n|---|---|---|---|\n");
+    row("(M) resident memory after round 100", QStringLiteral("%L1 KiB").arg(rss100));
+    row(qPrintable(QStringLiteral("(M) resident memory after round %1").arg(done)),
+        QStringLiteral("%L1 KiB").arg(rssLast));
+    row("(M) its growth", QStringLiteral("%1%").arg(growth, 0, 'f', 2), "< 2%", growth < 2);
+    row(qPrintable(QStringLiteral("(M) %1 rounds at %2 ms took").arg(done).arg(kFastMs)),
+        QStringLiteral("%1 s").arg(fastSeconds, 0, 'f', 1));
+    row(qPrintable(QStringLiteral("(U) processor time over %1 s at 60 s")
+                       .arg(double(wall.elapsed()) / 1000, 0, 'f', 0)),
+        QStringLiteral("%1% of a core").arg(cpu, 0, 'f', 3), "< 0.2%", cpu < 0.2);
+    row("(L) latest read end after its round was due",
+        QStringLiteral("%1 s (earliest %2 s)").arg(latest, 0, 'f', 2).arg(earliest, 0, 'f', 2),
+        "<= 2 s", reads > 0 && latest <= 2);
+    row("(L) reads seen", QString::number(reads));
+    row("machine", QStringLiteral("%1 cores (nproc)").arg(QThread::idealThreadCount()));
+    return 0;
+}
