@@ -46,7 +46,8 @@ CareWatch::CareWatch(Options options, const QDBusConnection& bus, QObject* paren
 CareWatch::~CareWatch() = default;
 
 void CareWatch::start() {
-    m_started = true;
+    // What a window said before this process took the notifying over.
+    m_rules.reload();
     m_notifier.probeUntilAvailable();
     takeSettings();
 }

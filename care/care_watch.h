@@ -63,7 +63,6 @@ private:
 
     Options m_options;
     Limits m_limits;
-    bool m_started = false;
     KeptRules m_rules;
     DesktopNotifier m_notifier;
     NoticeOwner m_owner;
