@@ -62,8 +62,11 @@ CareSettings readCareSettings(const QString& path) {
                                        : std::clamp(n, key.range.least, key.range.most);
     }
     if (!nonsense.isEmpty())
-        out.problem = QStringLiteral("the notification settings in %1 hold %2 that is not a "
-                                     "whole number; the default stands")
+        out.problem = (nonsense.size() == 1
+                           ? QStringLiteral("the notification settings in %1 hold %2, which is "
+                                            "not a whole number; the default stands")
+                           : QStringLiteral("the notification settings in %1 hold %2, which are "
+                                            "not whole numbers; their defaults stand"))
                           .arg(path, nonsense.join(QStringLiteral(" and ")));
     return out;
 }

@@ -55,7 +55,8 @@ KeptState parseState(const QByteArray& text, const QDateTime& now) {
                 QDateTime::fromString(said.value(QLatin1String("at")).toString(), Qt::ISODate);
             if (!at.isValid())
                 continue;
-            kinds[k].last = std::min(at, now);
+            // A stamp to come is a clock that ran ahead: it silences nothing.
+            kinds[k].last = at > now ? now.addSecs(-kQuietSeconds) : at;
             kinds[k].armed = said.value(QLatin1String("ended")).toBool(true);
             kinds[k].text = said.value(QLatin1String("said")).toString().left(500);
             any = true;
@@ -103,8 +104,10 @@ KeptRules::KeptRules(QString path, Clock clock, Say say)
 
 void KeptRules::reload() {
     QFile file(m_path);
-    if (!file.exists())
+    if (!file.exists()) {
+        m_saidProblem.clear();
         return m_rules.setState({});
+    }
     KeptState kept;
     // A FIFO or a device in its place would hold the open; only a file is read.
     if (!QFileInfo(m_path).isFile() || !file.open(QIODevice::ReadOnly))
@@ -113,9 +116,10 @@ void KeptRules::reload() {
         kept.problem = QStringLiteral("is larger than this program ever writes");
     else
         kept = parseState(file.read(kMaxBytes), m_clock());
-    if (!kept.problem.isEmpty())
+    if (!kept.problem.isEmpty() && kept.problem != m_saidProblem)
         m_say(QStringLiteral("what battery care said before, in %1, %2: it starts afresh")
                   .arg(m_path, kept.problem));
+    m_saidProblem = kept.problem;
     m_rules.setState(std::move(kept.state));
 }
 

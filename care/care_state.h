@@ -23,7 +23,7 @@ struct KeptState {
     QString problem; // one line on why nothing could be taken from the file; empty: none
 };
 
-// The memory in TEXT, as of NOW: a time after NOW (a clock set back) counts as NOW.
+// The memory in TEXT, as of NOW: a time after NOW (a clock set back) silences nothing.
 KeptState parseState(const QByteArray& text, const QDateTime& now);
 // STATE as text, as of NOW, without what is the same as knowing nothing (armed, and quiet for
 // long enough), and without the devices heard of least lately beyond the most that are kept.
@@ -48,6 +48,7 @@ private:
     Say m_say;
     Rules m_rules;
     bool m_saidWrite = false;
+    QString m_saidProblem; // with the file, said once
 };
 
 } // namespace care

@@ -5,7 +5,10 @@
 #include "device_link/upower/upower_values.h"
 #include "report/reading_values.h"
 
+#include <QDir>
 #include <QFileInfo>
+
+#include <malloc.h>
 
 namespace care {
 
@@ -24,7 +27,7 @@ Reading readingOf(const DeviceReading& battery, const QString& name, const QDate
 }
 
 CareWatch::CareWatch(Options options, const QDBusConnection& bus, QObject* parent)
-    : QObject(parent), m_options(std::move(options)),
+    : QObject(parent), m_options(std::move(options)), m_bus(bus),
       m_rules(m_options.statePath, m_options.clock, m_options.say), m_notifier(bus),
       m_owner(bus, NoticeOwner::Claim::Watcher) {
     // What another process said while this one waited its turn is not said again.
@@ -36,11 +39,20 @@ CareWatch::CareWatch(Options options, const QDBusConnection& bus, QObject* paren
         if (m_options.showDevice)
             m_options.showDevice(serial);
     });
-    // A settings file written anew is a new file in its folder; the timer catches a folder
-    // made later, and a change an editor hides.
-    connect(&m_files, &QFileSystemWatcher::directoryChanged, this, &CareWatch::takeSettings);
-    connect(&m_files, &QFileSystemWatcher::fileChanged, this, &CareWatch::takeSettings);
-    connect(&m_settingsTimer, &QTimer::timeout, this, &CareWatch::takeSettings);
+    // A settings file written anew is a new file in its folder; the timer catches a change an
+    // editor hides. A file written in place is empty for a moment: it is read once it settles.
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(500);
+    connect(&m_settle, &QTimer::timeout, this, &CareWatch::takeSettings);
+    connect(&m_files, &QFileSystemWatcher::directoryChanged, &m_settle,
+            qOverload<>(&QTimer::start));
+    connect(&m_files, &QFileSystemWatcher::fileChanged, &m_settle, qOverload<>(&QTimer::start));
+    connect(&m_settingsTimer, &QTimer::timeout, this, [this] {
+        // Each read runs on a thread of its own, and glibc keeps what their arenas freed; a
+        // process that runs all session long gives it back once an interval.
+        malloc_trim(0);
+        takeSettings();
+    });
 }
 
 CareWatch::~CareWatch() = default;
@@ -49,6 +61,8 @@ void CareWatch::start() {
     // What a window said before this process took the notifying over.
     m_rules.reload();
     m_notifier.probeUntilAvailable();
+    // Watched from the start, so that settings the dialog writes later are heard at once.
+    QDir().mkpath(QFileInfo(m_options.settingsPath).path());
     takeSettings();
 }
 
@@ -100,20 +114,15 @@ void CareWatch::takeSettings() {
 }
 
 void CareWatch::onWatchChanged() {
-    bool roundOver = true;
     for (const WatchedDevice& d : m_watch->devices()) {
-        if (!d.reading || !d.lastReadTime) {
-            roundOver = roundOver && !survey::isReady(d.listed);
+        if (!d.reading || !d.lastReadTime)
             continue;
-        }
         double& seen = m_seen[d.listed.serial];
         if (seen == *d.lastReadTime)
             continue;
         seen = *d.lastReadTime;
         step(*d.reading, d.listed.name);
     }
-    if (roundOver)
-        emit roundRead();
 }
 
 void CareWatch::onUPowerChanged() {
@@ -134,6 +143,15 @@ void CareWatch::onUPowerChanged() {
 }
 
 void CareWatch::step(const DeviceReading& reading, const QString& name) {
+    // A session bus gone does not come back to this connection: a notice now would be kept as
+    // said and never seen.
+    if (!m_bus.isConnected()) {
+        if (!std::exchange(m_saidSessionEnded, true)) {
+            m_options.say(QStringLiteral("the session bus went away: battery care ends"));
+            emit sessionEnded();
+        }
+        return;
+    }
     if (!m_owner.owns() || !m_limits.any())
         return;
     for (const Notice& notice : m_rules.step(m_limits, readingOf(reading, name, m_options.clock())))

@@ -52,8 +52,8 @@ public:
     const DeviceWatch* watch() const { return m_watch.get(); }
 
 signals:
-    // A round of reads ended; for a benchmark.
-    void roundRead();
+    // The session bus went away; what would be said now could not be.
+    void sessionEnded();
 
 private:
     void takeSettings();
@@ -62,6 +62,8 @@ private:
     void step(const DeviceReading& reading, const QString& name);
 
     Options m_options;
+    QDBusConnection m_bus;
+    bool m_saidSessionEnded = false;
     Limits m_limits;
     KeptRules m_rules;
     DesktopNotifier m_notifier;
@@ -72,6 +74,7 @@ private:
     QString m_saidProblem;         // what is wrong with the settings, said once
     QFileSystemWatcher m_files;
     QTimer m_settingsTimer;
+    QTimer m_settle;
 };
 
 } // namespace care

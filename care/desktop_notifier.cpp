@@ -3,6 +3,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 
 #include <algorithm>
 #include <cstdio>
@@ -40,6 +41,13 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, QObject* parent)
     });
     if (!m_bus.isConnected())
         return;
+    // A service started anew knows none of our notices, and may hand their ids out again.
+    auto* service =
+        new QDBusServiceWatcher(kService, m_bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(service, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] {
+        m_shown.clear();
+        m_serials.clear();
+    });
     // Whoever sent a notification hears its clicks; the ids tell ours from others'.
     m_bus.connect(kService, kPath, kService, QStringLiteral("ActionInvoked"), this,
                   SLOT(onActionInvoked(uint, QString)));
@@ -98,6 +106,12 @@ void DesktopNotifier::send(const QString& key) {
                 w->deleteLater();
                 const QDBusPendingReply<uint> reply = *w;
                 if (reply.isError()) {
+                    // A service that answers late may still show it: not said twice.
+                    if (reply.error().type() == QDBusError::NoReply ||
+                        reply.error().type() == QDBusError::Timeout) {
+                        m_waiting.remove(key);
+                        return setAvailable(false, reply.error().message());
+                    }
                     // Tried again with a backoff; a later notice of its kind takes its place.
                     retryLater();
                     return setAvailable(false, reply.error().message());

@@ -12,6 +12,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSet>
 #include <QTimer>
 
 #include <cstdio>
@@ -36,7 +37,15 @@ public slots:
 
 // The window on SERIAL: the one open switches to it, or a new one opens.
 void showDevice(const QDBusConnection& bus, const QString& serial) {
+    // A double click, or a service that says it twice, opens one window: the first has not
+    // taken its name on the bus yet.
+    static QSet<QString> opening;
     const auto open = [serial] {
+        if (opening.contains(serial))
+            return;
+        opening.insert(serial);
+        QTimer::singleShot(5000, QCoreApplication::instance(),
+                           [serial] { opening.remove(serial); });
         if (!QProcess::startDetached(QCoreApplication::applicationFilePath(),
                                      {QStringLiteral("--serial"), serial}))
             say(QStringLiteral("cannot open the window on %1").arg(serial));
@@ -111,6 +120,9 @@ int runCare() {
         options.say = &say;
         options.showDevice = [bus](const QString& serial) { showDevice(bus, serial); };
         watch = std::make_unique<care::CareWatch>(std::move(options), bus);
+        // Ended with 1: a unit restarts it, on the next session's bus.
+        QObject::connect(watch.get(), &care::CareWatch::sessionEnded,
+                         [] { QCoreApplication::exit(1); });
         say(QStringLiteral("battery care keeps watch"));
         watch->start();
     });

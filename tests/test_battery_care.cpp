@@ -142,8 +142,12 @@ TEST(BatteryCareSettings, NonsenseGivesTheDefaultsAndOneLine) {
          ""},
         {"[notifications]\nchargedPercent=eighty\nlowPercent=20\nintervalSeconds=1.5\n",
          {0, 20, 0, 60},
-         "the notification settings in %1 hold chargedPercent and intervalSeconds that is not a "
-         "whole number; the default stands"},
+         "the notification settings in %1 hold chargedPercent and intervalSeconds, which are not "
+         "whole numbers; their defaults stand"},
+        {"[notifications]\nlowPercent=x\n",
+         {0, 0, 0, 60},
+         "the notification settings in %1 hold lowPercent, which is not a whole number; the "
+         "default stands"},
         {"[other]\nchargedPercent=80\n", {0, 0, 0, 60}, ""},
     };
     for (const Case& c : cases) {
@@ -226,12 +230,12 @@ TEST(BatteryCareState, ARunStartedAgainRepeatsNothingAndABrokenFileStartsAfresh)
     EXPECT_EQ(kept.value("A")[0].armed, false);
     EXPECT_EQ(kept.value("B")[1].text, "B is down to 15%");
     EXPECT_FALSE(kept.contains("C")); // ended and quiet: nothing to remember
-    // A time to come (a clock set back) counts as now, and the rest of the file still stands.
+    // A time to come (a clock set back) silences nothing, and the rest of the file stands.
     const care::KeptState future = care::parseState(
         R"({"version":1,"devices":{"A":{"low":{"at":"2030-01-01T00:00:00Z","ended":true}},
             "B":[1],"":{"hot":{"at":"2026-12-08T09:00:00Z"}}}})",
         now);
-    EXPECT_EQ(future.state.value("A")[1].last, now);
+    EXPECT_EQ(future.state.value("A")[1].last, now.addSecs(-600));
     EXPECT_EQ(future.state.keys(), QStringList{"A"});
     EXPECT_TRUE(said.isEmpty()) << said.join('\n').toStdString();
 
