@@ -13,7 +13,7 @@
 namespace care {
 namespace {
 
-// An argument of an Exec key, quoted where the desktop entry specification asks it to be,
+// An argument of an Exec key, quoted where desktop entries ask it to be,
 // then escaped as every string value is.
 QString execArgument(const QString& argument) {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");

@@ -258,7 +258,7 @@ TEST(BatteryCareState, ARunStartedAgainRepeatsNothingAndABrokenFileStartsAfresh)
 }
 
 // The autostart entry starts the program the PATH finds by name; another, by its whole path,
-// quoted as the desktop entry specification says.
+// quoted as desktop entries ask.
 TEST(BatteryCareState, TheAutostartEntryNamesTheProgramItStarts) {
     const QString entry = care::autostartEntry("/opt/Device Info/bin/device-info");
     EXPECT_TRUE(entry.contains("\nExec=\"/opt/Device Info/bin/device-info\" --care\n"))
