@@ -261,9 +261,15 @@ TEST(BatteryCareState, ARunStartedAgainRepeatsNothingAndABrokenFileStartsAfresh)
 // quoted as desktop entries ask.
 TEST(BatteryCareState, TheAutostartEntryNamesTheProgramItStarts) {
     const QString entry = care::autostartEntry("/opt/Device Info/bin/device-info");
-    EXPECT_TRUE(entry.contains("\nExec=\"/opt/Device Info/bin/device-info\" --care\n"))
-        << entry.toStdString();
-    EXPECT_TRUE(entry.contains("\nX-GNOME-Autostart-Phase=Applications\n"));
+    EXPECT_EQ(entry, "[Desktop Entry]\n"
+                     "Type=Application\n"
+                     "Name=Device Info battery care\n"
+                     "Comment=Notifies when an attached device's battery needs care\n"
+                     "Exec=\"/opt/Device Info/bin/device-info\" --care\n"
+                     "Icon=org.deviceinfo.DeviceInfo\n"
+                     "Terminal=false\n"
+                     "NoDisplay=true\n"
+                     "X-GNOME-Autostart-Phase=Applications\n");
     EXPECT_TRUE(
         care::autostartEntry("/tmp/100%/d$v").contains("\nExec=\"/tmp/100%%/d\\\\$v\" --care\n"))
         << care::autostartEntry("/tmp/100%/d$v").toStdString();

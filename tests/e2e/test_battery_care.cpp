@@ -1,6 +1,8 @@
 // Battery care as a desktop sees it: a session bus of the test's own, with a notification service
 // that records each call, and a simulated phone whose charge and temperature change while the
 // window watches it.
+#include "care/care_watch.h"
+#include "care/keep_watch.h"
 #include "desktop/battery_care.h"
 #include "desktop/notifications_dialog.h"
 #include "device_link/combined_link.h"
@@ -11,6 +13,9 @@
 #include <QDBusConnection>
 #include <QDBusMetaType>
 #include <QDBusVariant>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
 
 #include <csignal>
 
@@ -221,6 +226,72 @@ TEST(UPowerBattery, AHeadsetsBatteryIsReadFromWhatUPowerSaid) {
     EXPECT_EQ(link.followedSerial(), "hidpp_battery_0");
     peripherals.terminate();
     peripherals.waitForFinished(10000);
+}
+
+// What Notifications... ends: a watcher of this test's own, which counts its Quit calls.
+class Watcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.deviceinfo.DeviceInfo.Care")
+public:
+    int quits = 0;
+public slots:
+    void Quit() { ++quits; }
+};
+
+// The watcher with no window follows its settings file as it is written anew, and reads
+// nothing while every notice is off; the dialog's part sees a watcher come, keeps the autostart
+// entry, and ends the watcher.
+TEST_F(BatteryCareEndToEnd, TheWatcherFollowsItsSettingsAndTheDialogEndsIt) {
+    startBus(false);
+    // The process's session bus is the first test's: this test's own, by its address.
+    const QDBusConnection mine = QDBusConnection::connectToBus(
+        qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "keep-watch");
+    const QString conf = settings.filePath("device-info/device-info.conf");
+    const auto write = [&conf](const QByteArray& text) {
+        QDir().mkpath(QFileInfo(conf).path());
+        QSaveFile file(conf);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        ASSERT_TRUE(file.commit());
+    };
+    write("[notifications]\nlowPercent=20\nintervalSeconds=30\n");
+    care::CareWatch::Options options;
+    options.settingsPath = conf;
+    options.statePath = settings.filePath("state.json");
+    options.watch.server = harness.server();
+    options.watch.mayStartServer = false;
+    options.say = [](const QString&) {};
+    care::CareWatch watch(options, mine);
+    watch.start();
+    ASSERT_TRUE(watch.watch());
+    EXPECT_EQ(watch.watch()->intervalMs(), 30000);
+    write("[notifications]\nintervalSeconds=30\n");
+    EXPECT_TRUE(waitUntil([&] { return !watch.watching(); }, 5000));
+    write("[notifications]\nhotCelsius=40\nintervalSeconds=10\n");
+    EXPECT_TRUE(
+        waitUntil([&] { return watch.watch() && watch.watch()->intervalMs() == 10000; }, 5000));
+
+    care::KeepWatch keep(mine, settings.filePath("autostart/care.desktop"));
+    EXPECT_FALSE(keep.running());
+    EXPECT_FALSE(keep.keeps());
+    QDBusConnection other =
+        QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "watcher");
+    Watcher watcher;
+    ASSERT_TRUE(other.registerObject(care::kCarePath, &watcher, QDBusConnection::ExportAllSlots));
+    bool running = false;
+    QObject::connect(&keep, &care::KeepWatch::runningChanged, [&running](bool r) { running = r; });
+    ASSERT_TRUE(other.registerService(care::kCareName));
+    EXPECT_TRUE(waitUntil([&] { return running; }, 5000));
+    EXPECT_TRUE(keep.running());
+    EXPECT_EQ(keep.setKeeps(true), QString()); // one runs: none is started
+    EXPECT_TRUE(keep.keeps());
+    EXPECT_EQ(keep.setKeeps(false), QString());
+    EXPECT_FALSE(keep.keeps());
+    EXPECT_TRUE(waitUntil([&] { return watcher.quits == 1; }, 5000));
+    other.unregisterService(care::kCareName);
+    EXPECT_TRUE(waitUntil([&] { return !running; }, 5000));
+    QDBusConnection::disconnectFromBus("watcher");
+    QDBusConnection::disconnectFromBus("keep-watch");
 }
 
 } // namespace
