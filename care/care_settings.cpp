@@ -17,7 +17,8 @@ struct Key {
 const Key kKeys[] = {{"chargedPercent", &Limits::chargedPercent, care::kChargedRange},
                      {"lowPercent", &Limits::lowPercent, care::kLowRange},
                      {"hotCelsius", &Limits::hotCelsius, care::kHotRange},
-                     {"intervalSeconds", &Limits::intervalSeconds, care::kIntervalRange}};
+                     {"intervalSeconds", &Limits::intervalSeconds, care::kIntervalRange},
+                     {"drainingOnMains", &Limits::drainingOnMains, care::kSwitchRange}};
 
 } // namespace
 

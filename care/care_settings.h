@@ -1,7 +1,7 @@
 // The notifications a user asked for, kept in $XDG_CONFIG_HOME/device-info/device-info.conf
-// (INI, group [notifications]): chargedPercent, lowPercent, hotCelsius and intervalSeconds. A
-// key that is absent, or 0, is off; intervalSeconds absent is 60. Values out of range are held
-// to it.
+// (INI, group [notifications]): chargedPercent, lowPercent, hotCelsius, intervalSeconds and
+// drainingOnMains (1: on). A key that is absent, or 0, is off; intervalSeconds absent is 60.
+// Values out of range are held to it.
 #pragma once
 
 #include "display/battery_care.h"

@@ -19,7 +19,8 @@ constexpr qint64 kMaxBytes = 1 << 20;
 constexpr int kMaxDevices = 1000;
 // As long as the rules keep quiet after a notice: an armed memory older says nothing.
 constexpr qint64 kQuietSeconds = 10 * 60;
-const char* const kKinds[] = {"charged", "low", "hot"};
+const char* const kKindNames[] = {"charged", "low", "hot", "draining"};
+static_assert(std::size(kKindNames) == kKinds);
 
 } // namespace
 
@@ -46,11 +47,11 @@ KeptState parseState(const QByteArray& text, const QDateTime& now) {
     }
     const QJsonObject devices = top.value(QLatin1String("devices")).toObject();
     for (auto d = devices.begin(); d != devices.end() && out.state.size() < kMaxDevices; ++d) {
-        std::array<Armed, 3> kinds;
+        std::array<Armed, kKinds> kinds;
         bool any = false;
         for (std::size_t k = 0; k < kinds.size(); ++k) {
             const QJsonObject said =
-                d.value().toObject().value(QLatin1String(kKinds[k])).toObject();
+                d.value().toObject().value(QLatin1String(kKindNames[k])).toObject();
             const QDateTime at =
                 QDateTime::fromString(said.value(QLatin1String("at")).toString(), Qt::ISODate);
             if (!at.isValid())
@@ -80,7 +81,7 @@ QByteArray stateText(const RulesState& state, const QDateTime& now) {
             const Armed& a = d.value()[k];
             if (!a.last.isValid() || (a.armed && a.last.secsTo(now) >= kQuietSeconds))
                 continue;
-            device.said.insert(QLatin1String(kKinds[k]),
+            device.said.insert(QLatin1String(kKindNames[k]),
                                QJsonObject{{"at", a.last.toUTC().toString(Qt::ISODate)},
                                            {"ended", a.armed},
                                            {"said", a.text}});

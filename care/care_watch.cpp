@@ -22,6 +22,8 @@ Reading readingOf(const DeviceReading& battery, const QString& name, const QDate
     reading.level = values.level;
     reading.charging = values.charging.value_or(false);
     reading.temperatureC = values.temperatureC;
+    reading.onMains = values.onMains.value_or(false);
+    reading.flow = values.powerW ? values.powerW : values.currentA;
     reading.time = time;
     return reading;
 }

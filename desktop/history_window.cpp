@@ -62,6 +62,15 @@ std::vector<QPointF> cyclePoints(const std::vector<Record>& records) {
     return points;
 }
 
+std::vector<QPointF> powerPoints(const std::vector<Record>& records) {
+    std::vector<QPointF> points;
+    for (const Record& r : records) {
+        if (r.powerW)
+            points.emplace_back(double(r.time.toMSecsSinceEpoch()), *r.powerW);
+    }
+    return points;
+}
+
 HistoryWindow::HistoryWindow(const QString& path, const QString& serial, const QString& name,
                              QWidget* parent)
     : QWidget(parent, Qt::Window), m_path(path), m_shownName(name) {
@@ -76,11 +85,17 @@ HistoryWindow::HistoryWindow(const QString& path, const QString& serial, const Q
     top->addWidget(deviceLabel);
     top->addWidget(m_device);
     top->addStretch();
+    auto* besideLabel = new QLabel(tr("&Beside it:"), this);
+    m_beside = new QComboBox(this);
+    m_beside->addItems({tr("Charge cycles"), tr("Power into the battery")});
+    besideLabel->setBuddy(m_beside);
+    top->addWidget(besideLabel);
+    top->addWidget(m_beside);
     layout->addLayout(top);
 
     m_view = new QChartView(new QChart, this);
     m_view->setRenderHint(QPainter::Antialiasing);
-    m_view->setAccessibleName(tr("Maximum capacity and charge cycles over time"));
+    m_view->setAccessibleName(tr("Maximum capacity, and charge cycles or power, over time"));
     layout->addWidget(m_view, 1);
     m_summary = new QLabel(this);
     m_summary->setTextFormat(Qt::PlainText);
@@ -99,6 +114,8 @@ HistoryWindow::HistoryWindow(const QString& path, const QString& serial, const Q
     layout->addLayout(buttons);
 
     connect(m_device, &QComboBox::currentIndexChanged, this, &HistoryWindow::showDevice);
+    connect(m_beside, &QComboBox::currentIndexChanged, this,
+            [this] { showDevice(m_device->currentIndex()); });
     connect(m_forget, &QPushButton::clicked, this, &HistoryWindow::forget);
     connect(m_export, &QPushButton::clicked, this, &HistoryWindow::exportCsv);
     connect(close, &QPushButton::clicked, this, &QWidget::close);
@@ -210,6 +227,16 @@ void HistoryWindow::showDevice(int index) {
     plot(tr("Maximum capacity (% of design)"), capacity,
          std::max(0.0, std::floor(low->y() / 5) * 5 - 5), std::ceil(high->y() / 5) * 5 + 5,
          QStringLiteral("%d%%"), Qt::AlignLeft);
+    if (m_beside->currentIndex() == 1) {
+        // Watts either way of 0, in whole watts.
+        const std::vector<QPointF> power = powerPoints(m_records);
+        if (!power.empty()) {
+            const auto [least, most] = std::minmax_element(power.begin(), power.end(), byValue);
+            plot(tr("Power into the battery (W)"), power, std::min(0.0, std::floor(least->y())),
+                 std::max(1.0, std::ceil(most->y())), QStringLiteral("%.1f"), Qt::AlignRight);
+        }
+        return;
+    }
     const std::vector<QPointF> cycles = cyclePoints(m_records);
     if (!cycles.empty())
         plot(tr("Charge cycles"), cycles, 0,

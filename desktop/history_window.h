@@ -20,9 +20,10 @@ class QPushButton;
 namespace desktop {
 
 // The chart's points of RECORDS: x in milliseconds since the epoch; capacity in percent of the
-// design, cycles where a record has them.
+// design; cycles and the power into the battery in watts where a record has them.
 std::vector<QPointF> capacityPoints(const std::vector<history::Record>& records);
 std::vector<QPointF> cyclePoints(const std::vector<history::Record>& records);
+std::vector<QPointF> powerPoints(const std::vector<history::Record>& records);
 
 class HistoryWindow : public QWidget {
     Q_OBJECT
@@ -47,6 +48,7 @@ private:
     std::vector<history::Device> m_devices;
     std::vector<history::Record> m_records; // of the device shown
     QComboBox* m_device = nullptr;
+    QComboBox* m_beside = nullptr; // what is drawn beside the capacity
     QChartView* m_view = nullptr;
     QLabel* m_summary = nullptr;
     QPushButton* m_forget = nullptr;

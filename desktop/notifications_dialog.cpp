@@ -56,6 +56,9 @@ NotificationsDialog::NotificationsDialog(BatteryCare& care, QWidget* parent)
     m_lowPercent = row(*grid, m_low, care::kLowRange, limits.lowPercent, 20, tr(" %"));
     m_hot = new QCheckBox(tr("When the battery is hotter than"), this);
     m_hotCelsius = row(*grid, m_hot, care::kHotRange, limits.hotCelsius, 40, tr(" °C"));
+    m_draining = new QCheckBox(tr("When it is losing charge while plugged in"), this);
+    m_draining->setChecked(limits.drainingOnMains > 0);
+    grid->addWidget(m_draining, grid->rowCount(), 0, 1, 2);
     auto* every = new QLabel(tr("Check every"), this);
     m_interval = new QComboBox(this);
     every->setBuddy(m_interval);
@@ -100,7 +103,7 @@ NotificationsDialog::NotificationsDialog(BatteryCare& care, QWidget* parent)
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    for (QCheckBox* box : {m_charged, m_low, m_hot})
+    for (QCheckBox* box : {m_charged, m_low, m_hot, m_draining})
         connect(box, &QCheckBox::toggled, this, &NotificationsDialog::take);
     for (QSpinBox* spin : {m_chargedPercent, m_lowPercent, m_hotCelsius})
         connect(spin, &QSpinBox::valueChanged, this, &NotificationsDialog::take);
@@ -128,6 +131,7 @@ void NotificationsDialog::take() {
     limits.chargedPercent = m_charged->isChecked() ? m_chargedPercent->value() : 0;
     limits.lowPercent = m_low->isChecked() ? m_lowPercent->value() : 0;
     limits.hotCelsius = m_hot->isChecked() ? m_hotCelsius->value() : 0;
+    limits.drainingOnMains = m_draining->isChecked() ? 1 : 0;
     limits.intervalSeconds = m_interval->currentData().toInt();
     m_care.setLimits(limits);
 }

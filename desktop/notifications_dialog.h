@@ -29,6 +29,7 @@ private:
     QSpinBox* m_chargedPercent = nullptr;
     QCheckBox* m_low = nullptr;
     QSpinBox* m_lowPercent = nullptr;
+    QCheckBox* m_draining = nullptr;
     QCheckBox* m_hot = nullptr;
     QSpinBox* m_hotCelsius = nullptr;
     QComboBox* m_interval = nullptr;

@@ -23,6 +23,10 @@ struct BatteryFacts {
     // Capacity); with capacity, none.
     std::optional<double> capacityPercent = {};
     QString level = {}; // a coarse level in place of a percentage: "low", "full"; else empty
+    // What flows, positive into the battery, and what the charger can give; none where unknown.
+    std::optional<double> currentA = {};
+    std::optional<double> powerW = {};
+    std::optional<double> chargerW = {};
     bool operator==(const BatteryFacts&) const = default;
 };
 
@@ -57,5 +61,8 @@ struct DeviceDetails {
     }
     bool operator==(const DeviceDetails&) const = default;
 };
+
+// Puts FLOW, completed, into the battery's facts and its words into the power details.
+void addPowerFlow(DeviceDetails& details, const device::PowerFlow& flow, bool onMains);
 
 Q_DECLARE_METATYPE(DeviceDetails)

@@ -1,5 +1,7 @@
 #include "device_link/device_facts.h"
 
+#include "device_link/device_details.h"
+
 #include <QLatin1String>
 #include <QLocale>
 #include <QString>
@@ -80,6 +82,56 @@ QString capacityText(const BatteryCapacity& capacity) {
              locale.toString(qlonglong(std::llround(capacity.designMah))));
 }
 
+std::optional<double> flowing(std::optional<double> value, Flow flow, double limit) {
+    if (!value || !std::isfinite(*value) || std::abs(*value) > limit)
+        return std::nullopt;
+    switch (flow) {
+    case Flow::In:
+        return std::abs(*value);
+    case Flow::Out:
+        return -std::abs(*value);
+    case Flow::AsSaid:
+        break;
+    }
+    return value;
+}
+
+PowerFlow completed(PowerFlow flow) {
+    if (flow.voltageV && *flow.voltageV > 0) {
+        if (!flow.powerW && flow.currentA)
+            flow.powerW = *flow.currentA * *flow.voltageV;
+        else if (!flow.currentA && flow.powerW)
+            flow.currentA = *flow.powerW / *flow.voltageV;
+    }
+    return flow;
+}
+
+QString flowText(const PowerFlow& said, bool onMains) {
+    const PowerFlow flow = completed(said);
+    const auto watts = [](double w) { return QString::number(std::abs(w), 'f', 1) + " W"; };
+    const auto amps = [](double a) { return QString::number(std::abs(a), 'f', 2) + " A"; };
+    const QString charger =
+        flow.chargerW ? QStringLiteral("%1 W charger").arg(QString::number(*flow.chargerW, 'g', 3))
+                      : QString();
+    const std::optional<double> value = flow.powerW ? flow.powerW : flow.currentA;
+    if (!value)
+        return onMains && flow.chargerW ? QStringLiteral("Plugged into a %1").arg(charger)
+                                        : QString();
+    if (*value < 0 && onMains)
+        return QStringLiteral("Losing %1 while plugged in: the charger or port cannot keep up")
+            .arg(flow.powerW ? watts(*flow.powerW) : amps(*flow.currentA));
+    QString amount = flow.powerW ? watts(*flow.powerW) : amps(*flow.currentA);
+    if (flow.powerW && flow.currentA && flow.voltageV)
+        amount += QStringLiteral(" (%1 at %2 V)")
+                      .arg(amps(*flow.currentA), QString::number(*flow.voltageV, 'f', 1));
+    if (*value > 0)
+        return QStringLiteral("Charging at %1").arg(amount) +
+               (charger.isEmpty() ? QString() : QStringLiteral(" from a ") + charger);
+    if (*value < 0)
+        return QStringLiteral("Discharging at %1").arg(amount);
+    return QStringLiteral("Nothing flows into or out of the battery");
+}
+
 DeviceValue report(const std::optional<ByteCounts>& counts, DeviceValue& total,
                    DeviceValue& remaining) {
     if (!counts)
@@ -101,3 +153,12 @@ DeviceValue report(const std::optional<PowerStatus>& power, DeviceValue& flag, D
 }
 
 } // namespace device
+
+void addPowerFlow(DeviceDetails& details, const device::PowerFlow& said, bool onMains) {
+    const device::PowerFlow flow = device::completed(said);
+    details.battery.currentA = flow.currentA;
+    details.battery.powerW = flow.powerW;
+    details.battery.chargerW = flow.chargerW;
+    if (const QString text = device::flowText(flow, onMains); !text.isEmpty())
+        details.power << text;
+}

@@ -62,6 +62,35 @@ std::optional<BatteryCapacity> batteryCapacity(std::optional<double> fullMah,
 // "Maximum capacity: 87% of its design (2,850 of 3,279 mAh)".
 QString capacityText(const BatteryCapacity& capacity);
 
+// Which way a battery's status says power flows: into it while it charges, out of it while it
+// discharges; in any other state the device's own sign stands.
+enum class Flow { In, Out, AsSaid };
+
+// A current or a power as a device gave it, made honest: none where it is not finite or is
+// beyond LIMIT either way (a maker's "unsupported" is often INT_MIN); its sign from FLOW.
+std::optional<double> flowing(std::optional<double> value, Flow flow, double limit);
+
+// The most a phone's battery takes or gives, in amperes and watts; past them a reading is junk.
+inline constexpr double kMostAmperes = 25;
+inline constexpr double kMostWatts = 500;
+
+// What flows into (positive) or out of (negative) the battery, and what its charger can give.
+struct PowerFlow {
+    std::optional<double> currentA;
+    std::optional<double> voltageV;
+    std::optional<double> powerW;
+    std::optional<double> chargerW;
+};
+
+// FLOW with what its figures imply: the power from current and voltage, or the current from
+// power and voltage.
+PowerFlow completed(PowerFlow flow);
+
+// The flow in words and figures: "Charging at 7.6 W (1.85 A at 4.1 V) from a 27 W charger",
+// "Losing 1.9 W while plugged in: the charger or port cannot keep up"; empty where nothing
+// is known.
+QString flowText(const PowerFlow& flow, bool onMains);
+
 // A query's answer from what a device gave: the values into the by-reference arguments and a
 // true flag, or a false flag and the arguments untouched when it gave nothing.
 DeviceValue report(const std::optional<ByteCounts>& counts, DeviceValue& total,

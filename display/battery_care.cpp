@@ -24,7 +24,7 @@ QString degrees(double celsius) {
 } // namespace
 
 std::vector<Notice> Rules::step(const Limits& limits, const Reading& r) {
-    std::array<Armed, 3>& state = m_devices[r.serial];
+    std::array<Armed, kKinds>& state = m_devices[r.serial];
     std::vector<Notice> out;
     const QString name = r.name.isEmpty() ? r.serial : r.name;
     // Armed again when ENDED; fires when HOLDS, armed and quiet long enough.
@@ -63,6 +63,9 @@ std::vector<Notice> Rules::step(const Limits& limits, const Reading& r) {
         rule(Kind::Hot, *r.temperatureC > limit, *r.temperatureC <= limit - kCooler,
              QStringLiteral("%1's battery is at %2 °C").arg(name, degrees(*r.temperatureC)));
     }
+    if (limits.drainingOnMains > 0 && r.flow)
+        rule(Kind::Draining, r.onMains && *r.flow < 0, !r.onMains || *r.flow > 0,
+             QStringLiteral("%1 is losing charge while plugged in").arg(name));
     return out;
 }
 

@@ -1,7 +1,8 @@
 // When a battery's reading deserves a word: the charge has reached the user's limit while
-// charging, has fallen to it while not, or the battery runs hot. Each comes once, at the moment
-// it matters, and is armed again only when its condition has really ended: charging stopped or
-// the level 5 points back, 3 °C cooler; and never twice for a device within 10 minutes.
+// charging, has fallen to it while not, the battery runs hot, or it loses charge while plugged
+// in. Each comes once, at the moment it matters, and is armed again only when its condition has
+// really ended: charging stopped or the level 5 points back, 3 °C cooler, unplugged or charging
+// again; and never twice for a device within 10 minutes.
 #pragma once
 
 #include <QDateTime>
@@ -23,6 +24,7 @@ inline constexpr Range kChargedRange{50, 100};
 inline constexpr Range kLowRange{5, 50};
 inline constexpr Range kHotRange{30, 60};
 inline constexpr Range kIntervalRange{10, 3600};
+inline constexpr Range kSwitchRange{1, 1}; // on or off
 
 // What the user asked to hear of; 0 is off.
 struct Limits {
@@ -30,7 +32,10 @@ struct Limits {
     int lowPercent = 0;
     int hotCelsius = 0;
     int intervalSeconds = 60;
-    bool any() const { return chargedPercent > 0 || lowPercent > 0 || hotCelsius > 0; }
+    int drainingOnMains = 0; // 1: on
+    bool any() const {
+        return chargedPercent > 0 || lowPercent > 0 || hotCelsius > 0 || drainingOnMains > 0;
+    }
     bool operator==(const Limits&) const = default;
 };
 
@@ -43,9 +48,12 @@ struct Reading {
     bool charging = false;
     std::optional<double> temperatureC;
     QDateTime time;
+    bool onMains = false;
+    std::optional<double> flow = {}; // into the battery, in watts or else amperes
 };
 
-enum class Kind { Charged, Low, Hot };
+enum class Kind { Charged, Low, Hot, Draining };
+inline constexpr std::size_t kKinds = 4;
 
 struct Notice {
     Kind kind;
@@ -64,7 +72,7 @@ struct Armed {
     bool operator==(const Armed&) const = default;
 };
 // By serial, by kind.
-using RulesState = QHash<QString, std::array<Armed, 3>>;
+using RulesState = QHash<QString, std::array<Armed, kKinds>>;
 
 class Rules {
 public:

@@ -21,7 +21,8 @@ struct Record {
     std::optional<double> designMah;
     std::optional<qint64> cycles;
     std::optional<double> temperatureC;
-    std::optional<double> percent; // charge
+    std::optional<double> percent;     // charge
+    std::optional<double> powerW = {}; // into the battery, negative out of it
     bool operator==(const Record&) const = default;
 
     // Full over design, in percent; empty where either is missing.

@@ -27,6 +27,7 @@ std::optional<Record> recordFrom(const QString& serial, DeviceKind kind, const Q
     r.cycles = within<qint64>(b.cycles, 0, 100000);
     r.temperatureC = within(b.temperatureC, -40.0, 100.0);
     r.percent = within(b.percent, 0.0, 100.0);
+    r.powerW = within(b.powerW, -device::kMostWatts, device::kMostWatts);
     return r;
 }
 

@@ -24,6 +24,7 @@ const char* const kMigrations[][3] = {
      "time INTEGER NOT NULL, full_mah REAL, design_mah REAL, cycles INTEGER, "
      "temperature_c REAL, percent REAL)",
      "CREATE INDEX readings_by_device ON readings (device, time)"},
+    {"ALTER TABLE readings ADD COLUMN power_w REAL", nullptr, nullptr},
 };
 static_assert(std::size(kMigrations) == Store::kSchemaVersion);
 
@@ -187,10 +188,11 @@ void Store::write(const std::vector<Record>& records) {
                 {r.serial, kindName(r.kind), r.name, r.model}, what);
             run(m_connection,
                 QStringLiteral("INSERT INTO readings (device, time, full_mah, design_mah, cycles, "
-                               "temperature_c, percent) SELECT id, ?, ?, ?, ?, ?, ? FROM devices "
-                               "WHERE serial = ?"),
+                               "temperature_c, percent, power_w) SELECT id, ?, ?, ?, ?, ?, ?, ? "
+                               "FROM devices WHERE serial = ?"),
                 {r.time.toSecsSinceEpoch(), orNull(r.fullMah), orNull(r.designMah),
-                 orNull(r.cycles), orNull(r.temperatureC), orNull(r.percent), r.serial},
+                 orNull(r.cycles), orNull(r.temperatureC), orNull(r.percent), orNull(r.powerW),
+                 r.serial},
                 what);
         }
         run(m_connection, QStringLiteral("COMMIT"), {}, what);
@@ -201,10 +203,10 @@ void Store::write(const std::vector<Record>& records) {
 }
 
 std::vector<Record> Store::records(const QString& serial) const {
-    const QString select =
-        QStringLiteral("SELECT time, serial, kind, name, model, full_mah, design_mah, cycles, "
-                       "temperature_c, percent FROM readings JOIN devices ON devices.id = device "
-                       "%1 ORDER BY time, readings.rowid");
+    const QString select = QStringLiteral(
+        "SELECT time, serial, kind, name, model, full_mah, design_mah, cycles, "
+        "temperature_c, percent, power_w FROM readings JOIN devices ON devices.id = device "
+        "%1 ORDER BY time, readings.rowid");
     QSqlQuery query =
         serial.isEmpty()
             ? run(m_connection, select.arg(QString()))
@@ -227,6 +229,7 @@ std::vector<Record> Store::records(const QString& serial) const {
             r.cycles = query.value(7).toLongLong();
         r.temperatureC = real(query.value(8));
         r.percent = real(query.value(9));
+        r.powerW = real(query.value(10));
         out.push_back(std::move(r));
     }
     return out;

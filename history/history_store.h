@@ -24,7 +24,7 @@ public:
 
 class Store {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
     enum class Mode {
         Write, // creates what is missing, moves a corrupt file aside and starts anew

@@ -20,7 +20,7 @@ struct Cell {
 };
 
 struct Cells {
-    Cell device, state, charge, health, temperature, storage, lastRead;
+    Cell device, state, charge, power, health, temperature, storage, lastRead;
 };
 
 struct Column {
@@ -28,16 +28,42 @@ struct Column {
     const char* label;
     Cell Cells::*cell;
 };
-const Column kColumns[] = {{"device", "Device", &Cells::device},
-                           {"state", "State", &Cells::state},
-                           {"charge", "Charge", &Cells::charge},
-                           {"health", "Health", &Cells::health},
-                           {"temperature", "Temperature", &Cells::temperature},
-                           {"storage", "Storage", &Cells::storage},
-                           {"lastRead", "Last read", &Cells::lastRead}};
+const Column kColumns[] = {
+    {"device", "Device", &Cells::device},    {"state", "State", &Cells::state},
+    {"charge", "Charge", &Cells::charge},    {"power", "Power", &Cells::power},
+    {"health", "Health", &Cells::health},    {"temperature", "Temperature", &Cells::temperature},
+    {"storage", "Storage", &Cells::storage}, {"lastRead", "Last read", &Cells::lastRead}};
 
 QString oneDecimal(double value) {
     return QString::number(std::floor(value * 10 + 0.5) / 10, 'f', 1);
+}
+
+// Watts as the page gives a charger's: "2.5", "27".
+QString watts(double value) {
+    QString text = oneDecimal(value);
+    if (text.endsWith(QLatin1String(".0")))
+        text.chop(2);
+    return text;
+}
+
+// The power into the battery, signed: "+7.6 W", "−1.9 W", or its current where that is all.
+Cell powerCell(const QJsonObject& battery) {
+    Cell out;
+    const QJsonValue power = battery[QLatin1String("powerW")];
+    const QJsonValue current = battery[QLatin1String("currentA")];
+    const double value = power.isDouble() ? power.toDouble() : current.toDouble();
+    if (power.isDouble() || current.isDouble()) {
+        const QString sign = value > 0   ? QStringLiteral("+")
+                             : value < 0 ? QStringLiteral("−")
+                                         : QString();
+        out.main = sign + (power.isDouble()
+                               ? oneDecimal(std::abs(value)) + QStringLiteral(" W")
+                               : QString::number(std::abs(value), 'f', 2) + QStringLiteral(" A"));
+        out.alert = value < 0 && battery[QLatin1String("onMains")].toBool();
+    }
+    if (const QJsonValue charger = battery[QLatin1String("chargerW")]; charger.isDouble())
+        out.sub = watts(charger.toDouble()) + QStringLiteral(" W charger");
+    return out;
 }
 
 QString stateWords(const QJsonObject& d) {
@@ -87,6 +113,7 @@ Cells cells(const QJsonObject& d) {
                              ? QStringLiteral("on mains")
                              : QStringLiteral("on battery");
     }
+    out.power = powerCell(battery);
     const QJsonValue capacity = battery[QLatin1String("maximumCapacity")];
     if (capacity.isObject()) {
         const double percent = capacity[QLatin1String("percent")].toDouble();
@@ -114,6 +141,7 @@ Cells cells(const QJsonObject& d) {
     // Not by colour alone: a sign before, and a word after where the value is past its alert.
     out.health.main += out.health.alert ? QStringLiteral(" (worn)") : QString();
     out.temperature.main += out.temperature.alert ? QStringLiteral(" (hot)") : QString();
+    out.power.main += out.power.alert ? QStringLiteral(" (draining)") : QString();
     for (const Column& column : kColumns) {
         if (Cell& cell = out.*column.cell; cell.alert)
             cell.main.prepend(QStringLiteral("⚠ "));
@@ -121,9 +149,13 @@ Cells cells(const QJsonObject& d) {
     return out;
 }
 
-// A row's place by its alerts: not ready or not read, hot, worn, the rest.
+// A row's place by its alerts: draining on mains, not ready or not read, hot, worn, the rest.
 int rank(const Cells& cells) {
-    return cells.state.alert ? 0 : cells.temperature.alert ? 1 : cells.health.alert ? 2 : 3;
+    return cells.power.alert         ? 0
+           : cells.state.alert       ? 1
+           : cells.temperature.alert ? 2
+           : cells.health.alert      ? 3
+                                     : 4;
 }
 
 QByteArray escaped(const QString& text) {
@@ -192,7 +224,7 @@ QByteArray devicesPage(const QJsonArray& devices, int intervalSeconds) {
     QByteArray body;
     for (const Row& row : rows) {
         body += "<tr data-serial=\"" + escaped(row.serial) + '"' +
-                (row.rank == 0 ? QByteArray(" class=\"not-ready\"") : QByteArray()) + '>';
+                (row.cells.state.alert ? QByteArray(" class=\"not-ready\"") : QByteArray()) + '>';
         for (const Column& column : kColumns) {
             const Cell& c = row.cells.*column.cell;
             body += QByteArray("<td data-label=\"") + column.label + '"' +

@@ -51,7 +51,8 @@ QJsonObject recordJson(const history::Record& r) {
                        {QStringLiteral("maximumCapacity"), capacity},
                        {QStringLiteral("cycles"), orNull(r.cycles)},
                        {QStringLiteral("temperatureC"), orNull(r.temperatureC)},
-                       {QStringLiteral("percent"), orNull(r.percent)}};
+                       {QStringLiteral("percent"), orNull(r.percent)},
+                       {QStringLiteral("powerW"), orNull(r.powerW)}};
 }
 
 QByteArray recordsJson(const std::vector<history::Record>& records) {
@@ -64,14 +65,19 @@ QByteArray recordsJson(const std::vector<history::Record>& records) {
 QByteArray recordsTsv(const std::vector<history::Record>& records) {
     QByteArray out =
         "time\tserial\tkind\tname\tmaximumCapacityPercent\tfullMah\tdesignMah\tcycles\t"
-        "temperatureC\tpercent\n";
+        "temperatureC\tpercent\tpowerW\n";
     for (const history::Record& r : records) {
-        const QList<QByteArray> fields{
-            isoTime(r.time).toUtf8(),  display::visibleControls(r.serial).toUtf8(),
-            kindName(r.kind).toUtf8(), display::visibleControls(r.name).toUtf8(),
-            field(capacityPercent(r)), field(r.fullMah),
-            field(r.designMah),        field(r.cycles),
-            field(r.temperatureC),     field(r.percent)};
+        const QList<QByteArray> fields{isoTime(r.time).toUtf8(),
+                                       display::visibleControls(r.serial).toUtf8(),
+                                       kindName(r.kind).toUtf8(),
+                                       display::visibleControls(r.name).toUtf8(),
+                                       field(capacityPercent(r)),
+                                       field(r.fullMah),
+                                       field(r.designMah),
+                                       field(r.cycles),
+                                       field(r.temperatureC),
+                                       field(r.percent),
+                                       field(r.powerW)};
         out += fields.join('\t') + '\n';
     }
     return out;
@@ -79,13 +85,13 @@ QByteArray recordsTsv(const std::vector<history::Record>& records) {
 
 QByteArray recordsCsv(const std::vector<history::Record>& records) {
     QByteArray out = "time,serial,kind,name,model,maximum_capacity_percent,full_mah,design_mah,"
-                     "cycles,temperature_c,percent\r\n";
+                     "cycles,temperature_c,percent,power_w\r\n";
     for (const history::Record& r : records) {
         const QList<QByteArray> fields{
             isoTime(r.time).toUtf8(), csvText(r.serial),  csvText(kindName(r.kind)),
             csvText(r.name),          csvText(r.model),   field(capacityPercent(r)),
             field(r.fullMah),         field(r.designMah), field(r.cycles),
-            field(r.temperatureC),    field(r.percent)};
+            field(r.temperatureC),    field(r.percent),   field(r.powerW)};
         out += fields.join(',') + "\r\n";
     }
     return out;

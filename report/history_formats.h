@@ -13,7 +13,7 @@
 namespace report {
 
 // time (ISO 8601, UTC), serial, kind, name, maximumCapacity (percent, fullMah, designMah),
-// cycles, temperatureC, percent.
+// cycles, temperatureC, percent, powerW.
 QJsonObject recordJson(const history::Record& record);
 QByteArray recordsJson(const std::vector<history::Record>& records);
 

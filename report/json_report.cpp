@@ -5,6 +5,8 @@
 
 #include <QJsonArray>
 
+#include <cmath>
+
 namespace report {
 namespace {
 
@@ -14,6 +16,11 @@ QJsonValue orNull(const QString& text) {
 
 template <typename T> QJsonValue orNull(const std::optional<T>& value) {
     return value ? QJsonValue(*value) : QJsonValue();
+}
+
+// A current to the milliampere, a power to the hundredth of a watt: what devices measure.
+QJsonValue rounded(const std::optional<double>& value, double steps) {
+    return value ? QJsonValue(std::round(*value * steps) / steps) : QJsonValue();
 }
 
 QJsonValue bytesJson(const std::optional<device::ByteCounts>& counts, const char* remaining) {
@@ -38,6 +45,9 @@ QJsonObject batteryJson(const DeviceReading& r) {
                         {QStringLiteral("voltageV"), orNull(b.voltageV)},
                         {QStringLiteral("cycles"), orNull(b.cycles)},
                         {QStringLiteral("level"), orNull(b.level)},
+                        {QStringLiteral("currentA"), rounded(b.currentA, 1000)},
+                        {QStringLiteral("powerW"), rounded(b.powerW, 100)},
+                        {QStringLiteral("chargerW"), rounded(b.chargerW, 100)},
                         {QStringLiteral("maximumCapacity"), QJsonValue()}};
     if (b.healthPercent)
         battery.insert(

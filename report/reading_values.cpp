@@ -40,6 +40,9 @@ BatteryValues batteryValues(const DeviceReading& r) {
     out.healthPercent = facts.capacity ? std::optional<double>(healthRatio(*facts.capacity) * 100)
                                        : facts.capacityPercent;
     out.level = facts.level;
+    out.currentA = facts.currentA;
+    out.powerW = facts.powerW;
+    out.chargerW = facts.chargerW;
     return out;
 }
 

@@ -26,6 +26,10 @@ struct BatteryValues {
     // The maximum capacity in percent of its design: from CAPACITY, or as the device says it.
     std::optional<double> healthPercent;
     QString level; // a coarse level where no percentage is given: "low", "normal", "full"
+    // Positive into the battery, negative out of it.
+    std::optional<double> currentA;
+    std::optional<double> powerW;
+    std::optional<double> chargerW; // what the charger can give
 };
 
 BatteryValues batteryValues(const DeviceReading& reading);

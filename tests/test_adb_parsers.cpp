@@ -144,6 +144,60 @@ TEST(Battery, NoFieldsIsNoAnswer) {
     EXPECT_FALSE(parseBattery(u"", u"100", u"100"));
 }
 
+// What flows, as each maker prints it: "current|volts|charger", then the words the details say.
+TEST(PowerFlow, EachMakersHabitReadsHonestly) {
+    const QString plugged = "  USB powered: true\n  Max charging current: 3000000\n"
+                            "  Max charging voltage: 9000000\n";
+    const struct {
+        const char* name;
+        QString dumpsys, currentNow, voltageNow;
+        const char* reads;
+        const char* says;
+    } cases[] = {
+        {"AOSP charging", plugged + "  status: 2\n", "1850000\n", "4100000\n", "1.85|4.1|27",
+         "Charging at 7.6 W (1.85 A at 4.1 V) from a 27 W charger"},
+        {"the other sign", plugged + "  status: 2\n", "-1850000", "4100000", "1.85|4.1|27",
+         "Charging at 7.6 W (1.85 A at 4.1 V) from a 27 W charger"},
+        {"a 0.5 A port that cannot keep up",
+         "  USB powered: true\r\n  Max charging current: 500000\r\n"
+         "  Max charging voltage: 5000000\r\n  status: 3\r\n",
+         "487000\r\n", "3900000\r\n", "-0.487|3.9|2.5",
+         "Losing 1.9 W while plugged in: the charger or port cannot keep up"},
+        {"on battery", "  USB powered: false\n  status: 3\n", "-300000", "3800000", "-0.3|3.8|-",
+         "Discharging at 1.1 W (0.30 A at 3.8 V)"},
+        {"Samsung: sysfs refused, mA in dumpsys", plugged + "  status: 2\n  current now: 450\n", "",
+         "", "0.45|-|27", "Charging at 0.45 A from a 27 W charger"},
+        {"sysfs first", plugged + "  status: 2\n  current now: 450\n", "900000", "", "0.9|-|27",
+         "Charging at 0.90 A from a 27 W charger"},
+        {"full: the device's sign stands", plugged + "  status: 5\n", "-12000", "4350000",
+         "-0.012|4.35|27", "Losing 0.1 W while plugged in: the charger or port cannot keep up"},
+        {"INT_MIN is unsupported", plugged + "  status: 2\n", "-2147483648", "4100000", "-|4.1|27",
+         "Plugged into a 27 W charger"},
+        {"absurd", plugged + "  status: 2\n  current now: 99999999\n", "", "4100", "-|-|27",
+         "Plugged into a 27 W charger"},
+        {"junk", plugged + "  status: 2\n", "cat: Permission denied\n12", "4.1 V", "-|-|27",
+         "Plugged into a 27 W charger"},
+        {"a charger of 0", "  AC powered: true\n  Max charging current: 0\n  status: 2\n",
+         "1000000", "4000000", "1|4|-", "Charging at 4.0 W (1.00 A at 4.0 V)"},
+        {"unplugged: its last charger is none",
+         "  USB powered: false\n  Max charging current: 500000\n  Max charging voltage: "
+         "5000000\n  status: 3",
+         "", "", "-|-|-", ""},
+        {"refuses both", "  AC powered: false\n  status: 3\n", "", "", "-|-|-", ""},
+    };
+    const auto shown = [](const std::optional<double>& v) {
+        return v ? QString::number(*v) : QStringLiteral("-");
+    };
+    for (const auto& c : cases) {
+        const device::PowerFlow flow = parsePowerFlow(c.dumpsys, c.currentNow, c.voltageNow);
+        EXPECT_EQ(QStringList({shown(flow.currentA), shown(flow.voltageV), shown(flow.chargerW)})
+                      .join(u'|'),
+                  c.reads)
+            << c.name;
+        EXPECT_EQ(device::flowText(flow, parseMainsStatus(c.dumpsys) == 1), c.says) << c.name;
+    }
+}
+
 TEST(BatteryHealth, LearnedOverEstimatedAsBatterystatsPrintsThem) {
     const struct {
         const char* name;

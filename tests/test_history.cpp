@@ -132,9 +132,17 @@ TEST_F(HistoryFile, MigratesFromEachEarlierVersionAndLeavesANewerOneAlone) {
         ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
     }
     Store(path(), Store::Mode::Write).write({record("A", 0, 2850)});
-    EXPECT_EQ(sql("PRAGMA user_version"), "1");
+    EXPECT_EQ(sql("PRAGMA user_version"), "2");
     EXPECT_EQ(sql("PRAGMA journal_mode"), "wal") << "a reader beside a writer";
     EXPECT_EQ(Store(path(), Store::Mode::Read).records().size(), 1u);
+    // A file of the first version gains the power, its readings kept.
+    sql("ALTER TABLE readings DROP COLUMN power_w");
+    sql("PRAGMA user_version = 1");
+    Record drained = record("A", 1, 2840);
+    drained.powerW = -1.9;
+    Store(path(), Store::Mode::Write).write({drained});
+    EXPECT_EQ(Store(path(), Store::Mode::Read).records(),
+              (std::vector<Record>{record("A", 0, 2850), drained}));
 
     sql("PRAGMA user_version = 7");
     const std::string newer = (path() + " was written by a newer Device Info").toStdString();
@@ -434,6 +442,7 @@ TEST(HistoryFormats, ForAScriptAndASpreadsheet) {
     Record odd = record("A", 1, 2853, 212);
     odd.name = QStringLiteral("=SUM(A1) \"Ana\"\t2");
     odd.temperatureC.reset();
+    odd.powerW = -1.9;
     const std::vector<Record> records{record("A", 0, 2984), odd};
     const QJsonArray json = QJsonDocument::fromJson(report::recordsJson(records)).array();
     ASSERT_EQ(json.size(), 2);
@@ -447,13 +456,15 @@ TEST(HistoryFormats, ForAScriptAndASpreadsheet) {
                       QJsonObject{{"percent", 87.01}, {"fullMah", 2853}, {"designMah", 3279}}},
                      {"cycles", 212},
                      {"temperatureC", QJsonValue()},
-                     {"percent", 81}}));
+                     {"percent", 81},
+                     {"powerW", -1.9}}));
     EXPECT_TRUE(json[0]["cycles"].isNull());
     EXPECT_EQ(report::recordsTsv(records),
               "time\tserial\tkind\tname\tmaximumCapacityPercent\tfullMah\tdesignMah\tcycles\t"
-              "temperatureC\tpercent\n"
-              "2026-01-05T09:30:00Z\tA\tios\tAna's iPhone\t91\t2984\t3279\t\t29.5\t81\n"
-              "2026-01-06T09:30:00Z\tA\tios\t=SUM(A1) \"Ana\"\\t2\t87.01\t2853\t3279\t212\t\t81\n");
+              "temperatureC\tpercent\tpowerW\n"
+              "2026-01-05T09:30:00Z\tA\tios\tAna's iPhone\t91\t2984\t3279\t\t29.5\t81\t\n"
+              "2026-01-06T09:30:00Z\tA\tios\t=SUM(A1) \"Ana\"\\t2\t87.01\t2853\t3279\t212\t\t81"
+              "\t-1.9\n");
     // Whatever a spreadsheet would take for a formula stays text.
     for (const char* formula : {"=1+1", "+1", "-1", "@SUM(A1)"}) {
         Record r = record("A", 0, 2984);
@@ -474,7 +485,7 @@ TEST(HistoryFormats, ForAScriptAndASpreadsheet) {
     EXPECT_TRUE(
         report::recordsCsv(records).endsWith("2026-01-06T09:30:00Z,A,ios,\"'=SUM(A1) "
                                              "\"\"Ana\"\"\t2\",\"iPhone15,2\",87.01,2853,3279,212,,"
-                                             "81\r\n"))
+                                             "81,-1.9\r\n"))
         << shown(report::recordsCsv(records));
 }
 

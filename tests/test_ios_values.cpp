@@ -200,6 +200,42 @@ TEST(IosValues, KeysAndStringsWithANulInsideAreReadNotAsserted) {
     EXPECT_EQ(map, (QVariantMap{{"a", "c"}}));
 }
 
+// The battery's current, signed mA whichever way it arrives, and the adapter's watts.
+TEST(IosValues, PowerFlowFromTheBatterysRegistryEntry) {
+    const char* const charging = "<key>BatteryIsCharging</key><true/>"
+                                 "<key>ExternalConnected</key><true/>"
+                                 "<key>BatteryCurrentCapacity</key><integer>60</integer>";
+    const char* const adapter = "<key>AdapterDetails</key><dict><key>Watts</key><integer>20"
+                                "</integer><key>Description</key><string>pd charger</string>"
+                                "</dict><key>Voltage</key><integer>4100</integer>";
+    const struct {
+        const char* battery;
+        std::string registry;
+        const char* says; // the power details' last two lines
+    } cases[] = {
+        {charging, std::string(adapter) + "<key>InstantAmperage</key><integer>1850</integer>",
+         "Charging at 7.6 W (1.85 A at 4.1 V) from a 20 W charger; Charger: pd charger"},
+        // Amperage where there is no instant one; 32 bits read as unsigned wrap.
+        {"<key>BatteryIsCharging</key><false/><key>ExternalConnected</key><true/>",
+         std::string(adapter) + "<key>Amperage</key><integer>4294966796</integer>",
+         "Losing 2.0 W while plugged in: the charger or port cannot keep up; Charger: pd charger"},
+        {"<key>ExternalConnected</key><false/>",
+         std::string(adapter) + "<key>InstantAmperage</key><integer>18446744073709551116</integer>",
+         "Voltage: 4.10 V; Discharging at 2.0 W (0.50 A at 4.1 V)"},
+        {charging, "<key>InstantAmperage</key><integer>-2147483648</integer>", ""},
+        {charging, "<key>InstantAmperage</key><string>lots</string>", ""},
+    };
+    for (const auto& c : cases) {
+        ios::Domains d;
+        d.battery = dict(c.battery);
+        d.batteryRegistry = dict(c.registry.c_str());
+        const QStringList lines = ios::details(d).power;
+        EXPECT_EQ(lines.mid(std::max<qsizetype>(0, lines.size() - 2)).join(QStringLiteral("; ")),
+                  QString::fromUtf8(c.says))
+            << c.registry;
+    }
+}
+
 struct HealthCase {
     const char* name;
     const char* registry;

@@ -28,8 +28,17 @@ DeviceReading phone() {
     r.mains = 1;
     r.screen = QSize(1080, 2400);
     r.address = QStringLiteral("192.168.1.23");
-    r.details.battery = {
-        QStringLiteral("Good"), 28.6, 4.187, 212, device::BatteryCapacity{4012, 4385}, 76};
+    r.details.battery = {QStringLiteral("Good"),
+                         28.6,
+                         4.187,
+                         212,
+                         device::BatteryCapacity{4012, 4385},
+                         76,
+                         {},
+                         {},
+                         1.8504,
+                         7.5866,
+                         27};
     r.details.cpu = {{QStringLiteral("arm64-v8a")}, QStringLiteral("Google GS201"), 8};
     r.status = QStringLiteral("Connected to Lab-07 (R58M12ABCDE) by USB.");
     return r;
@@ -103,6 +112,16 @@ TEST(ReadingJson, NumbersAsNumbersAndNullForWhatIsUnknown) {
         {"screen", [](DeviceReading&) {}, "screen/height", 2400.0},
         {"no screen", [](DeviceReading& r) { r.screen = QSize(); }, "screen", QJsonValue()},
         {"cycles", [](DeviceReading&) {}, "battery/cycles", 212.0},
+        // To the milliampere and the hundredth of a watt, signed as it flows.
+        {"current", [](DeviceReading&) {}, "battery/currentA", 1.85},
+        {"power", [](DeviceReading&) {}, "battery/powerW", 7.59},
+        {"draining", [](DeviceReading& r) { r.details.battery.powerW = -1.8993; }, "battery/powerW",
+         -1.9},
+        {"charger", [](DeviceReading&) {}, "battery/chargerW", 27.0},
+        {"no charger", [](DeviceReading& r) { r.details.battery.chargerW.reset(); },
+         "battery/chargerW", QJsonValue()},
+        {"current unknown", [](DeviceReading& r) { r.details.battery.currentA.reset(); },
+         "battery/currentA", QJsonValue()},
         {"schema", [](DeviceReading&) {}, "schema", 1.0},
     };
     for (const Case& c : cases) {
@@ -148,7 +167,9 @@ DeviceReading iphone() {
     r.storage = device::ByteCounts{111592116224.0, 61354827776.0};
     r.power = device::PowerStatus{1, 81, 36600, device::kUnknownTime};
     r.mains = 0;
-    r.details.battery = {QString(), 29.5, 3.912, 212, device::BatteryCapacity{2850, 3279}, 81};
+    r.details.battery = {QString(), 29.5, 3.912, 212, device::BatteryCapacity{2850, 3279},
+                         81,        {},   {},    -0.5};
+    r.details.battery.powerW = -0.5 * 3.912;
     return r;
 }
 
@@ -205,6 +226,11 @@ TEST(Exposition, BaseUnitsAndRatiosForEveryDeviceThatGaveThem) {
         "device_info_battery_cycles" + apple + "212",
         "device_info_battery_temperature_celsius" + phone + "28.6",
         "device_info_battery_voltage_volts" + apple + "3.912",
+        "device_info_battery_current_amperes" + phone + "1.8504",
+        "device_info_battery_current_amperes" + apple + "-0.5",
+        "device_info_battery_power_watts" + phone + "7.5866",
+        "device_info_battery_power_watts" + apple + "-1.956",
+        "device_info_charger_max_watts" + phone + "27",
         "device_info_battery_time_to_empty_seconds" + apple + "36600",
         "device_info_battery_time_to_full_seconds" + phone + "5400",
         "device_info_memory_total_bytes" + phone + "8156930048",
@@ -228,6 +254,7 @@ TEST(Exposition, BaseUnitsAndRatiosForEveryDeviceThatGaveThem) {
     }
     EXPECT_FALSE(got.samples.contains("device_info_battery_time_to_empty_seconds" + phone + "0"));
     EXPECT_FALSE(got.samples.contains("device_info_battery_cycles" + phone + "0"));
+    EXPECT_FALSE(got.samples.join(u'\n').contains("device_info_charger_max_watts" + apple));
     // Each family once, with its samples together.
     QStringList families = got.families;
     EXPECT_EQ(families.removeDuplicates(), 0);
@@ -255,7 +282,7 @@ TEST(Exposition, EveryFamilyHasItsSentenceAndItsType) {
                                      .arg(name, name.endsWith("_total") ? "counter" : "gauge"));
         EXPECT_TRUE(lines.value(at + 2).startsWith(name + u'{')) << name.toStdString();
     }
-    EXPECT_EQ(families, 23);
+    EXPECT_EQ(families, 26);
     // What the two-valued ones mean, as the README gives it.
     for (const char* help :
          {"# HELP device_info_up 1 when the device is ready and its last read succeeded, else 0.",

@@ -86,6 +86,14 @@ TEST(UPowerValues, EachPropertySetReadsAsTheWindowShowsIt) {
          "4B1925P12345|Back-UPS ES 700|UPS|1|100|2400|1||"},
         {properties("Type=3u Percentage=64.0 State=2u"),
          "/org/freedesktop/UPower/devices/headset_dev_AA|ups|UPS|1|64|-|0||"},
+        // EnergyRate is always positive: its way is the state's; 0 is a device that says none.
+        {properties("Type=3u Percentage=64.0 State=2u EnergyRate=42.5 Voltage=13.2"),
+         "/org/freedesktop/UPower/devices/headset_dev_AA|ups|UPS|1|64|-|0||Voltage: 13.20 V; "
+         "Discharging at 42.5 W (3.22 A at 13.2 V)"},
+        {properties("Type=3u Percentage=64.0 State=1u EnergyRate=12.0"),
+         "/org/freedesktop/UPower/devices/headset_dev_AA|ups|UPS|8|64|-|1||Charging at 12.0 W"},
+        {properties(kHeadset, {{"EnergyRate", 0.0}}),
+         "AA:BB:CC:DD:EE:FF|Evolve2 65|Headset|1|57|7200|0||"},
         {properties("Type=12u"), "/org/freedesktop/UPower/devices/"
                                  "headset_dev_AA|gaming-input|Gaming input|255|255|-|255||"},
         {properties("Type=29u"), "/org/freedesktop/UPower/devices/" // the first past the types
@@ -95,6 +103,7 @@ TEST(UPowerValues, EachPropertySetReadsAsTheWindowShowsIt) {
                                {"Temperature", std::numeric_limits<double>::quiet_NaN()},
                                {"ChargeCycles", -1},
                                {"Capacity", 0.0},
+                               {"EnergyRate", 1e9},
                                {"Type", 99u}}),
          "AA:BB:CC:DD:EE:FF|Evolve2 65|Unknown|255|255|-|0||"},
         {properties(kHeadset, {{"Percentage", 0.0}, {"TimeToEmpty", qlonglong(0)}}),

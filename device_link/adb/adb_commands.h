@@ -28,9 +28,13 @@ inline const QByteArray Processor =
     "cat /sys/devices/system/cpu/present 2>/dev/null; echo ::; "
     "getprop ro.build.version.release; echo ::; getprop ro.product.device; echo ::; "
     "getprop ro.build.characteristics";
+// Then the battery's current and voltage, where the shell may read them: in the same round trip,
+// so that a device that refuses them costs nothing more.
 inline const QByteArray Power =
     "dumpsys battery; echo ::; cat /sys/class/power_supply/*/time_to_empty_now 2>/dev/null; "
-    "echo ::; cat /sys/class/power_supply/*/time_to_full_now 2>/dev/null";
+    "echo ::; cat /sys/class/power_supply/*/time_to_full_now 2>/dev/null; echo ::; "
+    "cat /sys/class/power_supply/battery/current_now 2>/dev/null; echo ::; "
+    "cat /sys/class/power_supply/battery/voltage_now 2>/dev/null";
 // "wm size" came with Android 4.3; before it, the window manager's dump tells.
 inline const QByteArray Screen = "wm size 2>/dev/null || { echo ::; dumpsys window 2>/dev/null; }";
 // For the details only: as slow as "wm size", so it runs beside it, not after it.

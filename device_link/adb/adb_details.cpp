@@ -200,8 +200,12 @@ DeviceDetails parseDetails(const std::vector<QByteArray>& outputs) {
     };
     DeviceDetails details;
     details.processor = processorDetails(splitSections(text(command::ProcessorAt), 9), details.cpu);
-    const QStringList power = splitSections(text(command::PowerAt), 3);
+    const QStringList power = splitSections(text(command::PowerAt), 5);
     details.power = powerDetails(power[0], details.battery);
+    device::PowerFlow flow = parsePowerFlow(power[0], power[3], power[4]);
+    if (!flow.voltageV)
+        flow.voltageV = details.battery.voltageV;
+    addPowerFlow(details, flow, parseMainsStatus(power[0]) == 1);
     if (const auto status = parseBattery(power[0], power[1], power[2]);
         status && status->flag != 128 && status->percent <= 100)
         details.battery.percent = status->percent;

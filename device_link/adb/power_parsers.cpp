@@ -46,6 +46,55 @@ std::optional<PowerStatus> parseBattery(QStringView dumpsys, QStringView timeToE
     return power;
 }
 
+namespace {
+
+// A whole number that may be negative, as sysfs and dumpsys print currents.
+std::optional<double> signedNumber(QStringView text) {
+    text = text.trimmed();
+    const bool negative = text.startsWith(u'-');
+    const auto magnitude = wholeNumber(negative ? text.mid(1) : text);
+    return magnitude && negative ? std::optional<double>(-*magnitude) : magnitude;
+}
+
+std::optional<double> firstLineNumber(QStringView text) {
+    const QStringList lines = outputLines(text);
+    return lines.isEmpty() ? std::nullopt : signedNumber(lines.first());
+}
+
+} // namespace
+
+device::PowerFlow parsePowerFlow(QStringView dumpsys, QStringView currentNow,
+                                 QStringView voltageNow) {
+    const QStringList lines = outputLines(dumpsys);
+    const auto number = [&lines](QStringView key) {
+        const auto value = keyValue(lines, key);
+        return value ? signedNumber(*value) : std::nullopt;
+    };
+    // BatteryManager.BATTERY_STATUS_CHARGING is 2, _DISCHARGING 3.
+    const auto status = number(u"status");
+    const device::Flow flow = status == 2.0   ? device::Flow::In
+                              : status == 3.0 ? device::Flow::Out
+                                              : device::Flow::AsSaid;
+    device::PowerFlow out;
+    std::optional<double> amperes;
+    if (const auto micro = firstLineNumber(currentNow))
+        amperes = *micro / 1e6;
+    else if (const auto milli = number(u"current now"))
+        amperes = *milli / 1e3;
+    out.currentA = device::flowing(amperes, flow, device::kMostAmperes);
+    if (const auto micro = firstLineNumber(voltageNow); micro && *micro >= 1e6 && *micro <= 60e6)
+        out.voltageV = *micro / 1e6;
+    const auto maxMicroamps = number(u"Max charging current");
+    const auto maxMicrovolts = number(u"Max charging voltage");
+    if (parseMainsStatus(dumpsys) == 1 && maxMicroamps && maxMicrovolts && *maxMicroamps > 0 &&
+        *maxMicrovolts > 0) {
+        const double watts = *maxMicroamps * *maxMicrovolts / 1e12;
+        if (watts <= device::kMostWatts)
+            out.chargerW = watts;
+    }
+    return out;
+}
+
 qint32 parseMainsStatus(QStringView dumpsys) {
     bool any = false;
     for (const QString& line : outputLines(dumpsys)) {

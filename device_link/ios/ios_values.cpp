@@ -236,6 +236,35 @@ QString yesNo(bool value) {
     return value ? QStringLiteral("yes") : QStringLiteral("no");
 }
 
+// A signed register that arrives as 32 unsigned bits wraps: -500 mA comes as 4294966796.
+std::optional<double> signedRegister(const QVariant& value) {
+    const auto n = number(value);
+    if (n && *n >= 2147483648.0 && *n < 4294967296.0)
+        return *n - 4294967296.0;
+    return n;
+}
+
+// The battery's current in mA and the adapter's watts, from its registry entry.
+device::PowerFlow powerFlow(const Domains& d, std::optional<double> voltageV) {
+    const QVariantMap& registry = d.batteryRegistry;
+    auto milliamps = signedRegister(registry.value(QStringLiteral("InstantAmperage")));
+    if (!milliamps)
+        milliamps = signedRegister(registry.value(QStringLiteral("Amperage")));
+    const auto status = power(d.battery, registry);
+    const device::Flow flow = status && status->flag == 8   ? device::Flow::In
+                              : mainsStatus(d.battery) == 0 ? device::Flow::Out
+                                                            : device::Flow::AsSaid;
+    device::PowerFlow out;
+    if (milliamps)
+        out.currentA = device::flowing(*milliamps / 1000, flow, device::kMostAmperes);
+    out.voltageV = voltageV;
+    const auto watts = number(
+        registry.value(QStringLiteral("AdapterDetails")).toMap().value(QStringLiteral("Watts")));
+    if (mainsStatus(d.battery) == 1 && watts && *watts > 0 && *watts <= device::kMostWatts)
+        out.chargerW = watts;
+    return out;
+}
+
 } // namespace
 
 DeviceDetails details(const Domains& d) {
@@ -279,6 +308,11 @@ DeviceDetails details(const Domains& d) {
         out.battery.voltageV = *millivolts / 1000;
         out.power << QStringLiteral("Voltage: %1 V").arg(*out.battery.voltageV, 0, 'f', 2);
     }
+    addPowerFlow(out, powerFlow(d, out.battery.voltageV), mainsStatus(d.battery) == 1);
+    if (const QString adapter =
+            text(d.batteryRegistry.value(QStringLiteral("AdapterDetails")).toMap(), "Description");
+        !adapter.isEmpty() && mainsStatus(d.battery) == 1)
+        out.power << QStringLiteral("Charger: %1").arg(adapter);
 
     if (storage(d.disk)) {
         out.storage << QStringLiteral("Read from the data partition");

@@ -201,6 +201,14 @@ DeviceReading reading(const QString& path, const QVariantMap& p) {
     }
     if (const char* made = technology(whole(p, "Technology")))
         lines << QStringLiteral("Technology: %1").arg(QLatin1String(made));
+    // EnergyRate is always positive: its way is the state's. A peripheral mostly says 0: none.
+    const device::Flow flow = charging ? device::Flow::In
+                              : state == Discharging || state == PendingDischarge
+                                  ? device::Flow::Out
+                                  : device::Flow::AsSaid;
+    if (const auto rate = within(number(p, "EnergyRate"), 0.001, device::kMostWatts))
+        addPowerFlow(out.details, {{}, volts, device::flowing(rate, flow, device::kMostWatts), {}},
+                     out.mains == 1);
     out.details.system.type = typeWord(type);
     out.details.system.model = text(p, "Model");
     out.processorCode = 0;

@@ -26,13 +26,27 @@
   };
   const isRead = (d) => d.battery !== null && typeof d.battery === 'object';
 
-  function rank(d) {
-    if (d.state !== 'ready' || !isRead(d)) return 0;
-    if (isNumber(d.battery.temperatureC) && d.battery.temperatureC > hot) return 1;
-    const capacity = d.battery.maximumCapacity;
-    if (capacity && isNumber(capacity.percent) && capacity.percent < worn) return 2;
-    return 3;
+  const notReady = (d) => d.state !== 'ready' || !isRead(d);
+
+  // The power into the battery, or its current where that is all; none where neither is known.
+  function flow(battery) {
+    if (isNumber(battery.powerW)) return battery.powerW;
+    return isNumber(battery.currentA) ? battery.currentA : null;
   }
+  const draining = (battery) =>
+    flow(battery) !== null && flow(battery) < 0 && battery.onMains === true;
+
+  function rank(d) {
+    if (isRead(d) && draining(d.battery)) return 0;
+    if (notReady(d)) return 1;
+    if (isNumber(d.battery.temperatureC) && d.battery.temperatureC > hot) return 2;
+    const capacity = d.battery.maximumCapacity;
+    if (capacity && isNumber(capacity.percent) && capacity.percent < worn) return 3;
+    return 4;
+  }
+
+  // Watts as a charger's: "2.5", "27".
+  const watts = (value) => oneDecimal(value).replace(/\.0$/, '');
 
   const shownName = (d) => d.name || d.serial;
 
@@ -60,6 +74,15 @@
       out.charge.main = `${Math.floor(battery.percent + 0.5)}%`;
       out.charge.sub = battery.charging ? 'charging' : battery.onMains ? 'on mains' : 'on battery';
     }
+    const value = flow(battery);
+    if (value !== null) {
+      const sign = value > 0 ? '+' : value < 0 ? '−' : '';
+      out.power.main = isNumber(battery.powerW)
+        ? `${sign}${oneDecimal(Math.abs(value))} W`
+        : `${sign}${Math.abs(value).toFixed(2)} A`;
+      out.power.alert = draining(battery);
+    }
+    if (isNumber(battery.chargerW)) out.power.sub = `${watts(battery.chargerW)} W charger`;
     const capacity = battery.maximumCapacity;
     if (capacity && typeof capacity === 'object') {
       out.health.alert = capacity.percent < worn;
@@ -78,6 +101,7 @@
     // Not by colour alone: a sign before, and a word after where the value is past its alert.
     if (out.health.alert) out.health.main += ' (worn)';
     if (out.temperature.alert) out.temperature.main += ' (hot)';
+    if (out.power.alert) out.power.main += ' (draining)';
     for (const cell of Object.values(out)) if (cell.alert) cell.main = `⚠ ${cell.main}`;
     return out;
   }
@@ -85,7 +109,7 @@
   function row(d) {
     const tr = document.createElement('tr');
     tr.dataset.serial = d.serial;
-    if (rank(d) === 0) tr.className = 'not-ready';
+    if (notReady(d)) tr.className = 'not-ready';
     const made = cells(d);
     for (const column of columns) {
       const cell = made[column.name];

@@ -133,6 +133,7 @@ TEST_F(HistoryEndToEnd, HistoryPrintsTheRecordsForAScript) {
     other.name.clear();
     other.cycles = 212;
     other.percent = 81;
+    other.powerW = 7.6;
     history::Store(path, history::Store::Mode::Write).write({r, other});
 
     const auto [json, jsonErr] = run({"--history", "--json", "--serial", "00008110-001A"}, &status);
@@ -141,7 +142,7 @@ TEST_F(HistoryEndToEnd, HistoryPrintsTheRecordsForAScript) {
     ASSERT_EQ(array.size(), 1) << shown(json);
     const QJsonObject one = array[0].toObject();
     EXPECT_EQ(one.keys(), (QStringList{"cycles", "kind", "maximumCapacity", "name", "percent",
-                                       "serial", "temperatureC", "time"}));
+                                       "powerW", "serial", "temperatureC", "time"}));
     EXPECT_EQ(one["time"], "2026-03-01T12:00:00Z");
     EXPECT_EQ(one["serial"], "00008110-001A");
     EXPECT_EQ(one["kind"], "ios");
@@ -151,12 +152,13 @@ TEST_F(HistoryEndToEnd, HistoryPrintsTheRecordsForAScript) {
     EXPECT_EQ(one["cycles"], 212);
     EXPECT_EQ(one["temperatureC"], 28.6);
     EXPECT_EQ(one["percent"], 81);
+    EXPECT_EQ(one["powerW"], 7.6);
 
     const auto [tsv, tsvErr] = run({"--history"}, &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(tsv.count('\n'), 3) << "a header and two records";
     EXPECT_TRUE(tsv.contains("\n2026-03-01T12:00:00Z\tR58M\tandroid\tLab-07\t91.49\t4012\t4385\t\t"
-                             "28.6\t\n"))
+                             "28.6\t\t\n"))
         << shown(tsv);
 
     // A file that is not a history: why, and 1.
