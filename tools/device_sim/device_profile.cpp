@@ -27,7 +27,11 @@ QByteArray dumpsysBattery(const Battery& b) {
     out += QByteArray("  AC powered: ") + flag(b.ac) + "\n";
     out += QByteArray("  USB powered: ") + flag(b.usb) + "\n";
     out += QByteArray("  Wireless powered: ") + flag(b.wireless) + "\n";
-    out += "  Max charging current: " + QByteArray(b.usb || b.ac ? "500000" : "0") + "\n";
+    const bool plugged = b.usb || b.ac || b.wireless;
+    out += "  Max charging current: " +
+           QByteArray::number(plugged ? b.maxChargingCurrent : 0) + "\n";
+    out += "  Max charging voltage: " +
+           QByteArray::number(plugged ? b.maxChargingVoltage : 0) + "\n";
     out += "  status: " + QByteArray::number(b.status) + "\n";
     out += "  health: 2\n";
     out += QByteArray("  present: ") + flag(b.present) + "\n";
@@ -36,6 +40,8 @@ QByteArray dumpsysBattery(const Battery& b) {
     out += "  voltage: " + QByteArray(b.present ? "4123" : "0") + "\n";
     out += "  temperature: " + (b.present ? QByteArray::number(b.tenthsCelsius) : "0") + "\n";
     out += "  technology: " + QByteArray(b.present ? "Li-ion" : "") + "\n";
+    if (b.currentNowMa)
+        out += "  current now: " + QByteArray::number(*b.currentNowMa) + "\n";
     return out;
 }
 
@@ -243,10 +249,19 @@ Result runOne(const DeviceProfile& p, const QStringList& argv) {
         return {dumpsysWindow(p), {}};
     if (argv[0] == QLatin1String("cat") && argv.size() == 2 &&
         argv[1].startsWith(QLatin1String("/sys/class/power_supply/"))) {
-        const bool empty = argv[1].endsWith(QLatin1String("time_to_empty_now"));
-        const auto& value = empty ? p.battery.timeToEmpty : p.battery.timeToFull;
+        const QString file = argv[1].section(u'/', -1);
+        const Battery& b = p.battery;
+        const auto& value = file == QLatin1String("time_to_empty_now") ? b.timeToEmpty
+                            : file == QLatin1String("time_to_full_now")  ? b.timeToFull
+                            : file == QLatin1String("current_now")       ? b.currentNow
+                                                                         : b.voltageNow;
+        const bool guarded =
+            file == QLatin1String("current_now") || file == QLatin1String("voltage_now");
         if (!value)
-            return {{}, "cat: " + argv[1].toUtf8() + ": No such file or directory\n", 1};
+            return {{},
+                    "cat: " + argv[1].toUtf8() +
+                        (guarded ? ": Permission denied\n" : ": No such file or directory\n"),
+                    1};
         return {QByteArray::number(*value) + '\n', {}};
     }
     if (command == QLatin1String("wm size")) {
@@ -454,6 +469,14 @@ std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* er
         p.battery.estimatedMah = b.value("estimatedMah").toDouble();
     if (b.contains("learnedMah"))
         p.battery.learnedMah = b.value("learnedMah").toDouble();
+    for (const auto& [key, value] :
+         {std::pair{"currentNow", &Battery::currentNow}, std::pair{"voltageNow", &Battery::voltageNow},
+          std::pair{"currentNowMa", &Battery::currentNowMa}}) {
+        if (b.contains(QLatin1String(key)))
+            p.battery.*value = b.value(QLatin1String(key)).toInteger();
+    }
+    p.battery.maxChargingCurrent = b.value("maxChargingCurrent").toInteger(500000);
+    p.battery.maxChargingVoltage = b.value("maxChargingVoltage").toInteger(5000000);
     const QJsonObject screen = o.value("screen").toObject();
     p.physicalSize = screen.value("physical").toString();
     p.overrideSize = screen.value("override").toString();
@@ -509,6 +532,11 @@ bool applySetting(DeviceProfile& p, const QString& key, const QString& value) {
         const double celsius = value.toDouble(&ok);
         if (ok)
             p.battery.tenthsCelsius = int(std::lround(celsius * 10));
+    } else if (key == QLatin1String("battery.current")) { // µA as sysfs gives it; "none": refused
+        const qint64 micro = value.toLongLong(&ok);
+        p.battery.currentNow = value == QLatin1String("none") ? std::nullopt
+                                                              : std::optional<qint64>(micro);
+        ok = ok || value == QLatin1String("none");
     } else if (key == QLatin1String("battery.learned")) {
         const double mah = value.toDouble(&ok);
         if (ok)

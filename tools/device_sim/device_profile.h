@@ -25,6 +25,14 @@ struct Battery {
     // What "dumpsys batterystats" says of its capacity, in mAh; unset: the line is left out.
     std::optional<double> estimatedMah; // the power profile's design figure
     std::optional<double> learnedMah;   // what the fuel gauge last learned
+    // The power supply's current_now (µA, the maker's sign) and voltage_now (µV); unset: the
+    // shell may not read them, as SELinux refuses on many devices.
+    std::optional<qint64> currentNow;
+    std::optional<qint64> voltageNow;
+    std::optional<qint64> currentNowMa; // Samsung's "current now:" line in dumpsys battery
+    // The charger's rating while plugged in, as dumpsys battery gives it.
+    qint64 maxChargingCurrent = 500000; // µA
+    qint64 maxChargingVoltage = 5000000; // µV
 };
 
 struct Storage {

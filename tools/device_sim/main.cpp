@@ -3,7 +3,8 @@
 //   device-sim PROFILE.json [PORT]
 //   device-sim IPHONE.json IPHONE.json... [PORT]   several iPhones behind one usbmuxd
 // Prints "listening on PORT", then takes control lines on standard input: "set battery.level
-// 40", "set battery.charging 1", "set battery.learned 3900", "set name NAME", "set address
+// 40", "set battery.charging 1", "set battery.current -487000|none" (µA), "set battery.learned
+// 3900", "set name NAME", "set address
 // 10.0.0.5|none", "vanish",
 // "hang", "flood", "drip", "malformed", "resume", "count"; for an iPhone "trust", "unlock",
 // "deny", "unplug", "plug", "close", "hang", "resume", "set name|battery.level|latencyMs N",

@@ -5,7 +5,8 @@
 # there, then keeps them until SIGTERM or SIGINT.
 #   peripherals.py [COUNT]   COUNT headsets in place of the three (for a benchmark); then
 #                            SIGUSR1 changes the charge of every one at once; without COUNT,
-#                            SIGUSR2 takes the headset away
+#                            SIGUSR1 has the UPS lose its mains or have them back, its rate
+#                            following, and SIGUSR2 takes the headset away
 import os
 import signal
 import subprocess
@@ -28,7 +29,12 @@ MOUSE = {"Type": dbus.UInt32(5), "PowerSupply": False, "Vendor": "Logitech",
          "State": dbus.UInt32(2), "IsPresent": True}
 UPS = {"Type": dbus.UInt32(3), "PowerSupply": True, "Model": "Back-UPS ES 700",
        "Vendor": "APC", "Serial": "4B1925P12345", "Percentage": 100.0,
-       "State": dbus.UInt32(4), "TimeToEmpty": dbus.Int64(2400), "IsPresent": True}
+       "State": dbus.UInt32(4), "TimeToEmpty": dbus.Int64(2400), "IsPresent": True,
+       "EnergyRate": 0.0, "Voltage": 13.6}
+# What UPower's rate is in each state of the UPS: the load it carries on battery, what it
+# charges at when its mains come back. Always positive: the state says which way.
+UPS_ON_BATTERY = {"State": dbus.UInt32(2), "EnergyRate": 38.5, "Percentage": 96.0}
+UPS_CHARGING = {"State": dbus.UInt32(1), "EnergyRate": 12.0}
 
 
 def add(mock, name, properties):
@@ -68,7 +74,15 @@ def main():
     else:
         headset = add(mock, "headset_dev_AA", HEADSET)
         add(mock, "mouse_dev_1", MOUSE)
-        add(mock, "ups_hiddev0", UPS)
+        ups = add(mock, "ups_hiddev0", UPS)
+        on_battery = [False]
+
+        def mains(*_):
+            on_battery[0] = not on_battery[0]
+            mock.SetDeviceProperties(ups, dbus.Dictionary(
+                UPS_ON_BATTERY if on_battery[0] else UPS_CHARGING, signature="sv"))
+
+        signal.signal(signal.SIGUSR1, mains)
         # SIGUSR2: the headset goes, as when it is switched off.
         signal.signal(signal.SIGUSR2, lambda *_: mock.RemoveDevice(headset))
     print("DBUS_SYSTEM_BUS_ADDRESS=" + os.environ["DBUS_SYSTEM_BUS_ADDRESS"], flush=True)
