@@ -35,6 +35,8 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         double celsius;
         const char* says;        // "" for nothing
         const char* coarse = ""; // a level word in place of a percentage (level < 0)
+        double watts = 1;        // into the battery
+        bool mains = false;
     };
     const Step steps[] = {
         // A charge rising past the limit, hovering around it, unplugged and plugged in again.
@@ -82,9 +84,16 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         {"H", 2, -1, false, 30, "", "critical"},
         {"H", 20, -1, true, 30, "", "critical"},
         {"H", 21, -1, false, 30, "H's battery is critical", "critical"},
+        // Losing charge: on battery is no news; plugged in, once, until it charges again.
+        {"P", 0, 50, false, 30, "", "", -1.5, false},
+        {"P", 1, 50, false, 30, "P is losing charge while plugged in", "", -1.9, true},
+        {"P", 2, 49, false, 30, "", "", 0, true},
+        {"P", 14, 48, false, 30, "", "", -1.9, true},
+        {"P", 15, 48, false, 30, "", "", 2, true},
+        {"P", 16, 48, false, 30, "P is losing charge while plugged in", "", -0.2, true},
     };
     care::Rules rules;
-    const care::Limits limits{80, 20, 40, 60};
+    const care::Limits limits{80, 20, 40, 60, 1};
     for (const Step& s : steps) {
         care::Reading r;
         r.serial = QString::fromLatin1(s.serial);
@@ -94,6 +103,8 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         r.charging = s.charging;
         r.temperatureC = s.celsius;
         r.time = kStart.addSecs(s.minute * 60);
+        r.flow = s.watts;
+        r.onMains = s.mains;
         const std::vector<care::Notice> said = rules.step(limits, r);
         const QString expected = QString::fromUtf8(s.says);
         ASSERT_EQ(said.size(), expected.isEmpty() ? 0u : 1u) << s.serial << " at " << s.minute;
@@ -111,6 +122,8 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         r.charging = charging;
         r.temperatureC = 90;
         r.time = kStart;
+        r.onMains = true;
+        r.flow = -5;
         EXPECT_TRUE(off.step(care::Limits{}, r).empty()) << percent;
     }
     care::Reading coarse;
@@ -130,12 +143,13 @@ TEST(BatteryCareSettings, NonsenseGivesTheDefaultsAndOneLine) {
     };
     const Case cases[] = {
         {"", {0, 0, 0, 60}, ""},
-        {"[notifications]\nchargedPercent=80\nlowPercent=20\nhotCelsius=40\nintervalSeconds=30\n",
-         {80, 20, 40, 30},
+        {"[notifications]\nchargedPercent=80\nlowPercent=20\nhotCelsius=40\nintervalSeconds=30\n"
+         "drainingOnMains=1\n",
+         {80, 20, 40, 30, 1},
          ""},
         {"[notifications]\r\nchargedPercent=120\r\nlowPercent=1\r\nhotCelsius=99\r\n"
-         "intervalSeconds=5",
-         {100, 5, 60, 10},
+         "intervalSeconds=5\r\ndrainingOnMains=7",
+         {100, 5, 60, 10, 1},
          ""},
         {"[notifications]\nchargedPercent=0\nintervalSeconds=0\nhotCelsius=7200\n",
          {0, 0, 60, 60},

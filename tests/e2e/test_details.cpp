@@ -94,6 +94,7 @@ TEST_F(EndToEnd, CopyAllPutsThePlainReportOnTheClipboardWithDeviceStringsAsTheyA
                              "  Temperature: 28.6 °C\n"
                              "  Voltage: 4.12 V\n"
                              "  Technology: Li-ion\n"
+                             "  Discharging at 1.5 W (0.38 A at 3.9 V)\n"
                              "  Maximum capacity: 91% of its design (4,012 of 4,385 mAh)\n"
                              "Screen Info:\n"
                              "  Density: 420 dpi\n"

@@ -54,8 +54,9 @@ TEST_F(ExporterPage, EveryDeviceWorstFirstAsTextInPlaceAndWithinItsPolicy) {
     SimulatorProcess* worn = harness.startSimulator("current_phone");
     SimulatorProcess* hot = harness.startSimulator("older_phone");
     SimulatorProcess* locked = harness.startSimulator("unauthorized_phone");
+    SimulatorProcess* draining = harness.startSimulator("draining_phone");
     SimulatorProcess* iphone = harness.startIphone(QStringLiteral("current_iphone"));
-    ASSERT_TRUE(worn && hot && locked && iphone) << harness.error().toStdString();
+    ASSERT_TRUE(worn && hot && locked && draining && iphone) << harness.error().toStdString();
     ASSERT_EQ(worn->control(QStringLiteral("set name ") + kHostile), "ok");
     ASSERT_EQ(worn->control("set battery.learned 3000"), "ok"); // 68% of its 4,385 mAh
     ASSERT_EQ(hot->control("set battery.temperature 47.5"), "ok");
@@ -66,9 +67,9 @@ TEST_F(ExporterPage, EveryDeviceWorstFirstAsTextInPlaceAndWithinItsPolicy) {
     ASSERT_TRUE(waitUntil([&] {
         const QJsonArray devices =
             QJsonDocument::fromJson(httpGet(exporter->port(), "/devices.json").body).array();
-        return devices.size() == 4 && std::count_if(devices.begin(), devices.end(), [](auto d) {
+        return devices.size() == 5 && std::count_if(devices.begin(), devices.end(), [](auto d) {
                                           return d.toObject()["battery"].isObject();
-                                      }) == 3;
+                                      }) == 4;
     }));
 
     const HttpAnswer icon = httpGet(exporter->port(), "/device-info.png");
@@ -78,20 +79,23 @@ TEST_F(ExporterPage, EveryDeviceWorstFirstAsTextInPlaceAndWithinItsPolicy) {
     // draws it anew from /devices.json, with its polls run in virtual time.
     const QStringList drawn = rows(httpGet(exporter->port(), "/").body);
     const QStringList scripted = rows(Browser::dumpDom(url, 3000));
+    // A phone losing charge on mains first, then one that cannot be read, hot, worn.
     const char* const expected[] = {
+        "/ 41% | on mains / ⚠ −1.9 W (draining) | 2.5 W charger /",
         "Android · Unauthorized | Unlock the device and allow USB debugging in its prompt; if "
         "no prompt shows, re-plug it.",
         "⚠ 47.5 °C (hot)", "⚠ 68% of design (worn)",
         "Ana's iPhone | iPhone15,2 · 00008110-001A2B3C4D5E801E / iOS · Ready |  / 81% | on "
-        "battery / 86% of design | 212 cycles / 29.5 °C |  / 61.4 GB free | of 111.6 GB"};
-    ASSERT_EQ(drawn.size(), 4) << drawn.join(u'\n').toStdString();
+        "battery / −1.6 W |  / 86% of design | 212 cycles / 29.5 °C |  / 61.4 GB free | of "
+        "111.6 GB"};
+    ASSERT_EQ(drawn.size(), 5) << drawn.join(u'\n').toStdString();
     EXPECT_EQ(scripted, drawn) << "with and without JavaScript\n"
                                << scripted.join(u'\n').toStdString();
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 4; ++i)
         EXPECT_TRUE(drawn[i].contains(QString::fromUtf8(expected[i])))
             << i << ": " << drawn[i].toStdString();
-    EXPECT_EQ(drawn[3], QString::fromUtf8(expected[3]));
-    EXPECT_TRUE(drawn[2].startsWith(QString::fromUtf8(kHostile) + " | lynx · " + worn->serial()))
+    EXPECT_EQ(drawn[4], QString::fromUtf8(expected[4]));
+    EXPECT_TRUE(drawn[3].startsWith(QString::fromUtf8(kHostile) + " | lynx · " + worn->serial()))
         << drawn[2].toStdString();
 
     // Driven: the hostile name is text, no element came of it and no script ran from it; a
@@ -123,7 +127,7 @@ TEST_F(ExporterPage, EveryDeviceWorstFirstAsTextInPlaceAndWithinItsPolicy) {
     ASSERT_TRUE(harness.disconnect(*hot));
     EXPECT_TRUE(waitUntil(
         [&] {
-            return browser.evaluate("document.querySelectorAll('tbody tr').length").toInt() == 3;
+            return browser.evaluate("document.querySelectorAll('tbody tr').length").toInt() == 4;
         },
         8000));
     EXPECT_TRUE(browser.evaluate("window.stayed === true").toBool()) << "updated in place";

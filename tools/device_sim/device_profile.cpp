@@ -28,10 +28,10 @@ QByteArray dumpsysBattery(const Battery& b) {
     out += QByteArray("  USB powered: ") + flag(b.usb) + "\n";
     out += QByteArray("  Wireless powered: ") + flag(b.wireless) + "\n";
     const bool plugged = b.usb || b.ac || b.wireless;
-    out += "  Max charging current: " +
-           QByteArray::number(plugged ? b.maxChargingCurrent : 0) + "\n";
-    out += "  Max charging voltage: " +
-           QByteArray::number(plugged ? b.maxChargingVoltage : 0) + "\n";
+    out +=
+        "  Max charging current: " + QByteArray::number(plugged ? b.maxChargingCurrent : 0) + "\n";
+    out +=
+        "  Max charging voltage: " + QByteArray::number(plugged ? b.maxChargingVoltage : 0) + "\n";
     out += "  status: " + QByteArray::number(b.status) + "\n";
     out += "  health: 2\n";
     out += QByteArray("  present: ") + flag(b.present) + "\n";
@@ -251,10 +251,10 @@ Result runOne(const DeviceProfile& p, const QStringList& argv) {
         argv[1].startsWith(QLatin1String("/sys/class/power_supply/"))) {
         const QString file = argv[1].section(u'/', -1);
         const Battery& b = p.battery;
-        const auto& value = file == QLatin1String("time_to_empty_now") ? b.timeToEmpty
-                            : file == QLatin1String("time_to_full_now")  ? b.timeToFull
-                            : file == QLatin1String("current_now")       ? b.currentNow
-                                                                         : b.voltageNow;
+        const auto& value = file == QLatin1String("time_to_empty_now")  ? b.timeToEmpty
+                            : file == QLatin1String("time_to_full_now") ? b.timeToFull
+                            : file == QLatin1String("current_now")      ? b.currentNow
+                                                                        : b.voltageNow;
         const bool guarded =
             file == QLatin1String("current_now") || file == QLatin1String("voltage_now");
         if (!value)
@@ -469,9 +469,9 @@ std::optional<DeviceProfile> profileFromJson(const QByteArray& json, QString* er
         p.battery.estimatedMah = b.value("estimatedMah").toDouble();
     if (b.contains("learnedMah"))
         p.battery.learnedMah = b.value("learnedMah").toDouble();
-    for (const auto& [key, value] :
-         {std::pair{"currentNow", &Battery::currentNow}, std::pair{"voltageNow", &Battery::voltageNow},
-          std::pair{"currentNowMa", &Battery::currentNowMa}}) {
+    for (const auto& [key, value] : {std::pair{"currentNow", &Battery::currentNow},
+                                     std::pair{"voltageNow", &Battery::voltageNow},
+                                     std::pair{"currentNowMa", &Battery::currentNowMa}}) {
         if (b.contains(QLatin1String(key)))
             p.battery.*value = b.value(QLatin1String(key)).toInteger();
     }
@@ -534,8 +534,8 @@ bool applySetting(DeviceProfile& p, const QString& key, const QString& value) {
             p.battery.tenthsCelsius = int(std::lround(celsius * 10));
     } else if (key == QLatin1String("battery.current")) { // µA as sysfs gives it; "none": refused
         const qint64 micro = value.toLongLong(&ok);
-        p.battery.currentNow = value == QLatin1String("none") ? std::nullopt
-                                                              : std::optional<qint64>(micro);
+        p.battery.currentNow =
+            value == QLatin1String("none") ? std::nullopt : std::optional<qint64>(micro);
         ok = ok || value == QLatin1String("none");
     } else if (key == QLatin1String("battery.learned")) {
         const double mah = value.toDouble(&ok);

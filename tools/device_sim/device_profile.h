@@ -31,7 +31,7 @@ struct Battery {
     std::optional<qint64> voltageNow;
     std::optional<qint64> currentNowMa; // Samsung's "current now:" line in dumpsys battery
     // The charger's rating while plugged in, as dumpsys battery gives it.
-    qint64 maxChargingCurrent = 500000; // µA
+    qint64 maxChargingCurrent = 500000;  // µA
     qint64 maxChargingVoltage = 5000000; // µV
 };
 
