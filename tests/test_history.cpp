@@ -493,9 +493,13 @@ class HistoryWindowTest : public HistoryFile {};
 
 TEST_F(HistoryWindowTest, DrawsExactlyTheRecordsOfTheDeviceShownAndForgetsIt) {
     {
+        Record draining = record("A", 91, 2920);
+        draining.powerW = -1.9;
+        Record charging = record("A", 182, 2853, 212);
+        charging.powerW = 7.6;
         Store store(path(), Store::Mode::Write);
-        store.write({record("A", 0, 2984, 30), record("A", 91, 2920), record("A", 182, 2853, 212),
-                     record("localhost:5555", 5, 4000, 10)});
+        store.write(
+            {record("A", 0, 2984, 30), draining, charging, record("localhost:5555", 5, 4000, 10)});
     }
     desktop::HistoryWindow window(path(), "A", "Ana's iPhone");
     window.show();
@@ -539,6 +543,19 @@ TEST_F(HistoryWindowTest, DrawsExactlyTheRecordsOfTheDeviceShownAndForgetsIt) {
     EXPECT_EQ(axis(Qt::AlignRight)->labelFormat(), "%d");
     EXPECT_EQ(axis(Qt::AlignRight)->min(), 0);
     EXPECT_GE(axis(Qt::AlignRight)->max(), 212);
+    // Beside it, the power in its place: either way of 0.
+    auto* beside = window.findChildren<QComboBox*>().value(1);
+    ASSERT_NE(beside, nullptr);
+    beside->setCurrentIndex(1);
+    const QList<QAbstractSeries*> power = view->chart()->series();
+    ASSERT_EQ(power.size(), 2);
+    EXPECT_EQ(power[1]->name(), "Power into the battery (W)");
+    EXPECT_EQ(static_cast<QLineSeries*>(power[1])->points(),
+              (QList<QPointF>{{t0 + 91 * day, -1.9}, {t0 + 182 * day, 7.6}}));
+    ASSERT_TRUE(axis(Qt::AlignRight));
+    EXPECT_LE(axis(Qt::AlignRight)->min(), -1.9);
+    EXPECT_GE(axis(Qt::AlignRight)->max(), 7.6);
+    EXPECT_EQ(axis(Qt::AlignRight)->labelFormat(), "%.1f");
 
     // Every device of the history is offered, by name and serial.
     auto* devices = window.findChild<QComboBox*>();
