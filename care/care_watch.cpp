@@ -24,6 +24,7 @@ Reading readingOf(const DeviceReading& battery, const QString& name, const QDate
     reading.temperatureC = values.temperatureC;
     reading.onMains = values.onMains.value_or(false);
     reading.flow = values.powerW ? values.powerW : values.currentA;
+    reading.draining = device::draining(values.currentA, values.powerW, reading.onMains);
     reading.time = time;
     return reading;
 }

@@ -85,6 +85,8 @@ QString capacityText(const BatteryCapacity& capacity) {
 std::optional<double> flowing(std::optional<double> value, Flow flow, double limit) {
     if (!value || !std::isfinite(*value) || std::abs(*value) > limit)
         return std::nullopt;
+    if (*value == 0)
+        return 0.0; // never -0
     switch (flow) {
     case Flow::In:
         return std::abs(*value);
@@ -99,11 +101,27 @@ std::optional<double> flowing(std::optional<double> value, Flow flow, double lim
 PowerFlow completed(PowerFlow flow) {
     if (flow.voltageV && *flow.voltageV > 0) {
         if (!flow.powerW && flow.currentA)
-            flow.powerW = *flow.currentA * *flow.voltageV;
+            flow.powerW = flowing(*flow.currentA * *flow.voltageV, Flow::AsSaid, kMostWatts);
         else if (!flow.currentA && flow.powerW)
-            flow.currentA = *flow.powerW / *flow.voltageV;
+            flow.currentA = flowing(*flow.powerW / *flow.voltageV, Flow::AsSaid, kMostAmperes);
     }
     return flow;
+}
+
+std::optional<double> chargerRating(std::optional<double> watts) {
+    return watts && std::isfinite(*watts) && *watts >= 0.5 && *watts <= kMostWatts ? watts
+                                                                                   : std::nullopt;
+}
+
+QString wattsText(double watts) {
+    QString text = QString::number(std::round(watts * 10) / 10, 'f', 1);
+    if (text.endsWith(QLatin1String(".0")))
+        text.chop(2);
+    return text;
+}
+
+bool draining(std::optional<double> currentA, std::optional<double> powerW, bool onMains) {
+    return onMains && (powerW ? *powerW <= -kDrainWatts : currentA && *currentA <= -kDrainAmperes);
 }
 
 QString flowText(const PowerFlow& said, bool onMains) {
@@ -111,25 +129,25 @@ QString flowText(const PowerFlow& said, bool onMains) {
     const auto watts = [](double w) { return QString::number(std::abs(w), 'f', 1) + " W"; };
     const auto amps = [](double a) { return QString::number(std::abs(a), 'f', 2) + " A"; };
     const QString charger =
-        flow.chargerW ? QStringLiteral("%1 W charger").arg(QString::number(*flow.chargerW, 'g', 3))
-                      : QString();
+        flow.chargerW ? QStringLiteral("%1 W charger").arg(wattsText(*flow.chargerW)) : QString();
     const std::optional<double> value = flow.powerW ? flow.powerW : flow.currentA;
     if (!value)
         return onMains && flow.chargerW ? QStringLiteral("Plugged into a %1").arg(charger)
                                         : QString();
-    if (*value < 0 && onMains)
+    if (draining(flow.currentA, flow.powerW, onMains))
         return QStringLiteral("Losing %1 while plugged in: the charger or port cannot keep up")
             .arg(flow.powerW ? watts(*flow.powerW) : amps(*flow.currentA));
     QString amount = flow.powerW ? watts(*flow.powerW) : amps(*flow.currentA);
     if (flow.powerW && flow.currentA && flow.voltageV)
         amount += QStringLiteral(" (%1 at %2 V)")
                       .arg(amps(*flow.currentA), QString::number(*flow.voltageV, 'f', 1));
+    const double least = flow.powerW ? kDrainWatts : kDrainAmperes;
+    if (std::abs(*value) < least)
+        return QStringLiteral("Almost nothing flows into or out of the battery");
     if (*value > 0)
         return QStringLiteral("Charging at %1").arg(amount) +
                (charger.isEmpty() ? QString() : QStringLiteral(" from a ") + charger);
-    if (*value < 0)
-        return QStringLiteral("Discharging at %1").arg(amount);
-    return QStringLiteral("Nothing flows into or out of the battery");
+    return QStringLiteral("Discharging at %1").arg(amount);
 }
 
 DeviceValue report(const std::optional<ByteCounts>& counts, DeviceValue& total,

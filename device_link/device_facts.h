@@ -73,6 +73,10 @@ std::optional<double> flowing(std::optional<double> value, Flow flow, double lim
 // The most a phone's battery takes or gives, in amperes and watts; past them a reading is junk.
 inline constexpr double kMostAmperes = 25;
 inline constexpr double kMostWatts = 500;
+// Less than this leaving a battery on mains is a full or resting battery's float, not a charger
+// that cannot keep up: about what 25 mA are at a cell's voltage.
+inline constexpr double kDrainWatts = 0.1;
+inline constexpr double kDrainAmperes = 0.025;
 
 // What flows into (positive) or out of (negative) the battery, and what its charger can give.
 struct PowerFlow {
@@ -83,8 +87,17 @@ struct PowerFlow {
 };
 
 // FLOW with what its figures imply: the power from current and voltage, or the current from
-// power and voltage.
+// power and voltage, where that is believable.
 PowerFlow completed(PowerFlow flow);
+
+// A charger's rating where it is one: from half a watt (a USB 2.0 port gives 2.5 W) to kMostWatts.
+std::optional<double> chargerRating(std::optional<double> watts);
+// Watts as a charger's are said: "2.5", "27".
+QString wattsText(double watts);
+
+// Whether a battery on mains loses enough to say so: by its power, or its current where that
+// is all it gives.
+bool draining(std::optional<double> currentA, std::optional<double> powerW, bool onMains);
 
 // The flow in words and figures: "Charging at 7.6 W (1.85 A at 4.1 V) from a 27 W charger",
 // "Losing 1.9 W while plugged in: the charger or port cannot keep up"; empty where nothing

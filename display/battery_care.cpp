@@ -64,7 +64,7 @@ std::vector<Notice> Rules::step(const Limits& limits, const Reading& r) {
              QStringLiteral("%1's battery is at %2 °C").arg(name, degrees(*r.temperatureC)));
     }
     if (limits.drainingOnMains > 0 && r.flow)
-        rule(Kind::Draining, r.onMains && *r.flow < 0, !r.onMains || *r.flow > 0,
+        rule(Kind::Draining, r.draining, !r.onMains || *r.flow > 0,
              QStringLiteral("%1 is losing charge while plugged in").arg(name));
     return out;
 }

@@ -50,6 +50,7 @@ struct Reading {
     QDateTime time;
     bool onMains = false;
     std::optional<double> flow = {}; // into the battery, in watts or else amperes
+    bool draining = false;           // on mains, and losing enough to say so
 };
 
 enum class Kind { Charged, Low, Hot, Draining };

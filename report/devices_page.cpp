@@ -38,14 +38,6 @@ QString oneDecimal(double value) {
     return QString::number(std::floor(value * 10 + 0.5) / 10, 'f', 1);
 }
 
-// Watts as the page gives a charger's: "2.5", "27".
-QString watts(double value) {
-    QString text = oneDecimal(value);
-    if (text.endsWith(QLatin1String(".0")))
-        text.chop(2);
-    return text;
-}
-
 // The power into the battery, signed: "+7.6 W", "−1.9 W", or its current where that is all.
 Cell powerCell(const QJsonObject& battery) {
     Cell out;
@@ -59,10 +51,13 @@ Cell powerCell(const QJsonObject& battery) {
         out.main = sign + (power.isDouble()
                                ? oneDecimal(std::abs(value)) + QStringLiteral(" W")
                                : QString::number(std::abs(value), 'f', 2) + QStringLiteral(" A"));
-        out.alert = value < 0 && battery[QLatin1String("onMains")].toBool();
+        out.alert =
+            device::draining(current.isDouble() ? std::optional(current.toDouble()) : std::nullopt,
+                             power.isDouble() ? std::optional(power.toDouble()) : std::nullopt,
+                             battery[QLatin1String("onMains")].toBool());
     }
     if (const QJsonValue charger = battery[QLatin1String("chargerW")]; charger.isDouble())
-        out.sub = watts(charger.toDouble()) + QStringLiteral(" W charger");
+        out.sub = device::wattsText(charger.toDouble()) + QStringLiteral(" W charger");
     return out;
 }
 
@@ -254,6 +249,8 @@ QByteArray devicesPage(const QJsonArray& devices, int intervalSeconds) {
            "</nav>\n</header>\n<main>\n<table id=\"devices\" data-interval=\"" +
            QByteArray::number(intervalSeconds) + "\" data-hot=\"" +
            QByteArray::number(kHotCelsius) + "\" data-worn=\"" + QByteArray::number(kWornPercent) +
+           "\" data-drain-watts=\"" + QByteArray::number(device::kDrainWatts) +
+           "\" data-drain-amperes=\"" + QByteArray::number(device::kDrainAmperes) +
            "\">\n<thead><tr>" + head + "</tr></thead>\n<tbody>\n" + body +
            "</tbody>\n</table>\n<p id=\"empty\"" + (rows.empty() ? "" : " hidden") +
            ">No device is attached.</p>\n</main>\n</body>\n</html>\n";

@@ -87,7 +87,7 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         // Losing charge: on battery is no news; plugged in, once, until it charges again.
         {"P", 0, 50, false, 30, "", "", -1.5, false},
         {"P", 1, 50, false, 30, "P is losing charge while plugged in", "", -1.9, true},
-        {"P", 2, 49, false, 30, "", "", 0, true},
+        {"P", 2, 49, false, 30, "", "", -0.05, true}, // a full battery's float
         {"P", 14, 48, false, 30, "", "", -1.9, true},
         {"P", 15, 48, false, 30, "", "", 2, true},
         {"P", 16, 48, false, 30, "P is losing charge while plugged in", "", -0.2, true},
@@ -105,6 +105,7 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         r.time = kStart.addSecs(s.minute * 60);
         r.flow = s.watts;
         r.onMains = s.mains;
+        r.draining = device::draining(std::nullopt, s.watts, s.mains);
         const std::vector<care::Notice> said = rules.step(limits, r);
         const QString expected = QString::fromUtf8(s.says);
         ASSERT_EQ(said.size(), expected.isEmpty() ? 0u : 1u) << s.serial << " at " << s.minute;

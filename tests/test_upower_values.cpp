@@ -92,6 +92,8 @@ TEST(UPowerValues, EachPropertySetReadsAsTheWindowShowsIt) {
          "Discharging at 42.5 W (3.22 A at 13.2 V)"},
         {properties("Type=3u Percentage=64.0 State=1u EnergyRate=12.0"),
          "/org/freedesktop/UPower/devices/headset_dev_AA|ups|UPS|8|64|-|1||Charging at 12.0 W"},
+        {properties("Type=3u Percentage=100.0 State=4u EnergyRate=30.0"),
+         "/org/freedesktop/UPower/devices/headset_dev_AA|ups|UPS|1|100|-|1||"},
         {properties(kHeadset, {{"EnergyRate", 0.0}}),
          "AA:BB:CC:DD:EE:FF|Evolve2 65|Headset|1|57|7200|0||"},
         {properties("Type=12u"), "/org/freedesktop/UPower/devices/"

@@ -52,13 +52,16 @@ namespace {
 std::optional<double> signedNumber(QStringView text) {
     text = text.trimmed();
     const bool negative = text.startsWith(u'-');
-    const auto magnitude = wholeNumber(negative ? text.mid(1) : text);
+    const auto magnitude = wholeNumber(negative || text.startsWith(u'+') ? text.mid(1) : text);
     return magnitude && negative ? std::optional<double>(-*magnitude) : magnitude;
 }
 
 std::optional<double> firstLineNumber(QStringView text) {
-    const QStringList lines = outputLines(text);
-    return lines.isEmpty() ? std::nullopt : signedNumber(lines.first());
+    for (const QString& line : outputLines(text)) {
+        if (!line.trimmed().isEmpty())
+            return signedNumber(line);
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -86,12 +89,8 @@ device::PowerFlow parsePowerFlow(QStringView dumpsys, QStringView currentNow,
         out.voltageV = *micro / 1e6;
     const auto maxMicroamps = number(u"Max charging current");
     const auto maxMicrovolts = number(u"Max charging voltage");
-    if (parseMainsStatus(dumpsys) == 1 && maxMicroamps && maxMicrovolts && *maxMicroamps > 0 &&
-        *maxMicrovolts > 0) {
-        const double watts = *maxMicroamps * *maxMicrovolts / 1e12;
-        if (watts <= device::kMostWatts)
-            out.chargerW = watts;
-    }
+    if (parseMainsStatus(dumpsys) == 1 && maxMicroamps && maxMicrovolts)
+        out.chargerW = device::chargerRating(*maxMicroamps * *maxMicrovolts / 1e12);
     return out;
 }
 

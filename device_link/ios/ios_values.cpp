@@ -260,8 +260,8 @@ device::PowerFlow powerFlow(const Domains& d, std::optional<double> voltageV) {
     out.voltageV = voltageV;
     const auto watts = number(
         registry.value(QStringLiteral("AdapterDetails")).toMap().value(QStringLiteral("Watts")));
-    if (mainsStatus(d.battery) == 1 && watts && *watts > 0 && *watts <= device::kMostWatts)
-        out.chargerW = watts;
+    if (mainsStatus(d.battery) == 1)
+        out.chargerW = device::chargerRating(watts);
     return out;
 }
 

@@ -201,13 +201,17 @@ DeviceReading reading(const QString& path, const QVariantMap& p) {
     }
     if (const char* made = technology(whole(p, "Technology")))
         lines << QStringLiteral("Technology: %1").arg(QLatin1String(made));
-    // EnergyRate is always positive: its way is the state's. A peripheral mostly says 0: none.
-    const device::Flow flow = charging ? device::Flow::In
-                              : state == Discharging || state == PendingDischarge
-                                  ? device::Flow::Out
-                                  : device::Flow::AsSaid;
-    if (const auto rate = within(number(p, "EnergyRate"), 0.001, device::kMostWatts))
-        addPowerFlow(out.details, {{}, volts, device::flowing(rate, flow, device::kMostWatts), {}},
+    // EnergyRate is always positive: its way is the state's, and a state of neither way (full,
+    // unknown) gives it none. A peripheral mostly says 0: none.
+    const bool discharging = state == Discharging || state == PendingDischarge || state == Empty;
+    if (const auto rate = within(number(p, "EnergyRate"), 0.001, device::kMostWatts);
+        rate && (charging || discharging))
+        addPowerFlow(out.details,
+                     {{},
+                      volts,
+                      device::flowing(rate, charging ? device::Flow::In : device::Flow::Out,
+                                      device::kMostWatts),
+                      {}},
                      out.mains == 1);
     out.details.system.type = typeWord(type);
     out.details.system.model = text(p, "Model");

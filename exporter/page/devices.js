@@ -11,6 +11,8 @@
   const intervalMs = Math.max(1, Number(table.dataset.interval)) * 1000;
   const hot = Number(table.dataset.hot);
   const worn = Number(table.dataset.worn);
+  const drainWatts = Number(table.dataset.drainWatts);
+  const drainAmperes = Number(table.dataset.drainAmperes);
   // The columns, in the order and with the labels the exporter's header gives them.
   const columns = Array.from(table.tHead.rows[0].cells, (th) => ({
     name: th.dataset.column,
@@ -33,8 +35,12 @@
     if (isNumber(battery.powerW)) return battery.powerW;
     return isNumber(battery.currentA) ? battery.currentA : null;
   }
+  // Losing enough on mains to say so, as the exporter's table says it.
   const draining = (battery) =>
-    flow(battery) !== null && flow(battery) < 0 && battery.onMains === true;
+    battery.onMains === true &&
+    (isNumber(battery.powerW)
+      ? battery.powerW <= -drainWatts
+      : isNumber(battery.currentA) && battery.currentA <= -drainAmperes);
 
   function rank(d) {
     if (isRead(d) && draining(d.battery)) return 0;
@@ -46,7 +52,7 @@
   }
 
   // Watts as a charger's: "2.5", "27".
-  const watts = (value) => oneDecimal(value).replace(/\.0$/, '');
+  const watts = (value) => (Math.round(value * 10) / 10).toFixed(1).replace(/\.0$/, '');
 
   const shownName = (d) => d.name || d.serial;
 
