@@ -259,13 +259,14 @@ TEST_F(ScriptFace, IphoneWaitingForTrustIsNotReadyRatherThanAbsent) {
 TEST_F(ScriptFace, JsonGivesEveryFieldOfTheSchemaByValue) {
     SimulatorProcess* phone = startAndroid("current_phone");
     SimulatorProcess* tablet = startAndroid("tablet_on_mains");
+    SimulatorProcess* samsung = startAndroid("samsung_phone");
     iphone = harness.startIphone(QStringLiteral("current_iphone"));
-    ASSERT_TRUE(phone && tablet && iphone) << harness.error().toStdString();
+    ASSERT_TRUE(phone && tablet && samsung && iphone) << harness.error().toStdString();
 
     const Ran list = run({"--list", "--json"});
     EXPECT_EQ(list.status, 0);
     QJsonArray listed = QJsonDocument::fromJson(list.out.toUtf8()).array();
-    ASSERT_EQ(listed.size(), 3) << list.out.toStdString();
+    ASSERT_EQ(listed.size(), 4) << list.out.toStdString();
     const auto object = [](std::initializer_list<std::pair<QString, QJsonValue>> fields) {
         QJsonObject o;
         for (const auto& [key, value] : fields)
@@ -291,7 +292,7 @@ TEST_F(ScriptFace, JsonGivesEveryFieldOfTheSchemaByValue) {
     QHash<QString, QJsonObject> bySerial;
     for (const QJsonValue& report : QJsonDocument::fromJson(all.out.toUtf8()).array())
         bySerial.insert(report["serial"].toString(), report.toObject());
-    ASSERT_EQ(bySerial.size(), 3) << all.out.toStdString();
+    ASSERT_EQ(bySerial.size(), 4) << all.out.toStdString();
     const QJsonObject phoneWanted = object(
         {{"schema", 1},
          {"serial", phone->serial()},
@@ -373,6 +374,17 @@ TEST_F(ScriptFace, JsonGivesEveryFieldOfTheSchemaByValue) {
             EXPECT_EQ(got[key], wanted[key])
                 << key.toStdString() << " of " << wanted["serial"].toString().toStdString();
     }
+    // Samsung's way: sysfs refused, its current in dumpsys in mA; charging from a 27 W charger.
+    QJsonObject charging = bySerial.value(samsung->serial())["battery"].toObject();
+    for (const char* other : {"percent", "health", "temperatureC", "voltageV", "cycles", "level",
+                              "maximumCapacity", "present", "secondsLeft"})
+        charging.remove(QLatin1String(other));
+    EXPECT_EQ(charging, object({{"charging", true},
+                                {"onMains", true},
+                                {"secondsToFull", 2700},
+                                {"currentA", 1.45},
+                                {"powerW", 5.98},
+                                {"chargerW", 27}}));
     // Mains power as the window gives it: in JSON, and as "AC Line:" in the text.
     EXPECT_EQ(bySerial.value(tablet->serial())["battery"].toObject()["onMains"], QJsonValue(true));
     EXPECT_TRUE(
