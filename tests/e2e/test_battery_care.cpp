@@ -2,6 +2,7 @@
 // that records each call, and a simulated phone whose charge and temperature change while the
 // window watches it.
 #include "care/care_watch.h"
+#include "care/desktop_notifier.h"
 #include "care/keep_watch.h"
 #include "desktop/battery_care.h"
 #include "desktop/notifications_dialog.h"
@@ -290,6 +291,18 @@ TEST_F(BatteryCareEndToEnd, TheWatcherFollowsItsSettingsAndTheDialogEndsIt) {
     EXPECT_TRUE(waitUntil([&] { return watcher.quits == 1; }, 5000));
     other.unregisterService(care::kCareName);
     EXPECT_TRUE(waitUntil([&] { return !running; }, 5000));
+
+    // A notice due while no service answers is sent once one does.
+    care::DesktopNotifier notifier(mine);
+    notifier.show({care::Kind::Low, "A", "A is down to 15%"});
+    EXPECT_TRUE(waitUntil([&] { return notifier.available() == false; }, 5000));
+    QDBusConnection own =
+        QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "service");
+    ASSERT_TRUE(own.registerObject("/org/freedesktop/Notifications", &service,
+                                   QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(own.registerService("org.freedesktop.Notifications"));
+    ASSERT_TRUE(waitUntil([&] { return !service.calls.empty(); }, 10000));
+    EXPECT_EQ(service.calls.front().summary, "A is down to 15%");
     QDBusConnection::disconnectFromBus("watcher");
     QDBusConnection::disconnectFromBus("keep-watch");
 }
