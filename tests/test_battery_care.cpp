@@ -3,6 +3,7 @@
 // link.
 #include "care/care_settings.h"
 #include "care/care_state.h"
+#include "care/care_watch.h"
 #include "care/keep_watch.h"
 #include "desktop/battery_care.h"
 #include "desktop/notifications_dialog.h"
@@ -127,6 +128,13 @@ TEST(BatteryCareRules, EachWordComesOnceAndIsArmedAgainOnlyWhenItsConditionHasEn
         r.flow = -5;
         EXPECT_TRUE(off.step(care::Limits{}, r).empty()) << percent;
     }
+    // A device that does not say whether it is on mains is not draining on them.
+    DeviceReading unsure;
+    unsure.mains = 255;
+    unsure.details.battery.powerW = -2;
+    EXPECT_FALSE(care::readingOf(unsure, "I", kStart).draining);
+    unsure.mains = 1;
+    EXPECT_TRUE(care::readingOf(unsure, "I", kStart).draining);
     care::Reading coarse;
     coarse.serial = "H";
     coarse.level = "critical";

@@ -403,16 +403,28 @@ TEST(DevicesPage, MarksWhatTheShippedRulesAlertOn) {
     };
     QJsonObject unread = device("U", "Zed", 30, 90);
     unread["battery"] = QJsonValue();
-    const QByteArray page = report::devicesPage(
-        {device("A", "alpha", 45, 80), device("B", "Bravo", 45.1, 95),
-         device("C", "charlie", 30, 79.9), device("D", "delta", 30, 99), unread},
-        30);
+    // Losing power on mains, and a full battery's float that is no drain.
+    const auto onMains = [&device](const char* serial, double watts) {
+        QJsonObject d = device(serial, "papa", 30, 99);
+        QJsonObject battery = d["battery"].toObject();
+        battery["powerW"] = watts;
+        battery["onMains"] = true;
+        d["battery"] = battery;
+        return d;
+    };
+    const QByteArray page =
+        report::devicesPage({device("A", "alpha", 45, 80), device("B", "Bravo", 45.1, 95),
+                             device("C", "charlie", 30, 79.9), device("D", "delta", 30, 99), unread,
+                             onMains("P", -1.9), onMains("Q", -0.05)},
+                            30);
     QStringList order;
     static const QRegularExpression row(QStringLiteral("<tr data-serial=\"(\\w)\""));
     for (const auto& m : row.globalMatch(QString::fromUtf8(page)))
         order << m.captured(1);
-    EXPECT_EQ(order, (QStringList{"U", "B", "C", "A", "D"}));
-    EXPECT_EQ(page.count("class=\"alert\""), 3) << "not ready, hot and worn; 45 °C and 80% are not";
+    EXPECT_EQ(order, (QStringList{"P", "U", "B", "C", "A", "D", "Q"}));
+    EXPECT_EQ(page.count("class=\"alert\""), 4) << "not ready, hot and worn; 45 °C and 80% are not";
+    EXPECT_TRUE(page.contains("<th scope=\"col\" data-column=\"power\">Power</th>"));
+    EXPECT_TRUE(page.contains("⚠ −1.9 W (draining)"));
     EXPECT_TRUE(page.contains("⚠ 45.1 °C (hot)"));
     EXPECT_TRUE(page.contains("⚠ 79% of design (worn)"));
 
@@ -423,6 +435,8 @@ TEST(DevicesPage, MarksWhatTheShippedRulesAlertOn) {
                               QByteArray::number(report::kHotCelsius) + '\n'));
     EXPECT_TRUE(text.contains("device_info_battery_health_ratio < " +
                               QByteArray::number(report::kWornPercent / 100) + '\n'));
+    EXPECT_TRUE(text.contains(
+        "-device_info_battery_power_watts >= " + QByteArray::number(device::kDrainWatts) + ' '));
 }
 
 } // namespace
