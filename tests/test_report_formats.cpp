@@ -423,7 +423,14 @@ TEST(DevicesPage, MarksWhatTheShippedRulesAlertOn) {
         order << m.captured(1);
     EXPECT_EQ(order, (QStringList{"P", "U", "B", "C", "A", "D", "Q"}));
     EXPECT_EQ(page.count("class=\"alert\""), 4) << "not ready, hot and worn; 45 °C and 80% are not";
-    EXPECT_TRUE(page.contains("<th scope=\"col\" data-column=\"power\">Power</th>"));
+    QByteArray head;
+    for (const char* c :
+         {"device|Device", "state|State", "charge|Charge", "power|Power", "health|Health",
+          "temperature|Temperature", "storage|Storage", "lastRead|Last read"}) {
+        const QList<QByteArray> pair = QByteArray(c).split('|');
+        head += "<th scope=\"col\" data-column=\"" + pair[0] + "\">" + pair[1] + "</th>";
+    }
+    EXPECT_TRUE(page.contains("<thead><tr>" + head + "</tr></thead>"));
     EXPECT_TRUE(page.contains("⚠ −1.9 W (draining)"));
     EXPECT_TRUE(page.contains("⚠ 45.1 °C (hot)"));
     EXPECT_TRUE(page.contains("⚠ 79% of design (worn)"));
