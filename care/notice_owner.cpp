@@ -1,6 +1,7 @@
 #include "care/notice_owner.h"
 
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDBusServiceWatcher>
 
 namespace care {
@@ -32,8 +33,14 @@ NoticeOwner::NoticeOwner(const QDBusConnection& bus, Claim claim, QObject* paren
 }
 
 NoticeOwner::~NoticeOwner() {
-    if (m_bus.isConnected() && m_bus.interface())
-        m_bus.interface()->unregisterService(kNotifierName);
+    // Not a blocking call: the bus may have gone a moment ago, and libdbus aborts a blocking
+    // call on a connection it has already closed. A process that ends releases it anyway.
+    if (m_bus.isConnected())
+        m_bus.asyncCall(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                       QStringLiteral("/org/freedesktop/DBus"),
+                                                       QStringLiteral("org.freedesktop.DBus"),
+                                                       QStringLiteral("ReleaseName"))
+                        << kNotifierName);
 }
 
 void NoticeOwner::setOwns(bool owns) {
