@@ -95,8 +95,19 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("care"),
         QStringLiteral("Keep watch with no window: notify of every device's battery as "
                        "Notifications... in the window sets, until SIGTERM."));
+    const QCommandLineOption follow(
+        QStringLiteral("follow"),
+        QStringLiteral("Print every device's battery as one line now, and one more each time it "
+                       "changes, for status bars and scripts, until SIGTERM: with --json as "
+                       "--report --all --json gives it, with --waybar for Waybar."));
+    const QCommandLineOption waybar(
+        QStringLiteral("waybar"),
+        QStringLiteral("With --follow: a Waybar custom module's JSON (return-type json)."));
+    const QCommandLineOption notifications(
+        QStringLiteral("notifications"),
+        QStringLiteral("Open the window with its Notifications... dialog."));
     parser.addOptions({list, report, json, all, wait, serve, webConfig, interval, history,
-                       connectTo, careOption});
+                       connectTo, careOption, follow, waybar, notifications});
 
     CommandLine out;
     const QString program = QFileInfo(arguments.value(0, QStringLiteral("device-info"))).fileName();
@@ -117,8 +128,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         out.message = parser.helpText().replace(QLatin1String("<executable_name>"), program) +
                       QStringLiteral("\nWithout --serial it shows the first ready device; "
                                      "ANDROID_SERIAL chooses an Android device.\n"
-                                     "--list, --report, --serve, --history and --care need no "
-                                     "display. "
+                                     "--list, --report, --serve, --history, --care and --follow "
+                                     "need no display. "
                                      "Exit status of "
                                      "--report: 0 when every device asked for was read, 1 when "
                                      "one was not, 2 for a wrong option.\n");
@@ -143,6 +154,23 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         if (arguments.size() != 2 || parser.isSet(history))
             return error(QStringLiteral("--care takes no other option"));
         out.action = CommandLine::Action::Care;
+        return out;
+    }
+    if (parser.isSet(follow)) {
+        // Every device, at the settings' interval: one way of printing to choose.
+        if (parser.isSet(json) == parser.isSet(waybar) || arguments.size() != 3)
+            return error(QStringLiteral("--follow takes one of --json and --waybar, and nothing "
+                                        "else"));
+        out.action = CommandLine::Action::Follow;
+        out.waybar = parser.isSet(waybar);
+        return out;
+    }
+    if (parser.isSet(waybar))
+        return error(QStringLiteral("--waybar goes with --follow"));
+    if (parser.isSet(notifications)) {
+        if (arguments.size() != 2)
+            return error(QStringLiteral("--notifications takes no other option"));
+        out.notifications = true;
         return out;
     }
     if (parser.isSet(history)) {

@@ -15,13 +15,15 @@ class CombinedLink;
 namespace app {
 
 struct CommandLine {
-    enum class Action { Run, Help, Version, Error, List, Report, Serve, History, Care };
+    enum class Action { Run, Help, Version, Error, List, Report, Serve, History, Care, Follow };
     Action action = Action::Run;
     QString message; // the help, the version or the error, to print
     // --serial, --json, --all and --wait, for the window (its serial), the scripts and
     // --history.
     cli::ScriptRequest script;
     exporter::ServeOptions serve; // --serve, --web-config and --interval
+    bool waybar = false;          // --follow --waybar: Waybar's JSON in place of the report's
+    bool notifications = false;   // --notifications: the window with Notifications... open
 };
 
 CommandLine parseCommandLine(const QStringList& arguments);

@@ -2,6 +2,7 @@
 #include "app/command_line.h"
 #include "care/care_settings.h"
 #include "cli/care_face.h"
+#include "cli/follow_face.h"
 #include "cli/script_face.h"
 #include "desktop/battery_care.h"
 #include "desktop/battery_history.h"
@@ -60,6 +61,10 @@ int run(int argc, char* argv[]) {
         // Its reads are worth nothing once it ends: half the time, so SIGTERM ends it within 1 s.
         return device::endProgram(cli::runCare(), kEndWithin / 2);
     }
+    if (command.action == app::CommandLine::Action::Follow) {
+        QCoreApplication app(argc, argv);
+        return device::endProgram(cli::runFollow(command.waybar), kEndWithin / 2);
+    }
     if (command.action == app::CommandLine::Action::Serve) {
         QCoreApplication app(argc, argv);
         return device::endProgram(exporter::runServe(command.serve), kEndWithin);
@@ -105,6 +110,8 @@ int showWindow(const app::CommandLine& command) {
         box->show();
     });
     window.show();
+    if (command.notifications)
+        care.showSettings();
     return QApplication::exec();
 }
 

@@ -62,6 +62,14 @@ CareSettings readCareSettings(const QString& path) {
         out.limits.*key.value = n == 0 ? (interval ? Limits().intervalSeconds : 0)
                                        : std::clamp(n, key.range.least, key.range.most);
     }
+    settings.endGroup();
+    const QVariant panel = settings.value(QStringLiteral("panel/show"));
+    bool number = false;
+    if (panel.isValid()) {
+        out.panel = panel.toString().trimmed().toInt(&number) > 0;
+        if (!number)
+            nonsense << QStringLiteral("show in [panel]");
+    }
     if (!nonsense.isEmpty())
         out.problem = (nonsense.size() == 1
                            ? QStringLiteral("the notification settings in %1 hold %2, which is "
@@ -72,16 +80,30 @@ CareSettings readCareSettings(const QString& path) {
     return out;
 }
 
+namespace {
+
+QString written(QSettings& settings, const QString& path) {
+    settings.sync();
+    return settings.status() == QSettings::NoError
+               ? QString()
+               : QStringLiteral("the notification settings cannot be written to %1").arg(path);
+}
+
+} // namespace
+
 QString writeCareSettings(const QString& path, const Limits& limits) {
     QSettings settings(path, QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("notifications"));
     for (const Key& key : kKeys)
         settings.setValue(QLatin1String(key.name), limits.*key.value);
     settings.endGroup();
-    settings.sync();
-    return settings.status() == QSettings::NoError
-               ? QString()
-               : QStringLiteral("the notification settings cannot be written to %1").arg(path);
+    return written(settings, path);
+}
+
+QString writePanelSetting(const QString& path, bool show) {
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("panel/show"), show ? 1 : 0);
+    return written(settings, path);
 }
 
 } // namespace care

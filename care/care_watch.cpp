@@ -1,14 +1,6 @@
 #include "care/care_watch.h"
 
-#include "care/care_settings.h"
-#include "device_link/upower/upower_source.h"
-#include "device_link/upower/upower_values.h"
 #include "report/reading_values.h"
-
-#include <QDir>
-#include <QFileInfo>
-
-#include <malloc.h>
 
 namespace care {
 
@@ -29,10 +21,25 @@ Reading readingOf(const DeviceReading& battery, const QString& name, const QDate
     return reading;
 }
 
+namespace {
+
+BatteryFeed::Options feedOptions(const CareWatch::Options& options) {
+    BatteryFeed::Options out;
+    out.settingsPath = options.settingsPath;
+    out.watch = options.watch;
+    out.intervalMs = options.intervalMs;
+    out.say = options.say;
+    out.idle = QStringLiteral("every battery notice and the panel are off: nothing is read until "
+                              "one is turned on in %1");
+    return out;
+}
+
+} // namespace
+
 CareWatch::CareWatch(Options options, const QDBusConnection& bus, QObject* parent)
     : QObject(parent), m_options(std::move(options)), m_bus(bus),
       m_rules(m_options.statePath, m_options.clock, m_options.say), m_notifier(bus),
-      m_owner(bus, NoticeOwner::Claim::Watcher) {
+      m_owner(bus, NoticeOwner::Claim::Watcher), m_feed(feedOptions(m_options)) {
     // What another process said while this one waited its turn is not said again.
     connect(&m_owner, &NoticeOwner::ownsChanged, this, [this](bool owns) {
         if (owns)
@@ -42,19 +49,13 @@ CareWatch::CareWatch(Options options, const QDBusConnection& bus, QObject* paren
         if (m_options.showDevice)
             m_options.showDevice(serial);
     });
-    // A settings file written anew is a new file in its folder; the timer catches a change an
-    // editor hides. A file written in place is empty for a moment: it is read once it settles.
-    m_settle.setSingleShot(true);
-    m_settle.setInterval(500);
-    connect(&m_settle, &QTimer::timeout, this, &CareWatch::takeSettings);
-    connect(&m_files, &QFileSystemWatcher::directoryChanged, &m_settle,
-            qOverload<>(&QTimer::start));
-    connect(&m_files, &QFileSystemWatcher::fileChanged, &m_settle, qOverload<>(&QTimer::start));
-    connect(&m_settingsTimer, &QTimer::timeout, this, [this] {
-        // Each read runs on a thread of its own, and glibc keeps what their arenas freed; a
-        // process that runs all session long gives it back once an interval.
-        malloc_trim(0);
-        takeSettings();
+    connect(&m_feed, &BatteryFeed::read, this, &CareWatch::step);
+    connect(&m_feed, &BatteryFeed::devicesChanged, this, &CareWatch::lookAgain);
+    connect(&m_feed, &BatteryFeed::settingsChanged, this, [this] {
+        if (std::exchange(m_panel, panel()) != panel())
+            emit panelChanged(panel());
+        // Low and hot follow the notices' limits.
+        lookAgain();
     });
 }
 
@@ -64,85 +65,16 @@ void CareWatch::start() {
     // What a window said before this process took the notifying over.
     m_rules.reload();
     m_notifier.probeUntilAvailable();
-    // Watched from the start, so that settings the dialog writes later are heard at once.
-    QDir().mkpath(QFileInfo(m_options.settingsPath).path());
-    takeSettings();
+    m_feed.start();
+    m_panel = panel();
 }
 
-void CareWatch::takeSettings() {
-    const QString folder = QFileInfo(m_options.settingsPath).path();
-    if (QFileInfo(folder).isDir() && !m_files.directories().contains(folder))
-        m_files.addPath(folder);
-    if (QFileInfo(m_options.settingsPath).isFile() && m_files.files().isEmpty())
-        m_files.addPath(m_options.settingsPath);
-    const CareSettings read = readCareSettings(m_options.settingsPath);
-    if (read.problem != m_saidProblem && !read.problem.isEmpty())
-        m_options.say(read.problem);
-    m_saidProblem = read.problem;
-    const bool first = !m_settingsTimer.isActive();
-    if (!first && read.limits == m_limits)
+void CareWatch::lookAgain() {
+    Glance now = care::glance(m_feed.devices(), limits());
+    if (now == m_glance)
         return;
-    m_limits = read.limits;
-    m_settingsTimer.start(m_limits.intervalSeconds * 1000);
-    if (!m_limits.any()) {
-        if (m_watch || first)
-            m_options.say(QStringLiteral("every battery notice is off: nothing is read until "
-                                         "one is turned on in %1")
-                              .arg(m_options.settingsPath));
-        m_watch.reset();
-        m_upower.reset();
-        m_seen.clear();
-        return;
-    }
-    DeviceWatch::Options options = m_options.watch;
-    options.intervalMs =
-        m_options.intervalMs > 0 ? m_options.intervalMs : m_limits.intervalSeconds * 1000;
-    if (m_watch && options.intervalMs == m_watch->intervalMs())
-        return;
-    // A new interval starts a new watch: its first round at once, then at the new pace.
-    m_watch = std::make_unique<DeviceWatch>(options);
-    connect(m_watch.get(), &DeviceWatch::changed, this, &CareWatch::onWatchChanged);
-    connect(m_watch.get(), &DeviceWatch::androidTrouble, this, [this](const QString& why) {
-        m_options.say(why.isEmpty() ? QStringLiteral("the adb server answers again") : why);
-    });
-    connect(m_watch.get(), &DeviceWatch::upowerTrouble, this, [this](const QString& why) {
-        m_options.say(why.isEmpty() ? QStringLiteral("UPower answers again") : why);
-    });
-    if (!m_upower) {
-        m_upower = std::make_unique<upower::Source>();
-        connect(m_upower.get(), &upower::Source::changed, this, &CareWatch::onUPowerChanged);
-        m_upower->start();
-    }
-    m_watch->start();
-}
-
-void CareWatch::onWatchChanged() {
-    for (const WatchedDevice& d : m_watch->devices()) {
-        if (!d.reading || !d.lastReadTime)
-            continue;
-        double& seen = m_seen[d.listed.serial];
-        if (seen == *d.lastReadTime)
-            continue;
-        seen = *d.lastReadTime;
-        step(*d.reading, d.listed.name);
-    }
-}
-
-void CareWatch::onUPowerChanged() {
-    // Only what the watch lists as UPower's: an iPhone that UPower's idevice backend also
-    // lists is read as an iPhone.
-    if (!m_watch)
-        return;
-    const upower::Devices& devices = m_upower->devices();
-    for (const WatchedDevice& d : m_watch->devices()) {
-        if (d.listed.kind != DeviceKind::UPower)
-            continue;
-        for (auto it = devices.begin(); it != devices.end(); ++it) {
-            if (upower::isAttached(it.key(), it.value()) &&
-                upower::serial(it.key(), it.value()) == d.listed.serial)
-                step(upower::reading(it.key(), it.value()), d.listed.name);
-        }
-    }
+    m_glance = std::move(now);
+    emit glanceChanged(m_glance);
 }
 
 void CareWatch::step(const DeviceReading& reading, const QString& name) {
@@ -155,9 +87,9 @@ void CareWatch::step(const DeviceReading& reading, const QString& name) {
         }
         return;
     }
-    if (!m_owner.owns() || !m_limits.any())
+    if (!m_owner.owns() || !limits().any())
         return;
-    for (const Notice& notice : m_rules.step(m_limits, readingOf(reading, name, m_options.clock())))
+    for (const Notice& notice : m_rules.step(limits(), readingOf(reading, name, m_options.clock())))
         m_notifier.show(notice);
 }
 

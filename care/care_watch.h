@@ -1,25 +1,18 @@
 // Battery care with no window: every device of every kind read at the settings' interval, and
 // UPower's as they change, each reading put to the rules, and the notices shown while this
-// process is the one that notifies. The settings are followed as they change; with every
-// notice off, nothing is read.
+// process is the one that notifies; every battery at a glance for the panel. The settings are
+// followed as they change; with every notice and the panel off, nothing is read.
 #pragma once
 
+#include "care/battery_feed.h"
 #include "care/care_state.h"
 #include "care/desktop_notifier.h"
+#include "care/glance.h"
 #include "care/notice_owner.h"
 #include "device_link/device_watch.h"
 
 #include <QDBusConnection>
-#include <QFileSystemWatcher>
-#include <QHash>
 #include <QObject>
-#include <QTimer>
-
-#include <memory>
-
-namespace upower {
-class Source;
-}
 
 namespace care {
 
@@ -45,36 +38,37 @@ public:
 
     // Reads the settings and watches as they say, from now on.
     void start();
-    const Limits& limits() const { return m_limits; }
-    // Whether devices are being read: not while every notice is off.
-    bool watching() const { return m_watch != nullptr; }
+    const Limits& limits() const { return m_feed.settings().limits; }
+    // Whether every battery is to be shown in the panel.
+    bool panel() const { return m_feed.settings().panel; }
+    // Whether devices are being read: not while every notice and the panel are off.
+    bool watching() const { return m_feed.reading(); }
     // What it reads with; none while it reads nothing.
-    const DeviceWatch* watch() const { return m_watch.get(); }
+    const DeviceWatch* watch() const { return m_feed.watch(); }
+    // Every device read, at a glance.
+    const Glance& glance() const { return m_glance; }
 
 signals:
     // The session bus went away; what would be said now could not be.
     void sessionEnded();
+    // The panel was turned on or off in the settings.
+    void panelChanged(bool shown);
+    // What the panel and a status bar show changed.
+    void glanceChanged(const care::Glance& glance);
 
 private:
-    void takeSettings();
-    void onWatchChanged();
-    void onUPowerChanged();
     void step(const DeviceReading& reading, const QString& name);
+    void lookAgain();
 
     Options m_options;
     QDBusConnection m_bus;
     bool m_saidSessionEnded = false;
-    Limits m_limits;
     KeptRules m_rules;
     DesktopNotifier m_notifier;
     NoticeOwner m_owner;
-    std::unique_ptr<DeviceWatch> m_watch;
-    std::unique_ptr<upower::Source> m_upower;
-    QHash<QString, double> m_seen; // each device's last reading put to the rules, by serial
-    QString m_saidProblem;         // what is wrong with the settings, said once
-    QFileSystemWatcher m_files;
-    QTimer m_settingsTimer;
-    QTimer m_settle;
+    BatteryFeed m_feed;
+    bool m_panel = false; // as last told
+    Glance m_glance;
 };
 
 } // namespace care

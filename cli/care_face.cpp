@@ -3,6 +3,7 @@
 #include "care/care_settings.h"
 #include "care/care_watch.h"
 #include "care/keep_watch.h"
+#include "desktop/status_item.h"
 #include "device_link/adb/adb_protocol.h"
 #include "device_link/background_work.h"
 
@@ -35,34 +36,61 @@ public slots:
     Q_SCRIPTABLE void Quit() { QCoreApplication::quit(); }
 };
 
-// The window on SERIAL: the one open switches to it, or a new one opens.
-void showDevice(const QDBusConnection& bus, const QString& serial) {
-    // A double click, or a service that says it twice, opens one window: the first has not
-    // taken its name on the bus yet.
+// Starts this program with ARGUMENTS, handing TOKEN on so that its window may come to the front
+// on Wayland; once per KEY within 5 s: a double click, or a service that says it twice, opens
+// one window, as the first has not taken its name on the bus yet.
+void startWindow(const QString& key, const QStringList& arguments, const QString& token) {
     static QSet<QString> opening;
-    const auto open = [serial] {
-        if (opening.contains(serial))
-            return;
-        opening.insert(serial);
-        QTimer::singleShot(5000, QCoreApplication::instance(),
-                           [serial] { opening.remove(serial); });
-        if (!QProcess::startDetached(QCoreApplication::applicationFilePath(),
-                                     {QStringLiteral("--serial"), serial}))
-            say(QStringLiteral("cannot open the window on %1").arg(serial));
-    };
+    if (opening.contains(key))
+        return;
+    opening.insert(key);
+    QTimer::singleShot(5000, QCoreApplication::instance(), [key] { opening.remove(key); });
+    QProcess process;
+    process.setProgram(QCoreApplication::applicationFilePath());
+    process.setArguments(arguments);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("XDG_ACTIVATION_TOKEN"));
+    if (!token.isEmpty())
+        environment.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), token);
+    process.setProcessEnvironment(environment);
+    if (!process.startDetached())
+        say(QStringLiteral("cannot open the window (%1)").arg(arguments.join(u' ')));
+}
+
+// Asks the window that is open for METHOD with ARGUMENTS; where none is, or it went
+// meanwhile, OTHERWISE.
+void askWindow(const QDBusConnection& bus, const QString& method, const QVariantList& arguments,
+               std::function<void()> otherwise) {
     if (!bus.interface()->isServiceRegistered(care::kWindowName).value())
-        return open();
-    auto* watcher = new QDBusPendingCallWatcher(
-        bus.asyncCall(QDBusMessage::createMethodCall(care::kWindowName, care::kWindowPath,
-                                                     care::kWindowInterface,
-                                                     QStringLiteral("ShowDevice"))
-                          << serial,
-                      5000),
-        QCoreApplication::instance());
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [open](auto* w) {
-        w->deleteLater();
-        if (w->isError())
-            open(); // the window went meanwhile
+        return otherwise();
+    QDBusMessage call = QDBusMessage::createMethodCall(care::kWindowName, care::kWindowPath,
+                                                       care::kWindowInterface, method);
+    call.setArguments(arguments);
+    auto* watcher =
+        new QDBusPendingCallWatcher(bus.asyncCall(call, 5000), QCoreApplication::instance());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
+                     [otherwise = std::move(otherwise)](auto* w) {
+                         w->deleteLater();
+                         if (w->isError())
+                             otherwise();
+                     });
+}
+
+// The window on SERIAL (the first ready device where empty): the one open switches to it, or a
+// new one opens.
+void showDevice(const QDBusConnection& bus, const QString& serial, const QString& token = {}) {
+    askWindow(bus, QStringLiteral("ShowDeviceWithToken"), {serial, token}, [serial, token] {
+        startWindow(serial,
+                    serial.isEmpty() ? QStringList()
+                                     : QStringList{QStringLiteral("--serial"), serial},
+                    token);
+    });
+}
+
+// Notifications..., in the window that is open or a new one.
+void showSettings(const QDBusConnection& bus, const QString& token) {
+    askWindow(bus, QStringLiteral("ShowNotifications"), {token}, [token] {
+        startWindow(QStringLiteral("--notifications"), {QStringLiteral("--notifications")}, token);
     });
 }
 
@@ -103,6 +131,7 @@ int runCare() {
     }
     CareObject object;
     std::unique_ptr<care::CareWatch> watch;
+    std::unique_ptr<desktop::StatusItem> item;
     int status = 0;
     Session session([&](QDBusConnection bus) {
         // One watcher a session: a second one, from an autostart entry beside the unit, has
@@ -123,12 +152,33 @@ int runCare() {
         // Ended with 1: a unit restarts it, on the next session's bus.
         QObject::connect(watch.get(), &care::CareWatch::sessionEnded,
                          [] { QCoreApplication::exit(1); });
+        // Every battery in the panel, while the settings say so.
+        const auto panel = [&item, &watch, bus](bool shown) {
+            if (!shown)
+                return item.reset();
+            if (item)
+                return;
+            desktop::StatusItem::Actions actions;
+            actions.showDevice = [bus](const QString& serial, const QString& token) {
+                showDevice(bus, serial, token);
+            };
+            actions.showSettings = [bus](const QString& token) { showSettings(bus, token); };
+            actions.quit = [] { QCoreApplication::quit(); };
+            actions.say = &say;
+            item = std::make_unique<desktop::StatusItem>(bus, std::move(actions));
+            item->show(watch->glance());
+            QObject::connect(watch.get(), &care::CareWatch::glanceChanged, item.get(),
+                             &desktop::StatusItem::show);
+        };
+        QObject::connect(watch.get(), &care::CareWatch::panelChanged, panel);
         say(QStringLiteral("battery care keeps watch"));
         watch->start();
+        panel(watch->panel());
     });
     status = QCoreApplication::exec();
     if (watch)
         say(QStringLiteral("battery care stopped"));
+    item.reset();
     watch.reset();
     return status;
 }

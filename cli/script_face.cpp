@@ -112,7 +112,7 @@ QString textReport(const DeviceReading& reading, QString* failure) {
 
 QString listLine(const ListedDevice& d) {
     QStringList fields;
-    for (const QString& field : {d.serial, kindName(d.kind), d.state, d.name})
+    for (const QString& field : {d.serial, kindName(d.kind), d.state, d.name, d.model})
         fields << display::visibleControls(field);
     return fields.join(u'\t');
 }

@@ -19,23 +19,35 @@ void say(const QString& line) {
     std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(line));
 }
 
-// What a watcher asks of the window: its device shown.
+// What a watcher asks of the window: its device shown, or its Notifications... dialog. A token
+// the panel gave lets the window come to the front on Wayland.
 class WindowObject : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.deviceinfo.DeviceInfo.Window")
 public:
-    WindowObject(std::function<void(const QString&)> show, QObject* parent)
-        : QObject(parent), m_show(std::move(show)) {}
+    explicit WindowObject(BatteryCare& care) : QObject(&care), m_care(care) {}
 public slots:
-    Q_SCRIPTABLE void ShowDevice(const QString& serial) {
+    Q_SCRIPTABLE void ShowDevice(const QString& serial) { ShowDeviceWithToken(serial, {}); }
+    Q_SCRIPTABLE void ShowDeviceWithToken(const QString& serial, const QString& token) {
         // A serial is short; anything longer is nobody's.
         if (serial.size() <= 256)
-            m_show(serial);
+            m_care.showDevice(serial, token);
     }
+    Q_SCRIPTABLE void ShowNotifications(const QString& token) { m_care.showSettings(token); }
 
 private:
-    std::function<void(const QString&)> m_show;
+    BatteryCare& m_care;
 };
+
+// Lets the window come to the front where the compositor asks for a token (Wayland's
+// xdg-activation): Qt takes it from the environment when the window asks to be activated.
+void present(QWidget& window, const QString& token) {
+    if (!token.isEmpty() && token.size() <= 256)
+        qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+    window.showNormal();
+    window.raise();
+    window.activateWindow();
+}
 
 } // namespace
 
@@ -56,22 +68,36 @@ BatteryCare::BatteryCare(Form1& window, CombinedLink& link, QString settingsPath
         if (owns)
             m_rules.reload();
     });
-    connect(&m_notifier, &care::DesktopNotifier::deviceWanted, this, &BatteryCare::showDevice);
+    connect(&m_notifier, &care::DesktopNotifier::deviceWanted, this,
+            [this](const QString& serial) { showDevice(serial); });
     QDBusConnection bus = QDBusConnection::sessionBus();
     // The first window open is the one a watcher's notice switches.
     if (bus.isConnected() && bus.registerService(care::kWindowName))
-        bus.registerObject(care::kWindowPath,
-                           new WindowObject([this](const QString& s) { showDevice(s); }, this),
+        bus.registerObject(care::kWindowPath, new WindowObject(*this),
                            QDBusConnection::ExportScriptableSlots);
     apply();
 }
 
-void BatteryCare::showDevice(const QString& serial) {
+void BatteryCare::showDevice(const QString& serial, const QString& token) {
     m_link.setWantedSerial(serial, QStringLiteral("a notification"));
-    QWidget& window = m_window;
-    window.showNormal();
-    window.raise();
-    window.activateWindow();
+    present(m_window, token);
+}
+
+void BatteryCare::showSettings(const QString& token) {
+    if (!m_openSettings)
+        return;
+    present(m_window, token);
+    m_openSettings();
+}
+
+bool BatteryCare::panel() const {
+    return care::readCareSettings(m_path).panel;
+}
+
+void BatteryCare::setPanel(bool shown) {
+    if (const QString why = care::writePanelSetting(m_path, shown); !why.isEmpty())
+        say(why);
+    emit limitsChanged();
 }
 
 void BatteryCare::setLimits(const care::Limits& limits) {
@@ -127,7 +153,7 @@ void BatteryCare::onBattery(const DeviceReading& battery) {
 void installNotificationsMenu(QWidget& window, BatteryCare& care) {
     auto* open = new QAction(QObject::tr("Notifications…"), &window);
     auto dialog = std::make_shared<QPointer<NotificationsDialog>>();
-    QObject::connect(open, &QAction::triggered, &window, [&window, &care, dialog] {
+    const auto show = [&window, &care, dialog] {
         if (!*dialog) {
             *dialog = new NotificationsDialog(care, &window);
             (*dialog)->setAttribute(Qt::WA_DeleteOnClose);
@@ -135,7 +161,9 @@ void installNotificationsMenu(QWidget& window, BatteryCare& care) {
         (*dialog)->show();
         (*dialog)->raise();
         (*dialog)->activateWindow();
-    });
+    };
+    QObject::connect(open, &QAction::triggered, &window, show);
+    care.setOpenSettings(show);
     window.addAction(open);
 }
 

@@ -44,6 +44,15 @@ public:
     care::KeepWatch& keepWatch() { return m_keepWatch; }
     // Whether this window notifies: not while a watcher does.
     bool notifies() const { return m_owner.owns(); }
+    // Whether every battery is shown in the panel, as the settings file says now.
+    bool panel() const;
+    // Keeps whether every battery is shown in the panel.
+    void setPanel(bool shown);
+    // The window on SERIAL, brought to the front; TOKEN from the panel where it gave one.
+    void showDevice(const QString& serial, const QString& token = {});
+    // Notifications..., as the context menu opens it.
+    void showSettings(const QString& token = {});
+    void setOpenSettings(std::function<void()> open) { m_openSettings = std::move(open); }
 
 signals:
     void limitsChanged();
@@ -51,7 +60,6 @@ signals:
 private:
     void apply();
     void onBattery(const DeviceReading& battery);
-    void showDevice(const QString& serial);
 
     Form1& m_window;
     CombinedLink& m_link;
@@ -64,6 +72,7 @@ private:
     care::KeepWatch m_keepWatch;
     QTimer m_timer;
     int m_intervalMs = 0; // 0: the limits'
+    std::function<void()> m_openSettings;
 };
 
 // Notifications... in WINDOW's context menu, opening one non-modal dialog for CARE.

@@ -83,12 +83,17 @@ NotificationsDialog::NotificationsDialog(BatteryCare& care, QWidget* parent)
     m_watcher = new QLabel(this);
     m_watcher->setTextFormat(Qt::PlainText);
     m_watcher->setWordWrap(true);
-    connect(m_keepWatch, &QCheckBox::toggled, this, [this, &keepWatch](bool keeps) {
-        if (const QString why = keepWatch.setKeeps(keeps); !why.isEmpty()) {
-            m_watcher->setText(why);
-            const QSignalBlocker quiet(m_keepWatch);
-            m_keepWatch->setChecked(keepWatch.keeps());
-        }
+    connect(m_keepWatch, &QCheckBox::toggled, this, [this](bool keeps) { keepWatching(keeps); });
+    // The panel's item is the watcher's: the watcher runs while it is shown.
+    m_panel = new QCheckBox(tr("Show every battery in the panel"), this);
+    m_panel->setChecked(care.panel());
+    m_keepWatch->setEnabled(!m_panel->isChecked());
+    connect(m_panel, &QCheckBox::toggled, this, [this](bool shown) {
+        m_care.setPanel(shown);
+        m_keepWatch->setEnabled(!shown);
+        // Without the panel and every notice, a watcher would read for nobody.
+        if (shown || !m_care.limits().any())
+            keepWatching(shown);
     });
     connect(&keepWatch, &care::KeepWatch::runningChanged, this, &NotificationsDialog::showWatcher);
     showWatcher(keepWatch.running());
@@ -99,6 +104,7 @@ NotificationsDialog::NotificationsDialog(BatteryCare& care, QWidget* parent)
     layout->addLayout(grid);
     layout->addWidget(m_unavailable);
     layout->addWidget(m_keepWatch);
+    layout->addWidget(m_panel);
     layout->addWidget(m_watcher);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -115,6 +121,14 @@ NotificationsDialog::NotificationsDialog(BatteryCare& care, QWidget* parent)
     if (notifier.available())
         showAvailable(*notifier.available());
     notifier.probe();
+}
+
+void NotificationsDialog::keepWatching(bool keeps) {
+    care::KeepWatch& keepWatch = m_care.keepWatch();
+    if (const QString why = keepWatch.setKeeps(keeps); !why.isEmpty())
+        m_watcher->setText(why);
+    const QSignalBlocker quiet(m_keepWatch);
+    m_keepWatch->setChecked(keepWatch.keeps());
 }
 
 void NotificationsDialog::showAvailable(bool available) {

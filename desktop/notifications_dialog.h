@@ -22,6 +22,7 @@ public:
 private:
     void showAvailable(bool available);
     void showWatcher(bool running);
+    void keepWatching(bool keeps);
     void take();
 
     BatteryCare& m_care;
@@ -35,6 +36,7 @@ private:
     QComboBox* m_interval = nullptr;
     QLabel* m_unavailable = nullptr;
     QCheckBox* m_keepWatch = nullptr;
+    QCheckBox* m_panel = nullptr;
     QLabel* m_watcher = nullptr;
 };
 

@@ -120,13 +120,17 @@ QString wattsText(double watts) {
     return text;
 }
 
+QString flowWattsText(double watts) {
+    return QString::number(std::abs(watts), 'f', 1) + QStringLiteral(" W");
+}
+
 bool draining(std::optional<double> currentA, std::optional<double> powerW, bool onMains) {
     return onMains && (powerW ? *powerW <= -kDrainWatts : currentA && *currentA <= -kDrainAmperes);
 }
 
 QString flowText(const PowerFlow& said, bool onMains) {
     const PowerFlow flow = completed(said);
-    const auto watts = [](double w) { return QString::number(std::abs(w), 'f', 1) + " W"; };
+    const auto watts = flowWattsText;
     const auto amps = [](double a) { return QString::number(std::abs(a), 'f', 2) + " A"; };
     const QString charger =
         flow.chargerW ? QStringLiteral("%1 W charger").arg(wattsText(*flow.chargerW)) : QString();

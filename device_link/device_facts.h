@@ -37,6 +37,7 @@ inline constexpr double kUnknownTime = 4294967295.0;
 struct ByteCounts {
     double total = 0;
     double remaining = 0;
+    bool operator==(const ByteCounts&) const = default;
 };
 
 // The four values of a power status, as the window's query gives them (times in seconds).
@@ -45,6 +46,7 @@ struct PowerStatus {
     double percent = 255;
     double lifeTime = kUnknownTime;
     double fullLifeTime = kUnknownTime;
+    bool operator==(const PowerStatus&) const = default;
 };
 
 // How much a battery holds now against what it was made to hold, both in mAh: its health.
@@ -94,6 +96,9 @@ PowerFlow completed(PowerFlow flow);
 std::optional<double> chargerRating(std::optional<double> watts);
 // Watts as a charger's are said: "2.5", "27".
 QString wattsText(double watts);
+
+// A flow's size in watts, whichever way it goes: "7.6 W".
+QString flowWattsText(double watts);
 
 // Whether a battery on mains loses enough to say so: by its power, or its current where that
 // is all it gives.

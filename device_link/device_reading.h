@@ -29,4 +29,5 @@ struct DeviceReading {
     // An Android device's: "usb" or "wifi", and where it is connected over Wi-Fi.
     QString transport = {};
     QString wifiAddress = {};
+    bool operator==(const DeviceReading&) const = default;
 };

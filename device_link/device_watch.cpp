@@ -129,16 +129,20 @@ void DeviceWatch::onListed(const survey::Listing& listing) {
 
     survey::reserveCommandThreads(std::size_t(
         std::count_if(listing.devices.begin(), listing.devices.end(), survey::isReady)));
+    // A read that ends at once (UPower's, in the listing already) does not end the round while
+    // others are still to start.
+    m_starting = true;
     for (const survey::ListedDevice& d : listing.devices) {
         // One read a device at a time: one that hangs delays only itself.
         if (survey::isReady(d) && !m_reading.contains(d.serial))
             startRead(d, listing);
     }
+    m_starting = false;
     noteRoundEnd();
 }
 
 void DeviceWatch::noteRoundEnd() {
-    if (m_firstRoundDone || !m_reading.isEmpty())
+    if (m_firstRoundDone || m_starting || !m_reading.isEmpty())
         return;
     m_firstRoundDone = true;
     emit firstRoundEnded();

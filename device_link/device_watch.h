@@ -86,6 +86,7 @@ private:
     std::vector<WatchedDevice> m_devices;
     QSet<QString> m_reading; // serials with a read under way
     bool m_firstRoundDone = false;
+    bool m_starting = false; // the round's reads are being started
     struct Health {
         std::optional<device::BatteryCapacity> capacity;
         qint64 readAtMs = 0;

@@ -134,9 +134,10 @@ Listing list(const adb::ServerAddress& server, bool mayStartServer, const QStrin
     const std::vector<ios::Listed> apple =
         androidOnly ? std::vector<ios::Listed>() : ios::listDevices(kDeadlineMs, knownIphones);
     for (const adb::AttachedAndroid& d : adb::byDevice(listing.android, listing.identities))
-        listing.devices.push_back(
-            {d.serial, DeviceKind::Android, androidState(d.via.state), d.via.model,
-             d.usb ? QStringLiteral("usb") : QStringLiteral("wifi"), d.via.serial, d.wifiAddress});
+        listing.devices.push_back({d.serial, DeviceKind::Android, androidState(d.via.state),
+                                   adb::deviceName(d, listing.identities),
+                                   d.usb ? QStringLiteral("usb") : QStringLiteral("wifi"),
+                                   d.via.serial, d.wifiAddress, d.via.model});
     for (const ios::Listed& d : apple) {
         listing.devices.push_back({d.udid, DeviceKind::Apple, iosState(d.state), d.name});
         if (d.session)
@@ -153,8 +154,14 @@ Listing list(const adb::ServerAddress& server, bool mayStartServer, const QStrin
         if (!upower::isAttached(it.key(), it.value()) || listing.upower.contains(serial) ||
             othersShow.contains(serial))
             continue;
-        listing.devices.push_back(
-            {serial, DeviceKind::UPower, QStringLiteral("ready"), upower::name(it.value())});
+        listing.devices.push_back({serial,
+                                   DeviceKind::UPower,
+                                   QStringLiteral("ready"),
+                                   upower::name(it.value()),
+                                   {},
+                                   {},
+                                   {},
+                                   upower::model(it.value())});
         listing.upower.insert(serial, {it.key(), it.value()});
     }
     return listing;

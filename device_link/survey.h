@@ -29,12 +29,15 @@ struct ListedDevice {
     QString serial; // an Android device's serial number, where it could be read; a UDID; ...
     DeviceKind kind = DeviceKind::Android;
     QString state; // "ready", "unauthorized", "offline", "trust", "locked", ...
-    QString name;  // empty where none can be read yet
+    QString name;  // as the window's title names it; empty where none can be read yet
     // An Android device's: how it is attached ("usb" or "wifi"), the adb transport it is read
     // through, and where it is connected over Wi-Fi.
     QString transport = {};
     QString adbSerial = {};
     QString wifiAddress = {};
+    // What the kind lists as its model: adb's for an Android device, UPower's; empty where
+    // the listing gives none.
+    QString model = {};
     bool operator==(const ListedDevice&) const = default;
 };
 

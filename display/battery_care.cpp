@@ -12,16 +12,15 @@ constexpr qint64 kQuietSeconds = 10 * 60;
 constexpr double kLevelBack = 5;
 constexpr double kCooler = 3;
 
-// As the window's bar shows a level: its whole points.
-QString level(double percent) {
-    return QString::number(std::floor(percent));
-}
-
 QString degrees(double celsius) {
     return QString::number(std::round(celsius * 10) / 10);
 }
 
 } // namespace
+
+QString level(double percent) {
+    return QString::number(std::floor(percent));
+}
 
 std::vector<Notice> Rules::step(const Limits& limits, const Reading& r) {
     std::array<Armed, kKinds>& state = m_devices[r.serial];

@@ -53,6 +53,9 @@ struct Reading {
     bool draining = false;           // on mains, and losing enough to say so
 };
 
+// A charge in the words' whole points, as the window's bar shows it: "78".
+QString level(double percent);
+
 enum class Kind { Charged, Low, Hot, Draining };
 inline constexpr std::size_t kKinds = 4;
 

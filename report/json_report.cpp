@@ -95,7 +95,8 @@ QJsonObject listedJson(const survey::ListedDevice& d) {
                        {QStringLiteral("transport"), orNull(d.transport)},
                        {QStringLiteral("wifiAddress"), orNull(d.wifiAddress)},
                        {QStringLiteral("state"), d.state},
-                       {QStringLiteral("name"), orNull(d.name)}};
+                       {QStringLiteral("name"), orNull(d.name)},
+                       {QStringLiteral("model"), orNull(d.model)}};
 }
 
 } // namespace report

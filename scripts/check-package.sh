@@ -48,6 +48,8 @@ check "the package's name, version and architecture" \
     "device-info $(sed -n 's/^project(DeviceInfo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt) amd64"
 check "dependencies computed from the binary" \
     sh -c "dpkg-deb -f '$deb' Depends | grep -q 'libqt6widgets6' && dpkg-deb -f '$deb' Depends | grep -q 'libimobiledevice6' && dpkg-deb -f '$deb' Depends | grep -q 'libc6'"
+check "Wayland's platform plugin, which Qt loads at run time" \
+    sh -c "dpkg-deb -f '$deb' Depends | grep -q 'qt6-wayland'"
 check "the recommended packages" \
     test "$(field Recommends)" = "adb, android-sdk-platform-tools-common, usbmuxd, fonts-crosextra-carlito"
 unit="$root/lib/systemd/system/device-info-exporter.service"

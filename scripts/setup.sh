@@ -12,6 +12,7 @@ packages=(
     fonts-crosextra-carlito fonts-liberation
     adb android-sdk-platform-tools-common
     xvfb xauth xdotool
+    qt6-wayland sway waybar grim wl-clipboard wtype
     dpkg-dev desktop-file-utils appstream lintian man-db
     libimobiledevice-dev libusbmuxd-dev libplist-dev usbmuxd libimobiledevice-utils pkg-config
     libssl-dev openssl libyaml-cpp-dev libcrypt-dev

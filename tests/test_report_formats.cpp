@@ -133,13 +133,14 @@ TEST(ReadingJson, NumbersAsNumbersAndNullForWhatIsUnknown) {
 
 TEST(ListedJson, NamesEachFieldAsTheSchemaDoes) {
     EXPECT_EQ(report::listedJson({"R58M", DeviceKind::Android, "unauthorized", "", "wifi",
-                                  "10.0.0.5:5555", "10.0.0.5:5555"}),
+                                  "10.0.0.5:5555", "10.0.0.5:5555", "SM S918B"}),
               (QJsonObject{{"serial", "R58M"},
                            {"kind", "android"},
                            {"state", "unauthorized"},
                            {"name", QJsonValue()},
                            {"transport", "wifi"},
-                           {"wifiAddress", "10.0.0.5:5555"}}));
+                           {"wifiAddress", "10.0.0.5:5555"},
+                           {"model", "SM S918B"}}));
 }
 
 } // namespace

@@ -42,8 +42,10 @@ inline const QByteArray Density = "wm density 2>/dev/null";
 inline const QByteArray Address = "ip -f inet addr show 2>/dev/null; echo ::; ip route 2>/dev/null";
 
 // Who the device is, whichever transport it is attached by: its serial number, and its own
-// addresses, which a Wi-Fi transport's host must be one of for the two to be one device.
-inline const QByteArray Identity = "getprop ro.serialno; echo ::; ip addr show 2>/dev/null";
+// addresses, which a Wi-Fi transport's host must be one of for the two to be one device; then
+// the name its owner gave it, as the refresh reads it, so that every face names it alike.
+inline const QByteArray Identity =
+    "getprop ro.serialno; echo ::; ip addr show 2>/dev/null; echo ::; " + Name;
 
 // The battery's health, read once a connection and never in a refresh: the batterystats dump
 // is large and slow, so grep ends it on a broken pipe once both figures are out.

@@ -327,7 +327,7 @@ std::vector<AttachedDevice> AdbLink::attachedDevices() const {
     std::vector<AttachedDevice> out;
     for (const adb::AttachedAndroid& d : m_byDevice)
         out.push_back({d.serial, DeviceKind::Android, QStringLiteral("Android"),
-                       m_names.value(d.via.serial, d.via.model),
+                       m_names.value(d.via.serial, adb::deviceName(d, m_identities)),
                        d.via.state == QLatin1String("device") ? QString() : d.via.state});
     return out;
 }

@@ -119,8 +119,11 @@ QStringList resolved(const QString& host, int ms) {
 } // namespace
 
 Identity identityFrom(const QByteArray& output) {
-    const QStringList parts = splitSections(QString::fromUtf8(output), 2);
-    return {serialNumberFrom(parts[0].toUtf8()), parseAddresses(parts[1]), {}};
+    const QStringList parts = splitSections(QString::fromUtf8(output), 4);
+    return {serialNumberFrom(parts[0].toUtf8()),
+            parseAddresses(parts[1]),
+            {},
+            parseDeviceName(parts[2], parts[3])};
 }
 
 Identity readIdentity(const ServerAddress& server, const Device& transport, const Limits& limits) {
@@ -166,9 +169,22 @@ std::vector<Device> readAgainFor(const Device& wifi, const std::vector<Device>& 
 }
 
 Identity withAddressesOf(Identity known, const Identity& again) {
-    if (again.serialNumber == known.serialNumber)
+    if (again.serialNumber == known.serialNumber) {
         known.addresses = again.addresses;
+        if (!again.name.isEmpty())
+            known.name = again.name;
+    }
     return known;
+}
+
+QString deviceName(const AttachedAndroid& device, const QHash<QString, Identity>& identities) {
+    if (const QString name = identities.value(device.via.serial).name; !name.isEmpty())
+        return name;
+    for (const QString& transport : device.names) {
+        if (const QString name = identities.value(transport).name; !name.isEmpty())
+            return name;
+    }
+    return device.via.model;
 }
 
 std::vector<AttachedAndroid> byDevice(const std::vector<Device>& transports,

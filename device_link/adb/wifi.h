@@ -56,6 +56,7 @@ struct Identity {
     QString serialNumber;      // empty: none could be read
     QStringList addresses;     // its own, as "ip addr show" gives them
     QStringList hostAddresses; // a Wi-Fi transport's host, resolved
+    QString name = {};         // its device_name setting, else its model; empty: none read
     bool operator==(const Identity&) const = default;
 };
 
@@ -100,6 +101,10 @@ struct AttachedAndroid {
 // transport's name.
 std::vector<AttachedAndroid> byDevice(const std::vector<Device>& transports,
                                       const QHash<QString, Identity>& identities);
+
+// What DEVICE is called, as the window's title calls it: the name one of its transports gave
+// with its identity, else the model the adb server lists.
+QString deviceName(const AttachedAndroid& device, const QHash<QString, Identity>& identities);
 
 // The serial number as getprop prints it; empty where it prints none, or something that is not
 // one.

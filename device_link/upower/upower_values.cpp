@@ -104,9 +104,13 @@ QString serial(const QString& path, const QVariantMap& p) {
     return device::printable(path, 128);
 }
 
+QString model(const QVariantMap& p) {
+    return text(p, "Model");
+}
+
 QString name(const QVariantMap& p) {
-    if (const QString model = text(p, "Model"); !model.isEmpty())
-        return model;
+    if (const QString said = model(p); !said.isEmpty())
+        return said;
     const QString vendor = text(p, "Vendor");
     const QString type = typeWord(whole(p, "Type"));
     return vendor.isEmpty() ? type : vendor + u' ' + type;

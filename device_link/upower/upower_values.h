@@ -24,6 +24,9 @@ bool isAttached(const QString& path, const QVariantMap& properties);
 // the same device each time it comes back.
 QString serial(const QString& path, const QVariantMap& properties);
 
+// Its model, as it gives it; empty where it gives none.
+QString model(const QVariantMap& properties);
+
 // Its model, else its vendor and its type's word ("Logitech mouse"), else the type's word.
 QString name(const QVariantMap& properties);
 

@@ -172,11 +172,12 @@ TEST_F(ScriptFace, ListsBothKindsAndReportsOneOrAllSideBySide) {
     EXPECT_EQ(list.status, 0) << list.err.toStdString();
     QStringList lines = list.out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3) << list.out.toStdString();
-    // adb's list gives the model with "_" for what is not a letter or digit.
+    // Each named as the window's title names it, then adb's model, which adb's list gives with
+    // "_" for what is not a letter or digit.
     lines.sort();
-    EXPECT_TRUE(lines.contains(kIphone + "\tios\tready\tAna's iPhone")) << list.out.toStdString();
-    EXPECT_TRUE(lines.contains(phone->serial() + "\tandroid\tready\tPixel 7a"));
-    EXPECT_TRUE(lines.contains(tablet->serial() + "\tandroid\tready\tSM P610"));
+    EXPECT_TRUE(lines.contains(kIphone + "\tios\tready\tAna's iPhone\t")) << list.out.toStdString();
+    EXPECT_TRUE(lines.contains(phone->serial() + "\tandroid\tready\tLab-07\tPixel 7a"));
+    EXPECT_TRUE(lines.contains(tablet->serial() + "\tandroid\tready\tKitchen tablet\tSM P610"));
 
     const Ran all = run({"--report", "--all", "--json"});
     EXPECT_EQ(all.status, 0) << all.err.toStdString();
@@ -278,13 +279,15 @@ TEST_F(ScriptFace, JsonGivesEveryFieldOfTheSchemaByValue) {
                                                 {"state", "ready"},
                                                 {"name", "Ana's iPhone"},
                                                 {"transport", QJsonValue()},
-                                                {"wifiAddress", QJsonValue()}}));
+                                                {"wifiAddress", QJsonValue()},
+                                                {"model", QJsonValue()}}));
     EXPECT_TRUE(listed.contains(object({{"serial", tablet->serial()},
                                         {"kind", "android"},
                                         {"state", "ready"},
-                                        {"name", "SM P610"},
+                                        {"name", "Kitchen tablet"},
                                         {"transport", "wifi"},
-                                        {"wifiAddress", tablet->serial()}})))
+                                        {"wifiAddress", tablet->serial()},
+                                        {"model", "SM P610"}})))
         << list.out.toStdString();
 
     const Ran all = run({"--report", "--all", "--json"});

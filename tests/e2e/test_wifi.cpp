@@ -75,7 +75,7 @@ TEST_F(Wifi, APhoneMovesToWifiWithNoBlankStaysConnectedAndIsOneDeviceEverywhere)
     ASSERT_EQ(link.attachedDevices().size(), 1u);
     EXPECT_EQ(link.attachedDevices().front().serial, kNumber);
     EXPECT_EQ(link.followedSerial(), kNumber);
-    EXPECT_EQ(run(home.path(), {"--list"}), kNumber + "\tandroid\tready\tPixel 7a\n");
+    EXPECT_EQ(run(home.path(), {"--list"}), kNumber + "\tandroid\tready\tLab-07\tPixel 7a\n");
     const QJsonArray all =
         QJsonDocument::fromJson(run(home.path(), {"--report", "--json", "--all"})).array();
     ASSERT_EQ(all.size(), 1);

@@ -7,91 +7,13 @@ import subprocess
 import time
 
 import dbus
-import dbusmock
-import pytest
 
 from conftest import DEVICE_INFO, SOURCE, wait_until
+from session_desktop import NOTIFICATIONS, Process, desktop, notices, owner_pid, settings, texts  # noqa: F401
 
 import sys
 sys.path.insert(0, f"{SOURCE}/tools/device_sim")
 from peripherals import HEADSET, Bus, add  # noqa: E402
-
-NOTIFICATIONS = "org.freedesktop.Notifications"
-
-
-@pytest.fixture
-def desktop(home, lab, tmp_path):
-    """A session and a system bus of the test's own, a notification service and UPower."""
-    Bus.start_session_bus()
-    Bus.start_system_bus()
-    notifier, notifier_proxy = Bus.spawn_server_template("notification_daemon", {},
-                                                         stdout=subprocess.DEVNULL)
-    upower, upower_proxy = Bus.spawn_server_template("upower", {}, stdout=subprocess.DEVNULL)
-    home.update(DBUS_SESSION_BUS_ADDRESS=os.environ["DBUS_SESSION_BUS_ADDRESS"],
-                DBUS_SYSTEM_BUS_ADDRESS=os.environ["DBUS_SYSTEM_BUS_ADDRESS"],
-                XDG_CONFIG_HOME=str(tmp_path / "config"), XDG_STATE_HOME=str(tmp_path / "state"),
-                QT_QPA_PLATFORM="offscreen")
-    home.pop("DISPLAY", None)
-    home.pop("WAYLAND_DISPLAY", None)
-    (tmp_path / "config/device-info").mkdir(parents=True)
-    yield (dbus.Interface(notifier_proxy, dbusmock.MOCK_IFACE),
-           dbus.Interface(upower_proxy, dbusmock.MOCK_IFACE))
-    for server in (notifier, upower):
-        server.terminate()
-        server.wait()
-    Bus.stop_dbus(Bus.session_bus_pid)
-    Bus.stop_dbus(Bus.system_bus_pid)
-    del os.environ["DBUS_SESSION_BUS_ADDRESS"], os.environ["DBUS_SYSTEM_BUS_ADDRESS"]
-
-
-def settings(home, **limits):
-    text = "[notifications]\n" + "".join(f"{key}={value}\n" for key, value in limits.items())
-    path = f"{home['XDG_CONFIG_HOME']}/device-info/device-info.conf"
-    with open(path + ".new", "w") as f:
-        f.write(text)
-    os.replace(path + ".new", path)
-
-
-class Process:
-    """device-info with ARGUMENTS, its standard error kept."""
-
-    def __init__(self, home, *arguments):
-        self.log_path = f"{home['HOME']}/{'-'.join(a.strip('-') for a in arguments) or 'window'}" \
-                        f"-{time.monotonic_ns()}.log"
-        self.log = open(self.log_path, "wb")
-        self.process = subprocess.Popen([DEVICE_INFO, *arguments], env=home,
-                                        stdout=subprocess.DEVNULL, stderr=self.log)
-
-    def said(self):
-        with open(self.log_path, encoding="utf-8", errors="replace") as f:
-            return f.read()
-
-    def stop(self):
-        start = time.monotonic()
-        self.process.send_signal(signal.SIGTERM)
-        status = self.process.wait(10)
-        self.log.close()
-        return status, time.monotonic() - start
-
-
-def notices(mock):
-    """Each Notify: (replaces, text, urgency, actions)."""
-    return [(int(args[1]), str(args[3]), int(args[6]["urgency"]), [str(a) for a in args[5]])
-            for _, method, args in mock.GetCalls() if method == "Notify"]
-
-
-def texts(mock):
-    return [text for _, text, _, _ in notices(mock)]
-
-
-def owner_pid(name):
-    bus = dbus.bus.BusConnection(os.environ["DBUS_SESSION_BUS_ADDRESS"])
-    daemon = bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
-    try:
-        return int(daemon.GetConnectionUnixProcessID(name, dbus_interface="org.freedesktop.DBus"))
-    except dbus.DBusException:
-        return None
-
 
 def test_every_battery_is_watched_with_no_window_and_nothing_is_said_twice(desktop, lab, home):
     notify, upower = desktop
@@ -109,7 +31,8 @@ def test_every_battery_is_watched_with_no_window_and_nothing_is_said_twice(deskt
         assert notices(notify)[0] == (0, low, 1, ["default", "Show the device"])
         # The limit turned on while it runs: heard within one interval.
         settings(home, chargedPercent=80, lowPercent=20, intervalSeconds=10)
-        charged = "Pixel 7a reached 85% — unplug it to spare the battery"
+        # Named as the window's title names it: its owner's name, not adb's model.
+        charged = "Lab-07 reached 85% — unplug it to spare the battery"
         assert wait_until(lambda: charged in texts(notify), 15), (texts(notify), care.said())
 
         # Ended, it says so within a second.
@@ -129,7 +52,7 @@ def test_every_battery_is_watched_with_no_window_and_nothing_is_said_twice(deskt
             0, "device-info: battery care already keeps watch in this session\n"), second
         phone.control("set battery.charging 0")
         phone.control("set battery.level 15")
-        phone_low = "Pixel 7a is down to 15%"
+        phone_low = "Lab-07 is down to 15%"
         assert wait_until(lambda: phone_low in texts(notify), 25), texts(notify)
         # Both see the headset charged; one says so.
         upower.SetDeviceProperties(headset, dbus.Dictionary(

@@ -1,0 +1,222 @@
+# Every battery at a glance with no window open: device-info --care's StatusNotifierItem and its
+# com.canonical.dbusmenu menu read over D-Bus as a panel reads them, on a private session bus
+# whose StatusNotifierWatcher is the test's own (python3-dbusmock's); and --follow's lines as a
+# status bar reads them.
+import json
+import os
+import re
+import select
+import signal
+import subprocess
+import time
+
+import dbus
+import dbusmock
+
+from conftest import DEVICE_INFO, wait_until
+from session_desktop import Process, desktop, notices, owner_pid, settings  # noqa: F401
+from peripherals import HEADSET, MOUSE, Bus, add
+
+WATCHER = "org.kde.StatusNotifierWatcher"
+ITEM = "org.kde.StatusNotifierItem"
+MENU = "com.canonical.dbusmenu"
+
+
+def session():
+    """The test's session bus; a fixture's session bus of its own each time."""
+    return dbus.bus.BusConnection(os.environ["DBUS_SESSION_BUS_ADDRESS"])
+
+
+class Panel:
+    """A panel's StatusNotifierWatcher: it records each item that registers."""
+
+    def __init__(self):
+        self.server = Bus.spawn_server(WATCHER, "/StatusNotifierWatcher", WATCHER,
+                                       stdout=subprocess.DEVNULL)
+        self.mock = dbus.Interface(session().get_object(WATCHER, "/StatusNotifierWatcher"),
+                                   dbusmock.MOCK_IFACE)
+        self.mock.AddMethod(WATCHER, "RegisterStatusNotifierItem", "s", "", "")
+
+    def items(self):
+        return [str(args[0]) for _, method, args in self.mock.GetCalls()
+                if method == "RegisterStatusNotifierItem"]
+
+    def stop(self):
+        self.server.terminate()
+        self.server.wait()
+
+
+class Item:
+    """The item a service registered, read as a panel reads it."""
+
+    def __init__(self, service):
+        bus = session()
+        self.item = bus.get_object(service, "/StatusNotifierItem")
+        self.menu = bus.get_object(service, "/MenuBar")
+
+    def properties(self):
+        return self.item.GetAll(ITEM, dbus_interface=dbus.PROPERTIES_IFACE)
+
+    def tooltip(self):
+        return str(self.properties()["ToolTip"][3])
+
+    def rows(self):
+        """Each row of the menu: (id, label, enabled)."""
+        _, (_, _, children) = self.menu.GetLayout(0, -1, [], dbus_interface=MENU)
+        return [(int(c[0]), str(c[1].get("label", "-")), bool(c[1].get("enabled", True)))
+                for c in children]
+
+    def click(self, label):
+        row = next(i for i, text, _ in self.rows() if text.startswith(label))
+        self.menu.Event(row, "clicked", dbus.String("", variant_level=1), dbus.UInt32(0),
+                        dbus_interface=MENU)
+
+
+def signals(log):
+    """The item's and the menu's signals dbus-monitor saw, in order."""
+    with open(log, encoding="utf-8", errors="replace") as f:
+        return re.findall(r"member=(NewIcon|NewToolTip|LayoutUpdated)", f.read())
+
+
+def test_every_battery_in_the_panel_read_clicked_and_followed(desktop, lab, home, tmp_path):
+    notify, upower = desktop
+    panel = Panel()
+    phone = lab.phone("current_phone")
+    for line in ("set battery.level 85", "set battery.charging 1"):
+        assert phone.control(line) == "ok"
+    headset = add(upower, "headset_dev_AA", dict(HEADSET, Percentage=12.0))
+    add(upower, "mouse_dev_1", dict(MOUSE, Model="M<b>&_720"))
+    # The panel alone: it reads at the interval, and notifies nothing.
+    settings(home, panel=True, intervalSeconds=10)
+    care = Process(home, "--care")
+    monitor_log = tmp_path / "signals.log"
+    monitor = subprocess.Popen(["dbus-monitor", "--session", f"type='signal',interface='{ITEM}'",
+                                f"type='signal',interface='{MENU}'"],
+                               stdout=open(monitor_log, "wb"), stderr=subprocess.DEVNULL)
+    opened = None
+    try:
+        assert wait_until(panel.items, 15), care.said()
+        item = Item(panel.items()[0])
+        lines = ["Lab-07 — 85%, charging at 1.5 W",
+                 "Evolve2 65 — 12%, 2 h left",
+                 "M&lt;b&gt;&amp;_720 — normal"]
+        assert wait_until(lambda: item.tooltip() == "\n".join(lines), 15), (item.tooltip(),
+                                                                          care.said())
+        shown = item.properties()
+        assert (shown["Title"], shown["Status"], shown["IconName"], shown["Menu"]) == (
+            "Device Info", "Active", "", "/MenuBar")
+        sizes = [(int(w), int(h), len(data)) for w, h, data in shown["IconPixmap"]]
+        assert sizes == [(s, s, s * s * 4) for s in (16, 22, 24, 32, 48, 64)]
+        # A label's underscore is a mnemonic's mark: a device's own is doubled.
+        assert item.rows() == [
+            (item.rows()[0][0], "Lab-07 — 85%, charging at 1.5 W", True),
+            (item.rows()[1][0], "Evolve2 65 — 12%, 2 h left", True),
+            (item.rows()[2][0], "M<b>&__720 — normal", True),
+            (3, "-", True), (1, "Notifications…", True), (2, "Quit", True)]
+        assert notices(notify) == []
+
+        # UPower's change shows as it comes: the icon and tooltip once each, the menu's rows.
+        time.sleep(1)
+        before = signals(monitor_log)
+        upower.SetDeviceProperties(headset, dbus.Dictionary({"Percentage": 9.0},
+                                                            signature="sv"))
+        assert wait_until(lambda: "Evolve2 65 — 9%, 2 h left" in item.tooltip(), 5)
+        # The phone's next read changes nothing: nothing is sent.
+        reads = phone.control("count")
+        assert wait_until(lambda: phone.control("count") != reads, 15)
+        time.sleep(1)
+        assert signals(monitor_log)[len(before):] == ["NewIcon", "NewToolTip", "LayoutUpdated"]
+
+        # Left click: the window on the device that most needs a look, the headset at 9%.
+        item.item.Activate(0, 0, dbus_interface=ITEM)
+        opened = wait_until(lambda: owner_pid("org.deviceinfo.DeviceInfo"), 15)
+        assert opened, care.said()
+        with open(f"/proc/{opened}/cmdline") as f:
+            assert f.read().split("\0")[1:3] == ["--serial", "AA:BB:CC:DD:EE:FF"]
+        assert wait_until(lambda: "Connected to Evolve2 65" in care.said(), 15), care.said()
+        # A row turns the open window to its device.
+        item.click("Lab-07")
+        assert wait_until(lambda: "Connected to Pixel 7a" in care.said(), 15), care.said()
+
+        # Quit ends the watcher, and nothing else.
+        item.click("Quit")
+        assert care.process.wait(5) == 0, care.said()
+        assert os.kill(opened, 0) is None
+    finally:
+        monitor.terminate()
+        if opened:
+            os.kill(opened, signal.SIGTERM)
+        if care.process.poll() is None:
+            care.stop()
+        panel.stop()
+
+
+def test_a_panel_that_comes_late_or_restarts_gets_the_item(desktop, home):
+    _, upower = desktop
+    add(upower, "headset_dev_AA", HEADSET)
+    settings(home, panel=True)
+    care = Process(home, "--care")
+    panel = None
+    try:
+        # No panel: said once, and watching goes on.
+        assert wait_until(lambda: "panel" in care.said(), 15), care.said()
+        panel = Panel()
+        assert wait_until(panel.items, 5), care.said()
+        panel.stop()
+        panel = Panel()
+        assert wait_until(panel.items, 5), care.said()
+        assert "Evolve2 65 — 57%" in Item(panel.items()[0]).tooltip()
+        # The panel turned off in the settings takes the item away; the watcher reads nothing.
+        settings(home, panel=False)
+        assert wait_until(lambda: "nothing is read" in care.said(), 5), care.said()
+        assert care.said().count("no panel takes") == 1, care.said()
+        assert care.process.poll() is None
+    finally:
+        care.stop()
+        if panel:
+            panel.stop()
+
+
+def lines(process, count):
+    """COUNT lines of PROCESS, or fewer where it writes nothing more for a second."""
+    out = []
+    for _ in range(count):
+        ready = select.select([process.stdout], [], [], 1 if out else 10)[0]
+        if not ready:
+            break
+        out.append(json.loads(process.stdout.readline()))
+    return out
+
+
+def test_follow_writes_a_line_now_and_one_a_change_for_a_bar_and_a_script(desktop, home):
+    _, upower = desktop
+    headset = add(upower, "headset_dev_AA", dict(HEADSET, Percentage=45.0, TimeToEmpty=11400))
+    # Unbuffered: what select() sees waiting is what readline() has not taken yet.
+    bar = subprocess.Popen([DEVICE_INFO, "--follow", "--waybar"], env=home, bufsize=0,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    script = subprocess.Popen([DEVICE_INFO, "--follow", "--json"], env=home, bufsize=0,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        assert json.loads(bar.stdout.readline()) == {
+            "text": "Evolve2 65 45%", "tooltip": "Evolve2 65 — 45%, 3 h 10 min left",
+            "class": "ok", "percentage": 45}
+        first = json.loads(script.stdout.readline())
+        assert [(d["serial"], d["battery"]["percent"]) for d in first] == [
+            ("AA:BB:CC:DD:EE:FF", 45)]
+        upower.SetDeviceProperties(headset, dbus.Dictionary(
+            {"Percentage": 4.0, "TimeToEmpty": dbus.Int64(600)}, signature="sv"))
+        # The mock tells each property apart: a line may come between.
+        assert {"text": "Evolve2 65 4%", "tooltip": "Evolve2 65 — 4%, 10 min left",
+                "class": "critical", "percentage": 4} in lines(bar, 2)
+        got = lines(script, 3)
+        assert [d[0]["battery"]["secondsLeft"] for d in got][-1] == 600, got
+        # SIGTERM ends it within a second; a reader gone ends it too.
+        start = time.monotonic()
+        bar.send_signal(signal.SIGTERM)
+        assert bar.wait(5) == 0 and time.monotonic() - start < 1
+        script.stdout.close()
+        assert script.wait(5) == 0
+    finally:
+        for process in (bar, script):
+            if process.poll() is None:
+                process.kill()
