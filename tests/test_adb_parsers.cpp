@@ -433,8 +433,13 @@ TEST(ByDevice, OnePhoneHoweverAttachedAndNoOtherMerged) {
                           "30: wlan0: <BROADCAST,UP>\r\n"
                           "    inet 192.168.1.23/24 brd 192.168.1.255 scope global wlan0\r\n"
                           "    inet6 fe80::1/64 scope link\r\n"
-                          "    inet6 2001:DB8::5/64 scope global dynamic noprefixroute"),
-        (adb::Identity{"R58M123ABC", {"192.168.1.23", "2001:db8::5"}, {}}));
+                          "    inet6 2001:DB8::5/64 scope global dynamic noprefixroute\r\n::\r\n"
+                          "null\r\n::\r\nPixel 7"),
+        (adb::Identity{"R58M123ABC", {"192.168.1.23", "2001:db8::5"}, {}, "Pixel 7"}));
+    // The name its owner gave it wins over the model; an older device that prints nothing for
+    // the identity's later parts has no name.
+    EXPECT_EQ(adb::identityFrom("R58M\n::\n::\nCare Phone\n::\nPixel 7\n").name, "Care Phone");
+    EXPECT_EQ(adb::identityFrom("R58M\n::\n").name, "");
     for (const auto& [output, number] : {std::pair{"R58M123ABC\r\n", "R58M123ABC"},
                                          {"", ""},
                                          {"/system/bin/sh: x: not found\n", ""}})

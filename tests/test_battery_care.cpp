@@ -149,6 +149,7 @@ TEST(BatteryCareSettings, NonsenseGivesTheDefaultsAndOneLine) {
         QByteArray file;
         care::Limits limits;
         const char* problem;
+        bool panel = false;
     };
     const Case cases[] = {
         {"", {0, 0, 0, 60}, ""},
@@ -172,6 +173,11 @@ TEST(BatteryCareSettings, NonsenseGivesTheDefaultsAndOneLine) {
          "the notification settings in %1 hold lowPercent, which is not a whole number; the "
          "default stands"},
         {"[other]\nchargedPercent=80\n", {0, 0, 0, 60}, ""},
+        {"[panel]\r\nshow=1", {0, 0, 0, 60}, "", true},
+        {"[notifications]\nlowPercent=20\n[panel]\nshow=yes\n",
+         {0, 20, 0, 60},
+         "the notification settings in %1 hold show in [panel], which is not a whole number; the "
+         "default stands"},
     };
     for (const Case& c : cases) {
         QFile file(path);
@@ -180,13 +186,18 @@ TEST(BatteryCareSettings, NonsenseGivesTheDefaultsAndOneLine) {
         file.close();
         const care::CareSettings read = care::readCareSettings(path);
         EXPECT_EQ(read.limits, c.limits) << c.file.toStdString();
+        // The watcher reads for a notice or for the panel.
+        EXPECT_EQ(read.panel, c.panel) << c.file.toStdString();
+        EXPECT_EQ(read.reads(), c.panel || c.limits.any()) << c.file.toStdString();
         EXPECT_EQ(read.problem, QString::fromUtf8(c.problem).replace("%1", path))
             << c.file.toStdString();
     }
     EXPECT_EQ(care::readCareSettings(dir.filePath("none")).limits, care::Limits());
     EXPECT_EQ(care::writeCareSettings(path + "/below-a-file.conf", care::Limits()),
               "the notification settings cannot be written to " + path + "/below-a-file.conf");
-    EXPECT_EQ(care::writeCareSettings(path, care::Limits()), QString());
+    EXPECT_EQ(care::writeCareSettings(path, {80, 0, 0, 60}), QString());
+    EXPECT_EQ(care::writePanelSetting(path, true), QString());
+    EXPECT_TRUE(care::readCareSettings(path).sameChoices({{80, 0, 0, 60}, true, {}}));
     EXPECT_EQ(care::readCareSettings(dir.path()).problem,
               "the notification settings in " + dir.path() +
                   " cannot be read; notifications are off");

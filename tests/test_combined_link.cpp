@@ -289,6 +289,14 @@ TEST(CommandLine, ChoosesADeviceOrAnswersWithoutAWindow) {
         {{"device-info", "--history", "--json", "-s", "R58M"}, Action::History, "R58M"},
         {{"device-info", "--history", "--all"}, Action::Error, "--history takes only"},
         {{"device-info", "--history", "--serve", "9877"}, Action::Error, "--history takes only"},
+        {{"device-info", "--follow", "--waybar"}, Action::Follow, ""},
+        {{"device-info", "--follow", "--json"}, Action::Follow, ""},
+        {{"device-info", "--follow"}, Action::Error, "one of --json and --waybar"},
+        {{"device-info", "--follow", "--json", "--waybar"}, Action::Error, "one of --json"},
+        {{"device-info", "--follow", "--json", "--all"}, Action::Error, "one of --json"},
+        {{"device-info", "--report", "--waybar"}, Action::Error, "--waybar goes with --follow"},
+        {{"device-info", "--notifications"}, Action::Run, ""},
+        {{"device-info", "--notifications", "-s", "R58M"}, Action::Error, "takes no other"},
     };
     for (const Case& c : cases) {
         const app::CommandLine command = app::parseCommandLine(c.arguments);
@@ -298,6 +306,9 @@ TEST(CommandLine, ChoosesADeviceOrAnswersWithoutAWindow) {
         const QString& got = runs ? command.script.serial : command.message;
         EXPECT_TRUE(got.contains(QString::fromUtf8(c.serialOrMessage)))
             << c.arguments.join(' ').toStdString() << ": " << got.toStdString();
+        EXPECT_EQ(command.waybar, c.arguments.contains("--waybar") && c.action == Action::Follow);
+        EXPECT_EQ(command.notifications,
+                  c.arguments.size() == 2 && c.arguments[1] == "--notifications");
     }
 }
 
