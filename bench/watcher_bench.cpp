@@ -7,9 +7,15 @@
 //   (U) a fresh watcher's processor time at the real interval of 60 s over MINUTES (and 5 s
 //       more, so that the round due at the end is in), as a share of one core;
 //   (L) how late each of its reads ended after its round was due.
+// With the panel on, as device-info --care shows it: the item follows every change, and
+//   (I) an update of the item's icon, tooltip and menu, each of 500 alternating glances of the
+//       ten devices, timed on its own;
+//   (F) device-info --follow --waybar beside it for the same minutes: its processor time and
+//       how often it woke, against the lines it wrote.
 //   watcher-bench [MINUTES] [ROUNDS]       defaults 10 and 1000
 #include "adb_harness.h"
 #include "care/care_watch.h"
+#include "desktop/status_item.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -30,6 +36,7 @@
 #include <malloc.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -107,6 +114,43 @@ const char* met(bool yes) {
     return yes ? "yes" : "no";
 }
 
+// Processor seconds of process PID and its voluntary context switches (its wakeups), from /proc.
+std::pair<double, long> processUse(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly) || !status.open(QIODevice::ReadOnly))
+        return {0, 0};
+    // After the command's name in parentheses: utime and stime are the 12th and 13th fields.
+    const QList<QByteArray> fields = stat.readAll().split(')').last().trimmed().split(' ');
+    const double ticks = double(sysconf(_SC_CLK_TCK));
+    const double seconds = (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks;
+    long switches = 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("voluntary_ctxt_switches:"))
+            switches = line.mid(24).trimmed().toLong();
+    }
+    return {seconds, switches};
+}
+
+// (I): the item shown each of two glances in turn, each update timed; median and longest, ms.
+std::pair<double, double> itemUpdates(const care::Glance& glance, const QDBusConnection& bus) {
+    desktop::StatusItem item(bus, {}, 60000);
+    care::Glance other = glance;
+    for (care::GlanceRow& row : other.rows) {
+        row.percent = row.percent.value_or(50) > 50 ? 20.0 : 80.0;
+        row.line += QStringLiteral(", once more");
+    }
+    std::vector<double> ms;
+    for (int i = 0; i < 500; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        item.show(i % 2 ? other : glance);
+        ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms.back()};
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -141,7 +185,7 @@ int main(int argc, char* argv[]) {
     QFile settings(dir.filePath(QStringLiteral("config/care.conf")));
     if (!settings.open(QIODevice::WriteOnly) ||
         settings.write("[notifications]\nlowPercent=20\nchargedPercent=80\nhotCelsius=45\n"
-                       "intervalSeconds=60\n") < 0)
+                       "intervalSeconds=60\n[panel]\nshow=1\n") < 0)
         fail(QStringLiteral("cannot write the settings"));
     settings.close();
     const QDBusConnection bus = QDBusConnection::sessionBus();
@@ -194,7 +238,33 @@ int main(int argc, char* argv[]) {
     QThread::msleep(2000); // the fast watcher's last reads are not counted as the other's
 
     // (U) and (L): rounds are due every interval from the watcher's start, its first round.
+    // (F) beside it: the same devices, the same interval, from the same settings.
+    QProcess follow;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ADB_SERVER_SOCKET"), harness.socketSpec());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("follow")));
+    QDir().mkpath(dir.filePath(QStringLiteral("follow/device-info")));
+    QFile::copy(dir.filePath(QStringLiteral("config/care.conf")),
+                dir.filePath(QStringLiteral("follow/device-info/device-info.conf")));
+    follow.setProcessEnvironment(environment);
+    follow.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    follow.start(QStringLiteral(DEVICE_INFO_EXE), {"--follow", "--waybar"});
+    int followLines = 0;
+    std::pair<double, long> followAtFirst;
+    QElapsedTimer sinceFirst;
+    QObject::connect(&follow, &QProcess::readyReadStandardOutput, [&] {
+        while (follow.canReadLine()) {
+            follow.readLine();
+            if (++followLines == 1) {
+                followAtFirst = processUse(follow.processId());
+                sinceFirst.start();
+            }
+        }
+    });
+
     int reads = 0;
+    int glances = 0;
+    care::Glance lastGlance;
     double latest = -std::numeric_limits<double>::infinity();
     double earliest = std::numeric_limits<double>::infinity();
     QElapsedTimer wall;
@@ -204,6 +274,14 @@ int main(int argc, char* argv[]) {
         const double start = double(QDateTime::currentMSecsSinceEpoch()) / 1000;
         const double cpuBefore = cpuSeconds();
         wall.start();
+        // The panel's item, as the watcher's face shows it.
+        desktop::StatusItem item(bus, {}, 60000);
+        QObject::connect(&watcher, &care::CareWatch::glanceChanged, &item,
+                         [&](const care::Glance& glance) {
+                             item.show(glance);
+                             lastGlance = glance;
+                             ++glances;
+                         });
         watcher.start();
         const DeviceWatch* watch = watcher.watch();
         if (!watch || watch->intervalMs() != 60000)
@@ -228,6 +306,12 @@ int main(int argc, char* argv[]) {
         loop.exec();
         cpu = (cpuSeconds() - cpuBefore) / (double(wall.elapsed()) / 1000) * 100;
     }
+    const std::pair<double, long> followAtEnd = processUse(follow.processId());
+    const double followCpu =
+        (followAtEnd.first - followAtFirst.first) / (double(wall.elapsed()) / 1000 - 5) * 100;
+    follow.terminate();
+    follow.waitForFinished(5000);
+    const auto [updateMedian, updateLongest] = itemUpdates(lastGlance, bus);
 
     const double growth = 100.0 * double(rssLast - rss100) / double(rss100);
     std::printf("| figure | value | target | met |\n|---|---|---|---|\n");
@@ -244,6 +328,17 @@ int main(int argc, char* argv[]) {
         QStringLiteral("%1 s (earliest %2 s)").arg(latest, 0, 'f', 2).arg(earliest, 0, 'f', 2),
         "<= 2 s", met(reads > 0 && latest <= 2));
     row("(L) reads seen", QString::number(reads));
+    row("(U) the panel's item updated, what it showed having changed", QString::number(glances));
+    row("(I) an icon, tooltip and menu update, median of 500",
+        QStringLiteral("%1 ms").arg(updateMedian, 0, 'f', 3), "< 5 ms", met(updateMedian < 5));
+    row("(I) the same, longest", QStringLiteral("%1 ms").arg(updateLongest, 0, 'f', 3), "< 5 ms",
+        met(updateLongest < 5));
+    row("(F) --follow's processor time after its first line",
+        QStringLiteral("%1% of a core").arg(followCpu, 0, 'f', 3), "< 0.2%", met(followCpu < 0.2));
+    row("(F) its lines, and its wakeups after the first",
+        QStringLiteral("%1 lines, %2 wakeups")
+            .arg(followLines)
+            .arg(followAtEnd.second - followAtFirst.second));
     row("machine", QStringLiteral("%1 cores (nproc)").arg(QThread::idealThreadCount()));
     return 0;
 }

@@ -19,6 +19,12 @@ shoot --upower docs
 # The exporter's page, light and dark, at 320 and 1280 px, as its browser test draws it.
 (cd build/tests && QT_QPA_PLATFORM=offscreen ./device_info_e2e --gtest_filter='ExporterPage.*' \
     >/dev/null && cp page-shots/devices-*.png ../../docs/)
+# Waybar's bar with the watcher's item and the --follow module, and the window it opened, in a
+# headless sway (as nobody where this runs as root).
+DEVICE_INFO_SHOTS="$PWD/docs" DEVICE_INFO_EXE="$PWD/build/device-info" \
+    DEVICE_SIM_EXE="$PWD/build/device-sim" DEVICE_INFO_SOURCE_DIR="$PWD" \
+    bash tests/pytest/run_unprivileged.sh /usr/bin/python3 -m pytest -q -p no:cacheprovider \
+    tests/pytest/test_sway.py >/dev/null
 echo "wrote docs/not-connected.png docs/connected-sample.png docs/connected.png" \
     "docs/connected-iphone.png docs/battery-history.png docs/connected-headset.png" \
-    "docs/devices-*.png"
+    "docs/devices-*.png docs/panel-waybar.png"

@@ -27,7 +27,7 @@ APP_ID = "org.deviceinfo.DeviceInfo"
 WATCHER = "org.kde.StatusNotifierWatcher"
 # The module's colour for each class, as a bar's style would set them: the screenshot tells
 # which class Waybar took.
-CLASS_COLOURS = {"low": (255, 0, 255), "ok": (0, 255, 255), "critical": (255, 0, 0)}
+CLASS_COLOURS = {"low": (255, 200, 80), "ok": (200, 230, 200), "critical": (240, 80, 80)}
 BAR_HEIGHT = 32
 
 WAYBAR_CONFIG = {
@@ -157,7 +157,6 @@ def test_waybar_shows_the_item_and_the_module_and_the_window_opens_natively(sway
         assert wait_until(lambda: {CLASS_COLOURS["low"], amber} <= colours_in_bar(sway.shot()),
                           15), (care.said(), sway.said())
         shots = os.environ.get("DEVICE_INFO_SHOTS")
-        sway.shot(f"{shots}/panel-waybar.png" if shots else None)
         sway.upower.SetDeviceProperties(headset, dbus.Dictionary({"Percentage": 57.0},
                                                                  signature="sv"))
         assert wait_until(lambda: CLASS_COLOURS["ok"] in colours_in_bar(sway.shot()), 10)
@@ -182,13 +181,17 @@ def test_waybar_shows_the_item_and_the_module_and_the_window_opens_natively(sway
         assert (node["window_rect"]["width"], node["window_rect"]["height"]) == (411, 365), node
 
         # Copy all (Ctrl+C with nothing selected) reaches the Wayland clipboard.
-        assert sway.run("wtype", "-M", "ctrl", "c", "-m", "ctrl").returncode == 0
-        pasted = wait_until(lambda: sway.run("wl-paste", "-n").stdout.decode(), 10)
+        def copied():
+            # wtype's keyboard is new each time: the window is given a moment to take it as its
+            # own before the keys, and they are pressed again where it was not enough.
+            assert sway.run("wtype", "-s", "400", "-M", "ctrl", "c", "-m", "ctrl").returncode == 0
+            return sway.run("wl-paste", "-n").stdout.decode()
+        pasted = wait_until(copied, 10, 0.5)
         assert pasted.startswith("Device Info (Evolve2 65)\n"), pasted
         assert "Battery Life (%)" in pasted
         if shots:
-            time.sleep(0.5)
-            sway.shot(f"{shots}/window-sway.png")
+            time.sleep(0.5)  # the window's first frame after the paste
+            sway.shot(f"{shots}/panel-waybar.png")
         window = wait_until(lambda: [int(p) for p in os.listdir("/proc") if p.isdigit()
                                      and open(f"/proc/{p}/cmdline", "rb").read().startswith(
                                          DEVICE_INFO.encode() + b"\0--serial")], 5)
