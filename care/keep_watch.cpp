@@ -54,8 +54,10 @@ QString autostartEntry(const QString& program) {
              QStringLiteral(DEVICE_INFO_APP_ID));
 }
 
-KeepWatch::KeepWatch(const QDBusConnection& bus, QString autostart, QObject* parent)
-    : QObject(parent), m_bus(bus), m_autostart(std::move(autostart)) {
+KeepWatch::KeepWatch(const QDBusConnection& bus, QString autostart, QString program,
+                     QObject* parent)
+    : QObject(parent), m_bus(bus), m_autostart(std::move(autostart)),
+      m_program(program.isEmpty() ? QCoreApplication::applicationFilePath() : std::move(program)) {
     if (!m_bus.isConnected())
         return;
     auto* watcher =
@@ -85,15 +87,12 @@ QString KeepWatch::setKeeps(bool keeps) {
     }
     QDir().mkpath(QFileInfo(m_autostart).path());
     QSaveFile file(m_autostart);
-    const bool written =
-        file.open(QIODevice::WriteOnly) &&
-        file.write(autostartEntry(QCoreApplication::applicationFilePath()).toUtf8()) >= 0 &&
-        file.commit();
+    const bool written = file.open(QIODevice::WriteOnly) &&
+                         file.write(autostartEntry(m_program).toUtf8()) >= 0 && file.commit();
     if (!written)
         return tr("The autostart entry %1 cannot be written (%2).")
             .arg(m_autostart, file.errorString());
-    if (!running() && !QProcess::startDetached(QCoreApplication::applicationFilePath(),
-                                               {QStringLiteral("--care")}))
+    if (!running() && !QProcess::startDetached(m_program, {QStringLiteral("--care")}))
         return tr("The watcher cannot be started.");
     return {};
 }

@@ -25,8 +25,9 @@ QString autostartEntry(const QString& program);
 class KeepWatch : public QObject {
     Q_OBJECT
 public:
+    // PROGRAM is what is started with --care: this one where none is given.
     explicit KeepWatch(const QDBusConnection& bus, QString autostart = autostartPath(),
-                       QObject* parent = nullptr);
+                       QString program = {}, QObject* parent = nullptr);
 
     // Whether the watcher starts with the session.
     bool keeps() const;
@@ -42,6 +43,7 @@ signals:
 private:
     QDBusConnection m_bus;
     QString m_autostart;
+    QString m_program;
 };
 
 } // namespace care

@@ -52,11 +52,11 @@ void present(QWidget& window, const QString& token) {
 } // namespace
 
 BatteryCare::BatteryCare(Form1& window, CombinedLink& link, QString settingsPath, QString statePath,
-                         Clock clock)
+                         Clock clock, QString autostart, QString program)
     : m_window(window), m_link(link), m_path(std::move(settingsPath)), m_clock(std::move(clock)),
       m_rules(std::move(statePath), m_clock, &say),
       m_owner(QDBusConnection::sessionBus(), care::NoticeOwner::Claim::Window),
-      m_keepWatch(QDBusConnection::sessionBus()) {
+      m_keepWatch(QDBusConnection::sessionBus(), std::move(autostart), std::move(program)) {
     const care::CareSettings read = care::readCareSettings(m_path);
     if (!read.problem.isEmpty())
         say(read.problem);

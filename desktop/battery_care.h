@@ -29,9 +29,10 @@ public:
     using Clock = std::function<QDateTime()>;
     // Reads the settings at SETTINGS_PATH (a problem with them said on standard error) and
     // keeps what it said at STATE_PATH.
+    // The watcher is started as PROGRAM --care with the session through AUTOSTART.
     BatteryCare(Form1& window, CombinedLink& link, QString settingsPath,
-                QString statePath = care::statePath(),
-                Clock clock = &QDateTime::currentDateTimeUtc);
+                QString statePath = care::statePath(), Clock clock = &QDateTime::currentDateTimeUtc,
+                QString autostart = care::autostartPath(), QString program = {});
 
     const care::Limits& limits() const { return m_limits; }
     // Watches as LIMITS say, at once, and keeps them in the settings file.

@@ -330,7 +330,9 @@ TEST(BatteryCareWindow, TheDialogKeepsWhatTheNextStartReadsAndThePanelShowsEachR
     auto combined = std::make_unique<CombinedLink>(std::move(kinds));
     CombinedLink& link = *combined;
     Form1 window(std::move(combined));
-    desktop::BatteryCare care(window, link, path, dir.filePath("state.json"));
+    const QString autostart = dir.filePath("autostart/care.desktop");
+    desktop::BatteryCare care(window, link, path, dir.filePath("state.json"),
+                              &QDateTime::currentDateTimeUtc, autostart, "/bin/true");
     care.setIntervalMs(20);
     ScriptedLink::scriptPhone(phone);
     phone.see({{"R58M", DeviceKind::Android, "Android", "Pixel Lab 7", ""}}, "R58M");
@@ -355,6 +357,32 @@ TEST(BatteryCareWindow, TheDialogKeepsWhatTheNextStartReadsAndThePanelShowsEachR
         spin(0)->setValue(85);
         box(2)->setChecked(true);
         dialog.findChild<QComboBox*>()->setCurrentText("5 minutes");
+
+        // The panel is the watcher's: ticked, the watcher starts with the session, and keeps
+        // watching while the panel shows; unticked, it stays for the notices still on.
+        QCheckBox* keep = box(4);
+        QCheckBox* panel = box(5);
+        EXPECT_EQ(panel->text(), "Show every battery in the panel");
+        panel->setChecked(true);
+        EXPECT_TRUE(care::readCareSettings(path).panel);
+        EXPECT_TRUE(care.panel());
+        EXPECT_TRUE(QFile::exists(autostart));
+        EXPECT_TRUE(keep->isChecked() && !keep->isEnabled());
+        panel->setChecked(false);
+        EXPECT_FALSE(care::readCareSettings(path).panel);
+        EXPECT_TRUE(QFile::exists(autostart) && keep->isChecked() && keep->isEnabled());
+    }
+    {
+        // With every notice off, a watcher without the panel would read for nobody.
+        const care::Limits before = care.limits();
+        care.setLimits({});
+        desktop::NotificationsDialog dialog(care, &window);
+        QCheckBox* panel = dialog.findChildren<QCheckBox*>().at(5);
+        panel->setChecked(true);
+        panel->setChecked(false);
+        EXPECT_FALSE(QFile::exists(autostart));
+        EXPECT_FALSE(dialog.findChildren<QCheckBox*>().at(4)->isChecked());
+        care.setLimits(before);
     }
     const care::Limits chosen{85, 0, 40, 300};
     EXPECT_EQ(care::readCareSettings(path).limits, chosen);

@@ -138,6 +138,14 @@ def test_every_battery_in_the_panel_read_clicked_and_followed(desktop, lab, home
         item.click("Lab-07")
         assert wait_until(lambda: "Connected to Pixel 7a" in care.said(), 15), care.said()
 
+        # Notifications… with no window open opens one with its dialog.
+        os.kill(opened, signal.SIGTERM)
+        assert wait_until(lambda: owner_pid("org.deviceinfo.DeviceInfo") is None, 10)
+        item.click("Notifications")
+        opened = wait_until(lambda: owner_pid("org.deviceinfo.DeviceInfo"), 15)
+        with open(f"/proc/{opened}/cmdline") as f:
+            assert f.read().split("\0")[1:] == ["--notifications", ""]
+
         # Quit ends the watcher, and nothing else.
         item.click("Quit")
         assert care.process.wait(5) == 0, care.said()
