@@ -61,11 +61,14 @@ void BatteryFeed::takeSettings() {
         m_upower.reset();
         m_seen.clear();
         m_live.clear();
+        m_upowerHeard = false;
         if (had)
             emit devicesChanged();
         return;
     }
     DeviceWatch::Options options = m_options.watch;
+    // A device plugged in or out shows at once, not at the next round.
+    options.followChanges = true;
     options.intervalMs =
         m_options.intervalMs > 0 ? m_options.intervalMs : m_settings.limits.intervalSeconds * 1000;
     if (m_watch && options.intervalMs == m_watch->intervalMs())
@@ -88,63 +91,81 @@ void BatteryFeed::takeSettings() {
     m_watch->start();
 }
 
+bool BatteryFeed::upowerLive() const {
+    return m_upower && m_upowerHeard && m_upower->trouble().isEmpty();
+}
+
 std::vector<Watched> BatteryFeed::devices() const {
     std::vector<Watched> out;
     if (!m_watch)
         return out;
+    // UPower's as it last said them, at once, where it answers; else as the round listed them.
+    const bool live = upowerLive();
     for (const WatchedDevice& d : m_watch->devices()) {
-        const auto live = m_live.constFind(d.listed.serial);
-        out.push_back({d.listed, live != m_live.cend() ? std::optional(*live) : d.reading});
+        if (!live || d.listed.kind != DeviceKind::UPower)
+            out.push_back({d.listed, d.reading});
     }
+    if (live)
+        out.insert(out.end(), m_live.begin(), m_live.end());
     return out;
 }
 
 void BatteryFeed::onWatchChanged() {
-    // Those gone take what UPower said of them along.
-    QSet<QString> listed;
-    for (const WatchedDevice& d : m_watch->devices())
-        listed.insert(d.listed.serial);
-    for (auto it = m_live.begin(); it != m_live.end();)
-        it = listed.contains(it.key()) ? std::next(it) : m_live.erase(it);
+    const bool live = upowerLive();
     for (const WatchedDevice& d : m_watch->devices()) {
-        if (!d.reading || !d.lastReadTime)
+        if (!d.reading || !d.lastReadTime || (live && d.listed.kind == DeviceKind::UPower))
             continue;
         double& seen = m_seen[d.listed.serial];
         if (seen == *d.lastReadTime)
             continue;
         seen = *d.lastReadTime;
-        // What UPower says as it changes is newer than what the round read of it.
-        if (!m_live.contains(d.listed.serial))
-            emit read(*d.reading, nameOf({d.listed, d.reading}));
+        emit read(*d.reading, nameOf({d.listed, d.reading}));
     }
     emit devicesChanged();
 }
 
 void BatteryFeed::onUPowerChanged() {
-    // Only what the watch lists as UPower's: an iPhone that UPower's idevice backend also
-    // lists is read as an iPhone.
     if (!m_watch)
         return;
-    const upower::Devices& devices = m_upower->devices();
-    bool changed = false;
+    m_upowerHeard = true;
+    // As a listing lists them: an iPhone that UPower's idevice backend also lists is read as an
+    // iPhone, and of two that give one serial, the first.
+    QSet<QString> taken;
     for (const WatchedDevice& d : m_watch->devices()) {
         if (d.listed.kind != DeviceKind::UPower)
-            continue;
-        for (auto it = devices.begin(); it != devices.end(); ++it) {
-            if (!upower::isAttached(it.key(), it.value()) ||
-                upower::serial(it.key(), it.value()) != d.listed.serial)
-                continue;
-            DeviceReading reading = upower::reading(it.key(), it.value());
-            reading.serial = d.listed.serial;
-            const auto before = m_live.constFind(d.listed.serial);
-            // Only the device that changed is told again.
-            if (before != m_live.cend() && *before == reading)
-                continue;
-            m_live.insert(d.listed.serial, reading);
-            changed = true;
-            emit read(reading, nameOf({d.listed, reading}));
-        }
+            taken.insert(d.listed.serial);
     }
+    std::vector<Watched> now;
+    const upower::Devices& devices = m_upower->devices();
+    for (auto it = devices.begin(); it != devices.end(); ++it) {
+        const QString serial = upower::serial(it.key(), it.value());
+        if (!upower::isAttached(it.key(), it.value()) || taken.contains(serial))
+            continue;
+        taken.insert(serial);
+        DeviceReading reading = upower::reading(it.key(), it.value());
+        reading.serial = serial;
+        now.push_back({{serial,
+                        DeviceKind::UPower,
+                        QStringLiteral("ready"),
+                        upower::name(it.value()),
+                        {},
+                        {},
+                        {},
+                        upower::model(it.value())},
+                       reading});
+    }
+    bool changed = now.size() != m_live.size();
+    for (const Watched& d : now) {
+        const auto before = std::find_if(m_live.begin(), m_live.end(), [&d](const Watched& w) {
+            return w.listed.serial == d.listed.serial;
+        });
+        // Only a device that came or changed is told.
+        if (before != m_live.end() && before->reading == d.reading && before->listed == d.listed)
+            continue;
+        changed = true;
+        emit read(*d.reading, nameOf(d));
+    }
+    m_live = std::move(now);
     if (changed)
         emit devicesChanged();
 }

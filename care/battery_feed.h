@@ -59,15 +59,18 @@ private:
     void takeSettings();
     void onWatchChanged();
     void onUPowerChanged();
+    // Whether UPower's devices are taken as it says them, rather than as a round listed them.
+    bool upowerLive() const;
 
     Options m_options;
     CareSettings m_settings;
     bool m_started = false;
     std::unique_ptr<DeviceWatch> m_watch;
     std::unique_ptr<upower::Source> m_upower;
-    QHash<QString, double> m_seen;        // each device's last reading told, by serial
-    QHash<QString, DeviceReading> m_live; // UPower's devices as it last said, by serial
-    QString m_saidProblem;                // what is wrong with the settings, said once
+    QHash<QString, double> m_seen; // each device's last reading told, by serial
+    std::vector<Watched> m_live;   // UPower's devices as it last said them
+    bool m_upowerHeard = false;    // it has said something since it was asked
+    QString m_saidProblem;         // what is wrong with the settings, said once
     QFileSystemWatcher m_files;
     QTimer m_settingsTimer;
     QTimer m_settle;

@@ -20,6 +20,8 @@ constexpr double kLowPercent = 20;
 constexpr double kCriticalPercent = 5;
 // A name in a status bar's text is cut to this, with an ellipsis.
 constexpr qsizetype kShortName = 24;
+// The most lines a tooltip has.
+constexpr int kMostLines = 20;
 
 // What UPower's coarse levels stand for, to compare them with a percentage.
 std::optional<double> levelPercent(const QString& level) {
@@ -149,8 +151,14 @@ QString tooltipText(const Glance& glance) {
     if (glance.rows.empty())
         return QStringLiteral("No device is attached");
     QStringList lines;
-    for (const GlanceRow& row : glance.rows)
+    for (const GlanceRow& row : glance.rows) {
+        // A tooltip is read at a glance: a lab's hundred devices are counted, not listed.
+        if (lines.size() == kMostLines - 1 && glance.rows.size() > std::size_t(kMostLines)) {
+            lines << QStringLiteral("and %1 more").arg(glance.rows.size() - lines.size());
+            break;
+        }
         lines << row.line;
+    }
     return lines.join(u'\n');
 }
 

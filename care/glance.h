@@ -55,7 +55,8 @@ struct Glance {
 // draining on mains, else the lowest charge of those not charging, else the lowest.
 Glance glance(const std::vector<Watched>& devices, const Limits& limits);
 
-// The rows' lines, one a line; a sentence where no device is attached.
+// The rows' lines, one a line, at most 20 (the last then counts the others); a sentence where
+// no device is attached.
 QString tooltipText(const Glance& glance);
 
 // One line of Waybar's custom-module JSON: text (the device that most needs a look, short),

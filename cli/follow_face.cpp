@@ -11,6 +11,8 @@
 #include <QProcessEnvironment>
 #include <QSocketNotifier>
 
+#include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <poll.h>
@@ -23,12 +25,62 @@ void say(const QString& text) {
     std::fprintf(stderr, "device-info: %s\n", qUtf8Printable(text));
 }
 
-// Whether LINE went out whole: not once the reader has gone.
-bool written(const QByteArray& line) {
-    return std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout) ==
-               std::size_t(line.size()) &&
-           std::fflush(stdout) == 0;
-}
+// Lines to a pipe without ever blocking: a reader that stalls gets the newest line once it reads
+// again, not a backlog, and SIGTERM is heard meanwhile. A line begun is always finished.
+class LineWriter : public QObject {
+public:
+    LineWriter(int fd, std::function<void()> gone)
+        : m_fd(fd), m_gone(std::move(gone)), m_writable(fd, QSocketNotifier::Write) {
+        m_writable.setEnabled(false);
+        connect(&m_writable, &QSocketNotifier::activated, this, &LineWriter::flush);
+    }
+
+    void put(const QByteArray& line) {
+        if (m_pending.isEmpty() || m_done == 0) {
+            m_pending = line;
+            m_done = 0;
+        } else {
+            m_next = line; // after the one half written, only the newest
+        }
+        flush();
+    }
+
+private:
+    void flush() {
+        m_writable.setEnabled(false);
+        while (!m_pending.isEmpty()) {
+            pollfd out{m_fd, POLLOUT, 0};
+            const int ready = ::poll(&out, 1, 0);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready < 0 || (out.revents & (POLLERR | POLLHUP | POLLNVAL)))
+                return m_gone();
+            if (!(out.revents & POLLOUT))
+                return m_writable.setEnabled(true);
+            // No more than a pipe takes at once once it says it has room: the write never waits.
+            const qsizetype chunk = std::min<qsizetype>(PIPE_BUF, m_pending.size() - m_done);
+            const ssize_t written = ::write(m_fd, m_pending.constData() + m_done, size_t(chunk));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written < 0 && errno == EAGAIN)
+                return m_writable.setEnabled(true);
+            if (written < 0)
+                return m_gone();
+            m_done += written;
+            if (m_done == m_pending.size()) {
+                m_pending = std::exchange(m_next, QByteArray());
+                m_done = 0;
+            }
+        }
+    }
+
+    int m_fd;
+    std::function<void()> m_gone;
+    QSocketNotifier m_writable;
+    QByteArray m_pending;
+    qsizetype m_done = 0;
+    QByteArray m_next;
+};
 
 } // namespace
 
@@ -55,6 +107,7 @@ int runFollow(bool waybar) {
     options.say = &say;
     options.reads = [](const care::CareSettings&) { return true; };
     care::BatteryFeed feed(std::move(options));
+    LineWriter out(STDOUT_FILENO, [] { QCoreApplication::exit(0); });
     QByteArray last;
     const auto print = [&] {
         // Once every device has been read a first time: a bar shows no half-read round.
@@ -67,8 +120,7 @@ int runFollow(bool waybar) {
         if (line == last)
             return;
         last = line;
-        if (!written(line))
-            QCoreApplication::exit(0);
+        out.put(line);
     };
     // A pipe whose reader closed says so at once: the bar that ran it has gone.
     QSocketNotifier gone(STDOUT_FILENO, QSocketNotifier::Exception);

@@ -148,6 +148,9 @@ const QString kMenuPath = QStringLiteral("/MenuBar");
 const QString kMenuInterface = QStringLiteral("com.canonical.dbusmenu");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
+// The most devices the menu lists.
+constexpr std::size_t kMostRows = 40;
+
 // The menu's fixed rows; devices have ids from 100 up.
 enum MenuId { Root = 0, Settings = 1, Quit = 2, Separator = 3, Nothing = 4 };
 
@@ -196,18 +199,39 @@ QString label(const QString& text) {
     return QString(text).replace(u'_', QStringLiteral("__"));
 }
 
+enum class Call { Unknown, Refused, Fits };
+
+// Whether M is one of the methods of SIGNATURES with the arguments it takes. One with others is
+// answered with an error here, never read: a wrong type read from a message is undefined.
+Call checked(const QDBusMessage& m, const QDBusConnection& bus,
+             std::initializer_list<std::pair<const char*, const char*>> signatures) {
+    for (const auto& [member, signature] : signatures) {
+        if (m.member() != QLatin1String(member))
+            continue;
+        if (m.signature() == QLatin1String(signature))
+            return Call::Fits;
+        bus.send(m.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
+                                    QStringLiteral("%1 takes (%2)").arg(m.member(), signature)));
+        return Call::Refused;
+    }
+    return Call::Unknown;
+}
+
 // Get, GetAll and Set of org.freedesktop.DBus.Properties for INTERFACE, whose properties are
 // ALL.
 bool answerProperties(const QDBusMessage& m, const QDBusConnection& bus, const QString& interface,
                       const QVariantMap& all) {
+    const Call call = checked(m, bus, {{"GetAll", "s"}, {"Get", "ss"}, {"Set", "ssv"}});
+    if (call != Call::Fits)
+        return call == Call::Refused;
     const QVariantList args = m.arguments();
     const QString asked = args.value(0).toString();
-    if (m.member() == QLatin1String("GetAll") && args.size() == 1) {
+    if (m.member() == QLatin1String("GetAll")) {
         bus.send(
             m.createReply(QVariant(asked == interface || asked.isEmpty() ? all : QVariantMap())));
         return true;
     }
-    if (m.member() == QLatin1String("Get") && args.size() == 2) {
+    if (m.member() == QLatin1String("Get")) {
         const QString name = args.value(1).toString();
         if ((asked != interface && !asked.isEmpty()) || !all.contains(name)) {
             bus.send(
@@ -218,12 +242,9 @@ bool answerProperties(const QDBusMessage& m, const QDBusConnection& bus, const Q
         bus.send(m.createReply(QVariant::fromValue(QDBusVariant(all.value(name)))));
         return true;
     }
-    if (m.member() == QLatin1String("Set")) {
-        bus.send(m.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.PropertyReadOnly"),
-                                    QStringLiteral("Every property is read-only")));
-        return true;
-    }
-    return false;
+    bus.send(m.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.PropertyReadOnly"),
+                                QStringLiteral("Every property is read-only")));
+    return true;
 }
 
 const char kItemXml[] = R"xml(<interface name="org.kde.StatusNotifierItem">
@@ -328,21 +349,23 @@ public:
             return answerProperties(m, bus, kItemInterface, properties());
         if (!m.interface().isEmpty() && m.interface() != kItemInterface)
             return false;
-        const QString member = m.member();
-        if (member == QLatin1String("ProvideXdgActivationToken")) {
+        const Call call = checked(m, bus,
+                                  {{"ProvideXdgActivationToken", "s"},
+                                   {"Activate", "ii"},
+                                   {"ContextMenu", "ii"},
+                                   {"SecondaryActivate", "ii"},
+                                   {"Scroll", "is"}});
+        if (call != Call::Fits)
+            return call == Call::Refused;
+        bus.send(m.createReply());
+        if (m.member() == QLatin1String("ProvideXdgActivationToken")) {
             // A token is short; anything longer is nobody's.
             const QString token = m.arguments().value(0).toString();
             m_item.m_token = token.size() <= 256 ? token : QString();
-        } else if (member == QLatin1String("Activate")) {
+        } else if (m.member() == QLatin1String("Activate") && m_item.m_actions.showDevice) {
             const care::GlanceRow* look = m_item.m_glance.lookRow();
-            if (m_item.m_actions.showDevice)
-                m_item.m_actions.showDevice(look ? look->serial : QString(), m_item.takeToken());
-        } else if (member != QLatin1String("ContextMenu") &&
-                   member != QLatin1String("SecondaryActivate") &&
-                   member != QLatin1String("Scroll")) {
-            return false;
+            m_item.m_actions.showDevice(look ? look->serial : QString(), m_item.takeToken());
         }
-        bus.send(m.createReply());
         return true;
     }
 
@@ -394,6 +417,16 @@ public:
                                      {QStringLiteral("IconThemePath"), QStringList()}});
         if (!m.interface().isEmpty() && m.interface() != kMenuInterface)
             return false;
+        const Call call = checked(m, bus,
+                                  {{"GetLayout", "iias"},
+                                   {"GetGroupProperties", "aias"},
+                                   {"GetProperty", "is"},
+                                   {"Event", "isvu"},
+                                   {"EventGroup", "a(isvu)"},
+                                   {"AboutToShow", "i"},
+                                   {"AboutToShowGroup", "ai"}});
+        if (call != Call::Fits)
+            return call == Call::Refused;
         const QString member = m.member();
         const QVariantList args = m.arguments();
         const auto unknown = [&] {
@@ -401,7 +434,7 @@ public:
                                         QStringLiteral("No such menu item")));
             return true;
         };
-        if (member == QLatin1String("GetLayout") && args.size() == 3) {
+        if (member == QLatin1String("GetLayout")) {
             const std::optional<MenuItem> parent = item(args[0].toInt());
             if (!parent)
                 return unknown();
@@ -411,55 +444,43 @@ public:
                     layout.children << MenuLayout{i.id, i.properties, {}};
             }
             bus.send(m.createReply({m_item.m_revision, QVariant::fromValue(layout)}));
-            return true;
-        }
-        if (member == QLatin1String("GetGroupProperties") && args.size() == 2) {
+        } else if (member == QLatin1String("GetGroupProperties")) {
             MenuItems out;
             for (const int id : qdbus_cast<QList<int>>(args[0])) {
-                if (const std::optional<MenuItem> i = item(id))
+                if (const std::optional<MenuItem> i = item(id); i && out.size() < 1000)
                     out << *i;
             }
             bus.send(m.createReply(QVariant::fromValue(out)));
-            return true;
-        }
-        if (member == QLatin1String("GetProperty") && args.size() == 2) {
+        } else if (member == QLatin1String("GetProperty")) {
             const std::optional<MenuItem> i = item(args[0].toInt());
             if (!i || !i->properties.contains(args[1].toString()))
                 return unknown();
             bus.send(m.createReply(
                 QVariant::fromValue(QDBusVariant(i->properties.value(args[1].toString())))));
-            return true;
-        }
-        if (member == QLatin1String("Event") && args.size() == 4) {
+        } else if (member == QLatin1String("Event")) {
             bus.send(m.createReply());
             if (args[1].toString() == QLatin1String("clicked"))
                 m_item.clicked(args[0].toInt());
-            return true;
-        }
-        if (member == QLatin1String("EventGroup") && args.size() == 1) {
+        } else if (member == QLatin1String("EventGroup")) {
             QList<int> errors;
-            const MenuEvents events = qdbus_cast<MenuEvents>(args[0]);
-            for (const MenuEvent& e : events) {
+            std::optional<int> click;
+            for (const MenuEvent& e : qdbus_cast<MenuEvents>(args[0])) {
                 if (!item(e.id))
                     errors << e.id;
+                // One click a call: a group of them is one gesture, not a window each.
+                else if (e.event == QLatin1String("clicked") && !click)
+                    click = e.id;
             }
-            bus.send(m.createReply(QVariant::fromValue(errors)));
-            for (const MenuEvent& e : events) {
-                if (e.event == QLatin1String("clicked") && item(e.id))
-                    m_item.clicked(e.id);
-            }
-            return true;
-        }
-        if (member == QLatin1String("AboutToShow") && args.size() == 1) {
+            bus.send(m.createReply(QVariant::fromValue(errors.mid(0, 1000))));
+            if (click)
+                m_item.clicked(*click);
+        } else if (member == QLatin1String("AboutToShow")) {
             bus.send(m.createReply(QVariant(false)));
-            return true;
-        }
-        if (member == QLatin1String("AboutToShowGroup") && args.size() == 1) {
+        } else {
             bus.send(m.createReply(
                 {QVariant::fromValue(QList<int>()), QVariant::fromValue(QList<int>())}));
-            return true;
         }
-        return false;
+        return true;
     }
 
 private:
@@ -583,6 +604,9 @@ void StatusItem::show(const care::Glance& glance) {
     }
     std::vector<Row> rows;
     for (const care::GlanceRow& row : glance.rows) {
+        // A menu taller than the screen is no use: a lab's hundred devices are in its page.
+        if (rows.size() == kMostRows)
+            break;
         auto id = m_ids.constFind(row.serial);
         if (id == m_ids.cend())
             id = m_ids.insert(row.serial, m_nextId++);

@@ -2,6 +2,7 @@
 
 #include "device_link/adb/adb_details.h"
 #include "device_link/background_work.h"
+#include "device_link/ios/ios_link.h"
 #include "device_link/ios/lockdown_session.h"
 
 #include <QDateTime>
@@ -32,7 +33,12 @@ DeviceWatch::DeviceWatch(Options options, QObject* parent)
     if (m_options.mayStartServer)
         m_adbServer = std::make_unique<adb::ServerStarter>(m_options.server,
                                                            adb::ServerStarter::Lifetime::Child);
-    connect(&m_timer, &QTimer::timeout, this, &DeviceWatch::round);
+    connect(&m_timer, &QTimer::timeout, this, [this] { round(); });
+    m_soon.setSingleShot(true);
+    m_soon.setInterval(300);
+    connect(&m_soon, &QTimer::timeout, this, [this] { round(true); });
+    m_retrack.setSingleShot(true);
+    connect(&m_retrack, &QTimer::timeout, this, &DeviceWatch::track);
     m_clock.start();
 }
 
@@ -50,6 +56,23 @@ qint64 DeviceWatch::now() const {
 void DeviceWatch::start() {
     round();
     m_timer.start();
+    if (m_options.followChanges) {
+        track();
+        m_iphones = ios::followDevices([this] { m_soon.start(); });
+    }
+}
+
+void DeviceWatch::track() {
+    m_tracker = std::make_unique<adb::ServerStream>();
+    connect(m_tracker.get(), &adb::ServerStream::accepted, this, [this] { m_retrackMs = 0; });
+    // Its first frame is the list as it is; each later one, a change.
+    connect(m_tracker.get(), &adb::ServerStream::frame, &m_soon, qOverload<>(&QTimer::start));
+    // A server that is not there yet is asked again less and less often, up to once a minute.
+    connect(m_tracker.get(), &adb::ServerStream::ended, this, [this] {
+        m_retrackMs = std::min(std::max(m_retrackMs * 2, 1000), 60000);
+        m_retrack.start(m_retrackMs);
+    });
+    m_tracker->open(m_options.server, "host:track-devices-l", survey::kDeadlineMs);
 }
 
 WatchedDevice* DeviceWatch::find(const QString& serial) {
@@ -60,11 +83,15 @@ WatchedDevice* DeviceWatch::find(const QString& serial) {
     return nullptr;
 }
 
-void DeviceWatch::round() {
-    // A listing still under way (an iPhone that takes its deadline) is not doubled.
-    if (m_listing)
+void DeviceWatch::round(bool newOnly) {
+    // A listing still under way (an iPhone that takes its deadline) is not doubled; what came
+    // meanwhile is listed after it.
+    if (m_listing) {
+        m_relist = m_relist || newOnly;
         return;
+    }
     m_listing = true;
+    m_newOnly = newOnly;
     // An iPhone with a session kept is asked only whether that session still stands, and one
     // that was told not to trust this computer is not asked again while it stays attached.
     std::vector<ios::Listed> known;
@@ -134,11 +161,15 @@ void DeviceWatch::onListed(const survey::Listing& listing) {
     m_starting = true;
     for (const survey::ListedDevice& d : listing.devices) {
         // One read a device at a time: one that hangs delays only itself.
-        if (survey::isReady(d) && !m_reading.contains(d.serial))
+        const WatchedDevice* watched = find(d.serial);
+        if (survey::isReady(d) && !m_reading.contains(d.serial) &&
+            !(m_newOnly && watched && watched->reading))
             startRead(d, listing);
     }
     m_starting = false;
     noteRoundEnd();
+    if (std::exchange(m_relist, false))
+        m_soon.start();
 }
 
 void DeviceWatch::noteRoundEnd() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "device_link/adb/server_starter.h"
+#include "device_link/adb/server_stream.h"
 #include "device_link/survey.h"
 
 #include <QElapsedTimer>
@@ -41,6 +42,9 @@ public:
         bool mayStartServer = true;
         // Milliseconds on a steady clock; none: the watch's own. A test moves it.
         std::function<qint64()> clockMs;
+        // Lists again as soon as the adb server or usbmuxd reports a device plugged in or out,
+        // and reads what came, rather than at the next round.
+        bool followChanges = false;
     };
     explicit DeviceWatch(Options options, QObject* parent = nullptr);
     ~DeviceWatch() override;
@@ -66,7 +70,10 @@ signals:
 
 private:
     struct Mailbox;
-    void round();
+    // A round; where NEW_ONLY, one that reads only the devices that have no reading yet.
+    void round(bool newOnly = false);
+    // The adb server's list as it changes, kept open while the watch lives.
+    void track();
     void onListed(const survey::Listing& listing);
     // The first round has ended where no read of it is still under way.
     void noteRoundEnd();
@@ -86,7 +93,14 @@ private:
     std::vector<WatchedDevice> m_devices;
     QSet<QString> m_reading; // serials with a read under way
     bool m_firstRoundDone = false;
-    bool m_starting = false; // the round's reads are being started
+    bool m_newOnly = false; // the listing under way is for what came
+    bool m_relist = false;  // something came while a listing was under way
+    QTimer m_soon;          // a change heard: a listing after the burst it came in
+    std::unique_ptr<adb::ServerStream> m_tracker;
+    QTimer m_retrack;
+    int m_retrackMs = 0;
+    std::shared_ptr<void> m_iphones; // usbmuxd's events, while they are followed
+    bool m_starting = false;         // the round's reads are being started
     struct Health {
         std::optional<device::BatteryCapacity> capacity;
         qint64 readAtMs = 0;

@@ -34,17 +34,23 @@ public:
     quint64 attach(IosLink* link) {
         const quint64 id = m_next++;
         m_links.insert(id, link);
-        if (m_links.size() == 1) {
-            idevice_event_subscribe(&EventHub::onEvent, this);
-            m_check.start();
-        }
+        subscribed();
+        return id;
+    }
+
+    // LISTENER hears that a device came or went.
+    quint64 listen(std::function<void()> listener) {
+        const quint64 id = m_next++;
+        m_listeners.insert(id, std::move(listener));
+        subscribed();
         return id;
     }
 
     void detach(quint64 id) {
         m_links.remove(id);
+        m_listeners.remove(id);
         // Never from inside the callback: this runs on the window's thread.
-        if (m_links.isEmpty()) {
+        if (idle()) {
             m_check.stop();
             idevice_event_unsubscribe();
             m_heard.clear();
@@ -63,6 +69,16 @@ public:
     }
 
 private:
+    bool idle() const { return m_links.isEmpty() && m_listeners.isEmpty(); }
+
+    // The library's subscription, made for the first that attaches.
+    void subscribed() {
+        if (m_links.size() + m_listeners.size() == 1) {
+            idevice_event_subscribe(&EventHub::onEvent, this);
+            m_check.start();
+        }
+    }
+
     EventHub() {
         m_check.setInterval(2000);
         m_check.setTimerType(Qt::CoarseTimer);
@@ -92,7 +108,7 @@ private:
                 this,
                 [this, listed]() mutable {
                     m_checking = false;
-                    if (m_links.isEmpty() || listed.subtract(m_heard).isEmpty())
+                    if (idle() || listed.subtract(m_heard).isEmpty())
                         return;
                     idevice_event_unsubscribe();
                     idevice_event_subscribe(&EventHub::onEvent, this);
@@ -124,11 +140,16 @@ private:
                     if (IosLink* link = hub->m_links.value(id))
                         link->onDeviceEvent(type, udid);
                 }
+                for (const quint64 id : hub->m_listeners.keys()) {
+                    if (const auto listener = hub->m_listeners.value(id))
+                        listener();
+                }
             },
             Qt::QueuedConnection);
     }
 
     QHash<quint64, IosLink*> m_links;
+    QHash<quint64, std::function<void()>> m_listeners;
     quint64 m_next = 1;
     QSet<QString> m_heard; // attached, as the events tell
     QTimer m_check;
@@ -147,6 +168,15 @@ bool usbmuxdInstalled() {
 }
 
 } // namespace
+
+namespace ios {
+
+std::shared_ptr<void> followDevices(std::function<void()> changed) {
+    const quint64 id = EventHub::instance().listen(std::move(changed));
+    return std::shared_ptr<void>(nullptr, [id](void*) { EventHub::instance().detach(id); });
+}
+
+} // namespace ios
 
 IosLink::IosLink(QObject* parent) : KindLink(parent) {
     m_state.usbmuxdInstalled = usbmuxdInstalled();

@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QTimer>
 
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -96,3 +97,11 @@ private:
     QHash<QString, AttachedDevice> m_known; // names and kinds of devices read, by UDID
     std::vector<AttachedDevice> m_attached; // as last told
 };
+
+namespace ios {
+
+// CHANGED is called, on the thread that first followed, each time usbmuxd reports an iPhone or
+// iPad plugged in or out by USB, until the handle returned is let go.
+std::shared_ptr<void> followDevices(std::function<void()> changed);
+
+} // namespace ios

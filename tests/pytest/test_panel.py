@@ -159,7 +159,7 @@ def test_every_battery_in_the_panel_read_clicked_and_followed(desktop, lab, home
         panel.stop()
 
 
-def test_a_panel_that_comes_late_or_restarts_gets_the_item(desktop, home):
+def test_a_panel_that_comes_late_or_restarts_gets_the_item(desktop, lab, home):
     _, upower = desktop
     add(upower, "headset_dev_AA", HEADSET)
     settings(home, panel=True)
@@ -173,7 +173,17 @@ def test_a_panel_that_comes_late_or_restarts_gets_the_item(desktop, home):
         panel.stop()
         panel = Panel()
         assert wait_until(panel.items, 5), care.said()
-        assert "Evolve2 65 — 57%" in Item(panel.items()[0]).tooltip()
+        item = Item(panel.items()[0])
+        assert "Evolve2 65 — 57%" in item.tooltip()
+        # A device plugged in or out shows at once, not at the next round a minute on.
+        phone = lab.phone("current_phone")
+        mouse = add(upower, "mouse_dev_1", MOUSE)
+        assert wait_until(lambda: "Lab-07 — 76%" in item.tooltip()
+                          and "Logitech mouse" in item.tooltip(), 10), item.tooltip()
+        lab.adb("disconnect", phone.serial)
+        upower.RemoveDevice(mouse)
+        assert wait_until(lambda: "Lab-07" not in item.tooltip()
+                          and "mouse" not in item.tooltip(), 10), item.tooltip()
         # The panel turned off in the settings takes the item away; the watcher reads nothing.
         settings(home, panel=False)
         assert wait_until(lambda: "nothing is read" in care.said(), 5), care.said()
@@ -218,12 +228,30 @@ def test_follow_writes_a_line_now_and_one_a_change_for_a_bar_and_a_script(deskto
                 "class": "critical", "percentage": 4} in lines(bar, 2)
         got = lines(script, 3)
         assert [d[0]["battery"]["secondsLeft"] for d in got][-1] == 600, got
-        # SIGTERM ends it within a second; a reader gone ends it too.
+        # A reader that stalls is given the newest line when it reads again, never half of
+        # one, and SIGTERM is heard meanwhile: within a second.
+        for n in range(8):
+            add(upower, f"mouse_{n}", dict(MOUSE, NativePath=f"hidpp_battery_{n}"))
+
+        def stall(percents):
+            for percent in percents:
+                upower.SetDeviceProperties(headset, dbus.Dictionary(
+                    {"Percentage": float(percent)}, signature="sv"))
+            time.sleep(1)
+
+        stall(range(5, 95))
+        seen = []
+        while not seen or seen[-1] != 94:
+            assert select.select([script.stdout], [], [], 5)[0], seen[-3:]
+            seen.append(json.loads(script.stdout.readline())[0]["battery"]["percent"])
+        assert len(seen) < 90, "the newest, not a backlog"
+        stall(range(95, 5, -1))
         start = time.monotonic()
-        bar.send_signal(signal.SIGTERM)
-        assert bar.wait(5) == 0 and time.monotonic() - start < 1
-        script.stdout.close()
-        assert script.wait(5) == 0
+        script.send_signal(signal.SIGTERM)
+        assert script.wait(5) == 0 and time.monotonic() - start < 1
+        # A reader gone ends it too.
+        bar.stdout.close()
+        assert bar.wait(5) == 0
     finally:
         for process in (bar, script):
             if process.poll() is None:
