@@ -123,7 +123,9 @@ class Sway:
 
 
 @pytest.fixture
-def sway(home, tmp_path):
+def sway(lab, home, tmp_path):
+    # The lab's adb server, which ends with the test: a window finding none would start one of
+    # its own that outlives it.
     started = Sway(home, str(tmp_path))
     yield started
     started.close()
