@@ -20,6 +20,9 @@ BatteryFeed::BatteryFeed(Options options, QObject* parent)
     connect(&m_files, &QFileSystemWatcher::directoryChanged, &m_settle,
             qOverload<>(&QTimer::start));
     connect(&m_files, &QFileSystemWatcher::fileChanged, &m_settle, qOverload<>(&QTimer::start));
+    m_upowerSoon.setSingleShot(true);
+    m_upowerSoon.setInterval(100);
+    connect(&m_upowerSoon, &QTimer::timeout, this, &BatteryFeed::onUPowerChanged);
     connect(&m_settingsTimer, &QTimer::timeout, this, [this] {
         // Each read runs on a thread of its own, and glibc keeps what their arenas freed; a
         // process that runs all session long gives it back once an interval.
@@ -71,9 +74,12 @@ void BatteryFeed::takeSettings() {
     options.followChanges = true;
     options.intervalMs =
         m_options.intervalMs > 0 ? m_options.intervalMs : m_settings.limits.intervalSeconds * 1000;
-    if (m_watch && options.intervalMs == m_watch->intervalMs())
+    // A new interval: a round at once, then at the new pace, and no device is let go meanwhile.
+    if (m_watch) {
+        if (options.intervalMs != m_watch->intervalMs())
+            m_watch->setIntervalMs(options.intervalMs);
         return;
-    // A new interval starts a new watch: its first round at once, then at the new pace.
+    }
     m_watch = std::make_unique<DeviceWatch>(options);
     connect(m_watch.get(), &DeviceWatch::changed, this, &BatteryFeed::onWatchChanged);
     connect(m_watch.get(), &DeviceWatch::firstRoundEnded, this, &BatteryFeed::devicesChanged);
@@ -85,7 +91,11 @@ void BatteryFeed::takeSettings() {
     });
     if (!m_upower) {
         m_upower = std::make_unique<upower::Source>();
-        connect(m_upower.get(), &upower::Source::changed, this, &BatteryFeed::onUPowerChanged);
+        // A flood of changes is taken a tenth of a second at a time: each device as it is then.
+        connect(m_upower.get(), &upower::Source::changed, this, [this] {
+            if (!m_upowerSoon.isActive())
+                m_upowerSoon.start();
+        });
         m_upower->start();
     }
     m_watch->start();
@@ -129,38 +139,34 @@ void BatteryFeed::onUPowerChanged() {
         return;
     m_upowerHeard = true;
     // As a listing lists them: an iPhone that UPower's idevice backend also lists is read as an
-    // iPhone, and of two that give one serial, the first.
-    QSet<QString> taken;
+    // iPhone.
+    QSet<QString> others;
     for (const WatchedDevice& d : m_watch->devices()) {
         if (d.listed.kind != DeviceKind::UPower)
-            taken.insert(d.listed.serial);
+            others.insert(d.listed.serial);
     }
     std::vector<Watched> now;
-    const upower::Devices& devices = m_upower->devices();
-    for (auto it = devices.begin(); it != devices.end(); ++it) {
-        const QString serial = upower::serial(it.key(), it.value());
-        if (!upower::isAttached(it.key(), it.value()) || taken.contains(serial))
-            continue;
-        taken.insert(serial);
-        DeviceReading reading = upower::reading(it.key(), it.value());
-        reading.serial = serial;
-        now.push_back({{serial,
+    for (const upower::Attached& d : upower::attached(m_upower->devices(), others)) {
+        DeviceReading reading = upower::reading(d.path, d.properties);
+        reading.serial = d.serial;
+        now.push_back({{d.serial,
                         DeviceKind::UPower,
                         QStringLiteral("ready"),
-                        upower::name(it.value()),
+                        upower::name(d.properties),
                         {},
                         {},
                         {},
-                        upower::model(it.value())},
+                        upower::model(d.properties)},
                        reading});
     }
     bool changed = now.size() != m_live.size();
+    QHash<QString, const Watched*> before;
+    for (const Watched& w : m_live)
+        before.insert(w.listed.serial, &w);
     for (const Watched& d : now) {
-        const auto before = std::find_if(m_live.begin(), m_live.end(), [&d](const Watched& w) {
-            return w.listed.serial == d.listed.serial;
-        });
         // Only a device that came or changed is told.
-        if (before != m_live.end() && before->reading == d.reading && before->listed == d.listed)
+        const Watched* was = before.value(d.listed.serial);
+        if (was && was->reading == d.reading && was->listed == d.listed)
             continue;
         changed = true;
         emit read(*d.reading, nameOf(d));

@@ -74,6 +74,7 @@ private:
     QFileSystemWatcher m_files;
     QTimer m_settingsTimer;
     QTimer m_settle;
+    QTimer m_upowerSoon;
 };
 
 } // namespace care

@@ -27,6 +27,11 @@ QString careSettingsPath() {
            QStringLiteral("/device-info/device-info.conf");
 }
 
+bool settingsFileUsable(const QString& path) {
+    const QFileInfo file(path);
+    return !file.exists() || file.isFile();
+}
+
 CareSettings readCareSettings(const QString& path) {
     CareSettings out;
     const QFileInfo file(path);
@@ -92,6 +97,8 @@ QString written(QSettings& settings, const QString& path) {
 } // namespace
 
 QString writeCareSettings(const QString& path, const Limits& limits) {
+    if (!settingsFileUsable(path))
+        return QStringLiteral("the notification settings cannot be written to %1").arg(path);
     QSettings settings(path, QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("notifications"));
     for (const Key& key : kKeys)
@@ -101,6 +108,8 @@ QString writeCareSettings(const QString& path, const Limits& limits) {
 }
 
 QString writePanelSetting(const QString& path, bool show) {
+    if (!settingsFileUsable(path))
+        return QStringLiteral("the notification settings cannot be written to %1").arg(path);
     QSettings settings(path, QSettings::IniFormat);
     settings.setValue(QStringLiteral("panel/show"), show ? 1 : 0);
     return written(settings, path);

@@ -13,6 +13,10 @@ namespace care {
 // Where the settings are kept.
 QString careSettingsPath();
 
+// Whether PATH may be opened as a settings file: absent, or a regular file (through a link). A
+// FIFO or a device in its place would be waited on forever.
+bool settingsFileUsable(const QString& path);
+
 struct CareSettings {
     Limits limits;
     bool panel = false; // every battery shown in the panel

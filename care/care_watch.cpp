@@ -49,6 +49,10 @@ CareWatch::CareWatch(Options options, const QDBusConnection& bus, QObject* paren
         if (m_options.showDevice)
             m_options.showDevice(serial);
     });
+    // libdbus says so on the connection itself; with nothing read meanwhile, nothing else would.
+    m_bus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+                  QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"),
+                  this, SLOT(onBusGone()));
     connect(&m_feed, &BatteryFeed::read, this, &CareWatch::step);
     connect(&m_feed, &BatteryFeed::devicesChanged, this, &CareWatch::lookAgain);
     connect(&m_feed, &BatteryFeed::settingsChanged, this, [this] {
@@ -77,16 +81,18 @@ void CareWatch::lookAgain() {
     emit glanceChanged(m_glance);
 }
 
+void CareWatch::onBusGone() {
+    if (std::exchange(m_saidSessionEnded, true))
+        return;
+    m_options.say(QStringLiteral("the session bus went away: battery care ends"));
+    emit sessionEnded();
+}
+
 void CareWatch::step(const DeviceReading& reading, const QString& name) {
     // A session bus gone does not come back to this connection: a notice now would be kept as
     // said and never seen.
-    if (!m_bus.isConnected()) {
-        if (!std::exchange(m_saidSessionEnded, true)) {
-            m_options.say(QStringLiteral("the session bus went away: battery care ends"));
-            emit sessionEnded();
-        }
-        return;
-    }
+    if (!m_bus.isConnected())
+        return onBusGone();
     if (!m_owner.owns() || !limits().any())
         return;
     for (const Notice& notice : m_rules.step(limits(), readingOf(reading, name, m_options.clock())))

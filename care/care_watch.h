@@ -56,6 +56,10 @@ signals:
     // What the panel and a status bar show changed.
     void glanceChanged(const care::Glance& glance);
 
+private slots:
+    // The session bus went away: nothing said or shown from now on would be seen.
+    void onBusGone();
+
 private:
     void step(const DeviceReading& reading, const QString& name);
     void lookAgain();

@@ -15,6 +15,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <poll.h>
 #include <unistd.h>
 
@@ -29,8 +30,10 @@ void say(const QString& text) {
 // again, not a backlog, and SIGTERM is heard meanwhile. A line begun is always finished.
 class LineWriter : public QObject {
 public:
-    LineWriter(int fd, std::function<void()> gone)
-        : m_fd(fd), m_gone(std::move(gone)), m_writable(fd, QSocketNotifier::Write) {
+    // ENDED hears the status to end with: 0 once the reader has gone, 1 where a line could not
+    // be written (a full disk), said on standard error.
+    LineWriter(int fd, std::function<void(int)> ended)
+        : m_fd(fd), m_ended(std::move(ended)), m_writable(fd, QSocketNotifier::Write) {
         m_writable.setEnabled(false);
         connect(&m_writable, &QSocketNotifier::activated, this, &LineWriter::flush);
     }
@@ -54,7 +57,7 @@ private:
             if (ready < 0 && errno == EINTR)
                 continue;
             if (ready < 0 || (out.revents & (POLLERR | POLLHUP | POLLNVAL)))
-                return m_gone();
+                return m_ended(0);
             if (!(out.revents & POLLOUT))
                 return m_writable.setEnabled(true);
             // No more than a pipe takes at once once it says it has room: the write never waits.
@@ -64,8 +67,13 @@ private:
                 continue;
             if (written < 0 && errno == EAGAIN)
                 return m_writable.setEnabled(true);
-            if (written < 0)
-                return m_gone();
+            if (written < 0 && errno == EPIPE)
+                return m_ended(0);
+            if (written < 0) {
+                say(QStringLiteral("cannot write to standard output: %1")
+                        .arg(QString::fromLocal8Bit(std::strerror(errno))));
+                return m_ended(1);
+            }
             m_done += written;
             if (m_done == m_pending.size()) {
                 m_pending = std::exchange(m_next, QByteArray());
@@ -75,7 +83,7 @@ private:
     }
 
     int m_fd;
-    std::function<void()> m_gone;
+    std::function<void(int)> m_ended;
     QSocketNotifier m_writable;
     QByteArray m_pending;
     qsizetype m_done = 0;
@@ -107,7 +115,7 @@ int runFollow(bool waybar) {
     options.say = &say;
     options.reads = [](const care::CareSettings&) { return true; };
     care::BatteryFeed feed(std::move(options));
-    LineWriter out(STDOUT_FILENO, [] { QCoreApplication::exit(0); });
+    LineWriter out(STDOUT_FILENO, [](int status) { QCoreApplication::exit(status); });
     QByteArray last;
     const auto print = [&] {
         // Once every device has been read a first time: a bar shows no half-read round.

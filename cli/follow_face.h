@@ -16,8 +16,8 @@ namespace cli {
 // Every device read of DEVICES as --report --all --json gives them, on one line.
 QByteArray followJsonLine(const std::vector<care::Watched>& devices);
 
-// Runs until told to end, or until a line cannot be written, then returns 0; 1 where SIGTERM
-// cannot be caught.
+// Runs until told to end, or until its reader has gone, then returns 0; 1 where SIGTERM cannot
+// be caught or a line cannot be written.
 int runFollow(bool waybar);
 
 } // namespace cli

@@ -15,7 +15,9 @@
 #include <QProcessEnvironment>
 #include <QThread>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace cli {
@@ -27,6 +29,16 @@ void say(const QString& text) {
 
 void print(const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+}
+
+// STATUS, or 1 where what was printed did not all reach standard output (a full disk): a
+// script that finds an empty file must not be told it was read.
+int written(int status) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    say(QStringLiteral("cannot write to standard output: %1")
+            .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    return 1;
 }
 
 using survey::ListedDevice;
@@ -131,7 +143,7 @@ int runScript(const ScriptRequest& command) {
             for (const ListedDevice& d : listing.devices)
                 print((listLine(d) + u'\n').toUtf8());
         }
-        return 0;
+        return written(0);
     }
 
     // The devices asked for: --serial's, every ready one, or the one the window would show.
@@ -199,7 +211,7 @@ int runScript(const ScriptRequest& command) {
         print(QJsonDocument(array.first().toObject()).toJson());
     else if (!texts.isEmpty())
         print(texts.join(u'\n').toUtf8());
-    return status;
+    return written(status);
 }
 
 int runHistory(const QString& serial, bool json) {
@@ -214,9 +226,8 @@ int runHistory(const QString& serial, bool json) {
             return 1;
         }
     }
-    const QByteArray out = json ? report::recordsJson(records) : report::recordsTsv(records);
-    std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout);
-    return 0;
+    print(json ? report::recordsJson(records) : report::recordsTsv(records));
+    return written(0);
 }
 
 } // namespace cli

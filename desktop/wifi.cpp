@@ -1,5 +1,6 @@
 #include "desktop/wifi.h"
 
+#include "care/care_settings.h"
 #include "device_link/adb/adb_link.h"
 #include "device_link/adb/wifi_keeper.h"
 #include "device_link/combined_link.h"
@@ -33,7 +34,7 @@ QLabel* plainLabel(const QString& text, QWidget* parent) {
 } // namespace
 
 QStringList readWifiAddresses(const QString& path) {
-    if (!QFileInfo::exists(path))
+    if (!QFileInfo::exists(path) || !care::settingsFileUsable(path))
         return {};
     QStringList out;
     for (const QString& text :
@@ -47,6 +48,8 @@ QStringList readWifiAddresses(const QString& path) {
 }
 
 QString writeWifiAddresses(const QString& path, const QStringList& addresses) {
+    if (!care::settingsFileUsable(path))
+        return QStringLiteral("the Wi-Fi addresses cannot be kept in %1").arg(path);
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSettings settings(path, QSettings::IniFormat);
     settings.setValue(kGroupKey, addresses);

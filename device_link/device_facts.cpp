@@ -32,12 +32,33 @@ qint32 processorFamilyCode(QStringView name) {
 }
 
 QString printable(QStringView text, qsizetype maxLength) {
+    // Whatever would move the cursor, hide itself or start a line is a blank; a character
+    // outside the first plane (an emoji) is kept whole, and half of one is a blank.
+    const auto shown = [](char32_t c) {
+        switch (QChar::category(c)) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Other_Surrogate:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            return false;
+        default:
+            return true;
+        }
+    };
+    const QStringView kept = leftWhole(text, maxLength);
     QString out;
-    for (const QChar c : text.left(maxLength))
-        out += c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
-                       c.isSurrogate()
-                   ? u' '
-                   : c;
+    out.reserve(kept.size());
+    for (qsizetype i = 0; i < kept.size(); ++i) {
+        const QChar c = kept[i];
+        if (c.isHighSurrogate() && i + 1 < kept.size() && kept[i + 1].isLowSurrogate()) {
+            const char32_t code = QChar::surrogateToUcs4(c, kept[i + 1]);
+            out += shown(code) ? kept.mid(i, 2).toString() : QStringLiteral(" ");
+            ++i;
+        } else {
+            out += shown(c.unicode()) ? c : QChar(u' ');
+        }
+    }
     if (text.size() > maxLength)
         out += u'…';
     return out;

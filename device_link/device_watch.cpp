@@ -62,6 +62,12 @@ void DeviceWatch::start() {
     }
 }
 
+void DeviceWatch::setIntervalMs(int ms) {
+    m_options.intervalMs = ms;
+    m_timer.start(ms);
+    round();
+}
+
 void DeviceWatch::track() {
     m_tracker = std::make_unique<adb::ServerStream>();
     connect(m_tracker.get(), &adb::ServerStream::accepted, this, [this] { m_retrackMs = 0; });

@@ -55,6 +55,8 @@ public:
     // Every device listed in the last round, Android first, in the order the kinds list them.
     const std::vector<WatchedDevice>& devices() const { return m_devices; }
     int intervalMs() const { return m_options.intervalMs; }
+    // Reads every MS from now on, a round at once: what was read stays meanwhile.
+    void setIntervalMs(int ms);
     // Whether the first round is over: a listing, and a read of each device it found ended.
     bool firstRoundDone() const { return m_firstRoundDone; }
 

@@ -149,20 +149,16 @@ Listing list(const adb::ServerAddress& server, bool mayStartServer, const QStrin
     for (const ListedDevice& d : listing.devices)
         othersShow.insert(d.serial);
     const upower::Devices peripherals = upower::snapshot(kDeadlineMs, &listing.upowerError);
-    for (auto it = peripherals.cbegin(); it != peripherals.cend(); ++it) {
-        const QString serial = upower::serial(it.key(), it.value());
-        if (!upower::isAttached(it.key(), it.value()) || listing.upower.contains(serial) ||
-            othersShow.contains(serial))
-            continue;
-        listing.devices.push_back({serial,
+    for (const upower::Attached& d : upower::attached(peripherals, othersShow)) {
+        listing.devices.push_back({d.serial,
                                    DeviceKind::UPower,
                                    QStringLiteral("ready"),
-                                   upower::name(it.value()),
+                                   upower::name(d.properties),
                                    {},
                                    {},
                                    {},
-                                   upower::model(it.value())});
-        listing.upower.insert(serial, {it.key(), it.value()});
+                                   upower::model(d.properties)});
+        listing.upower.insert(d.serial, {d.path, d.properties});
     }
     return listing;
 }
@@ -172,7 +168,9 @@ DeviceReading read(const adb::ServerAddress& server, const Listing& listing,
                    std::shared_ptr<ios::DeviceHandle> session) {
     if (target.kind == DeviceKind::UPower) {
         const auto [path, properties] = listing.upower.value(target.serial);
-        return upower::reading(path, properties);
+        DeviceReading reading = upower::reading(path, properties);
+        reading.serial = target.serial; // its path where another gives its serial too
+        return reading;
     }
     const bool apple = target.kind == DeviceKind::Apple;
     adb::Device device;

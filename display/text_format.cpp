@@ -38,6 +38,11 @@ QString visibleControls(const QString& text) {
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {
+        // A line or paragraph separator starts a line as a newline does.
+        if (c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph) {
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            continue;
+        }
         if (c.category() != QChar::Other_Control) {
             out += c;
             continue;

@@ -7,6 +7,7 @@
 #include "care/keep_watch.h"
 #include "desktop/battery_care.h"
 #include "desktop/notifications_dialog.h"
+#include "desktop/wifi.h"
 #include "device_link/combined_link.h"
 #include "display/form1.h"
 #include "layout/progress_bar.h"
@@ -22,6 +23,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -198,6 +201,14 @@ TEST(BatteryCareSettings, NonsenseGivesTheDefaultsAndOneLine) {
     EXPECT_EQ(care::writeCareSettings(path, {80, 0, 0, 60}), QString());
     EXPECT_EQ(care::writePanelSetting(path, true), QString());
     EXPECT_TRUE(care::readCareSettings(path).sameChoices({{80, 0, 0, 60}, true, {}}));
+    // A FIFO in the settings' place is never opened: it would wait for a writer for ever.
+    const QString fifo = dir.filePath("fifo.conf");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_FALSE(care::readCareSettings(fifo).problem.isEmpty());
+    EXPECT_FALSE(care::writeCareSettings(fifo, {}).isEmpty());
+    EXPECT_FALSE(care::writePanelSetting(fifo, true).isEmpty());
+    EXPECT_TRUE(desktop::readWifiAddresses(fifo).isEmpty());
+    EXPECT_FALSE(desktop::writeWifiAddresses(fifo, {"10.0.0.5:5555"}).isEmpty());
     EXPECT_EQ(care::readCareSettings(dir.path()).problem,
               "the notification settings in " + dir.path() +
                   " cannot be read; notifications are off");

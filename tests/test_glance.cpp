@@ -1,6 +1,7 @@
 // Every battery at a glance: each device's line and standing as one table of readings, the
 // device that most needs a look, Waybar's line, and the battery the panel shows at every size.
 #include "care/glance.h"
+#include "cli/script_face.h"
 #include "desktop/status_item.h"
 #include "device_link/upower/upower_values.h"
 #include "layout/battery_icon.h"
@@ -96,8 +97,16 @@ TEST(Glance, EachDeviceHasOneLineInTheDetailsWordsAndAStanding) {
          Standing::Ok},
         {{listed("tv", "Living room TV"), noBattery}, "Living room TV — no battery", Standing::Ok},
         {{listed("new", "Pixel 8"), std::nullopt}, "Pixel 8", Standing::Ok},
-        // A device's name never rings a bell or starts a line of its own.
-        {{listed("bell", "Ring\a\nme"), phone(50, false, false)}, "Ring  me — 50%", Standing::Ok},
+        // A device's name never rings a bell or starts a line of its own; an emoji stays whole.
+        {{listed("bell", "Ring\a\nme\u2028\u2029"), phone(50, false, false)},
+         "Ring  me   — 50%",
+         Standing::Ok},
+        {{listed("emoji", "Ana's Pixel 😀"), phone(50, false, false)},
+         "Ana's Pixel 😀 — 50%",
+         Standing::Ok},
+        {{listed("half", QString("Half ") + QChar(0xd83d)), phone(50, false, false)},
+         "Half   — 50%",
+         Standing::Ok},
     };
     for (const Case& c : cases) {
         const care::Glance g = care::glance({c.device}, {});
@@ -114,6 +123,18 @@ TEST(Glance, EachDeviceHasOneLineInTheDetailsWordsAndAStanding) {
                   .rows[0]
                   .standing,
               Standing::Hot);
+}
+
+TEST(Names, AListLineKeepsEveryCharacterButThoseThatWouldStartALine) {
+    EXPECT_EQ(cli::listLine({"R58M",
+                             DeviceKind::Android,
+                             "ready",
+                             "Pixel\u2028Fake\tMouse 😀",
+                             {},
+                             {},
+                             {},
+                             "Pixel 7"}),
+              "R58M\tandroid\tready\tPixel\\u2028Fake\\tMouse 😀\tPixel 7");
 }
 
 TEST(Glance, TheDeviceThatNeedsALookIsAWarningElseTheLowestNotChargingElseTheLowest) {

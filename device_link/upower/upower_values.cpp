@@ -104,6 +104,24 @@ QString serial(const QString& path, const QVariantMap& p) {
     return device::printable(path, 128);
 }
 
+std::vector<Attached> attached(const QMap<QString, QVariantMap>& devices,
+                               const QSet<QString>& others) {
+    QHash<QString, int> given;
+    for (auto it = devices.cbegin(); it != devices.cend(); ++it) {
+        if (isAttached(it.key(), it.value()))
+            ++given[serial(it.key(), it.value())];
+    }
+    std::vector<Attached> out;
+    for (auto it = devices.cbegin(); it != devices.cend(); ++it) {
+        const QString own = serial(it.key(), it.value());
+        if (!isAttached(it.key(), it.value()) || others.contains(own))
+            continue;
+        out.push_back(
+            {given.value(own) > 1 ? device::printable(it.key(), 128) : own, it.key(), it.value()});
+    }
+    return out;
+}
+
 QString model(const QVariantMap& p) {
     return text(p, "Model");
 }

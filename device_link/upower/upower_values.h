@@ -6,8 +6,12 @@
 
 #include "device_link/device_reading.h"
 
+#include <QMap>
+#include <QSet>
 #include <QString>
 #include <QVariantMap>
+
+#include <vector>
 
 namespace upower {
 
@@ -23,6 +27,19 @@ bool isAttached(const QString& path, const QVariantMap& properties);
 // Its serial number, else its native path (a Bluetooth device's address is in it), else PATH:
 // the same device each time it comes back.
 QString serial(const QString& path, const QVariantMap& properties);
+
+// A device attached, by the key it is known by, its object path and its properties.
+struct Attached {
+    QString serial;
+    QString path;
+    QVariantMap properties;
+};
+
+// Every device of DEVICES (by object path) that is attached, in their order, each by its serial
+// number where no other gives the same, else by its object path: two mice that both say "0000"
+// stay two. One whose serial is among OTHERS (an iPhone another kind shows) is left out.
+std::vector<Attached> attached(const QMap<QString, QVariantMap>& devices,
+                               const QSet<QString>& others);
 
 // Its model, as it gives it; empty where it gives none.
 QString model(const QVariantMap& properties);

@@ -256,3 +256,15 @@ def test_follow_writes_a_line_now_and_one_a_change_for_a_bar_and_a_script(deskto
         for process in (bar, script):
             if process.poll() is None:
                 process.kill()
+
+
+def test_a_line_that_cannot_be_written_is_no_success(desktop, home):
+    _, upower = desktop
+    add(upower, "headset_dev_AA", HEADSET)
+    with open("/dev/full", "wb") as full:
+        for arguments in (["--list"], ["--report", "--all", "--json"], ["--follow", "--waybar"]):
+            done = subprocess.run([DEVICE_INFO, *arguments], env=home, stdout=full,
+                                  stderr=subprocess.PIPE, text=True, timeout=30)
+            assert (done.returncode, done.stderr.splitlines()[-1:]) == (1, [
+                "device-info: cannot write to standard output: No space left on device"]), (
+                arguments, done.stderr)
