@@ -129,6 +129,21 @@ TEST(UPowerValues, EachPropertySetReadsAsTheWindowShowsIt) {
     EXPECT_FALSE(upower::isAttached(QStringLiteral("/org/freedesktop/UPower/devices/DisplayDevice"),
                                     properties(kHeadset)));
     EXPECT_EQ(upower::reading(kPath, properties(kHeadset)).kind, DeviceKind::UPower);
+
+    // Two that give one serial stay two, each by its path; one another kind shows is left to it;
+    // the computer's own power is none of them.
+    const QString dir = QStringLiteral("/org/freedesktop/UPower/devices/");
+    const QMap<QString, QVariantMap> devices{
+        {dir + "gaming_input_1", properties("Type=12u Serial=0000 Percentage=80.0")},
+        {dir + "gaming_input_2", properties("Type=12u Serial=0000 Percentage=10.0")},
+        {dir + "headset", properties("Type=17u Serial=AA:BB Percentage=50.0")},
+        {dir + "phone", properties("Type=8u Serial=00008110-001A Percentage=50.0")},
+        {dir + "battery_BAT0", properties("Type=2u PowerSupply=true Percentage=80.0")}};
+    QStringList keys;
+    for (const upower::Attached& d : upower::attached(devices, {"00008110-001A"}))
+        keys << d.serial + u'@' + d.path.section(u'/', -1);
+    EXPECT_EQ(keys, QStringList({dir + "gaming_input_1@gaming_input_1",
+                                 dir + "gaming_input_2@gaming_input_2", "AA:BB@headset"}));
 }
 
 } // namespace

@@ -221,6 +221,9 @@ def test_follow_writes_a_line_now_and_one_a_change_for_a_bar_and_a_script(deskto
         first = json.loads(script.stdout.readline())
         assert [(d["serial"], d["battery"]["percent"]) for d in first] == [
             ("AA:BB:CC:DD:EE:FF", 45)]
+        # A new interval lets no device go meanwhile: nothing changed, nothing is written.
+        settings(home, intervalSeconds=30)
+        assert not select.select([bar.stdout, script.stdout], [], [], 3)[0]
         upower.SetDeviceProperties(headset, dbus.Dictionary(
             {"Percentage": 4.0, "TimeToEmpty": dbus.Int64(600)}, signature="sv"))
         # The mock tells each property apart: a line may come between.
