@@ -9,6 +9,8 @@
 
 #include <QSet>
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -187,6 +189,16 @@ TEST(Glance, WaybarsLineIsShortEscapedAndOneLine) {
         "Jerry's &quot;phone&quot;&gt; of the lab — 9%\"}\n");
     EXPECT_EQ(care::waybarLine({}), "{\"class\":\"ok\",\"percentage\":0,\"text\":\"\","
                                     "\"tooltip\":\"No device is attached\"}\n");
+    // A lab's devices are counted past twenty, not listed.
+    for (const auto& [count, lines, last] :
+         {std::tuple{20, 20, "P 19"}, std::tuple{21, 20, "and 2 more"}}) {
+        std::vector<care::Watched> many;
+        for (int i = 0; i < count; ++i)
+            many.push_back({listed(QString::number(i), QStringLiteral("P %1").arg(i)), {}});
+        const QStringList said = care::tooltipText(care::glance(many, {})).split(u'\n');
+        EXPECT_EQ(said.size(), lines);
+        EXPECT_EQ(said.last(), QString::fromLatin1(last));
+    }
 }
 
 TEST(BatteryIcon, EveryEdgeOnAWholePixelAtEverySizeAndItsStateDrawn) {

@@ -184,6 +184,11 @@ def test_a_panel_that_comes_late_or_restarts_gets_the_item(desktop, lab, home):
         upower.RemoveDevice(mouse)
         assert wait_until(lambda: "Lab-07" not in item.tooltip()
                           and "mouse" not in item.tooltip(), 10), item.tooltip()
+        # A lab's worth: the menu lists forty, the tooltip twenty.
+        for n in range(44):
+            add(upower, f"mouse_{n}", dict(MOUSE, NativePath=f"hidpp_battery_{n}"))
+        assert wait_until(lambda: item.tooltip().endswith("and 26 more"), 10), item.tooltip()
+        assert len(item.rows()) == 40 + 3
         # The panel turned off in the settings takes the item away; the watcher reads nothing.
         settings(home, panel=False)
         assert wait_until(lambda: "nothing is read" in care.said(), 5), care.said()
