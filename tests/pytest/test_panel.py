@@ -276,3 +276,89 @@ def test_a_line_that_cannot_be_written_is_no_success(desktop, home):
             assert (done.returncode, done.stderr.splitlines()[-1:]) == (1, [
                 "device-info: cannot write to standard output: No space left on device"]), (
                 arguments, done.stderr)
+
+
+def test_the_item_answers_every_call_a_panel_makes_and_refuses_any_other(desktop, home):
+    _, upower = desktop
+    add(upower, "headset_dev_AA", dict(HEADSET, Percentage=12.0))
+    add(upower, "mouse_dev_1", MOUSE)
+    settings(home, panel=True)
+    panel = Panel()
+    care = Process(home, "--care")
+    opened = []
+    try:
+        assert wait_until(panel.items, 15), care.said()
+        item = Item(panel.items()[0])
+        assert wait_until(lambda: len(item.rows()) == 2 + 3, 10), item.rows()
+        headset, mouse = item.rows()[0][0], item.rows()[1][0]
+
+        def call(target, interface, method, *arguments):
+            # As given: not as introspection would have them marshalled.
+            signature = {"EventGroup": "ai", "GetGroupProperties": "a(ii)as"}
+            extra = {"signature": signature[method]} if arguments and isinstance(
+                arguments[0], dbus.Array) and method in signature else {}
+            try:
+                return getattr(target, method)(*arguments, dbus_interface=interface, **extra)
+            except dbus.DBusException as e:
+                return e.get_dbus_name()
+
+        props, nothing = dbus.PROPERTIES_IFACE, dbus.String("", variant_level=1)
+        calls = [
+            (item.item, props, "Get", (ITEM, "Title"), "Device Info"),
+            (item.item, props, "Get", (ITEM, "Flavour"), "org.freedesktop.DBus.Error.UnknownProperty"),
+            (item.item, props, "Set", (ITEM, "Title", nothing), "org.freedesktop.DBus.Error.PropertyReadOnly"),
+            (item.item, props, "GetAll", ("org.example.Other",), {}),
+            (item.item, ITEM, "Scroll", (1, "vertical"), None),
+            (item.item, ITEM, "SecondaryActivate", (0, 0), None),
+            (item.menu, props, "Get", (MENU, "Version"), 3),
+            (item.menu, MENU, "GetProperty", (1, "label"), "Notifications…"),
+            (item.menu, MENU, "GetProperty", (99999, "label"), "org.freedesktop.DBus.Error.InvalidArgs"),
+            (item.menu, MENU, "AboutToShow", (0,), False),
+            (item.menu, MENU, "AboutToShowGroup", (dbus.Array([1], "i"),), ([], [])),
+            (item.menu, MENU, "GetLayout", (12345, -1, dbus.Array([], "s")), "org.freedesktop.DBus.Error.InvalidArgs"),
+            # Arguments of another type are refused before they are read.
+            (item.menu, MENU, "EventGroup", (dbus.Array([5], "i"),), "org.freedesktop.DBus.Error.InvalidArgs"),
+            (item.menu, MENU, "GetGroupProperties", (dbus.Array([(1, 1)], "(ii)"), dbus.Array([], "s")),
+             "org.freedesktop.DBus.Error.InvalidArgs"),
+        ]
+        for target, interface, method, arguments, expected in calls:
+            assert call(target, interface, method, *arguments) == expected, (method, arguments)
+        assert [int(i) for i, _ in item.menu.GetGroupProperties(
+            dbus.Array([1, 2, 999], "i"), dbus.Array([], "s"), dbus_interface=MENU)] == [1, 2]
+        _, (root, _, children) = item.menu.GetLayout(0, 0, [], dbus_interface=MENU)
+        assert (int(root), list(children)) == (0, [])
+        _, (one, properties, children) = item.menu.GetLayout(2, -1, [], dbus_interface=MENU)
+        assert (int(one), str(properties["label"]), list(children)) == (2, "Quit", [])
+
+        # A group of clicks is one gesture: the first row's window, once; a bad id is named.
+        assert [int(i) for i in item.menu.EventGroup(
+            [(mouse, "clicked", nothing, dbus.UInt32(0)), (headset, "clicked", nothing,
+                                                         dbus.UInt32(0)),
+             (999, "clicked", nothing, dbus.UInt32(0))], dbus_interface=MENU)] == [999]
+        pid = wait_until(lambda: owner_pid("org.deviceinfo.DeviceInfo"), 15)
+        opened.append(pid)
+        with open(f"/proc/{pid}/cmdline") as f:
+            assert f.read().split("\0")[1:3] == ["--serial", "hidpp_battery_0"]
+        os.kill(pid, signal.SIGTERM)
+        assert wait_until(lambda: owner_pid("org.deviceinfo.DeviceInfo") is None, 10)
+        # The panel's activation token goes to the window a click opens, once, and a token past
+        # belief to none.
+        item.item.ProvideXdgActivationToken("x" * 257, dbus_interface=ITEM)
+        item.item.ProvideXdgActivationToken("token-1", dbus_interface=ITEM)
+        item.item.Activate(0, 0, dbus_interface=ITEM)
+        pid = wait_until(lambda: owner_pid("org.deviceinfo.DeviceInfo"), 15)
+        opened.append(pid)
+        with open(f"/proc/{pid}/cmdline") as f:
+            assert f.read().split("\0")[1:3] == ["--serial", "AA:BB:CC:DD:EE:FF"]
+        with open(f"/proc/{pid}/environ") as f:
+            assert "XDG_ACTIVATION_TOKEN=token-1" in f.read().split("\0")
+        assert care.process.poll() is None
+    finally:
+        for pid in opened:
+            if pid:
+                try:
+                    os.kill(pid, signal.SIGTERM)
+                except ProcessLookupError:
+                    pass
+        care.stop()
+        panel.stop()
