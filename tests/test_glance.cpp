@@ -213,6 +213,8 @@ TEST(BatteryIcon, EveryEdgeOnAWholePixelAtEverySizeAndItsStateDrawn) {
         for (int x = 0; x < size; ++x)
             across.insert(half.pixel(x, y));
         EXPECT_TRUE(across.contains(green.rgb()) && across.contains(qRgba(32, 32, 32, 255)));
+        // From 32 px there is room for a gap between the outline and the charge.
+        EXPECT_EQ(across.contains(qRgba(255, 255, 255, 70)), size >= 32) << size;
         EXPECT_TRUE(
             (across - QSet<QRgb>{qRgba(0, 0, 0, 0), qRgba(255, 255, 255, 230),
                                  qRgba(32, 32, 32, 255), qRgba(255, 255, 255, 70), green.rgb()})
